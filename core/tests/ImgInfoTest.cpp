@@ -1,0 +1,167 @@
+#include "Errors.h"
+#include "ImgInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+TEST(ImgInfo, StrideRule) {
+  struct Case {
+    uint32_t w, ch;
+    bool wide;
+    uint32_t bpl;
+  };
+  const Case cases[] = {
+      {1, 3, false, 128},    {21, 3, false, 128}, {22, 3, false, 256},
+      {320, 3, false, 1152}, {320, 3, true, 2176}, {0, 3, false, 128},
+      {1000, 1, false, 1152},  // 1064 rounds to 1152
+      {480, 4, false, 2176},   // 1920 + 64 rounds up to 2048, a multiple of 1024
+  };
+  for (const auto &c : cases) {
+    const uint32_t got = c.wide ? GetAlignedBpl16(c.w, c.ch) : GetAlignedBpl(c.w, c.ch);
+    EXPECT_EQ(got, c.bpl) << c.w << "x" << c.ch << (c.wide ? " (16)" : "");
+  }
+  // Property over many widths: aligned, enough spare bytes, never a multiple of 1024.
+  for (uint32_t w = 1; w < 5000; w += 7)
+    for (uint32_t ch = 1; ch <= 4; ++ch) {
+      const uint32_t b = GetAlignedBpl(w, ch), n = w * ch;
+      EXPECT_EQ(b % 128, 0u);
+      EXPECT_GE(b - n, 64u);
+      EXPECT_LE(b - n, 191u + 128u);
+      EXPECT_NE(b % 1024, 0u);
+    }
+}
+
+TEST(ImgInfo, PixelBlockIsAlignedZeroedAndCoversRoundedHeight) {
+  const uint32_t bpl = GetAlignedBpl(10, 3);
+  uint8_t *p = AllocPixelBlock(bpl, 5);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 4096, 0u);
+  for (uint32_t i = 0; i < bpl * 8; ++i) ASSERT_EQ(p[i], 0) << i;
+  std::memset(p, 0xAB, bpl * 8);  // rows 6 to 8 exist (ASan would flag otherwise)
+  PageFree(p);
+  EXPECT_EQ(AllocRows(5), 8u);
+  EXPECT_EQ(AllocRows(4), 4u);
+  EXPECT_EQ(AllocRows(0), 0u);
+}
+
+TICCImgInfo MakeImage(uint32_t w, uint32_t h, uint32_t ch) {
+  TICCImgInfo img{};
+  img.Width = w;
+  img.Height = h;
+  img.Channels = ch;
+  img.Bpl = GetAlignedBpl(w, ch);
+  img.BPP = 8;
+  img.PixelFormat = ch == 3 ? PIXFMT_BGR : PIXFMT_BGRA;
+  img.Mem = AllocPixelBlock(img.Bpl, h);
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w * ch; ++x) ScanLine(img, y)[x] = uint8_t(x * 7 + y);
+  return img;
+}
+
+TEST(ImgInfo, FreeZeroesAndRespectsProfileOwnership) {
+  TICCImgInfo empty{};
+  empty.Width = 3;
+  empty.ProfileType = PROFILE_EMBEDDED;  // no profile pointer: nothing to release
+  FreeICCImgInfo(empty, true);
+  EXPECT_EQ(empty.Width, 0u);
+  EXPECT_EQ(empty.ProfileType, 0u);
+
+  auto *profile = static_cast<uint8_t *>(PageAlloc(100));
+  profile[0] = 42;
+  TICCImgInfo img = MakeImage(4, 4, 3);
+  img.ICCProfile = profile;
+  img.ProfileLen = 100;
+  img.ProfileType = PROFILE_EMBEDDED;
+  FreeICCImgInfo(img, false);  // working copy: the profile must survive
+  EXPECT_EQ(img.Mem, nullptr);
+  EXPECT_EQ(img.PixelFormat, 0u);
+  EXPECT_EQ(profile[0], 42);
+
+  // A built-in profile type never owns its pointer, even with WithProfile.
+  TICCImgInfo builtin = MakeImage(2, 2, 3);
+  builtin.ICCProfile = profile;
+  builtin.ProfileType = PROFILE_BUILTIN_SRGB;
+  FreeICCImgInfo(builtin, true);
+  EXPECT_EQ(profile[0], 42);
+
+  TICCImgInfo owner = MakeImage(2, 2, 3);
+  owner.ICCProfile = profile;
+  owner.ProfileType = PROFILE_FROM_EXIF;
+  FreeICCImgInfo(owner, true);  // releases the profile (ASan reports a leak otherwise)
+}
+
+TEST(ImgInfo, CopySharesProfileOnlyWhenAsked) {
+  auto *profile = static_cast<uint8_t *>(PageAlloc(16));
+  TICCImgInfo src = MakeImage(7, 5, 4);
+  src.ICCProfile = profile;
+  src.ProfileLen = 16;
+  src.ProfileType = PROFILE_EMBEDDED;
+  src.BGColor = 0x123456;
+  src.hasBGColor = LongTrue;
+  src.IsGrayAlpha = LongTrue;
+  src.ExifInfo = reinterpret_cast<uint8_t *>(&src);  // must not be copied
+  src.ExifLen = 8;
+  src.HasJPEGQualityInfo = LongTrue;
+
+  TICCImgInfo plain;
+  CopyICCImgInfo(src, plain, false);
+  EXPECT_EQ(plain.ProfileType, 0u);
+  EXPECT_EQ(plain.ICCProfile, nullptr);
+  EXPECT_EQ(plain.ExifInfo, nullptr);
+  EXPECT_EQ(plain.HasJPEGQualityInfo, 0);
+  EXPECT_NE(plain.Mem, src.Mem);
+  EXPECT_EQ(std::memcmp(plain.Mem, src.Mem, size_t(src.Bpl) * src.Height), 0);
+  EXPECT_EQ(plain.BGColor, 0x123456u);
+  EXPECT_EQ(plain.hasBGColor, LongTrue);
+  EXPECT_EQ(plain.IsGrayAlpha, LongTrue);
+  EXPECT_EQ(plain.Bpl, src.Bpl);
+  EXPECT_EQ(plain.PixelFormat, PIXFMT_BGRA);
+
+  TICCImgInfo shared;
+  CopyICCImgInfo(src, shared, true);
+  EXPECT_EQ(shared.ICCProfile, profile);
+  EXPECT_EQ(shared.ProfileType, PROFILE_EMBEDDED);
+  FreeICCImgInfo(shared, false);
+  FreeICCImgInfo(plain, true);
+  EXPECT_EQ(profile[0], 0);  // still mapped
+  src.ExifInfo = nullptr;
+  FreeICCImgInfo(src, true);
+}
+
+TEST(ImgInfo, AlignedBlocksHonourAlignmentAndAreWritable) {
+  for (size_t align : {0, 1, 4, 16, 64, 4096}) {
+    for (size_t size : {1, 100, 131072}) {
+      auto *a = static_cast<uint8_t *>(AlignedAlloc(size, align));
+      auto *h = static_cast<uint8_t *>(HeapAlignedAlloc(size, align));
+      const size_t effective = align < 8 ? 8 : align;
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % effective, 0u);
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(h) % effective, 0u);
+      std::memset(a, 1, size);
+      std::memset(h, 1, size);
+      AlignedFree(a);
+      HeapAlignedFree(h);
+    }
+  }
+  AlignedFree(nullptr);
+  HeapAlignedFree(nullptr);
+}
+
+TEST(ImgInfo, OutOfMemoryIsRaised) {
+  EXPECT_THROW(PageAlloc(size_t(1) << 62), EOutOfMemory);
+  EXPECT_THROW(AlignedAlloc(size_t(1) << 62, 16), EOutOfMemory);
+}
+
+TEST(ImgInfo, SwapRedBlue) {
+  EXPECT_EQ(SwapRedBlue(0x00112233u), 0x00332211u);
+  EXPECT_EQ(SwapRedBlue(SwapRedBlue(0x00ABCDEFu)), 0x00ABCDEFu);
+  // A COLORREF red (0x0000FF) becomes the bytes B=0, G=0, R=255 in memory order.
+  const uint32_t v = SwapRedBlue(0x0000FFu);
+  uint8_t bytes[4];
+  std::memcpy(bytes, &v, 4);
+  EXPECT_EQ(bytes[0], 0);
+  EXPECT_EQ(bytes[2], 255);
+}
+
+}  // namespace
