@@ -1,0 +1,82 @@
+// Error callback, output allocation and format detection shared by all decoders.
+#include "PixioInternal.h"
+
+#include "ImgInfo.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+
+namespace pixio {
+
+namespace {
+std::atomic<TPixioErrorProc> ErrorProc{nullptr};
+std::mutex ErrorLock;  // the program's log may not expect concurrent calls
+}  // namespace
+
+void ReportMessage(const char *Title, const std::string &Message) {
+  TPixioErrorProc proc = ErrorProc.load();
+  if (!proc) return;
+  std::lock_guard<std::mutex> lock(ErrorLock);
+  proc(Title, Message.c_str());
+}
+
+void SetErrorCallback(TPixioErrorProc Proc) { ErrorProc.store(Proc); }
+
+void AllocImage(TPixioDecode &Info, uint32_t Width, uint32_t Height, uint32_t Channels,
+                uint32_t BitsPerSample) {
+  if (Width == 0 || Height == 0) throw DecodeError("image has no pixels");
+  if (Width > MaxSide || Height > MaxSide || uint64_t(Width) * Height > MaxPixels)
+    throw DecodeError("image is too large (" + std::to_string(Width) + "x" + std::to_string(Height) + ")");
+  if (Channels < 1 || Channels > 4 || (BitsPerSample != 8 && BitsPerSample != 16))
+    throw DecodeError("unsupported sample layout");
+  if (Info.Mem) PageFree(Info.Mem);
+  Info.Mem = nullptr;
+  Info.Bpl = BitsPerSample == 16 ? GetAlignedBpl16(Width, Channels) : GetAlignedBpl(Width, Channels);
+  Info.Mem = AllocPixelBlock(Info.Bpl, Height);
+  Info.Width = Width;
+  Info.Height = Height;
+  Info.Channels = Channels;
+  Info.BitsPerSample = BitsPerSample;
+}
+
+void AttachProfile(TPixioDecode &Info, const uint8_t *Data, size_t Len) {
+  if (!Data || Len == 0 || Len > 0x7FFFFFFF) return;
+  if (Info.ICCProfile) PageFree(Info.ICCProfile);
+  Info.ICCProfile = static_cast<uint8_t *>(PageAlloc(Len));
+  std::memcpy(Info.ICCProfile, Data, Len);
+  Info.ProfileLen = uint32_t(Len);
+}
+
+void ReleaseImage(TPixioDecode &Info) {
+  if (Info.Mem) PageFree(Info.Mem);
+  if (Info.ICCProfile) PageFree(Info.ICCProfile);
+  Info.Mem = nullptr;
+  Info.ICCProfile = nullptr;
+  Info.Width = Info.Height = Info.Bpl = Info.Channels = Info.BitsPerSample = 0;
+  Info.ProfileLen = 0;
+  Info.BGColor = 0;
+  Info.HasBGColor = Info.IsYCbCr = Info.IsCMYK = Info.IsInvertedCMYK = Info.IsGrayAlpha = 0;
+  Info.XResolution = Info.YResolution = 0;
+  Info.ResolutionUnit = 0;
+}
+
+WicFormat DetectWicFormat(std::span<const uint8_t> d) {
+  auto starts = [&](std::initializer_list<uint8_t> sig, size_t at = 0) {
+    if (d.size() < at + sig.size()) return false;
+    return std::equal(sig.begin(), sig.end(), d.begin() + at);
+  };
+  if (starts({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return WicFormat::Png;
+  if (starts({0xFF, 0xD8, 0xFF})) return WicFormat::Jpeg;
+  if (starts({'I', 'I', 0x2A, 0x00}) || starts({'M', 'M', 0x00, 0x2A}) ||
+      starts({'I', 'I', 0x2B, 0x00}) || starts({'M', 'M', 0x00, 0x2B}))
+    return WicFormat::Tiff;
+  if (starts({'I', 'I', 0xBC})) return WicFormat::Jxr;
+  if (starts({'G', 'I', 'F', '8'})) return WicFormat::Gif;
+  if (starts({'R', 'I', 'F', 'F'}) && starts({'W', 'E', 'B', 'P'}, 8)) return WicFormat::WebP;
+  if (starts({'f', 't', 'y', 'p'}, 4)) return WicFormat::Heif;
+  if (starts({0, 0, 1, 0}) || starts({0, 0, 2, 0})) return WicFormat::Ico;
+  return WicFormat::Unknown;
+}
+
+}  // namespace pixio

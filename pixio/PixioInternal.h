@@ -1,0 +1,94 @@
+// Helpers shared by the decoders inside the codec library: error reporting
+// through the program's callback, output allocation with the image record's
+// stride rule, and the guard that turns every failure into a 0 result.
+#pragma once
+
+#include "PixioApi.h"
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+namespace pixio {
+
+// A decoder failure; the message goes to the error callback.
+class DecodeError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Sends one message to the program's error callback (when one is set).
+void ReportMessage(const char *Title, const std::string &Message);
+void SetErrorCallback(TPixioErrorProc Proc);
+
+// Largest image the library agrees to allocate: far beyond any real photo,
+// small enough that a forged header cannot make us touch absurd amounts of memory.
+constexpr uint64_t MaxPixels = uint64_t(1) << 30;
+constexpr uint32_t MaxSide = 1u << 20;
+
+// Checks the geometry and allocates Mem/Bpl for it (height rounded up to 4 rows).
+void AllocImage(TPixioDecode &Info, uint32_t Width, uint32_t Height, uint32_t Channels,
+                uint32_t BitsPerSample);
+// Copies a profile into a page block owned by the record.
+void AttachProfile(TPixioDecode &Info, const uint8_t *Data, size_t Len);
+// Releases whatever the record holds and clears its image and result fields.
+void ReleaseImage(TPixioDecode &Info);
+
+// Row Y of the picture counted from the top, in the record's row order.
+inline uint8_t *Row(const TPixioDecode &Info, uint32_t Y, bool TopDown) {
+  const uint32_t r = TopDown ? Y : Info.Height - 1 - Y;
+  return Info.Mem + size_t(r) * Info.Bpl;
+}
+
+// Runs a decoder; any exception is reported under Title and becomes 0, with
+// the record's image memory released.
+template <class F>
+int Guarded(const char *Title, TPixioDecode *Info, F &&Body) {
+  if (!Info) return 0;
+  try {
+    Body();
+    return 1;
+  } catch (const std::exception &e) {
+    ReportMessage(Title, e.what());
+  } catch (...) {
+    ReportMessage(Title, "unknown error");
+  }
+  ReleaseImage(*Info);
+  return 0;
+}
+
+// Fixed formats the read_wic calls tell apart by their first bytes.
+enum class WicFormat { Unknown, Png, Jpeg, Tiff, Gif, WebP, Heif, Jxr, Ico };
+WicFormat DetectWicFormat(std::span<const uint8_t> Data);
+
+// Options every decoder shares in the read_wic family.
+struct WicRequest {
+  bool Thumbnail = false;
+};
+
+// The per-format decoders. PNG and JPEG take the row order and sample order
+// of their caller; the others always deliver read_wic's layout (top-down,
+// 16-bit in R,G,B order).
+struct PngLayout {
+  bool TopDown = false;
+  bool Rgb16 = false;        // 16-bit samples in R,G,B order
+  bool WidenGrayAlpha = false;
+};
+void DecodePng(TPixioDecode &Info, std::span<const uint8_t> Data, const PngLayout &Layout);
+void DecodeJpeg(TPixioDecode &Info, std::span<const uint8_t> Data, bool TopDown);
+void DecodeTiff(TPixioDecode &Info, std::span<const uint8_t> Data, const WicRequest &Req);
+void DecodeGif(TPixioDecode &Info, std::span<const uint8_t> Data);
+void DecodeWebP(TPixioDecode &Info, std::span<const uint8_t> Data);
+void DecodeHeif(TPixioDecode &Info, std::span<const uint8_t> Data, const WicRequest &Req);
+void DecodeJxr(TPixioDecode &Info, std::span<const uint8_t> Data);
+void DecodeIco(TPixioDecode &Info, std::span<const uint8_t> Data);
+
+// Reads the header facts of read_wic_info; returns false for unknown formats.
+bool ReadWicInfo(TPixioWICInfo &Info, std::span<const uint8_t> Data);
+// Fills orientation, date, resolution and colour data from a TIFF structure
+// ("II*\0" or "MM\0*"); malformed parts are ignored, never read out of bounds.
+void ParseExifTiff(TPixioWICInfo &Info, std::span<const uint8_t> Tiff, bool ResolutionToo);
+
+}  // namespace pixio
