@@ -1,0 +1,92 @@
+// Run-time binding of the codec library.
+#include "Pixio.h"
+
+#include "ImgInfo.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+// The quality record is handed to the library as the image record's own field.
+static_assert(sizeof(TPixioQualityInfo) == sizeof(TJPEGQualityInfo));
+static_assert(offsetof(TPixioQualityInfo, QT) == offsetof(TJPEGQualityInfo, QT));
+static_assert(offsetof(TPixioQualityInfo, CompInfo) == offsetof(TJPEGQualityInfo, CompInfo));
+// The image fields of the decode record are the image record's first five.
+static_assert(offsetof(TPixioDecode, Channels) == offsetof(TICCImgInfo, Channels));
+
+namespace {
+
+std::string LastDlError() {
+  const char *e = dlerror();
+  return e ? e : "unknown error";
+}
+
+template <class F>
+void Bind(void *Handle, F &Fn, const char *Name, bool Required) {
+  dlerror();
+  void *p = dlsym(Handle, Name);
+  if (!p) {
+    const std::string why = LastDlError();
+    if (Required) throw ELoadLibraryError(why);
+  }
+  Fn = reinterpret_cast<F>(p);
+}
+
+std::unique_ptr<TPixio> GPixio;
+
+}  // namespace
+
+TPixio::TPixio(const std::string &Path) : FPath(Path) {
+  FHandle = dlopen(Path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!FHandle) throw ELoadLibraryError(LastDlError());
+  try {
+    Bind(FHandle, read_png, "read_png", true);
+    Bind(FHandle, read_jpeg, "read_jpeg", true);
+    Bind(FHandle, read_wic, "read_wic", true);
+    Bind(FHandle, read_wic_thumbnail, "read_wic_thumbnail", true);
+    Bind(FHandle, read_wic_info, "read_wic_info", true);
+    Bind(FHandle, read_wic_info2, "read_wic_info2", true);
+    Bind(FHandle, enumextensions, "enumextensions", true);
+    Bind(FHandle, set_errormsg_callback, "set_errormsg_callback", true);
+    Bind(FHandle, write_jpeg, "write_jpeg", false);
+    Bind(FHandle, write_jpeg_to_memory, "write_jpeg_to_memory", false);
+    Bind(FHandle, write_png, "write_png", false);
+    Bind(FHandle, write_tiff, "write_tiff", false);
+    Bind(FHandle, write_hdp, "write_hdp", false);
+    Bind(FHandle, create_exif, "create_exif", false);
+  } catch (...) {
+    dlclose(FHandle);
+    throw;
+  }
+}
+
+TPixio::~TPixio() {
+  if (FHandle) {
+    if (set_errormsg_callback) set_errormsg_callback(nullptr);
+    dlclose(FHandle);
+  }
+}
+
+std::string TPixio::DefaultPath() {
+  std::vector<char> buf(4096);
+  const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+  std::string dir = ".";
+  if (n > 0) {
+    std::string exe(buf.data(), size_t(n));
+    const size_t slash = exe.rfind('/');
+    if (slash != std::string::npos) dir = exe.substr(0, slash);
+  }
+  return dir + "/bin/libpixio.so";
+}
+
+void LoadPixio(const std::string &Path) {
+  GPixio.reset();
+  GPixio = std::make_unique<TPixio>(Path);
+}
+
+TPixio *Pixio() { return GPixio.get(); }
+
+void FreePixio() { GPixio.reset(); }
