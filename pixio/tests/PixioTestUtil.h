@@ -80,7 +80,7 @@ inline std::string Quote(const std::string &s) {
 }
 
 // Runs a command line built from already quoted parts; true on exit status 0.
-inline bool Run(const std::string &cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
+inline bool RunTool(const std::string &cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
 
 // A decode result that releases itself, as the program will after a load.
 struct Decoded {
