@@ -42,6 +42,8 @@ int JxrDecodeMemory(const uint8_t *Data, size_t Size, int Decode, JxrImage *Out,
   if (dec->Initialize(dec, stream) != WMP_errSuccess) goto done;
   dec->fStreamOwner = 1;
   stream = NULL;
+  /* A separate alpha plane is decoded only when asked for. */
+  dec->WMP.wmiSCP.uAlphaMode = dec->WMP.bHasAlpha ? 2 : 0;
   {
     PKPixelFormatGUID pf;
     I32 w = 0, h = 0;
