@@ -5,7 +5,9 @@
 
 namespace resize_avx2 {
 
-struct Isa {
+#include "ResizeSSE2Shared.h"
+
+struct Isa : TSSE2Shared {
   // Two rows of 16-bit results per 256-bit pack come out lane-interleaved;
   // this restores lane order 0..15.
   static __m256i Pack16(__m256i a, __m256i b) {

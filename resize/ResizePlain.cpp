@@ -6,6 +6,23 @@
 namespace resize_plain {
 
 struct Isa {
+  // Gathering is left entirely to the shared loops.
+  template <class Tr, bool S16>
+  static int32_t GatherIntRow(const uint8_t *, int32_t, int32_t U0, int32_t, uint32_t *) { return U0; }
+  template <class Tr, bool S16>
+  static int32_t GatherFloatRow(const uint8_t *, int32_t, int32_t U0, int32_t, float *) { return U0; }
+
+  // Rows 2Q and 2Q + 1 of the horizontal results into intermediate line Q.
+  template <class Tr>
+  static void StorePairs(const int16_t *Res, int32_t Cols, int Q, uint32_t *Line) {
+    for (int32_t x = 0; x < Cols; ++x) {
+      const int16_t *p = Res + x * 16;
+      for (int c = 0; c < Tr::C; ++c)
+        Line[x * Tr::C + c] =
+            uint32_t(uint16_t(p[2 * Q * Tr::Cp + c])) | (uint32_t(uint16_t(p[(2 * Q + 1) * Tr::Cp + c])) << 16);
+    }
+  }
+
   static void HInt(const uint32_t *W, const TWeightTableInfo *Tab, int32_t N, int32_t Step, int32_t UMin,
                    int Shift, int16_t *Res) {
     const uint32_t rnd = 1u << (Shift - 1);

@@ -5,7 +5,9 @@
 
 namespace resize_sse2 {
 
-struct Isa {
+#include "ResizeSSE2Shared.h"
+
+struct Isa : TSSE2Shared {
   static void HInt(const uint32_t *W, const TWeightTableInfo *Tab, int32_t N, int32_t Step, int32_t UMin,
                    int Shift, int16_t *Res) {
     const __m128i rnd = _mm_set1_epi32(1 << (Shift - 1));
