@@ -15,18 +15,15 @@ enum JxrLayout {
   JXR_RGB16, JXR_RGBA16, JXR_CMYK8, JXR_CMYK16
 };
 
-typedef struct JxrImage {
-  uint8_t *Pixels; /* malloc'ed, Stride bytes per row, released with free() */
-  uint32_t Width, Height, Stride, BytesPerPixel;
-  int Layout;
-  float XResolution, YResolution;
-  uint8_t *Profile; /* malloc'ed or null */
-  uint32_t ProfileLen;
-} JxrImage;
+/* The layout of a pixel-format GUID as stored in the container (0 when the
+ * library does not read it) and its bytes per pixel. */
+int JxrLayoutOfGuid(const uint8_t Guid[16], uint32_t *BytesPerPixel);
 
-/* Reads the size (and, when Decode is set, the pixels). Returns 0 on success,
- * else a negative code and a message in Error. */
-int JxrDecodeMemory(const uint8_t *Data, size_t Size, int Decode, JxrImage *Out, char *Error, size_t ErrorLen);
+/* Decodes the whole image into Pixels (Stride bytes per row, at least
+ * Height rounded up to 16 rows), after checking that the stream has the
+ * expected size and layout. Returns 0 on success, else a message in Error. */
+int JxrDecodeInto(const uint8_t *Data, size_t Size, uint8_t *Pixels, uint32_t Stride, uint32_t Width,
+                  uint32_t Height, int Layout, char *Error, size_t ErrorLen);
 
 #ifdef __cplusplus
 }

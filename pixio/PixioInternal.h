@@ -10,6 +10,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace pixio {
 
@@ -84,6 +85,17 @@ void DecodeWebP(TPixioDecode &Info, std::span<const uint8_t> Data);
 void DecodeHeif(TPixioDecode &Info, std::span<const uint8_t> Data, const WicRequest &Req);
 void DecodeJxr(TPixioDecode &Info, std::span<const uint8_t> Data);
 void DecodeIco(TPixioDecode &Info, std::span<const uint8_t> Data);
+
+// What the JPEG XR container says, read with every offset checked. With
+// Clean, also a copy whose directory keeps only the entries needed for the pixels.
+struct JxrFacts {
+  uint32_t Width = 0, Height = 0;
+  uint8_t Guid[16] = {};
+  float XResolution = 0, YResolution = 0;
+  uint32_t ProfileOffset = 0, ProfileLen = 0;
+  uint32_t ExifIfd = 0;
+};
+bool ParseJxrContainer(std::span<const uint8_t> Data, JxrFacts &Facts, std::vector<uint8_t> *Clean);
 
 // Reads the header facts of read_wic_info; returns false for unknown formats.
 bool ReadWicInfo(TPixioWICInfo &Info, std::span<const uint8_t> Data);

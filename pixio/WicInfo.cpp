@@ -1,7 +1,6 @@
 // Header facts for read_wic_info: size, resolution in dpi and the Exif fields
 // the image list shows, read from each format's own structures. Every offset
 // is checked against the data before it is followed.
-#include "JxrDecode.h"
 #include "PixioInternal.h"
 
 #include <libheif/heif.h>
@@ -205,12 +204,10 @@ bool HeifInfo(TPixioWICInfo &Info, std::span<const uint8_t> d) {
 }
 
 bool JxrInfo(TPixioWICInfo &Info, std::span<const uint8_t> d) {
-  JxrImage img;
-  char err[128];
-  if (JxrDecodeMemory(d.data(), d.size(), 0, &img, err, sizeof err) != 0) return false;
-  std::free(img.Profile);
-  Info.Width = img.Width, Info.Height = img.Height;
-  if (img.XResolution > 0 && img.YResolution > 0) Info.XResolution = img.XResolution, Info.YResolution = img.YResolution;
+  JxrFacts f;
+  if (!ParseJxrContainer(d, f, nullptr)) return false;
+  Info.Width = f.Width, Info.Height = f.Height;
+  if (f.XResolution > 0 && f.YResolution > 0) Info.XResolution = f.XResolution, Info.YResolution = f.YResolution;
   // The container is a little-endian IFD like TIFF's; its Exif pointer leads to the usual fields.
   ParseExifTiff(Info, d, false);
   return true;

@@ -397,6 +397,7 @@ class Heif : public ::testing::TestWithParam<HeifCase> {};
 
 TEST_P(Heif, DecodesCloseToTheSource) {
   if (!HaveTool("heif-enc")) GTEST_SKIP() << "heif-enc not installed (libheif-examples)";
+  CaptureMessages();
   const auto [ext, ch] = GetParam();
   const uint32_t w = 64, h = 48;
   const auto rgb = Smooth(w, h, ch);
@@ -433,6 +434,7 @@ class Jxr : public ::testing::TestWithParam<JxrCase> {};
 
 TEST_P(Jxr, LosslessRoundTrip) {
   if (!HaveTool("JxrEncApp")) GTEST_SKIP() << "JxrEncApp not installed (libjxr-tools)";
+  CaptureMessages();
   const JxrCase c = GetParam();
   const uint32_t w = 50, h = 35;
   const TiffCase tc{c.Name, uint16_t(c.Channels), uint16_t(c.Bits), COMPRESSION_NONE, PLANARCONFIG_CONTIG, false};
@@ -612,4 +614,59 @@ TEST(WicBroken, UnknownAndEmptyInputFail) {
   }
 }
 
+
+// Damaged bytes in every format: decoding may succeed or fail, but never
+// crash, hang or read outside the data (the sanitizer build watches).
+std::vector<std::pair<std::string, std::vector<uint8_t>>> Fixtures() {
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> f;
+  const auto s8 = Samples<uint8_t>(21, 13, 4, 2);
+  f.emplace_back("tiff-lzw", WriteTiff({"fz_lzw", 4, 8, COMPRESSION_LZW, PLANARCONFIG_CONTIG, false}, 21, 13, s8.data()));
+  f.emplace_back("tiff-zip-tiled", WriteTiff({"fz_zip", 4, 8, COMPRESSION_ADOBE_DEFLATE, PLANARCONFIG_CONTIG, true}, 21, 13, s8.data()));
+  std::vector<uint8_t> idx(21 * 13);
+  for (size_t i = 0; i < idx.size(); ++i) idx[i] = uint8_t(i % 4);
+  f.emplace_back("gif", WriteGif(21, 13, true, 1, idx));
+  uint8_t *out = nullptr;
+  const size_t n = WebPEncodeLosslessBGRA(s8.data(), 21, 13, 21 * 4, &out);
+  f.emplace_back("webp", std::vector<uint8_t>(out, out + n));
+  WebPFree(out);
+  f.emplace_back("ico", IconFile({{16, IconDib(16, 16, 8, IconPixels(16, true))}}, 8));
+  f.emplace_back("png", ReadFile(std::string(TESSIVO_TESTDATA_DIR) + "/pngsuite/basi6a16.png"));
+  const auto rgb = Smooth(24, 16, 3);
+  const auto png = WritePng("fz", 24, 16, 3, rgb);
+  if (HaveTool("heif-enc") && RunTool("heif-enc -q 50 -o " + Quote(TempDir() / "fz.heic") + " " + Quote(png)))
+    f.emplace_back("heic", ReadFile(TempDir() / "fz.heic"));
+  if (HaveTool("JxrEncApp")) {
+    WriteTiff({"fzjxr", 3, 8, COMPRESSION_NONE, PLANARCONFIG_CONTIG, false}, 21, 13, Samples<uint8_t>(21, 13, 3, 4).data());
+    if (RunTool("JxrEncApp -i " + Quote(TempDir() / "fzjxr.tif") + " -o " + Quote(TempDir() / "fz.jxr") + " -c 9 -q 1"))
+      f.emplace_back("jxr", ReadFile(TempDir() / "fz.jxr"));
+  }
+  return f;
+}
+
+TEST(WicBroken, SurvivesFlippedBytesAndTruncation) {
+  for (const auto &[name, good] : Fixtures()) {
+    ASSERT_GT(good.size(), 16u) << name;
+    uint32_t r = 99;
+    for (int round = 0; round < 40; ++round) {
+      auto bad = good;
+      for (int k = 0; k < 3; ++k) {
+        r = r * 1103515245u + 12345u;
+        bad[8 + (r >> 8) % (bad.size() - 8)] ^= uint8_t(1 + (r >> 3) % 255);  // keep the signature
+      }
+      Decoded d, t;
+      if (Lib().read_wic(&d.D, bad.data(), bad.size())) {
+        EXPECT_NE(d.D.Mem, nullptr) << name;
+      }
+      Lib().read_wic_thumbnail(&t.D, bad.data(), bad.size());
+      TPixioWICInfo info{};
+      Lib().read_wic_info2(&info, bad.data(), bad.size());
+    }
+    for (size_t cut : {size_t(12), good.size() / 4, good.size() - 1}) {
+      Decoded d;
+      Lib().read_wic(&d.D, good.data(), cut);
+      TPixioWICInfo info{};
+      Lib().read_wic_info2(&info, good.data(), cut);
+    }
+  }
+}
 }  // namespace
