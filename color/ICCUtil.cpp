@@ -3,6 +3,7 @@
 #include "ICCUtil.h"
 
 #include "Errors.h"
+#include "PixelConvert.h"
 
 #include <dlfcn.h>
 
@@ -353,3 +354,8 @@ uint32_t BackgroundColorForImage(const TICCImgInfo &Img, uint32_t Color, TTransF
   Transform->InitWork2DestTransform(Img);
   return Transform->Work2DestColor(Color);
 }
+
+// FlattenAlpha (core) reaches the conversion above through its hook.
+namespace {
+const bool FlattenHookSet = (FlattenAlphaBackgroundHook = &BackgroundColorForImage, true);
+}  // namespace

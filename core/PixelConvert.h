@@ -62,11 +62,16 @@ void ExtractAlpha14(const TICCImgInfo &Img, TICCImgInfo &Alpha);
 void RestoreAlpha14(TICCImgInfo &Img, TICCImgInfo &Alpha);
 // Composites PIXFMT_BGRA / PIXFMT_GRAYALPHA over the background colour (BGColor
 // when hasBGColor, else BackgroundColor, both COLORREF order) and drops alpha.
-// 16-bit images come out 14-bit. Transform is the worker's colour transform; it
-// will carry the configured colour into the image's profile once colour
-// management exists, and is unused until then.
+// 16-bit images come out 14-bit. Transform is the worker's colour transform:
+// with it, BackgroundColor is carried from the working space into the image's
+// profile (through FlattenAlphaBackgroundHook).
 void FlattenAlpha(TICCImgInfo &Img, TTransForm *Transform = nullptr,
                   uint32_t BackgroundColor = 0xFFFFFF);
+// Set by the colour library when it is linked (core cannot depend on it):
+// converts a working-space colour into Img's profile through Transform.
+using TBackgroundColorHook = uint32_t (*)(const TICCImgInfo &Img, uint32_t Color,
+                                          TTransForm *Transform);
+extern TBackgroundColorHook FlattenAlphaBackgroundHook;
 
 // Colour representations.
 // Rec. 601 luma of an 8- or 14-bit 3/4-channel image as a new 8-bit gray record

@@ -2,6 +2,7 @@
 #include "ColorTestUtil.h"
 
 #include "Errors.h"
+#include "PixelConvert.h"
 
 #include <gtest/gtest.h>
 
@@ -405,5 +406,47 @@ TEST(Lab, OneLineMatchesTheImageConversion) {
     for (uint32_t X = 0; X < 50; ++X)
       for (uint32_t K = 0; K < Out; ++K)
         ASSERT_EQ(Img.Px16(X, 0)[K], L16[X * Out + K]);
+  }
+}
+
+TEST(FlattenAlpha, ConfiguredBackgroundIsConvertedIntoTheImageProfile) {
+  InitCMS(true);
+  struct Case {
+    uint32_t Channels, Background;
+    bool WithTransform, FileColour;
+  } const Cases[] = {
+      {4, 0x000000FF, true, false},  // sRGB red into an a98 image
+      {4, 0x000000FF, false, false}, // no transform: used as it is
+      {2, 0x00FF0000, true, false},  // blue into a gray image: a dark level
+      {4, 0x000000FF, true, true},   // the file's own colour is never converted
+  };
+  for (const Case &C : Cases) {
+    TTestImage Img(3, 1, C.Channels);
+    std::memset(Img.Img.Mem, 0, Img.Img.Bpl);  // fully transparent
+    if (C.Channels == 4)
+      Img.Embed(FileBytes(A98File()));
+    else
+      Img.Img.ProfileType = PROFILE_BUILTIN_SGRAY;
+    if (C.FileColour) {
+      Img.Img.hasBGColor = LongTrue;
+      Img.Img.BGColor = C.Background;
+    }
+    TTransForm Probe, T;
+    uint32_t Want = C.Background;
+    if (C.WithTransform && !C.FileColour) {
+      ASSERT_TRUE(Probe.InitWork2DestTransform(Img.Img));
+      Want = Probe.Work2DestColor(C.Background);
+      EXPECT_NE(Want, C.Background);
+    }
+    FlattenAlpha(Img.Img, C.WithTransform ? &T : nullptr, C.Background);
+    ASSERT_EQ(Img.Img.Channels, C.Channels - 1);
+    const uint8_t *P = Img.Px8(1, 0);
+    if (C.Channels == 4) {
+      EXPECT_EQ(P[0], (Want >> 16) & 0xFF);
+      EXPECT_EQ(P[1], (Want >> 8) & 0xFF);
+      EXPECT_EQ(P[2], Want & 0xFF);
+    } else {
+      EXPECT_EQ(P[0], Want & 0xFF);
+    }
   }
 }
