@@ -143,6 +143,13 @@ void TCustomResizeFilter::ResetParam() {
   Param = TResizeParam{};
 }
 
+void TCustomResizeFilter::CheckSource(const TICCImgInfo &Src, uint32_t Channels) {
+  if (Src.Channels != Channels) throw ETessivoError("リサイズフィルタと画像のチャンネル数が合いません");
+  if (Src.BPP != BPP_8 && Src.BPP != BPP_14) throw ETessivoError("リサイズできるのは 8 ビットと 14 ビットの画像だけです");
+  const uint64_t rowBytes = uint64_t(Src.Width) * Channels * (Src.BPP == BPP_8 ? 1 : 2);
+  if (!Src.Mem || Src.Bpl < rowBytes) throw ETessivoError("リサイズする画像が不正です");
+}
+
 void TCustomResizeFilter::SetResizeParam(const TICCImgInfo &Src, int32_t DestWidth, int32_t DestHeight) {
   if (Src.Width < 1 || Src.Height < 1 || DestWidth < 1 || DestHeight < 1 || Src.Width > INT32_MAX ||
       Src.Height > INT32_MAX || Src.Bpl > INT32_MAX)

@@ -114,6 +114,9 @@ public:
 protected:
   // Info: the library's record of this data path (from BoundFilterInfo).
   TCustomResizeFilter(const TResizeFilterInfo *Info, bool IsRGBA, bool NeedGammaTable);
+  // The passes read 8-bit or 14-bit samples of the variant's channel count;
+  // anything else (16-bit samples must be taken to 14 bits first) is refused.
+  static void CheckSource(const TICCImgInfo &Src, uint32_t Channels);
 };
 
 // Steps and divisors of one data path (the weight tables' SrcOffset units).
@@ -138,8 +141,9 @@ public:
       : TCustomResizeFilter(BoundFilterInfo(Kind, Isa), FilterVariants[Kind].IsRGBA,
                             FilterVariants[Kind].NeedGammaTable) {}
   void SetResizeParam(const TICCImgInfo &Src, int32_t DestWidth, int32_t DestHeight) override {
-    TCustomResizeFilter::SetResizeParam(Src, DestWidth, DestHeight);
     const TFilterVariant &v = FilterVariants[Kind];
+    CheckSource(Src, uint32_t(v.Channels));
+    TCustomResizeFilter::SetResizeParam(Src, DestWidth, DestHeight);
     Param.HStep = v.HStep;
     Param.VStep = v.VStepRows * int32_t(FSrcBpl);
     FXdiv = v.Xdiv;

@@ -284,6 +284,22 @@ TEST_F(FilterTest, RefusesPoolLargerThanBuffersAndBrokenTables) {
   EXPECT_THROW(f.Execute(src.Img.Mem, dest.data(), nullptr), ETessivoError);
 }
 
+// 16-bit samples would read as negative 14-bit ones, and a channel count
+// other than the variant's would read past the pixels: both are refused.
+TEST_F(FilterTest, RefusesSourcesThePassesCannotRead) {
+  struct TCase {
+    int32_t Kind;
+    uint32_t Channels, BPP;
+  };
+  const TCase cases[] = {{RFK_RGBi, 3, BPP_16}, {RFK_LRGBf, 3, BPP_16}, {RFK_RGBi, 4, BPP_8}, {RFK_GRAYf, 3, BPP_8}};
+  std::mt19937 rng(9);
+  for (const TCase &c : cases) {
+    TTestImage src(8, 8, c.Channels, c.BPP, rng);
+    std::unique_ptr<TCustomResizeFilter> f(CreateResizeFilter(c.Kind));
+    EXPECT_THROW(f->SetResizeParam(src.Img, 4, 4), ETessivoError) << c.Kind << " " << c.Channels << " " << c.BPP;
+  }
+}
+
 TEST(FilterLibrary, MissingLibraryRaisesLoadLibraryError) {
   FreeResizeLibrary();
   try {
