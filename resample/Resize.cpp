@@ -2,6 +2,7 @@
 #include "Resize.h"
 
 #include "Errors.h"
+#include "Filter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,7 +24,7 @@ struct TSample14 {
 };
 struct TSample16 {
   using T = uint16_t;
-  static int16_t Get(T v) { return int16_t((uint32_t(v) * FULL_SCALE_14 + 32767) / 65535); }
+  static int16_t Get(T v) { return int16_t(uint32_t(v) * FULL_SCALE_14 / 65535); }
 };
 
 int32_t CheckedOffset(int64_t Value) {
@@ -224,4 +225,262 @@ int32_t ModeParam(uint32_t Mode, int32_t Radius, int32_t Sharp, int32_t Blur) {
       return Blur;
   }
   return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Resizer
+
+TResizer::TResizer(uint32_t ADecimationMode, TWeightSetter *ADecimationSetter, LongBool AIsLimitedDecimation,
+                   uint32_t AInterpolationMode, TWeightSetter *AInterpolationSetter,
+                   LongBool AIsLimitedInterpolation, uint32_t ASIMDMode, bool ALinearColorSpace,
+                   int32_t AMaxThreadNum)
+    : DecimationWeightSetter(ADecimationSetter),
+      InterpolationWeightSetter(AInterpolationSetter),
+      DecimationMode(ADecimationMode),
+      InterpolationMode(AInterpolationMode),
+      SIMDMode(ASIMDMode),
+      LinearColorSpace(ALinearColorSpace),
+      MaxThreadNum(AMaxThreadNum),
+      IsLimitedDecimation(AIsLimitedDecimation),
+      IsLimitedInterpolation(AIsLimitedInterpolation) {}
+
+TResizer::~TResizer() {
+  FreeFilter();
+  delete Limiter;
+  if (DecimationWeightSetter) DecimationWeightSetter->Release();
+  if (InterpolationWeightSetter) InterpolationWeightSetter->Release();
+}
+
+void TResizer::FreeFilter() {
+  delete RF;
+  RF = nullptr;
+}
+
+void TResizer::SetDecimationMode(uint32_t Mode, TWeightSetter *Setter, LongBool IsLimited) {
+  DecimationMode = Mode;
+  if (DecimationWeightSetter) DecimationWeightSetter->Release();
+  DecimationWeightSetter = Setter;
+  if (RF) RF->ResetParam();
+  IsLimitedDecimation = IsLimited;
+}
+
+void TResizer::SetInterpolationMode(uint32_t Mode, TWeightSetter *Setter, LongBool IsLimited) {
+  InterpolationMode = Mode;
+  if (InterpolationWeightSetter) InterpolationWeightSetter->Release();
+  InterpolationWeightSetter = Setter;
+  if (RF) RF->ResetParam();
+  IsLimitedInterpolation = IsLimited;
+}
+
+void TResizer::SetSIMDMode(uint32_t Value, bool Degamma) {
+  SIMDMode = Value;
+  LinearColorSpace = Degamma;
+  FreeFilter();
+}
+
+void TResizer::SetMaxThreadNum(int32_t Value) {
+  MaxThreadNum = Value;
+  if (RF) RF->SetMaxThread(uint32_t(std::max(Value, 1)));
+}
+
+TResizer *TResizer::CreateMTResizer() const {
+  if (DecimationWeightSetter) DecimationWeightSetter->AddRef();
+  if (InterpolationWeightSetter) InterpolationWeightSetter->AddRef();
+  auto *r = new TResizer(DecimationMode, DecimationWeightSetter, IsLimitedDecimation, InterpolationMode,
+                         InterpolationWeightSetter, IsLimitedInterpolation, SIMDMode, LinearColorSpace, MaxThreadNum);
+  r->FilterIsa = FilterIsa;
+  return r;
+}
+
+void TResizer::ChooseFilter(uint32_t Channels, bool IsRGBA) {
+  FreeFilter();
+  // Linear light always takes the float filters; colour with alpha always the
+  // float RGBA filters (alpha weighting needs more range than the integer
+  // passes' 16-bit products have); four channels without alpha the integer
+  // CMYK filter.
+  const int32_t kind = ChooseFilterKind(Channels, IsRGBA, SIMDMode == SIMD_MODE_INTEGER, LinearColorSpace);
+  RF = CreateResizeFilter(kind, FilterIsa);
+  FIntegerTables = FilterVariants[kind].IsInteger;
+}
+
+uint8_t *TResizer::Resize(const TICCImgInfo &Src, TMultiThread *Pool, bool UseLimiter, bool IsRGBA,
+                          uint32_t NewWidth, uint32_t NewHeight, uint32_t &DestBpl) {
+  if (Src.Channels != 1 && Src.Channels != 3 && Src.Channels != 4)
+    throw ETessivoError("この画像形式はリサイズできません");
+  if (Src.BPP != BPP_8 && Src.BPP != BPP_14 && Src.BPP != BPP_16)
+    throw ETessivoError("この画素深度はリサイズできません");
+  constexpr uint32_t maxLen = uint32_t(std::numeric_limits<int32_t>::max());
+  if (!Src.Mem || Src.Width < 1 || Src.Height < 1 || NewWidth < 1 || NewHeight < 1 || Src.Width > maxLen ||
+      Src.Height > maxLen || NewWidth > maxLen || NewHeight > maxLen || Src.Bpl > maxLen)
+    throw ETessivoError("リサイズの画素数が不正です");
+  if (!DecimationWeightSetter || !InterpolationWeightSetter) throw ETessivoError("リサイズ方法が設定されていません");
+  // The alpha flag means something only for four channels.
+  IsRGBA = IsRGBA && Src.Channels == 4;
+  if (Src.BPP == BPP_16) {
+    // The passes read wide samples as signed 14-bit values: 16-bit samples
+    // above 32767 would turn negative, so they go to the working depth first.
+    TICCImgInfo s14{};
+    s14.Width = Src.Width;
+    s14.Height = Src.Height;
+    s14.Channels = Src.Channels;
+    s14.Bpl = Src.Bpl;
+    s14.BPP = BPP_14;
+    s14.ProfileType = Src.ProfileType;
+    s14.ICCProfile = Src.ICCProfile;
+    s14.ProfileLen = Src.ProfileLen;
+    s14.PixelFormat = Src.PixelFormat;
+    s14.Mem = AllocPixelBlock(Src.Bpl, Src.Height);
+    const size_t n = size_t(Src.Width) * Src.Channels;
+    for (uint32_t y = 0; y < Src.Height; ++y) {
+      const auto *a = reinterpret_cast<const uint16_t *>(ScanLine(Src, y));
+      auto *b = reinterpret_cast<int16_t *>(ScanLine(s14, y));
+      for (size_t i = 0; i < n; ++i) b[i] = int16_t(uint32_t(a[i]) * FULL_SCALE_14 / 65535);
+    }
+    try {
+      uint8_t *out = Resize(s14, Pool, UseLimiter, IsRGBA, NewWidth, NewHeight, DestBpl);
+      PageFree(s14.Mem);
+      return out;
+    } catch (...) {
+      PageFree(s14.Mem);
+      throw;
+    }
+  }
+
+  if (!RF || (RF->FIsRGBA != 0) != IsRGBA || RF->FChannels != Src.Channels) ChooseFilter(Src.Channels, IsRGBA);
+
+  const uint32_t threads = Pool ? uint32_t(Pool->MaxThread()) : 1;
+  TResizeParam &P = RF->Param;
+  const bool widthChanges = NewWidth != Src.Width, heightChanges = NewHeight != Src.Height;
+  if (uint32_t(P.SrcWidth) != Src.Width || uint32_t(P.SrcHeight) != Src.Height ||
+      uint32_t(P.DestWidth) != NewWidth || uint32_t(P.DestHeight) != NewHeight || RF->FChannels != Src.Channels ||
+      RF->FSrcBpl != Src.Bpl || RF->FBPP != Src.BPP || (Pool && RF->FMaxThread != threads) ||
+      RF->FMaxThread < 1) {
+    try {
+      RF->SetMaxThread(threads);
+      RF->SetResizeParam(Src, NewWidth, NewHeight);
+      const bool isFloat = !FIntegerTables;
+      if (widthChanges) {
+        TWeightSetter *s = NewWidth < Src.Width ? DecimationWeightSetter : InterpolationWeightSetter;
+        s->SetWeight(P.HWeightTable, int32_t(Src.Width), isFloat, P.HStep, int32_t(NewWidth));
+      }
+      if (heightChanges) {
+        TWeightSetter *s = NewHeight < Src.Height ? DecimationWeightSetter : InterpolationWeightSetter;
+        const int32_t step = widthChanges ? int32_t(RF->FTmpBpl) : P.VStep;
+        s->SetWeight(P.VWeightTable, int32_t(Src.Height), isFloat, step, int32_t(NewHeight));
+      }
+      RF->SetBlockInfo();
+      ++FRebuildCount;
+    } catch (...) {
+      // A half-built filter must not be mistaken for a ready one next time.
+      RF->ResetParam();
+      throw;
+    }
+  }
+
+  const bool limit =
+      UseLimiter && LimiterApplies(Src.Width, Src.Height, NewWidth, NewHeight, IsLimitedDecimation,
+                                   IsLimitedInterpolation);
+  if (limit) {
+    if (!Limiter) Limiter = new TLimiter;
+    Limiter->CalcLimit(Src, NewWidth, NewHeight, Pool);
+  }
+  if (RF->FNeedGammaTable) RF->SetGammaTable(Src);
+
+  DestBpl = RF->FDestBpl;
+  uint8_t *dest = AllocPixelBlock(DestBpl, NewHeight);
+  try {
+    RF->Execute(Src.Mem, dest, Pool);
+  } catch (...) {
+    PageFree(dest);
+    throw;
+  }
+  FLimitPending = limit;
+  return dest;
+}
+
+void TResizer::ResizeImage(const TICCImgInfo &Src, TICCImgInfo &Dest, TMultiThread *Pool, bool UseLimiter,
+                           bool IsRGBA, uint32_t NewHeight, uint32_t NewWidth) {
+  if (&Src == &Dest) {  // one record for both: the in-place form, without leaking the source block
+    ResizeImage(Dest, NewWidth, Pool, UseLimiter, IsRGBA, NewHeight);
+    return;
+  }
+  if (NewWidth == Src.Width && NewHeight == Src.Height) return;
+  uint32_t bpl = 0;
+  uint8_t *mem = Resize(Src, Pool, UseLimiter, IsRGBA, NewWidth, NewHeight, bpl);
+  const uint32_t channels = Src.Channels;
+  std::memset(&Dest, 0, sizeof(Dest));
+  Dest.Mem = mem;
+  Dest.Width = NewWidth;
+  Dest.Height = NewHeight;
+  Dest.Channels = channels;
+  Dest.Bpl = bpl;
+  Dest.BPP = BPP_14;
+  if (FLimitPending) Limiter->ApplyLimit(Dest, Pool);
+  FLimitPending = false;
+}
+
+void TResizer::ResizeImage(TICCImgInfo &Img, uint32_t NewWidth, TMultiThread *Pool, bool UseLimiter, bool IsRGBA,
+                           uint32_t NewHeight) {
+  if (NewWidth == Img.Width && NewHeight == Img.Height) return;
+  uint32_t bpl = 0;
+  uint8_t *mem = Resize(Img, Pool, UseLimiter, IsRGBA, NewWidth, NewHeight, bpl);
+  PageFree(Img.Mem);
+  Img.Mem = mem;
+  Img.Width = NewWidth;
+  Img.Height = NewHeight;
+  Img.Bpl = bpl;
+  Img.BPP = BPP_14;
+  if (FLimitPending) Limiter->ApplyLimit(Img, Pool);
+  FLimitPending = false;
+}
+
+// ---------------------------------------------------------------------------
+// The program-wide resizers
+
+TResizer *MainResizer = nullptr;
+TResizer *AntialiasingResizer = nullptr;
+TResizer *ThumbnailResizer = nullptr;
+
+namespace {
+
+// One setter for both directions: the resizer holds two references.
+TResizer *BothWays(uint32_t Mode, TWeightSetter *Setter, int32_t MaxThread) {
+  Setter->AddRef();
+  return new TResizer(Mode, Setter, LongFalse, Mode, Setter, LongFalse, SIMD_MODE_INTEGER, false, MaxThread);
+}
+
+}  // namespace
+
+void CreateProgramResizers(int32_t MaxThread) {
+  FreeProgramResizers();
+  const TCreatedWeightSetter dec = CreateWeightSetter(RESIZE_LANCZOS, 3);
+  const TCreatedWeightSetter inter = CreateWeightSetter(RESIZE_SPLINE36, 0);
+  MainResizer = new TResizer(RESIZE_LANCZOS, dec.Setter, dec.IsLimited, RESIZE_SPLINE36, inter.Setter,
+                             inter.IsLimited, SIMD_MODE_INTEGER, false, MaxThread);
+  AntialiasingResizer = BothWays(RESIZE_BICUBIC, new TMitchellNetravali(1.0 / 3, 1.0 / 3), MaxThread);
+  ThumbnailResizer = BothWays(RESIZE_SPLINE16, new TSpline16, MaxThread);
+}
+
+void FreeProgramResizers() {
+  delete MainResizer;
+  delete AntialiasingResizer;
+  delete ThumbnailResizer;
+  MainResizer = AntialiasingResizer = ThumbnailResizer = nullptr;
+}
+
+void ConfigureMainResizer(uint32_t DecimationMode, int32_t DecimationParam, uint32_t InterpolationMode,
+                          int32_t InterpolationParam, std::optional<uint32_t> CalcMode, bool Degamma) {
+  if (!MainResizer) throw ETessivoError("リサイズ処理が初期化されていません");
+  // Both setters are made before either is installed, so a bad code changes nothing.
+  const TCreatedWeightSetter dec = CreateWeightSetter(DecimationMode, DecimationParam);
+  TCreatedWeightSetter inter{};
+  try {
+    inter = CreateWeightSetter(InterpolationMode, InterpolationParam);
+  } catch (...) {
+    dec.Setter->Release();
+    throw;
+  }
+  MainResizer->SetDecimationMode(DecimationMode, dec.Setter, dec.IsLimited);
+  MainResizer->SetInterpolationMode(InterpolationMode, inter.Setter, inter.IsLimited);
+  if (CalcMode) MainResizer->SetSIMDMode(*CalcMode, Degamma);
 }

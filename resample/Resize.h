@@ -103,6 +103,9 @@ public:
   int32_t MaxThreadNum;
   LongBool IsLimitedDecimation;
   LongBool IsLimitedInterpolation;
+  // Code path of the filters this resizer creates (-1: the one chosen when
+  // the resampling library was loaded); for tests and benchmarks.
+  int32_t FilterIsa = -1;
 
   // How many times the filter's tables were built; for checking that
   // repeated resizes of one geometry reuse them.
@@ -116,6 +119,8 @@ private:
   void FreeFilter();
 
   uint64_t FRebuildCount = 0;
+  bool FIntegerTables = false;  // the current filter takes integer weight tables
+  bool FLimitPending = false;   // the last Resize computed limits to apply
 };
 
 // Whether the limiter applies to a resize of these lengths, from the

@@ -1,6 +1,7 @@
 #include "Resize.h"
 
 #include "Errors.h"
+#include "TestImage.h"
 
 #include <gtest/gtest.h>
 
@@ -9,32 +10,6 @@
 #include <vector>
 
 namespace {
-
-// Owns an image record's pixels.
-struct Image {
-  TICCImgInfo I{};
-  Image(uint32_t W, uint32_t H, uint32_t C, uint32_t BPP) {
-    I.Width = W;
-    I.Height = H;
-    I.Channels = C;
-    I.BPP = BPP;
-    I.Bpl = BPP == BPP_8 ? GetAlignedBpl(W, C) : GetAlignedBpl16(W, C);
-    I.Mem = AllocPixelBlock(I.Bpl, H);
-  }
-  ~Image() { FreeICCImgInfo(I, false); }
-  int32_t Get(uint32_t x, uint32_t y, uint32_t c) const {
-    const uint8_t *row = ScanLine(I, y);
-    if (I.BPP == BPP_8) return row[x * I.Channels + c];
-    return reinterpret_cast<const uint16_t *>(row)[x * I.Channels + c];
-  }
-  void Set(uint32_t x, uint32_t y, uint32_t c, int32_t v) {
-    uint8_t *row = ScanLine(I, y);
-    if (I.BPP == BPP_8)
-      row[x * I.Channels + c] = uint8_t(v);
-    else
-      reinterpret_cast<uint16_t *>(row)[x * I.Channels + c] = uint16_t(v);
-  }
-};
 
 // Source window of destination index i, straight from the definition.
 std::pair<int, int> Window(int i, int S, int D) {
@@ -45,7 +20,7 @@ std::pair<int, int> Window(int i, int S, int D) {
 
 int To14(int v, uint32_t BPP) {
   if (BPP == BPP_8) return v * 64;
-  if (BPP == BPP_16) return int((int64_t(v) * FULL_SCALE_14 + 32767) / 65535);
+  if (BPP == BPP_16) return int(int64_t(v) * FULL_SCALE_14 / 65535);
   return int16_t(v);
 }
 
@@ -62,13 +37,13 @@ TEST(Limiter, ClampsToTheSourceRangeOfTheWindow) {
   for (const C &c : cases) {
     SCOPED_TRACE(testing::Message() << c.sw << "x" << c.sh << " -> " << c.dw << "x" << c.dh << " ch " << c.ch
                                     << " bpp " << c.bpp);
-    Image src(c.sw, c.sh, c.ch, c.bpp);
+    TTestImage src(c.sw, c.sh, c.ch, c.bpp);
     const int hiVal = c.bpp == BPP_8 ? 255 : c.bpp == BPP_14 ? FULL_SCALE_14 : 65535;
     std::uniform_int_distribution<int> val(c.bpp == BPP_14 ? -200 : 0, hiVal);
     for (uint32_t y = 0; y < c.sh; ++y)
       for (uint32_t x = 0; x < c.sw; ++x)
         for (uint32_t k = 0; k < c.ch; ++k) src.Set(x, y, k, val(rng));
-    Image out(c.dw, c.dh, c.ch, BPP_14);
+    TTestImage out(c.dw, c.dh, c.ch, BPP_14);
     std::uniform_int_distribution<int> wild(-20000, 20000);
     for (uint32_t y = 0; y < c.dh; ++y)
       for (uint32_t x = 0; x < c.dw; ++x)
@@ -82,7 +57,7 @@ TEST(Limiter, ClampsToTheSourceRangeOfTheWindow) {
       TMultiThread pool(threads);
       TLimiter lim;
       lim.CalcLimit(src.I, c.dw, c.dh, threads == 1 ? nullptr : &pool);
-      Image o2(c.dw, c.dh, c.ch, BPP_14);
+      TTestImage o2(c.dw, c.dh, c.ch, BPP_14);
       for (uint32_t y = 0; y < c.dh; ++y)
         for (uint32_t x = 0; x < c.dw; ++x)
           for (uint32_t k = 0; k < c.ch; ++k) o2.Set(x, y, k, out.Get(x, y, k));
@@ -109,7 +84,7 @@ TEST(Limiter, ClampsToTheSourceRangeOfTheWindow) {
 
 TEST(Limiter, WindowsOfTheDefinition) {
   TLimiter lim;
-  Image src(40, 10, 3, BPP_8);
+  TTestImage src(40, 10, 3, BPP_8);
   lim.CalcLimit(src.I, 20, 30, nullptr);
   // Halving: destination pixel i reads source pixels 2i - 1 .. 2i + 2.
   for (int i = 1; i < 19; ++i) {
@@ -129,12 +104,12 @@ TEST(Limiter, WindowsOfTheDefinition) {
 
 TEST(Limiter, RejectsWhatItCannotLimit) {
   TLimiter lim;
-  Image two(4, 4, 2, BPP_8);
+  TTestImage two(4, 4, 2, BPP_8);
   EXPECT_THROW(lim.CalcLimit(two.I, 2, 2, nullptr), ETessivoError);
-  Image src(4, 4, 3, BPP_8);
+  TTestImage src(4, 4, 3, BPP_8);
   EXPECT_THROW(lim.CalcLimit(src.I, 0, 2, nullptr), ETessivoError);
   lim.CalcLimit(src.I, 2, 2, nullptr);
-  Image wrong(3, 2, 3, BPP_14);
+  TTestImage wrong(3, 2, 3, BPP_14);
   EXPECT_THROW(lim.ApplyLimit(wrong.I, nullptr), ETessivoError);
 }
 
