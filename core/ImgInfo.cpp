@@ -60,6 +60,11 @@ void *PageAlloc(size_t Size) {
   const size_t len = (Size + page - 1) / page * page + page;
   void *p = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw EOutOfMemory();
+#ifdef MADV_HUGEPAGE
+  // Large pixel blocks are filled right after allocation; with huge pages the
+  // first touch costs a fraction of the 4 KiB page faults (advice only).
+  if (len >= (size_t(2) << 20)) madvise(p, len, MADV_HUGEPAGE);
+#endif
   static_cast<PageHeader *>(p)->MapLen = len;
   return static_cast<uint8_t *>(p) + page;
 }

@@ -78,20 +78,44 @@ void MakeDerived(const TICCImgInfo &Src, TICCImgInfo &Out, uint32_t Bpl, uint32_
 
 }  // namespace
 
+namespace {
+
+bool HasAVX2() {
+#if defined(__x86_64__) || defined(__i386__)
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+#else
+  return false;
+#endif
+}
+
+}  // namespace
+
 const TPixelKernels &ActivePixelKernels() {
+#if defined(__x86_64__) || defined(__i386__)
   switch (g_ForcedPath) {
     case TPixelPath::Plain:
       return PlainPixelKernels();
-    default:
-#if defined(__x86_64__) || defined(__i386__)
+    case TPixelPath::SSE2:
       return SSE2PixelKernels();
-#else
-      return PlainPixelKernels();
-#endif
+    default:
+      return HasAVX2() ? AVX2PixelKernels() : SSE2PixelKernels();
   }
+#else
+  return PlainPixelKernels();
+#endif
 }
 
-bool PixelPathAvailable(TPixelPath Path) { return Path != TPixelPath::SSE2 || kHasSSE2; }
+bool PixelPathAvailable(TPixelPath Path) {
+  switch (Path) {
+    case TPixelPath::SSE2:
+      return kHasSSE2;
+    case TPixelPath::AVX2:
+      return HasAVX2();
+    default:
+      return true;
+  }
+}
 
 TPixelPathScope::TPixelPathScope(TPixelPath Path) : FSaved(g_ForcedPath) { g_ForcedPath = Path; }
 TPixelPathScope::~TPixelPathScope() { g_ForcedPath = FSaved; }

@@ -34,12 +34,15 @@ constexpr uint32_t KERNEL_OVERRUN = 64;
 const TPixelKernels &PlainPixelKernels();
 #if defined(__x86_64__) || defined(__i386__)
 const TPixelKernels &SSE2PixelKernels();
+// The SSE2 table with AVX2 kernels where they pay; only for processors with AVX2.
+const TPixelKernels &AVX2PixelKernels();
 #endif
 
-enum class TPixelPath { Best, Plain, SSE2 };
+enum class TPixelPath { Best, Plain, SSE2, AVX2 };
 
 // The table a conversion uses on this thread: the best one the processor
-// runs unless a TPixelPathScope on this thread asks for another.
+// runs (AVX2, else SSE2, else plain) unless a TPixelPathScope on this thread
+// asks for another; a path the processor lacks falls back to the best one.
 const TPixelKernels &ActivePixelKernels();
 // Whether the path exists in this build and on this processor.
 bool PixelPathAvailable(TPixelPath Path);

@@ -79,11 +79,14 @@ std::vector<int32_t> Samples(const TImage &Img) {
 
 std::vector<TPixelPath> Paths() {
   std::vector<TPixelPath> p{TPixelPath::Plain};
-  if (PixelPathAvailable(TPixelPath::SSE2)) p.push_back(TPixelPath::SSE2);
+  for (TPixelPath v : {TPixelPath::SSE2, TPixelPath::AVX2})
+    if (PixelPathAvailable(v)) p.push_back(v);
   return p;
 }
 
-const char *PathName(TPixelPath P) { return P == TPixelPath::Plain ? "plain" : "sse2"; }
+const char *PathName(TPixelPath P) {
+  return P == TPixelPath::Plain ? "plain" : P == TPixelPath::SSE2 ? "sse2" : "avx2";
+}
 
 // ---- vector kernels against the plain ones ----
 

@@ -1,0 +1,234 @@
+// AVX2 row kernels for the arithmetic-heavy conversions (YCbCr, luma, alpha
+// flattening): 16 pixels per step, loaded and stored as two 8-pixel groups by
+// the 128-bit helpers and computed in 256-bit registers whose two lanes hold
+// the two groups (every operation used works lane by lane). The tail of a row
+// runs the 128-bit step, so the row overrun stays that of the SSE2 kernels.
+// Built with -mavx2 and only reached after a run-time processor check.
+#include "PixelConvertKernels.h"
+#include "PixelConvertSSE2.h"
+
+#include <immintrin.h>
+
+namespace {
+
+using Y = __m256i;
+
+struct TPlanes16 {
+  Y c[4];
+};
+
+TPlanes16 Join(const TPlanes &Lo, const TPlanes &Hi) {
+  TPlanes16 p;
+  for (int i = 0; i < 4; ++i) p.c[i] = _mm256_inserti128_si256(_mm256_castsi128_si256(Lo.c[i]), Hi.c[i], 1);
+  return p;
+}
+TPlanes LowHalf(const TPlanes16 &P) {
+  return {{_mm256_castsi256_si128(P.c[0]), _mm256_castsi256_si128(P.c[1]), _mm256_castsi256_si128(P.c[2]),
+           _mm256_castsi256_si128(P.c[3])}};
+}
+TPlanes HighHalf(const TPlanes16 &P) {
+  return {{_mm256_extracti128_si256(P.c[0], 1), _mm256_extracti128_si256(P.c[1], 1),
+           _mm256_extracti128_si256(P.c[2], 1), _mm256_extracti128_si256(P.c[3], 1)}};
+}
+
+template <int InCh, bool InWide, int OutCh, bool OutWide, class F16, class F8>
+void RunPx16(const uint8_t *S, uint8_t *D, uint32_t W, F16 Step16, F8 Step8) {
+  constexpr uint32_t inStep = 8 * InCh * (InWide ? 2 : 1), outStep = 8 * OutCh * (OutWide ? 2 : 1);
+  uint32_t x = 0;
+  for (; x + 16 <= W; x += 16, S += 2 * inStep, D += 2 * outStep) {
+    const TPlanes16 q = Step16(Join(LoadPx<InCh, InWide>(S), LoadPx<InCh, InWide>(S + inStep)));
+    StorePx<OutCh, OutWide>(D, LowHalf(q));
+    StorePx<OutCh, OutWide>(D + outStep, HighHalf(q));
+  }
+  for (; x < W; x += 8, S += inStep, D += outStep) StorePx<OutCh, OutWide>(D, Step8(LoadPx<InCh, InWide>(S)));
+}
+
+// 256-bit counterparts of the plane arithmetic.
+
+struct TPair16 {
+  Y lo, hi;
+};
+TPair16 Madd(Y X, Y Z, int16_t Cx, int16_t Cz) {
+  const Y c = _mm256_set1_epi32(int32_t(uint32_t(uint16_t(Cx)) | (uint32_t(uint16_t(Cz)) << 16)));
+  return {_mm256_madd_epi16(_mm256_unpacklo_epi16(X, Z), c), _mm256_madd_epi16(_mm256_unpackhi_epi16(X, Z), c)};
+}
+
+template <bool OddC, int Shift1>
+Y RoundSum(Y S1, Y S2, int32_t Half) {
+  const Y bit = _mm256_and_si256(OddC ? _mm256_or_si256(S1, S2) : _mm256_and_si256(S1, S2), _mm256_set1_epi32(1));
+  const Y sum = _mm256_add_epi32(_mm256_add_epi32(_mm256_srai_epi32(S1, 1), _mm256_srai_epi32(S2, 1)),
+                                 _mm256_add_epi32(bit, _mm256_set1_epi32(Half)));
+  return _mm256_srai_epi32(sum, Shift1);
+}
+template <bool OddC, int Shift1>
+Y RoundSum16(const TPair16 &A, const TPair16 &B, int32_t Half) {
+  return _mm256_packs_epi32(RoundSum<OddC, Shift1>(A.lo, B.lo, Half), RoundSum<OddC, Shift1>(A.hi, B.hi, Half));
+}
+
+template <int Shift1>
+TPlanes16 ToYCC(const TPlanes16 &P, int32_t YHalf, int32_t CHalf) {
+  const Y b = P.c[0], g = P.c[1], r = P.c[2];
+  return {{RoundSum16<false, Shift1>(Madd(r, g, 19595, 22086), Madd(b, g, 7471, 16384), YHalf),
+           RoundSum16<true, Shift1>(Madd(r, g, -11059, -21709), Madd(b, b, 16384, 16384), CHalf),
+           RoundSum16<true, Shift1>(Madd(r, r, 16384, 16384), Madd(g, b, -27439, -5329), CHalf), P.c[3]}};
+}
+template <int Shift1>
+Y Luma(const TPlanes16 &P, int32_t Half) {
+  return RoundSum16<false, Shift1>(Madd(P.c[2], P.c[1], 19595, 22086), Madd(P.c[0], P.c[1], 7471, 16384), Half);
+}
+
+TPair16 Widen(Y X) {
+  return {_mm256_srai_epi32(_mm256_unpacklo_epi16(X, X), 16), _mm256_srai_epi32(_mm256_unpackhi_epi16(X, X), 16)};
+}
+TPair16 Add(const TPair16 &A, const TPair16 &B) {
+  return {_mm256_add_epi32(A.lo, B.lo), _mm256_add_epi32(A.hi, B.hi)};
+}
+Y Clamp14(const TPair16 &A) {
+  const Y v = _mm256_packs_epi32(A.lo, A.hi);
+  return _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()), _mm256_set1_epi16(16320));
+}
+
+TPlanes16 FromYCC(const TPlanes16 &P) {
+  const Y y = P.c[0], cb = P.c[1], cr = P.c[2];
+  const TPair16 b = Add(Madd(y, cb, 1, 2), Widen(_mm256_mulhi_epi16(cb, _mm256_set1_epi16(-14942))));
+  const TPair16 r = Add(Madd(y, cr, 1, 1), Widen(_mm256_mulhi_epi16(cr, _mm256_set1_epi16(26345))));
+  const TPair16 t = Madd(cb, cr, -22554, 18734);
+  const TPair16 g = Add(Madd(y, cr, 1, -1), {_mm256_srai_epi32(t.lo, 16), _mm256_srai_epi32(t.hi, 16)});
+  return {{Clamp14(b), Clamp14(g), Clamp14(r), P.c[3]}};
+}
+
+Y Blend8(Y S, Y A, Y Bg, Y InvA) {
+  const Y t = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(S, A), _mm256_mullo_epi16(Bg, InvA)),
+                               _mm256_set1_epi16(128));
+  return _mm256_srli_epi16(_mm256_add_epi16(t, _mm256_srli_epi16(t, 8)), 8);
+}
+
+__m256 Blend14Half(Y S, Y A, __m256 Bg) {
+  const __m256 fa = _mm256_cvtepi32_ps(A);
+  __m256 t = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(S), fa),
+                           _mm256_mul_ps(Bg, _mm256_sub_ps(_mm256_set1_ps(16320.0f), fa)));
+  t = _mm256_mul_ps(t, _mm256_set1_ps(1.0f / 16320.0f));
+  return _mm256_min_ps(t, _mm256_set1_ps(16320.0f));
+}
+Y Blend14(Y S, Y A, float Bg) {
+  const TPair16 s = Widen(S), a = Widen(A);
+  const __m256 bg = _mm256_set1_ps(Bg);
+  return _mm256_packs_epi32(_mm256_cvtps_epi32(Blend14Half(s.lo, a.lo, bg)),
+                            _mm256_cvtps_epi32(Blend14Half(s.hi, a.hi, bg)));
+}
+
+Y Shl6(Y X) { return _mm256_slli_epi16(X, 6); }
+TPlanes16 Scale8To14(const TPlanes16 &P) { return {{Shl6(P.c[0]), Shl6(P.c[1]), Shl6(P.c[2]), Shl6(P.c[3])}}; }
+TPlanes Scale8To14(const TPlanes &P) {
+  return {{_mm_slli_epi16(P.c[0], 6), _mm_slli_epi16(P.c[1], 6), _mm_slli_epi16(P.c[2], 6), _mm_slli_epi16(P.c[3], 6)}};
+}
+
+// Kernels. Each pairs its 16-pixel step with the 8-pixel step for the tail.
+
+template <int Ch>
+void ToYCC8K(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
+  RunPx16<Ch, false, Ch, true>(
+      S, D, W, [](const TPlanes16 &p) { return ToYCC<15>(Scale8To14(p), 1 << 14, (1 << 14) - 1); },
+      [](const TPlanes &p) { return ToYCC<15>(Scale8To14(p), 1 << 14, (1 << 14) - 1); });
+}
+
+template <int Ch>
+void ToYCC14K(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
+  RunPx16<Ch, true, Ch, true>(
+      S, D, W, [](const TPlanes16 &p) { return ToYCC<15>(p, 1 << 14, (1 << 14) - 1); },
+      [](const TPlanes &p) { return ToYCC<15>(p, 1 << 14, (1 << 14) - 1); });
+}
+
+template <int Ch>
+void FromYCC14K(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
+  RunPx16<Ch, true, Ch, true>(
+      S, D, W, [](const TPlanes16 &p) { return FromYCC(p); }, [](const TPlanes &p) { return FromYCC(p); });
+}
+
+void BGR14ToYCC8K(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
+  constexpr int32_t chromaHalf = (1 << 28) + (1 << 20) - 1;
+  RunPx16<3, true, 3, false>(
+      S, D, W, [](const TPlanes16 &p) { return ToYCC<21>(p, 1 << 20, chromaHalf); },
+      [](const TPlanes &p) { return ToYCC<21>(p, 1 << 20, chromaHalf); });
+}
+
+template <int Ch, bool Wide>
+void LumaK(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
+  constexpr int Shift1 = Wide ? 21 : 15;
+  constexpr int32_t half = Wide ? 1 << 20 : 1 << 14;
+  RunPx16<Ch, Wide, 1, false>(
+      S, D, W, [](const TPlanes16 &p) { return TPlanes16{{Luma<Shift1>(p, half), p.c[1], p.c[2], p.c[3]}}; },
+      [](const TPlanes &p) { return TPlanes{{Luma<Shift1>(p, half), p.c[1], p.c[2], p.c[3]}}; });
+}
+
+void Flatten8_4K(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t Bg) {
+  const int16_t b0 = BgSample(Bg, 0), b1 = BgSample(Bg, 1), b2 = BgSample(Bg, 2);
+  RunPx16<4, false, 3, false>(
+      S, D, W,
+      [&](const TPlanes16 &p) {
+        const Y inv = _mm256_sub_epi16(_mm256_set1_epi16(255), p.c[3]);
+        return TPlanes16{{Blend8(p.c[0], p.c[3], _mm256_set1_epi16(b0), inv),
+                          Blend8(p.c[1], p.c[3], _mm256_set1_epi16(b1), inv),
+                          Blend8(p.c[2], p.c[3], _mm256_set1_epi16(b2), inv), p.c[3]}};
+      },
+      [&](const TPlanes &p) {
+        const V inv = _mm_sub_epi16(_mm_set1_epi16(255), p.c[3]);
+        return TPlanes{{Blend8(p.c[0], p.c[3], _mm_set1_epi16(b0), inv), Blend8(p.c[1], p.c[3], _mm_set1_epi16(b1), inv),
+                        Blend8(p.c[2], p.c[3], _mm_set1_epi16(b2), inv), p.c[3]}};
+      });
+}
+
+void Flatten8_2K(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t Bg) {
+  const int16_t b = BgSample(Bg, 0);
+  RunPx16<2, false, 1, false>(
+      S, D, W,
+      [&](const TPlanes16 &p) {
+        const Y inv = _mm256_sub_epi16(_mm256_set1_epi16(255), p.c[1]);
+        return TPlanes16{{Blend8(p.c[0], p.c[1], _mm256_set1_epi16(b), inv), p.c[1], p.c[2], p.c[3]}};
+      },
+      [&](const TPlanes &p) {
+        const V inv = _mm_sub_epi16(_mm_set1_epi16(255), p.c[1]);
+        return TPlanes{{Blend8(p.c[0], p.c[1], _mm_set1_epi16(b), inv), p.c[1], p.c[2], p.c[3]}};
+      });
+}
+
+void Flatten14_4K(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t Bg) {
+  const float bg[3] = {float(BgSample(Bg, 0) * 64), float(BgSample(Bg, 1) * 64), float(BgSample(Bg, 2) * 64)};
+  RunPx16<4, true, 3, true>(
+      S, D, W,
+      [&](const TPlanes16 &p) {
+        return TPlanes16{{Blend14(p.c[0], p.c[3], bg[0]), Blend14(p.c[1], p.c[3], bg[1]),
+                          Blend14(p.c[2], p.c[3], bg[2]), p.c[3]}};
+      },
+      [&](const TPlanes &p) {
+        return TPlanes{{Blend14(p.c[0], p.c[3], bg[0]), Blend14(p.c[1], p.c[3], bg[1]), Blend14(p.c[2], p.c[3], bg[2]),
+                        p.c[3]}};
+      });
+}
+
+void Flatten14_2K(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t Bg) {
+  const float bg = float(BgSample(Bg, 0) * 64);
+  RunPx16<2, true, 1, true>(
+      S, D, W, [&](const TPlanes16 &p) { return TPlanes16{{Blend14(p.c[0], p.c[1], bg), p.c[1], p.c[2], p.c[3]}}; },
+      [&](const TPlanes &p) { return TPlanes{{Blend14(p.c[0], p.c[1], bg), p.c[1], p.c[2], p.c[3]}}; });
+}
+
+TPixelKernels MakeAVX2Kernels() {
+  TPixelKernels k = SSE2PixelKernels();
+  k.ToYCC8_3 = ToYCC8K<3>, k.ToYCC8_4 = ToYCC8K<4>;
+  k.ToYCC14_3 = ToYCC14K<3>, k.ToYCC14_4 = ToYCC14K<4>;
+  k.FromYCC14_3 = FromYCC14K<3>, k.FromYCC14_4 = FromYCC14K<4>;
+  k.BGR14ToYCC8 = BGR14ToYCC8K;
+  k.Luma8_3 = LumaK<3, false>, k.Luma8_4 = LumaK<4, false>;
+  k.Luma14_3 = LumaK<3, true>, k.Luma14_4 = LumaK<4, true>;
+  k.Flatten8_4 = Flatten8_4K, k.Flatten8_2 = Flatten8_2K;
+  k.Flatten14_4 = Flatten14_4K, k.Flatten14_2 = Flatten14_2K;
+  return k;
+}
+
+}  // namespace
+
+const TPixelKernels &AVX2PixelKernels() {
+  static const TPixelKernels k = MakeAVX2Kernels();
+  return k;
+}
