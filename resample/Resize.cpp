@@ -3,10 +3,12 @@
 
 #include "Errors.h"
 #include "Filter.h"
+#include "ICCUtil.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 // ---------------------------------------------------------------------------
 // Overshoot limiter
@@ -230,6 +232,19 @@ int32_t ModeParam(uint32_t Mode, int32_t Radius, int32_t Sharp, int32_t Blur) {
 // ---------------------------------------------------------------------------
 // Resizer
 
+namespace {
+
+// Linear-light tables come from the tone curves of the source's profile; the
+// filters fall back to sRGB curves only when no maker is installed.
+void InstallGammaTableMaker() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (!GammaTableMaker) GammaTableMaker = MakeResizeGammaTables;
+  });
+}
+
+}  // namespace
+
 TResizer::TResizer(uint32_t ADecimationMode, TWeightSetter *ADecimationSetter, LongBool AIsLimitedDecimation,
                    uint32_t AInterpolationMode, TWeightSetter *AInterpolationSetter,
                    LongBool AIsLimitedInterpolation, uint32_t ASIMDMode, bool ALinearColorSpace,
@@ -384,7 +399,10 @@ uint8_t *TResizer::Resize(const TICCImgInfo &Src, TMultiThread *Pool, bool UseLi
     if (!Limiter) Limiter = new TLimiter;
     Limiter->CalcLimit(Src, NewWidth, NewHeight, Pool);
   }
-  if (RF->FNeedGammaTable) RF->SetGammaTable(Src);
+  if (RF->FNeedGammaTable) {
+    InstallGammaTableMaker();
+    RF->SetGammaTable(Src);
+  }
 
   DestBpl = RF->FDestBpl;
   uint8_t *dest = AllocPixelBlock(DestBpl, NewHeight);

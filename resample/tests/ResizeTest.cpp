@@ -481,3 +481,28 @@ TEST(Resizer, ProgramWideResizers) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Resizer, LinearLightAveragesLightNotCodes) {
+  // Black and white averaged: half the light is sRGB code 0.7354 of full scale.
+  struct C {
+    bool linear;
+    uint32_t channels;
+    double want;
+  } cases[] = {{false, 3, 8160}, {true, 3, 0.73536 * FULL_SCALE_14}, {true, 1, 0.73536 * FULL_SCALE_14},
+               {true, 4, 0.73536 * FULL_SCALE_14}};
+  for (const C &c : cases) {
+    auto r = MakeResizer(RESIZE_AREA_AVERAGE, 0, RESIZE_BILINEAR, 0, SIMD_MODE_FLOAT, c.linear);
+    TTestImage src(2, 1, c.channels, BPP_8);
+    src.Fill([](uint32_t x, uint32_t, uint32_t ch) { return ch == 3 ? 255 : x == 0 ? 0 : 255; });
+    src.I.ProfileType = PROFILE_BUILTIN_SRGB;
+    TICCImgInfo out{};
+    r->ResizeImage(src.I, out, nullptr, false, c.channels == 4, 1, 1);
+    for (uint32_t k = 0; k < std::min(c.channels, 3u); ++k)
+      EXPECT_NEAR(reinterpret_cast<int16_t *>(out.Mem)[k], c.want, 16) << c.linear << " " << c.channels;
+    FreeICCImgInfo(out, false);
+  }
+}
+
+}  // namespace
