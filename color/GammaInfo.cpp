@@ -83,9 +83,42 @@ cmsToneCurve *Reversed(cmsToneCurve *C) {
   return R;
 }
 
+// The rising envelope of a tabulated curve (empty for parametric ones).
+std::vector<uint16_t> ForwardTable(const cmsToneCurve *C) {
+  std::vector<uint16_t> T;
+  if (!C || cmsGetToneCurveParametricType(C) != 0) return T;
+  const cmsUInt32Number N = cmsGetToneCurveEstimatedTableEntries(C);
+  const cmsUInt16Number *E = cmsGetToneCurveEstimatedTable(C);
+  if (N < 2 || !E) return T;
+  T.assign(E, E + N);
+  for (size_t I = 1; I < T.size(); ++I) T[I] = std::max(T[I], T[I - 1]);
+  return T;
+}
+
+double InvertTable(const std::vector<uint16_t> &T, double Y) {
+  const double V = std::clamp(Y, 0.0, 1.0) * 65535.0;
+  if (V <= T.front()) return 0.0;
+  if (V > T.back()) return 1.0;
+  // First entry at or above V; the one before is below it.
+  const size_t J = size_t(std::lower_bound(T.begin(), T.end(), V,
+                                           [](uint16_t E, double X) { return E < X; }) -
+                          T.begin());
+  const double Lo = T[J - 1], Hi = T[J];
+  return (double(J - 1) + (V - Lo) / (Hi - Lo)) / double(T.size() - 1);
+}
+
+// The inverse of one curve, as used by every regamma value.
+struct TInverse {
+  const cmsToneCurve *Reversed = nullptr;  // parametric: the library's exact inverse
+  std::vector<uint16_t> Forward;           // tabulated: the forward table
+  double operator()(double Y) const {
+    return Forward.empty() ? EvalToneCurve(Reversed, Y) : InvertTable(Forward, Y);
+  }
+};
+
 // One channel of a regamma table (layout in ICCUtil.h).
-void FillRegamma(const cmsToneCurve *Inverse, int16_t *T, uint32_t D, double OutMax) {
-  auto Value = [&](double X) { return int16_t(std::lround(EvalToneCurve(Inverse, X) * OutMax)); };
+void FillRegamma(const TInverse &Inverse, int16_t *T, uint32_t D, double OutMax) {
+  auto Value = [&](double X) { return int16_t(std::lround(Inverse(X) * OutMax)); };
   const double Fine = 64.0 * D;
   for (uint32_t I = 0; I <= REGAMMA_FINE_LAST; ++I) T[I] = Value(I / Fine);
   for (uint32_t V = 1; V <= D; ++V) T[REGAMMA_FINE_LAST + V] = Value(double(V) / D);
@@ -94,6 +127,15 @@ void FillRegamma(const cmsToneCurve *Inverse, int16_t *T, uint32_t D, double Out
 }
 
 }  // namespace
+
+double EvalInverseToneCurve(const cmsToneCurve *Curve, double Y) {
+  if (!Curve) return std::clamp(Y, 0.0, 1.0);
+  const std::vector<uint16_t> T = ForwardTable(Curve);
+  if (!T.empty()) return InvertTable(T, Y);
+  TCurveSet Rev;
+  Rev.C[0] = Reversed(const_cast<cmsToneCurve *>(Curve));
+  return EvalToneCurve(Rev.C[0], Y);
+}
 
 double EvalToneCurve(const cmsToneCurve *Curve, double X) {
   X = std::clamp(X, 0.0, 1.0);
@@ -146,12 +188,14 @@ void TGammaInfo::SetChannel(int32_t Channel) {
   if (!Degamma) Degamma = DupTag(CMS.FsRGBProfile, cmsSigGreenTRCTag);
   if (!Degamma) throw ETessivoError("no tone curve available");
   Regamma = Reversed(Degamma);
+  FForward = ForwardTable(Degamma);
 }
 
 double TGammaInfo::GetDegammaValue(double Input) const { return EvalToneCurve(Degamma, Input); }
 
 int32_t TGammaInfo::GetRegammaValue(int32_t OutputMax, double Input) const {
-  return int32_t(std::lround(EvalToneCurve(Regamma, Input) * OutputMax));
+  const double V = FForward.empty() ? EvalToneCurve(Regamma, Input) : InvertTable(FForward, Input);
+  return int32_t(std::lround(V * OutputMax));
 }
 
 void MakeDegammaTable(const TICCImgInfo &Img, std::span<float> Table, float Scale) {
@@ -170,29 +214,38 @@ void MakeRegammaTable(const TICCImgInfo &Img, std::span<int16_t> Table) {
   TCurveSet Set;
   ImageCurves(Img, Set);
   for (uint32_t K = 0; K < 3; ++K) {
-    TCurveSet Inv;
-    Inv.C[0] = Reversed(Set.C[K]);
-    FillRegamma(Inv.C[0], Table.data() + size_t(K) * REGAMMA_TABLE_LEN, FULL_SCALE_14,
-                FULL_SCALE_14);
+    TCurveSet Rev;
+    TInverse Inv;
+    Inv.Forward = ForwardTable(Set.C[K]);
+    if (Inv.Forward.empty()) Inv.Reversed = Rev.C[0] = Reversed(Set.C[K]);
+    FillRegamma(Inv, Table.data() + size_t(K) * REGAMMA_TABLE_LEN, FULL_SCALE_14, FULL_SCALE_14);
   }
+}
+
+void MakeResizeGammaTables(const TICCImgInfo &Src, float *Degamma, int16_t *Regamma) {
+  MakeDegammaTable(Src, std::span<float>(Degamma, size_t(DEGAMMA_TABLE_LEN_14) * 3),
+                   float(FULL_SCALE_14));
+  MakeRegammaTable(Src, std::span<int16_t>(Regamma, size_t(REGAMMA_TABLE_LEN) * 3));
 }
 
 void MakeGrayRegammaTable(uint32_t BPP, std::span<int16_t> Table) {
   if (Table.size() < REGAMMA_TABLE_LEN) throw ETessivoError("regamma table too small");
   CMS.EnsureInitialized();
-  TCurveSet Inv;
+  TCurveSet Curves;
+  TInverse Inv;
   {
     std::lock_guard Guard(CMSLock());
     cmsToneCurve *Gray = DupTag(CMS.FDefaultGrayProfile, cmsSigGrayTRCTag);
     if (!Gray) Gray = DupTag(CMS.FsGrayProfile, cmsSigGrayTRCTag);
     if (!Gray) throw ETessivoError("no gray tone curve available");
-    Inv.C[1] = Gray;
-    Inv.C[0] = Reversed(Gray);
+    Curves.C[1] = Gray;
+    Inv.Forward = ForwardTable(Gray);
+    if (Inv.Forward.empty()) Inv.Reversed = Curves.C[0] = Reversed(Gray);
   }
   if (BPP == BPP_8)
-    FillRegamma(Inv.C[0], Table.data(), 16383, 255);
+    FillRegamma(Inv, Table.data(), 16383, 255);
   else
-    FillRegamma(Inv.C[0], Table.data(), FULL_SCALE_14, FULL_SCALE_14);
+    FillRegamma(Inv, Table.data(), FULL_SCALE_14, FULL_SCALE_14);
 }
 
 TICCInfo CreateProfileFromExif(const TExifColorInfo &Exif) {

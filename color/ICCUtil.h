@@ -191,7 +191,6 @@ public:
   std::vector<uint8_t> GToL8;   // 8-bit gray -> 8-bit L
 
 private:
-  friend struct TTransformJob;
   bool MakeImageTransform(const TICCImgInfo &Src, cmsHPROFILE In, uint32_t InType,
                           cmsHPROFILE Out, uint32_t OutType, int32_t Intent, bool Is8BitOnly);
   bool MakeToLab(const TICCImgInfo &Src, bool Lab16);
@@ -232,7 +231,17 @@ public:
   bool NeedFree = false;
   cmsToneCurve *Degamma = nullptr;
   cmsToneCurve *Regamma = nullptr;
+
+private:
+  // For tabulated curves the inverse is taken from the forward table itself
+  // (its rising envelope): the library's reversed table is too coarse near
+  // black, where the fine regamma segment looks.
+  std::vector<uint16_t> FForward;
 };
+
+// The inverse of a curve at Y: exact for parametric curves, else the inverse
+// of the piecewise-linear forward table (0 where the table starts flat).
+double EvalInverseToneCurve(const cmsToneCurve *Curve, double Y);
 
 // Evaluates a curve: parametric curves exactly, tabulated ones by linear
 // interpolation between the two nearest of their N entries at x (N - 1).
@@ -253,6 +262,10 @@ void MakeDegammaTable(const TICCImgInfo &Img, std::span<float> Table, float Scal
 // Fills 3 x REGAMMA_TABLE_LEN 14-bit regamma entries from the inverse tone
 // curves of Img's profile (the resize filters' linear-light tables).
 void MakeRegammaTable(const TICCImgInfo &Img, std::span<int16_t> Table);
+// Both tables of a linear-light resize filter in one call, with the signature
+// of the resampling code's table-maker hook: Degamma 3 x 16321 floats (scale
+// 16320), Regamma 3 x REGAMMA_TABLE_LEN entries.
+void MakeResizeGammaTables(const TICCImgInfo &Src, float *Degamma, int16_t *Regamma);
 // Fills REGAMMA_TABLE_LEN entries from the inverse gray curve of the default
 // gray profile (the built-in gray's when it has none): 8-bit results for
 // BPP 8, 14-bit results otherwise.
@@ -286,7 +299,8 @@ inline constexpr const char *EXIF_PROFILE_DESCRIPTION = "CustomProfile From Exif
 // give Profile null.
 TICCInfo CreateProfileFromExif(const TExifColorInfo &Exif);
 // Attaches that profile to Img as PROFILE_FROM_EXIF (releasing a profile Img
-// owned). Returns false and leaves Img alone when no profile results.
+// owned). Returns false and leaves Img alone when no profile results. Whether
+// to call it at all is the caller's choice (CreateICCProfileFromExif).
 bool AttachProfileFromExif(TICCImgInfo &Img, const TExifColorInfo &Exif);
 
 // A profile can be an output profile: RGB with red, green and blue TRC tags,

@@ -738,13 +738,14 @@ void TTransForm::DoTransform(TICCImgInfo &Img, TICCImgInfo *CloneImage) {
     CopyICCImgInfo(Img, *CloneImage, false);
     T = CloneImage;
   }
-  const bool Was14 = T->BPP == BPP_14;
-  if (Was14) Widen14To16(*T, FMultiThread);
   const uint32_t W = T->Width, H = T->Height, C = T->Channels, Bytes = FSrcBytes;
   const uint32_t OutC = FOutputChannel;
   const bool InPlace = OutC == C;
   const uint32_t DstBpl = InPlace ? T->Bpl : AlignedBpl(W, OutC, Bytes);
+  // Allocated before anything is changed, so running out of memory leaves Img intact.
   uint8_t *Dst = InPlace ? nullptr : AllocPixelBlock(DstBpl, H);
+  const bool Was14 = T->BPP == BPP_14;
+  if (Was14) Widen14To16(*T, FMultiThread);
   const bool Alpha = FSrcHasAlpha;
   RunRows(FMultiThread, H, [&](uint32_t First, uint32_t End) {
     std::vector<uint8_t> Scratch;

@@ -78,6 +78,28 @@ TEST(GammaTables, DegammaLayoutPerDepth) {
   }
 }
 
+TEST(GammaTables, ResizeTablesFollowTheImageProfile) {
+  InitCMS(true);
+  // A gamma-1.8 Exif profile on a 14-bit image: the resize filters' layout.
+  TExifColorInfo Exif;
+  Exif.ColorSpace = 2;
+  Exif.Gamma = 1.8;
+  TTestImage Img(1, 1, 3, BPP_14);
+  ASSERT_TRUE(AttachProfileFromExif(Img.Img, Exif));
+  std::vector<float> D(3 * DEGAMMA_TABLE_LEN_14);
+  std::vector<int16_t> R(3 * REGAMMA_TABLE_LEN);
+  MakeResizeGammaTables(Img.Img, D.data(), R.data());
+  for (uint32_t K = 0; K < 3; ++K) {
+    for (uint32_t V = 0; V <= 16320; V += 255)
+      ASSERT_NEAR(D[K * 16321 + V], std::pow(V / 16320.0, 1.8) * 16320, 2.0) << V;
+    // Fine segment below linear 128, coarse above.
+    for (uint32_t I = 0; I <= 8192; I += 512)
+      ASSERT_NEAR(R[K * REGAMMA_TABLE_LEN + I], std::pow(I / 1044480.0, 1 / 1.8) * 16320, 3.0) << I;
+    for (uint32_t V = 128; V <= 16320; V += 255)
+      ASSERT_NEAR(R[K * REGAMMA_TABLE_LEN + 8192 + V], std::pow(V / 16320.0, 1 / 1.8) * 16320, 2.0) << V;
+  }
+}
+
 TEST(GammaTables, RegammaSegments) {
   InitCMS(true);
   TTestImage Img(1, 1, 3);
