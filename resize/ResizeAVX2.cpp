@@ -8,18 +8,86 @@ namespace resize_avx2 {
 #include "ResizeSSE2Shared.h"
 
 struct Isa : TSSE2Shared {
+  // Gathering with one byte shuffle per unit (zero extension included).
+  template <class Tr, bool S16>
+  static int32_t GatherIntRow(const uint8_t *Row, int32_t SrcWidth, int32_t U0, int32_t U1, uint32_t *O) {
+    if constexpr (Tr::C < 3) {
+      return U0;
+    } else {
+      constexpr int BP = Tr::C * (S16 ? 2 : 1);
+      constexpr int LB = S16 ? 16 : 8;
+      const int64_t valid = int64_t(SrcWidth) * BP;
+      if (valid < LB) return U0;
+      const int32_t end = int32_t(std::min<int64_t>({U1, (valid - LB) / (2 * BP) + 1, SrcWidth / 2}));
+      constexpr char Z = char(0x80);
+      __m128i mask;
+      if constexpr (!S16 && Tr::C == 3)
+        mask = _mm_setr_epi8(0, Z, 3, Z, 1, Z, 4, Z, 2, Z, 5, Z, Z, Z, Z, Z);
+      else if constexpr (!S16)
+        mask = _mm_setr_epi8(0, Z, 4, Z, 1, Z, 5, Z, 2, Z, 6, Z, 3, Z, 7, Z);
+      else if constexpr (Tr::C == 3)
+        mask = _mm_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, Z, Z, Z, Z);
+      else
+        mask = _mm_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+      __m128i *o = reinterpret_cast<__m128i *>(O);
+      int32_t u = U0;
+      for (; u < end; ++u, o += 4) {
+        const uint8_t *p = Row + size_t(u) * 2 * BP;
+        const __m128i x = S16 ? _mm_loadu_si128(reinterpret_cast<const __m128i *>(p))
+                              : _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+        _mm_store_si128(o, _mm_shuffle_epi8(x, mask));
+      }
+      return std::max(u, U0);
+    }
+  }
+
+  template <class Tr, bool S16>
+  static int32_t GatherFloatRow(const uint8_t *Row, int32_t SrcWidth, int32_t U0, int32_t U1, float *O) {
+    if constexpr (Tr::C < 3 || Tr::Linear) {
+      return U0;
+    } else {
+      constexpr int BP = Tr::C * (S16 ? 2 : 1);
+      constexpr int LB = S16 ? 8 : 4;
+      const int64_t valid = int64_t(SrcWidth) * BP;
+      if (valid < LB) return U0;
+      const int32_t end = int32_t(std::min<int64_t>({U1, (valid - LB) / BP + 1, SrcWidth}));
+      const __m128 scale = _mm_set1_ps(S16 ? 1.0f : 64.0f);
+      const __m128 inv = _mm_set1_ps(1.0f / float(FULL14));
+      int32_t u = U0;
+      float *o = O;
+      for (; u < end; ++u, o += 16) {
+        const uint8_t *p = Row + size_t(u) * BP;
+        __m128i i32;
+        if constexpr (!S16) {
+          int32_t b;
+          std::memcpy(&b, p, 4);
+          i32 = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(b));
+        } else {
+          i32 = _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)));
+        }
+        __m128 v = _mm_mul_ps(_mm_cvtepi32_ps(i32), scale);
+        if constexpr (Tr::Alpha) {
+          const __m128 a = _mm_shuffle_ps(v, v, 0xFF);
+          v = _mm_blend_ps(_mm_mul_ps(v, _mm_mul_ps(a, inv)), v, 8);
+        }
+        _mm_store_ps(o, v);
+      }
+      return std::max(u, U0);
+    }
+  }
+
   // Two rows of 16-bit results per 256-bit pack come out lane-interleaved;
   // this restores lane order 0..15.
   static __m256i Pack16(__m256i a, __m256i b) {
     return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
   }
 
-  static void HInt(const uint32_t *W, const TWeightTableInfo *Tab, int32_t N, int32_t Step, int32_t UMin,
-                   int Shift, int16_t *Res) {
+  static void HInt(const uint32_t *W, const TWeightTableInfo *Tab, const int32_t *Idx, int32_t N, int Shift,
+                   int16_t *Res) {
     const __m256i rnd = _mm256_set1_epi32(1 << (Shift - 1));
     const __m128i sh = _mm_cvtsi32_si128(Shift);
     for (int32_t x = 0; x < N; ++x) {
-      const int32_t idx = Tab[x].SrcOffset / Step - UMin;
+      const int32_t idx = Idx[x];
       const aint32 *w = static_cast<const aint32 *>(Tab[x].pWeightTable);
       const int32_t cnt = w[-1];
       const __m256i *p = reinterpret_cast<const __m256i *>(W + size_t(idx) * 16);
@@ -44,9 +112,9 @@ struct Isa : TSSE2Shared {
     }
   }
 
-  static void HFloat(const float *W, const TWeightTableInfo *Tab, int32_t N, int32_t Step, int32_t UMin, float *Res) {
+  static void HFloat(const float *W, const TWeightTableInfo *Tab, const int32_t *Idx, int32_t N, float *Res) {
     for (int32_t x = 0; x < N; ++x) {
-      const int32_t idx = Tab[x].SrcOffset / Step - UMin;
+      const int32_t idx = Idx[x];
       const float *w = static_cast<const float *>(Tab[x].pWeightTable);
       const int32_t cnt = WeightRowCount(w);
       const float *p = W + size_t(idx) * 16;

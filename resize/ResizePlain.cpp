@@ -23,11 +23,11 @@ struct Isa {
     }
   }
 
-  static void HInt(const uint32_t *W, const TWeightTableInfo *Tab, int32_t N, int32_t Step, int32_t UMin,
-                   int Shift, int16_t *Res) {
+  static void HInt(const uint32_t *W, const TWeightTableInfo *Tab, const int32_t *Idx, int32_t N, int Shift,
+                   int16_t *Res) {
     const uint32_t rnd = 1u << (Shift - 1);
     for (int32_t x = 0; x < N; ++x) {
-      const int32_t idx = Tab[x].SrcOffset / Step - UMin;
+      const int32_t idx = Idx[x];
       const int16_t *w = static_cast<const int16_t *>(Tab[x].pWeightTable);
       const int32_t cnt = WeightRowCount(w);
       uint32_t acc[16] = {};
@@ -43,9 +43,9 @@ struct Isa {
     }
   }
 
-  static void HFloat(const float *W, const TWeightTableInfo *Tab, int32_t N, int32_t Step, int32_t UMin, float *Res) {
+  static void HFloat(const float *W, const TWeightTableInfo *Tab, const int32_t *Idx, int32_t N, float *Res) {
     for (int32_t x = 0; x < N; ++x) {
-      const int32_t idx = Tab[x].SrcOffset / Step - UMin;
+      const int32_t idx = Idx[x];
       const float *w = static_cast<const float *>(Tab[x].pWeightTable);
       const int32_t cnt = WeightRowCount(w);
       float acc[16] = {};

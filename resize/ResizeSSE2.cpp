@@ -8,12 +8,12 @@ namespace resize_sse2 {
 #include "ResizeSSE2Shared.h"
 
 struct Isa : TSSE2Shared {
-  static void HInt(const uint32_t *W, const TWeightTableInfo *Tab, int32_t N, int32_t Step, int32_t UMin,
-                   int Shift, int16_t *Res) {
+  static void HInt(const uint32_t *W, const TWeightTableInfo *Tab, const int32_t *Idx, int32_t N, int Shift,
+                   int16_t *Res) {
     const __m128i rnd = _mm_set1_epi32(1 << (Shift - 1));
     const __m128i sh = _mm_cvtsi32_si128(Shift);
     for (int32_t x = 0; x < N; ++x) {
-      const int32_t idx = Tab[x].SrcOffset / Step - UMin;
+      const int32_t idx = Idx[x];
       const aint32 *w = static_cast<const aint32 *>(Tab[x].pWeightTable);
       const int32_t cnt = w[-1];
       const __m128i *p = reinterpret_cast<const __m128i *>(W + size_t(idx) * 16);
@@ -35,9 +35,9 @@ struct Isa : TSSE2Shared {
     }
   }
 
-  static void HFloat(const float *W, const TWeightTableInfo *Tab, int32_t N, int32_t Step, int32_t UMin, float *Res) {
+  static void HFloat(const float *W, const TWeightTableInfo *Tab, const int32_t *Idx, int32_t N, float *Res) {
     for (int32_t x = 0; x < N; ++x) {
-      const int32_t idx = Tab[x].SrcOffset / Step - UMin;
+      const int32_t idx = Idx[x];
       const float *w = static_cast<const float *>(Tab[x].pWeightTable);
       const int32_t cnt = WeightRowCount(w);
       const float *p = W + size_t(idx) * 16;

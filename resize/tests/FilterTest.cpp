@@ -284,6 +284,35 @@ TEST_F(FilterTest, RefusesPoolLargerThanBuffersAndBrokenTables) {
   EXPECT_THROW(f.Execute(src.Img.Mem, dest.data(), nullptr), ETessivoError);
 }
 
+// Passes given no work blocks (or blocks too small for a wide kernel) take
+// temporary ones and compute the same samples.
+TEST_F(FilterTest, PassesWithoutWorkBlocksGiveTheSameResult) {
+  std::mt19937 rng(11);
+  TSetterPtr lz = MakeSetter(RESIZE_LANCZOS, 32);
+  for (int32_t kind : {RFK_RGBi, RFK_GRAYf, RFK_LRGBAf}) {
+    const uint32_t ch = uint32_t(FilterVariants[kind].Channels);
+    TTestImage src(97, 150, ch, BPP_8, rng);
+    const bool isFloat = !FilterVariants[kind].IsInteger;
+    std::unique_ptr<TCustomResizeFilter> f(CreateResizeFilter(kind));
+    f->SetMaxThread(1);
+    f->SetResizeParam(src.Img, 31, 41);
+    lz->SetWeight(f->Param.HWeightTable, 97, isFloat, f->Param.HStep, 31);
+    lz->SetWeight(f->Param.VWeightTable, 150, isFloat, int32_t(f->FTmpBpl), 41);
+    f->SetBlockInfo();
+    f->SetGammaTable(src.Img);
+    std::vector<uint8_t> a(size_t(f->FDestBpl) * AllocRows(41)), b(a.size());
+    f->Execute(src.Img.Mem, a.data(), nullptr);
+    TResizeParam p = f->Param;
+    p.Work = p.Work2 = nullptr;
+    p.WorkSize = p.Work2Size = 0;
+    p.Dest = b.data();
+    p.AtomicCounter = 0;
+    f->FFilterInfo->HVFilter(0, 1, &p);
+    for (uint32_t y = 0; y < 41; ++y)
+      EXPECT_EQ(std::memcmp(a.data() + y * f->FDestBpl, b.data() + y * f->FDestBpl, 31 * ch * 2), 0) << kind << " row " << y;
+  }
+}
+
 // 16-bit samples would read as negative 14-bit ones, and a channel count
 // other than the variant's would read past the pixels: both are refused.
 TEST_F(FilterTest, RefusesSourcesThePassesCannotRead) {
