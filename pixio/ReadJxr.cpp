@@ -7,6 +7,7 @@
 #include "PixioInternal.h"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -132,6 +133,8 @@ void DecodeJxr(TPixioDecode &Info, std::span<const uint8_t> Data) {
   const pid_t pid = fork();
   if (pid < 0) throw DecodeError("cannot start the JPEG XR decoder");
   if (pid == 0) {
+    const rlimit noCore{0, 0};  // a crash on a damaged file leaves no core file behind
+    setrlimit(RLIMIT_CORE, &noCore);
     const int rc = JxrDecodeInto(clean.data(), clean.size(), pixels, uint32_t(stride), f.Width, f.Height, layout,
                                  status->Message, sizeof status->Message);
     status->Done = rc == 0 ? 1 : 2;
