@@ -201,6 +201,8 @@ uint8_t Random16(uint16_t V, uint8_t R) {
   return uint8_t(std::min(255, q + (r < m ? 1 : 0)));
 }
 
+// Rows are taken in memory order (bottom row of the picture first), so the
+// thresholds of a row depend only on its position in the block.
 template <class T, uint8_t (*Dither)(T, uint8_t)>
 void ConvertRandom(TICCImgInfo &Img) {
   const uint32_t ch = Img.Channels, bpl = GetAlignedBpl(Img.Width, ch);

@@ -1,13 +1,15 @@
 // AVX2 row kernels for the arithmetic-heavy conversions (YCbCr, luma, alpha
-// flattening): 16 pixels per step, loaded and stored as two 8-pixel groups by
-// the 128-bit helpers and computed in 256-bit registers whose two lanes hold
-// the two groups (every operation used works lane by lane). The tail of a row
+// flattening): 16 pixels per step, loaded and stored as two 8-pixel groups and
+// computed in 256-bit registers whose two lanes hold the two groups (every
+// operation used works lane by lane). The tail of a row
 // runs the 128-bit step, so the row overrun stays that of the SSE2 kernels.
 // Built with -mavx2 and only reached after a run-time processor check.
 #include "PixelConvertKernels.h"
 #include "PixelConvertSSE2.h"
 
 #include <immintrin.h>
+
+#include <cstdint>
 
 namespace {
 
@@ -31,16 +33,110 @@ TPlanes HighHalf(const TPlanes16 &P) {
            _mm256_extracti128_si256(P.c[2], 1), _mm256_extracti128_si256(P.c[3], 1)}};
 }
 
+// Three-channel rows are where SSE2 spends most of its work (shifts and
+// unpacks to move 3-sample pixels into planes). Processors with AVX2 also have
+// SSSE3's byte shuffle, which gathers each plane with one shuffle per source
+// register. Masks: lane byte -> source byte, 0x80 for zero.
+struct TShuffleMasks {
+  V Load8[3][2];    // plane, source register (24 bytes of 8-bit pixels)
+  V Load16[3][3];   // plane, source register (48 bytes of 16-bit pixels)
+  V Store8[2][2];   // output register, source (B|G packed, R packed)
+  V Store16[3][3];  // output register, plane
+};
+
+V MaskOf(const uint8_t (&M)[16]) { return _mm_loadu_si128(reinterpret_cast<const V *>(M)); }
+
+TShuffleMasks MakeShuffleMasks() {
+  TShuffleMasks m;
+  for (int bytes = 1; bytes <= 2; ++bytes)
+    for (int plane = 0; plane < 3; ++plane)
+      for (int reg = 0; reg < 1 + bytes; ++reg) {
+        uint8_t mask[16];
+        for (int j = 0; j < 16; ++j) {
+          const int lane = j / 2, k = j % 2;
+          const int src = (3 * lane + plane) * bytes + k;  // byte of the pixel group
+          mask[j] = (k < bytes && src >= 16 * reg && src < 16 * reg + 16) ? uint8_t(src - 16 * reg) : 0x80;
+        }
+        (bytes == 1 ? m.Load8[plane][reg] : m.Load16[plane][reg]) = MaskOf(mask);
+      }
+  for (int out = 0; out < 2; ++out)
+    for (int src = 0; src < 2; ++src) {
+      uint8_t mask[16];
+      for (int j = 0; j < 16; ++j) {
+        const int g = 16 * out + j, pixel = g / 3, chan = g % 3;
+        const bool mine = (chan == 2) == (src == 1);
+        mask[j] = mine && g < 24 ? uint8_t(chan == 1 ? 8 + pixel : pixel) : 0x80;
+      }
+      m.Store8[out][src] = MaskOf(mask);
+    }
+  for (int out = 0; out < 3; ++out)
+    for (int plane = 0; plane < 3; ++plane) {
+      uint8_t mask[16];
+      for (int j = 0; j < 16; ++j) {
+        const int g = 16 * out + j, sample = g / 2, k = g % 2;
+        mask[j] = sample % 3 == plane ? uint8_t((sample / 3) * 2 + k) : 0x80;
+      }
+      m.Store16[out][plane] = MaskOf(mask);
+    }
+  return m;
+}
+
+const TShuffleMasks &Masks() {
+  static const TShuffleMasks m = MakeShuffleMasks();
+  return m;
+}
+
+V Shuffle(V X, V M) { return _mm_shuffle_epi8(X, M); }
+
+template <int Ch, bool Wide>
+TPlanes LoadFast(const uint8_t *P) {
+  if constexpr (Ch != 3) {
+    return LoadPx<Ch, Wide>(P);
+  } else if constexpr (!Wide) {
+    const TShuffleMasks &m = Masks();
+    const V a = Load(P), b = Load64(P + 16);
+    TPlanes q;
+    for (int c = 0; c < 3; ++c) q.c[c] = Or(Shuffle(a, m.Load8[c][0]), Shuffle(b, m.Load8[c][1]));
+    q.c[3] = _mm_setzero_si128();
+    return q;
+  } else {
+    const TShuffleMasks &m = Masks();
+    const V a = Load(P), b = Load(P + 16), c = Load(P + 32);
+    TPlanes q;
+    for (int i = 0; i < 3; ++i)
+      q.c[i] = Or(Or(Shuffle(a, m.Load16[i][0]), Shuffle(b, m.Load16[i][1])), Shuffle(c, m.Load16[i][2]));
+    q.c[3] = _mm_setzero_si128();
+    return q;
+  }
+}
+
+template <int Ch, bool Wide>
+void StoreFast(uint8_t *P, const TPlanes &Q) {
+  if constexpr (Ch != 3) {
+    StorePx<Ch, Wide>(P, Q);
+  } else if constexpr (!Wide) {
+    const TShuffleMasks &m = Masks();
+    const V bg = _mm_packus_epi16(Q.c[0], Q.c[1]), rr = _mm_packus_epi16(Q.c[2], Q.c[2]);
+    Store(P, Or(Shuffle(bg, m.Store8[0][0]), Shuffle(rr, m.Store8[0][1])));
+    Store64(P + 16, Or(Shuffle(bg, m.Store8[1][0]), Shuffle(rr, m.Store8[1][1])));
+  } else {
+    const TShuffleMasks &m = Masks();
+    for (int o = 0; o < 3; ++o)
+      Store(P + 16 * o, Or(Or(Shuffle(Q.c[0], m.Store16[o][0]), Shuffle(Q.c[1], m.Store16[o][1])),
+                           Shuffle(Q.c[2], m.Store16[o][2])));
+  }
+}
+
 template <int InCh, bool InWide, int OutCh, bool OutWide, class F16, class F8>
 void RunPx16(const uint8_t *S, uint8_t *D, uint32_t W, F16 Step16, F8 Step8) {
   constexpr uint32_t inStep = 8 * InCh * (InWide ? 2 : 1), outStep = 8 * OutCh * (OutWide ? 2 : 1);
   uint32_t x = 0;
   for (; x + 16 <= W; x += 16, S += 2 * inStep, D += 2 * outStep) {
-    const TPlanes16 q = Step16(Join(LoadPx<InCh, InWide>(S), LoadPx<InCh, InWide>(S + inStep)));
-    StorePx<OutCh, OutWide>(D, LowHalf(q));
-    StorePx<OutCh, OutWide>(D + outStep, HighHalf(q));
+    const TPlanes16 q = Step16(Join(LoadFast<InCh, InWide>(S), LoadFast<InCh, InWide>(S + inStep)));
+    StoreFast<OutCh, OutWide>(D, LowHalf(q));
+    StoreFast<OutCh, OutWide>(D + outStep, HighHalf(q));
   }
-  for (; x < W; x += 8, S += inStep, D += outStep) StorePx<OutCh, OutWide>(D, Step8(LoadPx<InCh, InWide>(S)));
+  for (; x < W; x += 8, S += inStep, D += outStep) StoreFast<OutCh, OutWide>(D, Step8(LoadFast<InCh, InWide>(S)));
 }
 
 // 256-bit counterparts of the plane arithmetic.

@@ -169,15 +169,26 @@ V Quarter(V X) { return _mm_avg_epu16(_mm_srli_epi16(X, 1), _mm_setzero_si128())
 void Ch0To14_1(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
   for (uint32_t x = 0; x < W; x += 8, S += 16, D += 16) Store(D, Quarter(Load(S)));
 }
-void Ch0To14_3(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
-  RunPx<3, true, 3, true>(S, D, W, [](const TPlanes &p) { return TPlanes{{Quarter(p.c[0]), p.c[1], p.c[2], p.c[3]}}; });
+// Sample 0 of 3-sample pixels: 16-bit words 0, 3, 6, ... of each 48-byte group
+// of 8 pixels. The operation runs on whole registers and is kept where the
+// mask of the register's position in the group is set.
+template <class F>
+void OnSample0Of3(const uint8_t *S, uint8_t *D, uint32_t W, F Fn) {
+  const V m[3] = {_mm_set_epi16(0, -1, 0, 0, -1, 0, 0, -1), _mm_set_epi16(-1, 0, 0, -1, 0, 0, -1, 0),
+                  _mm_set_epi16(0, 0, -1, 0, 0, -1, 0, 0)};
+  for (uint32_t x = 0; x < W; x += 8, S += 48, D += 48)
+    for (int i = 0; i < 3; ++i) {
+      const V v = Load(S + 16 * i);
+      Store(D + 16 * i, Or(And(m[i], Fn(v)), _mm_andnot_si128(m[i], v)));
+    }
 }
+
+void Ch0To14_3(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) { OnSample0Of3(S, D, W, Quarter); }
 void Ch0From14_1(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
   for (uint32_t x = 0; x < W; x += 8, S += 16, D += 16) Store(D, _mm_slli_epi16(Load(S), 2));
 }
 void Ch0From14_3(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
-  RunPx<3, true, 3, true>(S, D, W,
-                          [](const TPlanes &p) { return TPlanes{{_mm_slli_epi16(p.c[0], 2), p.c[1], p.c[2], p.c[3]}}; });
+  OnSample0Of3(S, D, W, [](V v) { return _mm_slli_epi16(v, 2); });
 }
 
 const TPixelKernels kSSE2 = {
