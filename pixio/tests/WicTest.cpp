@@ -494,6 +494,94 @@ TEST(WicPngJpeg, RowOrderAndSampleOrder) {
   }
 }
 
+TEST(WicPngJpeg, JpegRowsComeTopDown) {
+  const auto rgb = Smooth(40, 30, 3);
+  if (!HaveTool("cjpeg")) GTEST_SKIP() << "cjpeg not installed (libjpeg-turbo-progs)";
+  Pnm pic{40, 30, 3, rgb};
+  const auto src = TempDir() / "wic.ppm", out = TempDir() / "wic.jpg";
+  WriteFile(src, MakePnm(pic));
+  ASSERT_TRUE(RunTool("cjpeg -outfile " + Quote(out) + " " + Quote(src)));
+  const auto data = ReadFile(out);
+  Decoded bottomUp, topDown;
+  ASSERT_NE(Lib().read_jpeg(&bottomUp.D, data.data(), data.size()), 0);
+  ASSERT_TRUE(DecodeWic(topDown, data));
+  size_t bad = 0;
+  for (uint32_t y = 0; y < 30; ++y) bad += std::memcmp(bottomUp.Row(y, false), topDown.Row(y, true), 40 * 3) != 0;
+  EXPECT_EQ(bad, 0u);
+}
+
+TEST(WicLayouts, CmykTiffIsFlagged) {
+  const uint32_t w = 11, h = 7;
+  const auto s = Samples<uint8_t>(w, h, 4, 8);
+  const auto path = TempDir() / "cmyk.tif";
+  TIFF *t = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 4);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  for (uint32_t y = 0; y < h; ++y) TIFFWriteScanline(t, const_cast<uint8_t *>(s.data() + y * w * 4), y, 0);
+  TIFFClose(t);
+  Decoded d;
+  ASSERT_TRUE(DecodeWic(d, ReadFile(path)));
+  EXPECT_NE(d.D.IsCMYK, 0);
+  EXPECT_EQ(d.D.Channels, 4u);
+  EXPECT_EQ(Mismatches(d, s, 4), 0u);  // C,M,Y,K as stored
+}
+
+TEST(WicLayouts, AnimatedWebPGivesItsFirstFrame) {
+  if (!HaveTool("img2webp")) GTEST_SKIP() << "img2webp not installed (webp)";
+  const auto a = Smooth(30, 20, 4), b = Samples<uint8_t>(30, 20, 4, 3);
+  const auto pa = WritePng("anim-a", 30, 20, 4, a), pb = WritePng("anim-b", 30, 20, 4, b);
+  const auto out = TempDir() / "anim.webp";
+  ASSERT_TRUE(RunTool("img2webp -lossless " + Quote(pa) + " " + Quote(pb) + " -o " + Quote(out)));
+  Decoded d;
+  ASSERT_TRUE(DecodeWic(d, ReadFile(out)));
+  EXPECT_EQ(d.D.Width, 30u);
+  EXPECT_EQ(Mismatches(d, a, 4), 0u);
+}
+
+// read_wic_thumbnail: an embedded reduced image where the format has one.
+TEST(WicThumbnail, TiffReducedPageAndHeifThumbnail) {
+  const uint32_t w = 64, h = 40;
+  const auto big = Samples<uint8_t>(w, h, 3, 1), small = Samples<uint8_t>(16, 10, 3, 2);
+  const auto path = TempDir() / "twopage.tif";
+  TIFF *t = TIFFOpen(path.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  auto page = [&](uint32_t pw, uint32_t ph, const std::vector<uint8_t> &px, uint32_t subfile) {
+    TIFFSetField(t, TIFFTAG_SUBFILETYPE, subfile);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, pw);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, ph);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    for (uint32_t y = 0; y < ph; ++y) TIFFWriteScanline(t, const_cast<uint8_t *>(px.data() + y * pw * 3), y, 0);
+    TIFFWriteDirectory(t);
+  };
+  page(w, h, big, 0);
+  page(16, 10, small, FILETYPE_REDUCEDIMAGE);
+  TIFFClose(t);
+  const auto file = ReadFile(path);
+  Decoded full, thumb;
+  ASSERT_TRUE(DecodeWic(full, file));
+  EXPECT_EQ(full.D.Width, w);
+  ASSERT_NE(Lib().read_wic_thumbnail(&thumb.D, file.data(), file.size()), 0);
+  EXPECT_EQ(thumb.D.Width, 16u);
+  EXPECT_EQ(Mismatches(thumb, small, 3), 0u);
+
+  if (!HaveTool("heif-enc")) GTEST_SKIP() << "heif-enc not installed (libheif-examples)";
+  const auto png = WritePng("thumbsrc", 96, 64, 3, Smooth(96, 64, 3));
+  const auto heic = TempDir() / "thumb.heic";
+  if (!RunTool("heif-enc -q 80 -t 24 -o " + Quote(heic) + " " + Quote(png))) GTEST_SKIP() << "heif-enc cannot encode here";
+  const auto hf = ReadFile(heic);
+  Decoded hthumb;
+  ASSERT_NE(Lib().read_wic_thumbnail(&hthumb.D, hf.data(), hf.size()), 0);
+  EXPECT_LE(std::max(hthumb.D.Width, hthumb.D.Height), 24u);
+}
+
 // ---- header facts ----
 
 // A JPEG whose APP1 holds a small Exif structure (big-endian).
