@@ -16,8 +16,10 @@ TColorManagementOption ColorManagementOption;
 TCMS CMS;
 
 std::recursive_mutex &CMSLock() {
-  static std::recursive_mutex Lock;
-  return Lock;
+  // Never destroyed: the global TCMS and other static objects still take it
+  // while the program's statics are being torn down.
+  static auto *Lock = new std::recursive_mutex;
+  return *Lock;
 }
 
 namespace {

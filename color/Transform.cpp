@@ -664,7 +664,6 @@ void TTransForm::TransformFromLab16(TICCImgInfo &Img, TMultiThread *MT) {
     throw ETessivoError("Lab transform does not match the image layout");
   const uint32_t W = Img.Width, H = Img.Height, C = Img.Channels;
   if (!W || !H) return;
-  const bool Alpha = C == 2 || C == 4;
   RunRows(MT, H, [&](uint32_t First, uint32_t End) {
     std::vector<uint16_t> Gray;
     for (uint32_t Y = First; Y < End; ++Y) {
@@ -687,7 +686,6 @@ void TTransForm::TransformFromLab16(TICCImgInfo &Img, TMultiThread *MT) {
       }
     }
   });
-  (void)Alpha;
   if (CMS.Enabled()) SetImageProfile(Img, FOutputProfileType, FOutputProfileData);
 }
 
