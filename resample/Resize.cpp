@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <vector>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <mutex>
 
 // ---------------------------------------------------------------------------
@@ -58,26 +62,64 @@ struct TLimitJob {
   TICCImgInfo *Out;
 };
 
+// hi[j] = max(a[j], b[j]) and lo[j] = min(c[j], d[j]) for j < n: the one
+// loop all three limiter steps are made of.
+void MaxMin(const int16_t *A, const int16_t *B, const int16_t *C, const int16_t *D, int16_t *Hi, int16_t *Lo,
+            size_t n) {
+  size_t j = 0;
+#if defined(__SSE2__)
+  for (; j + 8 <= n; j += 8) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(A + j));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(B + j));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(C + j));
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(D + j));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(Hi + j), _mm_max_epi16(a, b));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(Lo + j), _mm_min_epi16(c, d));
+  }
+#endif
+  for (; j < n; ++j) {
+    Hi[j] = std::max(A[j], B[j]);
+    Lo[j] = std::min(C[j], D[j]);
+  }
+}
+
+// The largest k with 2^k <= n, for n >= 1.
+int FloorLog2(uint32_t n) { return 31 - __builtin_clz(n); }
+
+// Horizontal step. Per source row, level k of a sparse table holds the
+// maximum (minimum) of the 2^k pixels starting at each pixel, so the range
+// of any window is that of two overlapping power-of-two runs: a few
+// vectorised passes over the row instead of one loop per window.
 template <class S, int C>
 void HorizontalRows(const TLimiter &L, const TICCImgInfo &Src, uint32_t First, uint32_t Last) {
   using T = typename S::T;
+  const size_t n = size_t(L.SrcWidth) * C;
+  uint32_t widest = 1;
+  for (int32_t x = 0; x < L.DestWidth; ++x) widest = std::max(widest, uint32_t(L.HLimiterInfo[x].Pixels));
+  const int levels = FloorLog2(widest) + 1;
+  std::vector<int16_t> hiLevels(size_t(levels) * n), loLevels(size_t(levels) * n);
   const int32_t half = L.BPL / 4;  // int16 elements from the maxima to the minima
   for (uint32_t y = First; y < Last; ++y) {
-    const uint8_t *row = ScanLine(Src, y);
+    const T *row = reinterpret_cast<const T *>(ScanLine(Src, y));
+    int16_t *base = hiLevels.data();
+    for (size_t j = 0; j < n; ++j) base[j] = S::Get(row[j]);
+    for (int k = 1; k < levels; ++k) {
+      const size_t shift = (size_t(1) << (k - 1)) * C, count = n - ((size_t(1) << k) - 1) * C;
+      const int16_t *hiPrev = hiLevels.data() + (k - 1) * n;
+      const int16_t *loPrev = k == 1 ? base : loLevels.data() + (k - 1) * n;
+      MaxMin(hiPrev, hiPrev + shift, loPrev, loPrev + shift, hiLevels.data() + k * n, loLevels.data() + k * n,
+             count);
+    }
     auto *hi = reinterpret_cast<int16_t *>(L.Tmp + size_t(y) * uint32_t(L.BPL));
     int16_t *lo = hi + half;
     for (int32_t x = 0; x < L.DestWidth; ++x) {
       const TLimiterInfo &w = L.HLimiterInfo[x];
-      const T *p = reinterpret_cast<const T *>(row + w.Offset);
+      const int k = FloorLog2(uint32_t(w.Pixels));
+      const size_t a = size_t(w.Offset) / sizeof(T), b = a + (size_t(w.Pixels) - (size_t(1) << k)) * C;
+      const int16_t *H = hiLevels.data() + k * n, *Lw = k == 0 ? base : loLevels.data() + k * n;
       for (int c = 0; c < C; ++c) {
-        int16_t mx = S::Get(p[c]), mn = mx;
-        for (int32_t k = 1; k < w.Pixels; ++k) {
-          const int16_t v = S::Get(p[k * C + c]);
-          mx = std::max(mx, v);
-          mn = std::min(mn, v);
-        }
-        hi[x * C + c] = mx;
-        lo[x * C + c] = mn;
+        hi[x * C + c] = std::max(H[a + c], H[b + c]);
+        lo[x * C + c] = std::min(Lw[a + c], Lw[b + c]);
       }
     }
   }
@@ -109,14 +151,16 @@ void VerticalJob(int32_t Index, int32_t Count, void *Param) {
     auto *hi = reinterpret_cast<int16_t *>(L.Limit + size_t(d) * uint32_t(L.BPL));
     int16_t *lo = hi + half;
     const auto *src = reinterpret_cast<const int16_t *>(L.Tmp + w.Offset);
-    std::memcpy(hi, src, n * 2);
-    std::memcpy(lo, src + half, n * 2);
-    for (int32_t k = 1; k < w.Pixels; ++k) {
+    if (w.Pixels == 1) {
+      std::memcpy(hi, src, n * 2);
+      std::memcpy(lo, src + half, n * 2);
+      continue;
+    }
+    const int16_t *next = src + uint32_t(L.BPL) / 2;
+    MaxMin(src, next, src + half, next + half, hi, lo, n);
+    for (int32_t k = 2; k < w.Pixels; ++k) {
       const int16_t *s = src + size_t(k) * (uint32_t(L.BPL) / 2);
-      for (size_t j = 0; j < n; ++j) {
-        hi[j] = std::max(hi[j], s[j]);
-        lo[j] = std::min(lo[j], s[j + half]);
-      }
+      MaxMin(hi, s, lo, s + half, hi, lo, n);
     }
   }
 }
@@ -130,7 +174,16 @@ void ClampJob(int32_t Index, int32_t Count, void *Param) {
     auto *s = reinterpret_cast<int16_t *>(ScanLine(*job.Out, d));
     const auto *hi = reinterpret_cast<const int16_t *>(L.Limit + size_t(d) * uint32_t(L.BPL));
     const int16_t *lo = hi + half;
-    for (size_t j = 0; j < n; ++j) s[j] = std::max(std::min(s[j], hi[j]), lo[j]);
+    size_t j = 0;
+#if defined(__SSE2__)
+    for (; j + 8 <= n; j += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + j));
+      const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i *>(hi + j));
+      const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i *>(lo + j));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(s + j), _mm_max_epi16(_mm_min_epi16(v, h), l));
+    }
+#endif
+    for (; j < n; ++j) s[j] = std::max(std::min(s[j], hi[j]), lo[j]);
   }
 }
 

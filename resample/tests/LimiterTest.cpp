@@ -28,12 +28,17 @@ TEST(Limiter, ClampsToTheSourceRangeOfTheWindow) {
   struct C {
     uint32_t sw, sh, dw, dh, ch, bpp;
   };
-  const std::vector<C> cases = {
+  std::vector<C> cases = {
       {40, 30, 20, 15, 3, BPP_8},  {17, 13, 45, 29, 1, BPP_8},  {31, 9, 7, 20, 4, BPP_8},
       {12, 12, 12, 5, 3, BPP_14},  {9, 23, 100, 3, 4, BPP_16}, {1, 1, 3, 3, 3, BPP_8},
       {50, 2, 1, 1, 1, BPP_14},    {3, 64, 3, 64, 4, BPP_8},
   };
   std::mt19937 rng(7);
+  // Random geometries, so that every remainder of the vector loops runs.
+  std::uniform_int_distribution<uint32_t> len(1, 70), pick(0, 2);
+  const uint32_t chans[] = {1, 3, 4}, depths[] = {BPP_8, BPP_14, BPP_16};
+  for (int i = 0; i < 12; ++i)
+    cases.push_back({len(rng), len(rng), len(rng), len(rng), chans[pick(rng)], depths[pick(rng)]});
   for (const C &c : cases) {
     SCOPED_TRACE(testing::Message() << c.sw << "x" << c.sh << " -> " << c.dw << "x" << c.dh << " ch " << c.ch
                                     << " bpp " << c.bpp);
