@@ -1,6 +1,6 @@
 // Colour transforms on a 6000 x 4000 photo-sized image with a 2-thread pool:
-// an sRGB file profile into the built-in sRGB, into 16-bit Lab, and the slower
-// exact paths (16-bit data, CMYK) for comparison.
+// an sRGB file profile into the built-in sRGB, into 16-bit Lab and back, and
+// the slower exact paths (16-bit data, CMYK) for comparison.
 #include "ICCUtil.h"
 
 #include <benchmark/benchmark.h>
@@ -101,6 +101,28 @@ void BM_TransformToLab16_sRGB(benchmark::State &State) {
   FreeICCImgInfo(Src, true);
 }
 
+// 16-bit Lab -> built-in sRGB in place (the way back of the Lab-mode effects).
+void BM_TransformFromLab16_sRGB(benchmark::State &State) {
+  InitOnce();
+  TICCImgInfo Src = MakeImage(3, BPP_8, PIXFMT_BGR);
+  TMultiThread MT(THREADS);
+  TTransForm To, From;
+  if (!To.InitToLab16(Src) || !From.InitFromLab16(Src)) State.SkipWithError("no transform");
+  To.TransformToLab16(Src, &MT);
+  for (auto _ : State) {
+    State.PauseTiming();
+    TICCImgInfo Img{};
+    CopyICCImgInfo(Src, Img, false);
+    State.ResumeTiming();
+    From.TransformFromLab16(Img, &MT);
+    State.PauseTiming();
+    FreeICCImgInfo(Img, true);
+    State.ResumeTiming();
+  }
+  SetRate(State);
+  FreeICCImgInfo(Src, true);
+}
+
 // Inverted (JPEG) CMYK with the press profile -> working space, new buffer.
 void BM_DoTransform_CMYK_to_WorkSpace(benchmark::State &State) {
   InitOnce();
@@ -124,6 +146,7 @@ void BM_DoTransform_CMYK_to_WorkSpace(benchmark::State &State) {
 
 BENCHMARK(BM_DoTransform_sRGB_to_BuiltinsRGB)->Arg(BPP_8)->Arg(BPP_16)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TransformToLab16_sRGB)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TransformFromLab16_sRGB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DoTransform_CMYK_to_WorkSpace)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 BENCHMARK_MAIN();
