@@ -158,19 +158,20 @@ TEST(Transform, SplitOverThreadsGivesIdenticalImages) {
     std::string Target;
   } const Cases[] = {
       {3, BPP_8, A98File()}, {4, BPP_8, TARGET_BUILTIN_SGRAY}, {1, BPP_8, TARGET_WORKSPACE},
-      {3, BPP_14, A98File()}, {4, BPP_16, A98File()},
+      {3, BPP_14, A98File()}, {4, BPP_16, A98File()}, {4, BPP_8, "CMYK"},
   };
   for (const Case &C : Cases) {
     SCOPED_TRACE(std::to_string(C.Channels) + "/" + std::to_string(C.BPP));
     std::vector<uint8_t> Ref;
     for (int32_t Threads : {1, 2, 7}) {
-      TTestImage Img(37, 23, C.Channels, C.BPP);
+      const bool Cmyk = C.Target == "CMYK";
+      TTestImage Img(37, 23, C.Channels, C.BPP, Cmyk ? uint32_t(PIXFMT_CMYK) : 0u);
       Img.FillRandom(11);
       Img.Img.ProfileType = C.Channels == 1 ? PROFILE_DEFAULT_GRAY : PROFILE_DEFAULT_RGB;
       TMultiThread MT(Threads);
       TTransForm T;
       T.SetMultiThread(&MT);
-      ASSERT_TRUE(T.InitTo(Img.Img, C.Target));
+      ASSERT_TRUE(Cmyk ? T.InitCMYKTransform(Img.Img, true) : T.InitTo(Img.Img, C.Target));
       T.DoTransform(Img.Img);
       EXPECT_EQ(Img.Img.BPP, C.BPP);
       if (Threads == 1)
