@@ -22,6 +22,11 @@
 //     the coarse values of v = 1..127 and the tail past 8192 + D repeats the
 //     last value, so no index in 0..24575 reads an undefined entry.
 //     RegammaIndex8/RegammaIndex14 turn a linear value 0..1 into the index.
+//   Curves: the image's profile by ProfileType (as TGammaInfo), its blue,
+//     green, red TRCs when all three exist, else its gray TRC three times,
+//     else the built-in sRGB curve. MakeResizeGammaTables fills both tables
+//     of a resize filter in one call and has the signature of the resampling
+//     code's GammaTableMaker hook, so start-up can install it there.
 #pragma once
 
 #include "ColorManagementOption.h"
