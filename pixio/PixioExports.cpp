@@ -6,6 +6,7 @@
 #include <libheif/heif.h>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,25 +94,37 @@ std::string WideToUtf8(const wchar_t *s) {
   return out;
 }
 
-std::vector<uint8_t> ReadWholeFile(const std::string &path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw DecodeError("cannot open " + path);
-  std::vector<uint8_t> data;
-  struct stat st{};
-  if (fstat(fd, &st) == 0 && st.st_size > 0) data.reserve(size_t(st.st_size));
-  uint8_t buf[1 << 16];
-  for (;;) {
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n < 0) {
+// A read-only view of a whole file; probing reads only the headers of most
+// formats, so the pages behind the rest are never touched.
+class MappedFile {
+public:
+  explicit MappedFile(const std::string &path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw DecodeError("cannot open " + path);
+    struct stat st{};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       close(fd);
-      throw DecodeError("cannot read " + path);
+      throw DecodeError("not a regular file: " + path);
     }
-    if (n == 0) break;
-    data.insert(data.end(), buf, buf + n);
+    FLen = size_t(st.st_size);
+    if (FLen) FBase = mmap(nullptr, FLen, PROT_READ, MAP_PRIVATE, fd, 0);
+    close(fd);
+    if (FLen && FBase == MAP_FAILED) throw DecodeError("cannot read " + path);
   }
-  close(fd);
-  return data;
-}
+  ~MappedFile() {
+    if (FBase != MAP_FAILED && FLen) munmap(FBase, FLen);
+  }
+  MappedFile(const MappedFile &) = delete;
+  MappedFile &operator=(const MappedFile &) = delete;
+  std::span<const uint8_t> Bytes() const {
+    if (!FLen) return {};
+    return {static_cast<const uint8_t *>(FBase), FLen};
+  }
+
+private:
+  void *FBase = MAP_FAILED;
+  size_t FLen = 0;
+};
 
 template <class F>
 int GuardInfo(F &&Body) {
@@ -150,8 +163,8 @@ PIXIO_EXPORT int read_wic_thumbnail(TPixioDecode *Info, const uint8_t *Data, siz
 PIXIO_EXPORT int read_wic_info(const wchar_t *FileName, TPixioWICInfo *Info) {
   if (!FileName || !Info) return 0;
   return GuardInfo([&] {
-    const std::vector<uint8_t> data = ReadWholeFile(WideToUtf8(FileName));
-    return !data.empty() && ReadWicInfo(*Info, data);
+    const MappedFile file(WideToUtf8(FileName));
+    return !file.Bytes().empty() && ReadWicInfo(*Info, file.Bytes());
   });
 }
 

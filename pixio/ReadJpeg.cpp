@@ -46,9 +46,24 @@ void OnEmitMessage(j_common_ptr cinfo, int level) {
   }
 }
 
+// A progressive file can hold any number of scans, each costing a pass over
+// the whole coefficient buffer; real encoders write a dozen or so.
+constexpr int MaxScans = 1000;
+
+void OnProgress(j_common_ptr cinfo) {
+  if (!cinfo->is_decompressor) return;
+  auto *d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->input_scan_number > MaxScans) {
+    auto *err = reinterpret_cast<ErrorMgr *>(cinfo->err);
+    std::snprintf(err->Message, sizeof err->Message, "too many progressive scans");
+    longjmp(err->Jump, 1);
+  }
+}
+
 struct Decompressor {
   jpeg_decompress_struct Cinfo{};
   ErrorMgr Err{};
+  jpeg_progress_mgr Progress{};
   bool Created = false;
   ~Decompressor() {
     if (Created) jpeg_destroy_decompress(&Cinfo);
@@ -136,6 +151,8 @@ void DecodeJpeg(TPixioDecode &Info, std::span<const uint8_t> Data, bool TopDown)
   d.Err.Pub.emit_message = OnEmitMessage;
   jpeg_create_decompress(&d.Cinfo);
   d.Created = true;
+  d.Progress.progress_monitor = OnProgress;
+  d.Cinfo.progress = &d.Progress;
 
   if (!StartDecode(d, Data, Info)) throw DecodeError(d.Err.Message);
   j_decompress_ptr c = &d.Cinfo;

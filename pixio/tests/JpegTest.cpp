@@ -224,6 +224,25 @@ TEST(JpegBroken, FailsWithAMessage) {
   }
 }
 
+// A progressive file whose last scan is repeated over and over must be refused
+// after a bounded amount of work instead of decoding every scan.
+TEST(JpegBroken, EndlessScansAreRefused) {
+  if (!HaveJpegTools()) GTEST_SKIP() << "cjpeg not installed (libjpeg-turbo-progs)";
+  const auto good = ReadFile(MakeJpeg("scans", TestPicture(32, 32, 3), "-progressive"));
+  size_t lastSos = 0;
+  for (size_t i = 2; i + 1 < good.size(); ++i)
+    if (good[i] == 0xFF && good[i + 1] == 0xDA) lastSos = i;
+  ASSERT_GT(lastSos, 0u);
+  const size_t eoi = good.size() - 2;
+  std::vector<uint8_t> bad(good.begin(), good.begin() + long(eoi));
+  for (int k = 0; k < 1500; ++k) bad.insert(bad.end(), good.begin() + long(lastSos), good.begin() + long(eoi));
+  bad.push_back(0xFF), bad.push_back(0xD9);
+  CaptureMessages();
+  Decoded d;
+  EXPECT_EQ(Lib().read_jpeg(&d.D, bad.data(), bad.size()), 0);
+  EXPECT_NE(LastMessage().find("scans"), std::string::npos) << LastMessage();
+}
+
 // Damaged bytes anywhere: either result is acceptable, a crash is not (the sanitizer build watches).
 TEST(JpegBroken, SurvivesFlippedBytes) {
   const auto good = EncodeWithLibjpeg(TestPicture(48, 40, 3).Pixels, 48, 40, 3, JCS_RGB);

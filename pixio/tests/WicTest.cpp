@@ -425,6 +425,40 @@ INSTANTIATE_TEST_SUITE_P(Formats, Heif,
                          ::testing::Values(HeifCase{"heic", 3}, HeifCase{"heic", 4}, HeifCase{"avif", 3}),
                          [](const auto &info) { return std::string(info.param.Ext) + std::to_string(info.param.Channels); });
 
+TEST(Heif, TenBitSourcesWidenTo16Bits) {
+  if (!HaveTool("heif-enc")) GTEST_SKIP() << "heif-enc not installed (libheif-examples)";
+  const uint32_t w = 48, h = 32;
+  std::vector<uint16_t> rgb(size_t(w) * h * 3);
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x)
+      for (uint32_t c = 0; c < 3; ++c) rgb[(size_t(y) * w + x) * 3 + c] = uint16_t(8000 + x * 600 + y * 300 * (c + 1));
+  // 16-bit PNG rows are big-endian.
+  std::vector<uint8_t> be(rgb.size() * 2);
+  for (size_t i = 0; i < rgb.size(); ++i) be[2 * i] = uint8_t(rgb[i] >> 8), be[2 * i + 1] = uint8_t(rgb[i]);
+  const auto png = TempDir() / "deep.png";
+  {
+    FILE *fp = fopen(png.c_str(), "wb");
+    ASSERT_NE(fp, nullptr);
+    png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(p);
+    png_init_io(p, fp);
+    png_set_IHDR(p, info, w, h, 16, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(p, info);
+    for (uint32_t y = 0; y < h; ++y) png_write_row(p, be.data() + size_t(y) * w * 6);
+    png_write_end(p, info);
+    png_destroy_write_struct(&p, &info);
+    fclose(fp);
+  }
+  const auto out = TempDir() / "deep.heic";
+  if (!RunTool("heif-enc -q 95 -b 10 -o " + Quote(out) + " " + Quote(png))) GTEST_SKIP() << "heif-enc cannot write 10 bits here";
+  Decoded d;
+  ASSERT_TRUE(DecodeWic(d, ReadFile(out))) << LastMessage();
+  EXPECT_EQ(d.D.BitsPerSample, 16u);
+  EXPECT_EQ(d.D.Channels, 3u);
+  EXPECT_LT(Mismatches(d, rgb, 3, 1500), size_t(w) * h * 3 / 50);  // 16-bit R,G,B order
+}
+
 struct JxrCase {
   const char *Name;
   uint32_t Channels, Bits;
