@@ -12,6 +12,11 @@ struct Isa {
   template <class Tr, bool S16>
   static int32_t GatherFloatRow(const uint8_t *, int32_t, int32_t U0, int32_t, float *) { return U0; }
 
+  template <class Tr, bool S16>
+  static int32_t GatherIntAll(const uint8_t *const *, int32_t, int32_t U0, int32_t, uint32_t *) { return U0; }
+  template <class Tr, bool S16>
+  static int32_t GatherFloatAll(const uint8_t *const *, int32_t, int32_t U0, int32_t, float *) { return U0; }
+
   // Rows 2Q and 2Q + 1 of the horizontal results into intermediate line Q.
   template <class Tr>
   static void StorePairs(const int16_t *Res, int32_t Cols, int Q, uint32_t *Line) {

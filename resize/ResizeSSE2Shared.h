@@ -36,6 +36,81 @@ struct TSSE2Shared {
     }
   }
 
+  // Single-channel paths: 4 rows by 4 units at a time, transposed so that
+  // each unit receives its rows' lanes with one store.
+  template <class Tr, bool S16>
+  static int32_t GatherIntAll(const uint8_t *const *Rows, int32_t SrcWidth, int32_t U0, int32_t U1, uint32_t *W) {
+    if constexpr (Tr::C != 1) {
+      return U0;
+    } else {
+      constexpr int LB = S16 ? 16 : 8;  // 8 samples per load
+      const int64_t valid = int64_t(SrcWidth) * (S16 ? 2 : 1);
+      if (valid < LB) return U0;
+      // Unit u reads samples 2u .. 2u + 7.
+      const int32_t end = int32_t(std::min<int64_t>({U1, (valid - LB) / (S16 ? 4 : 2) + 1, SrcWidth / 2}));
+      const __m128i zero = _mm_setzero_si128();
+      int32_t u = U0;
+      for (; u + 4 <= end; u += 4) {
+        uint32_t *o = W + size_t(u - U0) * 16;
+        for (int r = 0; r < Tr::R; r += 4) {
+          __m128i a[4];
+          for (int k = 0; k < 4; ++k) {
+            const uint8_t *p = Rows[r + k] + size_t(u) * (S16 ? 4 : 2);
+            a[k] = S16 ? _mm_loadu_si128(reinterpret_cast<const __m128i *>(p))
+                       : _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(p)), zero);
+          }
+          const __m128i t0 = _mm_unpacklo_epi32(a[0], a[1]), t1 = _mm_unpackhi_epi32(a[0], a[1]);
+          const __m128i t2 = _mm_unpacklo_epi32(a[2], a[3]), t3 = _mm_unpackhi_epi32(a[2], a[3]);
+          _mm_store_si128(reinterpret_cast<__m128i *>(o + r), _mm_unpacklo_epi64(t0, t2));
+          _mm_store_si128(reinterpret_cast<__m128i *>(o + 16 + r), _mm_unpackhi_epi64(t0, t2));
+          _mm_store_si128(reinterpret_cast<__m128i *>(o + 32 + r), _mm_unpacklo_epi64(t1, t3));
+          _mm_store_si128(reinterpret_cast<__m128i *>(o + 48 + r), _mm_unpackhi_epi64(t1, t3));
+        }
+      }
+      return u;
+    }
+  }
+
+  template <class Tr, bool S16>
+  static int32_t GatherFloatAll(const uint8_t *const *Rows, int32_t SrcWidth, int32_t U0, int32_t U1, float *W) {
+    if constexpr (Tr::C != 1 || Tr::Linear) {
+      return U0;
+    } else {
+      constexpr int LB = S16 ? 8 : 4;  // 4 samples per load
+      const int64_t valid = int64_t(SrcWidth) * (S16 ? 2 : 1);
+      if (valid < LB) return U0;
+      const int32_t end = int32_t(std::min<int64_t>({U1, (valid - LB) / (S16 ? 2 : 1) + 1, SrcWidth}));
+      const __m128i zero = _mm_setzero_si128();
+      const __m128 scale = _mm_set1_ps(S16 ? 1.0f : 64.0f);
+      int32_t u = U0;
+      for (; u + 4 <= end; u += 4) {
+        float *o = W + size_t(u - U0) * 16;
+        for (int r = 0; r < Tr::R; r += 4) {
+          __m128 a[4];
+          for (int k = 0; k < 4; ++k) {
+            const uint8_t *p = Rows[r + k] + size_t(u) * (S16 ? 2 : 1);
+            __m128i i32;
+            if constexpr (S16) {
+              const __m128i x = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+              i32 = _mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16);
+            } else {
+              int32_t b;
+              std::memcpy(&b, p, 4);
+              i32 = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(b), zero), zero);
+            }
+            a[k] = _mm_mul_ps(_mm_cvtepi32_ps(i32), scale);
+          }
+          _MM_TRANSPOSE4_PS(a[0], a[1], a[2], a[3]);
+          _mm_store_ps(o + r, a[0]);
+          _mm_store_ps(o + 16 + r, a[1]);
+          _mm_store_ps(o + 32 + r, a[2]);
+          _mm_store_ps(o + 48 + r, a[3]);
+        }
+      }
+      return u;
+    }
+  }
+
   template <class Tr, bool S16>
   static int32_t GatherFloatRow(const uint8_t *Row, int32_t SrcWidth, int32_t U0, int32_t U1, float *O) {
     if constexpr (Tr::C < 3 || Tr::Linear) {
