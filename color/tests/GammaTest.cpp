@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <unistd.h>
 #include <cstring>
 
 namespace {
@@ -55,6 +57,40 @@ TEST(GammaInfo, CurvesOfParametricAndTabulatedProfiles) {
     }
     EXPECT_EQ(G.NeedFree, C.FromExif);
   }
+}
+
+TEST(GammaInfo, GrayProfileCurvesAndTheirFallbacks) {
+  // A default gray profile of gamma 1.8 (parametric), written to a file.
+  const std::string Path = "/tmp/gray18_" + std::to_string(getpid()) + ".icc";
+  {
+    cmsToneCurve *C = cmsBuildGamma(nullptr, 1.8);
+    cmsHPROFILE P = cmsCreateGrayProfile(cmsD50_xyY(), C);
+    cmsSaveProfileToFile(P, Path.c_str());
+    cmsCloseProfile(P);
+    cmsFreeToneCurve(C);
+  }
+  InitCMS(true, {}, {}, Path);
+  TTestImage Img(1, 1, 1);
+  Img.Img.ProfileType = PROFILE_DEFAULT_GRAY;
+  TGammaInfo G(Img.Img);
+  auto Gamma18 = [](double X) { return std::pow(X, 1.8); };
+  struct {
+    int32_t Channel;
+    double (*Curve)(double);
+  } const Cases[] = {{3, Gamma18}, {0, SRGBToLinear}, {2, SRGBToLinear}};
+  for (const auto &C : Cases) {
+    G.SetChannel(C.Channel);
+    for (double X : {0.1, 0.5, 0.9}) EXPECT_NEAR(G.GetDegammaValue(X), C.Curve(X), 1e-6) << C.Channel;
+  }
+  // The tables take the gray curve for all three channels, and the gray
+  // regamma table the default gray profile's inverse.
+  std::vector<float> D(3 * 256);
+  MakeDegammaTable(Img.Img, D, 1.0f);
+  for (uint32_t K = 0; K < 3; ++K) EXPECT_NEAR(D[K * 256 + 128], Gamma18(128 / 255.0), 1e-6);
+  std::vector<int16_t> R(REGAMMA_TABLE_LEN);
+  MakeGrayRegammaTable(BPP_8, R);
+  EXPECT_NEAR(R[RegammaIndex8(0.25f)], std::pow(0.25, 1 / 1.8) * 255, 0.5);
+  std::remove(Path.c_str());
 }
 
 TEST(GammaTables, DegammaLayoutPerDepth) {
