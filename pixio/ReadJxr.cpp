@@ -6,6 +6,7 @@
 #include "JxrDecode.h"
 #include "PixioInternal.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -135,6 +136,9 @@ void DecodeJxr(TPixioDecode &Info, std::span<const uint8_t> Data) {
   if (pid == 0) {
     const rlimit noCore{0, 0};  // a crash on a damaged file leaves no core file behind
     setrlimit(RLIMIT_CORE, &noCore);
+    // and prints nothing: the result travels through the status block.
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) dup2(null, STDERR_FILENO), dup2(null, STDOUT_FILENO);
     const int rc = JxrDecodeInto(clean.data(), clean.size(), pixels, uint32_t(stride), f.Width, f.Height, layout,
                                  status->Message, sizeof status->Message);
     status->Done = rc == 0 ? 1 : 2;
