@@ -200,6 +200,9 @@ bool HeifInfo(TPixioWICInfo &Info, std::span<const uint8_t> d) {
       }
     }
   }
+  // The decoder already applies the container's rotation and mirroring, and
+  // HEIF readers must not apply the Exif orientation on top of it.
+  if (Info.Orientation) Info.Orientation = 1;
   return Info.Width && Info.Height;
 }
 
