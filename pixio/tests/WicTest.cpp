@@ -13,6 +13,8 @@
 #include <cstring>
 #include <set>
 
+#include <csignal>
+
 using namespace pixiotest;
 
 namespace {
@@ -496,6 +498,23 @@ INSTANTIATE_TEST_SUITE_P(Formats, Jxr,
                          ::testing::Values(JxrCase{"jxr_rgb8", 3, 8, "9"}, JxrCase{"jxr_gray8", 1, 8, "2"},
                                            JxrCase{"jxr_rgb16", 3, 16, "10"}, JxrCase{"jxr_rgba16", 4, 16, "23"}),
                          [](const auto &info) { return std::string(info.param.Name); });
+
+// The decoder runs in a child process; a program that ignores SIGCHLD (so the
+// kernel reaps children at once) must still get its pixels.
+TEST(Jxr, DecodesWhenChildrenAreReapedAutomatically) {
+  if (!HaveTool("JxrEncApp")) GTEST_SKIP() << "JxrEncApp not installed (libjxr-tools)";
+  const auto s = Samples<uint8_t>(20, 12, 3, 6);
+  WriteTiff({"jxr_sig", 3, 8, COMPRESSION_NONE, PLANARCONFIG_CONTIG, false}, 20, 12, s.data());
+  const auto out = TempDir() / "jxr_sig.jxr";
+  ASSERT_TRUE(RunTool("JxrEncApp -i " + Quote(TempDir() / "jxr_sig.tif") + " -o " + Quote(out) + " -c 9 -q 1"));
+  const auto file = ReadFile(out);
+  auto old = signal(SIGCHLD, SIG_IGN);
+  Decoded d;
+  const bool ok = DecodeWic(d, file);
+  signal(SIGCHLD, old);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(Mismatches(d, s, 3), 0u);
+}
 
 // ---- JPEG and PNG through read_wic: top-down rows, 16-bit in R,G,B order ----
 
