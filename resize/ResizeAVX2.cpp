@@ -8,11 +8,17 @@ namespace resize_avx2 {
 #include "ResizeSSE2Shared.h"
 
 struct Isa : TSSE2Shared {
-  // Gathering with one byte shuffle per unit (zero extension included).
+  // Gathering with one byte shuffle per unit and row (zero extension
+  // included), unit by unit so that each 64-byte unit is written whole.
+  // The next group's rows are prefetched line by line along the way.
+  template <class Tr>
+  static constexpr bool GatherPrefetches = Tr::C >= 3 && !Tr::Linear;
+
   template <class Tr, bool S16>
-  static int32_t GatherIntRow(const uint8_t *Row, int32_t SrcWidth, int32_t U0, int32_t U1, uint32_t *O) {
+  static int32_t GatherIntAll(const uint8_t *const *Rows, const uint8_t *const *Next, int32_t SrcWidth, int32_t U0,
+                              int32_t U1, uint32_t *O) {
     if constexpr (Tr::C < 3) {
-      return U0;
+      return TSSE2Shared::GatherIntAll<Tr, S16>(Rows, Next, SrcWidth, U0, U1, O);
     } else {
       constexpr int BP = Tr::C * (S16 ? 2 : 1);
       constexpr int LB = S16 ? 16 : 8;
@@ -29,22 +35,31 @@ struct Isa : TSSE2Shared {
         mask = _mm_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, Z, Z, Z, Z);
       else
         mask = _mm_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
-      __m128i *o = reinterpret_cast<__m128i *>(O);
+      auto load = [](const uint8_t *p) {
+        return S16 ? _mm_loadu_si128(reinterpret_cast<const __m128i *>(p))
+                   : _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+      };
+      const uint8_t *r0 = Rows[0], *r1 = Rows[1], *r2 = Rows[2], *r3 = Rows[3];
+      __m256i *o = reinterpret_cast<__m256i *>(O);
       int32_t u = U0;
-      for (; u < end; ++u, o += 4) {
-        const uint8_t *p = Row + size_t(u) * 2 * BP;
-        const __m128i x = S16 ? _mm_loadu_si128(reinterpret_cast<const __m128i *>(p))
-                              : _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
-        _mm_store_si128(o, _mm_shuffle_epi8(x, mask));
+      for (; u < end; ++u, o += 2) {
+        const size_t off = size_t(u) * 2 * BP;
+        if (Next && (off & 63) < 2 * BP)
+          for (int r = 0; r < 4; ++r) _mm_prefetch(reinterpret_cast<const char *>(Next[r] + off), _MM_HINT_T0);
+        const __m256i a = _mm256_set_m128i(_mm_shuffle_epi8(load(r1 + off), mask), _mm_shuffle_epi8(load(r0 + off), mask));
+        const __m256i b = _mm256_set_m128i(_mm_shuffle_epi8(load(r3 + off), mask), _mm_shuffle_epi8(load(r2 + off), mask));
+        _mm256_store_si256(o, a);
+        _mm256_store_si256(o + 1, b);
       }
       return std::max(u, U0);
     }
   }
 
   template <class Tr, bool S16>
-  static int32_t GatherFloatRow(const uint8_t *Row, int32_t SrcWidth, int32_t U0, int32_t U1, float *O) {
+  static int32_t GatherFloatAll(const uint8_t *const *Rows, const uint8_t *const *Next, int32_t SrcWidth, int32_t U0,
+                                int32_t U1, float *O) {
     if constexpr (Tr::C < 3 || Tr::Linear) {
-      return U0;
+      return TSSE2Shared::GatherFloatAll<Tr, S16>(Rows, Next, SrcWidth, U0, U1, O);
     } else {
       constexpr int BP = Tr::C * (S16 ? 2 : 1);
       constexpr int LB = S16 ? 8 : 4;
@@ -53,10 +68,7 @@ struct Isa : TSSE2Shared {
       const int32_t end = int32_t(std::min<int64_t>({U1, (valid - LB) / BP + 1, SrcWidth}));
       const __m128 scale = _mm_set1_ps(S16 ? 1.0f : 64.0f);
       const __m128 inv = _mm_set1_ps(1.0f / float(FULL14));
-      int32_t u = U0;
-      float *o = O;
-      for (; u < end; ++u, o += 16) {
-        const uint8_t *p = Row + size_t(u) * BP;
+      auto pixel = [&](const uint8_t *p) {
         __m128i i32;
         if constexpr (!S16) {
           int32_t b;
@@ -70,7 +82,15 @@ struct Isa : TSSE2Shared {
           const __m128 a = _mm_shuffle_ps(v, v, 0xFF);
           v = _mm_blend_ps(_mm_mul_ps(v, _mm_mul_ps(a, inv)), v, 8);
         }
-        _mm_store_ps(o, v);
+        return v;
+      };
+      int32_t u = U0;
+      float *o = O;
+      for (; u < end; ++u, o += 16) {
+        const size_t off = size_t(u) * BP;
+        if (Next && (off & 63) < BP)
+          for (int r = 0; r < 4; ++r) _mm_prefetch(reinterpret_cast<const char *>(Next[r] + off), _MM_HINT_T0);
+        for (int r = 0; r < 4; ++r) _mm_store_ps(o + r * 4, pixel(Rows[r] + off));
       }
       return std::max(u, U0);
     }

@@ -13,9 +13,15 @@ struct Isa {
   static int32_t GatherFloatRow(const uint8_t *, int32_t, int32_t U0, int32_t, float *) { return U0; }
 
   template <class Tr, bool S16>
-  static int32_t GatherIntAll(const uint8_t *const *, int32_t, int32_t U0, int32_t, uint32_t *) { return U0; }
+  static int32_t GatherIntAll(const uint8_t *const *, const uint8_t *const *, int32_t, int32_t U0, int32_t, uint32_t *) {
+    return U0;
+  }
   template <class Tr, bool S16>
-  static int32_t GatherFloatAll(const uint8_t *const *, int32_t, int32_t U0, int32_t, float *) { return U0; }
+  static int32_t GatherFloatAll(const uint8_t *const *, const uint8_t *const *, int32_t, int32_t U0, int32_t, float *) {
+    return U0;
+  }
+  template <class Tr>
+  static constexpr bool GatherPrefetches = false;
 
   // Rows 2Q and 2Q + 1 of the horizontal results into intermediate line Q.
   template <class Tr>

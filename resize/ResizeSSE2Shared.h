@@ -7,6 +7,9 @@
 // including the clamped units at the right edge.
 
 struct TSSE2Shared {
+  template <class Tr>
+  static constexpr bool GatherPrefetches = false;
+
   template <class Tr, bool S16>
   static int32_t GatherIntRow(const uint8_t *Row, int32_t SrcWidth, int32_t U0, int32_t U1, uint32_t *O) {
     if constexpr (Tr::C < 3) {
@@ -39,7 +42,8 @@ struct TSSE2Shared {
   // Single-channel paths: 4 rows by 4 units at a time, transposed so that
   // each unit receives its rows' lanes with one store.
   template <class Tr, bool S16>
-  static int32_t GatherIntAll(const uint8_t *const *Rows, int32_t SrcWidth, int32_t U0, int32_t U1, uint32_t *W) {
+  static int32_t GatherIntAll(const uint8_t *const *Rows, const uint8_t *const *, int32_t SrcWidth, int32_t U0,
+                              int32_t U1, uint32_t *W) {
     if constexpr (Tr::C != 1) {
       return U0;
     } else {
@@ -72,7 +76,8 @@ struct TSSE2Shared {
   }
 
   template <class Tr, bool S16>
-  static int32_t GatherFloatAll(const uint8_t *const *Rows, int32_t SrcWidth, int32_t U0, int32_t U1, float *W) {
+  static int32_t GatherFloatAll(const uint8_t *const *Rows, const uint8_t *const *, int32_t SrcWidth, int32_t U0,
+                                int32_t U1, float *W) {
     if constexpr (Tr::C != 1 || Tr::Linear) {
       return U0;
     } else {
