@@ -7,11 +7,35 @@
 // including the clamped units at the right edge.
 
 struct TSSE2Shared {
+  // Multi-channel gathers prefetch the next group's rows line by line.
   template <class Tr>
-  static constexpr bool GatherPrefetches = false;
+  static constexpr bool GatherPrefetches = Tr::C >= 3 && !Tr::Linear;
 
   template <class Tr, bool S16>
-  static int32_t GatherIntRow(const uint8_t *Row, int32_t SrcWidth, int32_t U0, int32_t U1, uint32_t *O) {
+  static int32_t GatherIntAll(const uint8_t *const *Rows, const uint8_t *const *Next, int32_t SrcWidth, int32_t U0,
+                              int32_t U1, uint32_t *W) {
+    if constexpr (Tr::C == 1)
+      return GatherIntGray<Tr, S16>(Rows, SrcWidth, U0, U1, W);
+    else
+      return GatherIntUnits<Tr, S16>(Rows, Next, SrcWidth, U0, U1, W);
+  }
+  template <class Tr, bool S16>
+  static int32_t GatherFloatAll(const uint8_t *const *Rows, const uint8_t *const *Next, int32_t SrcWidth, int32_t U0,
+                                int32_t U1, float *W) {
+    if constexpr (Tr::C == 1)
+      return GatherFloatGray<Tr, S16>(Rows, SrcWidth, U0, U1, W);
+    else
+      return GatherFloatUnits<Tr, S16>(Rows, Next, SrcWidth, U0, U1, W);
+  }
+  // The shared loops finish every row after the units gathered above.
+  template <class Tr, bool S16>
+  static int32_t GatherIntRow(const uint8_t *, int32_t, int32_t U0, int32_t, uint32_t *) { return U0; }
+  template <class Tr, bool S16>
+  static int32_t GatherFloatRow(const uint8_t *, int32_t, int32_t U0, int32_t, float *) { return U0; }
+
+  template <class Tr, bool S16>
+  static int32_t GatherIntUnits(const uint8_t *const *Rows, const uint8_t *const *Next, int32_t SrcWidth, int32_t U0,
+                                int32_t U1, uint32_t *O) {
     if constexpr (Tr::C < 3) {
       return U0;
     } else {
@@ -24,16 +48,21 @@ struct TSSE2Shared {
       __m128i *o = reinterpret_cast<__m128i *>(O);
       int32_t u = U0;
       for (; u < end; ++u, o += 4) {
-        const uint8_t *p = Row + size_t(u) * 2 * BP;
-        __m128i y;
-        if constexpr (!S16) {
-          const __m128i x = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
-          y = _mm_unpacklo_epi8(_mm_unpacklo_epi8(x, _mm_srli_si128(x, Tr::C)), zero);
-        } else {
-          const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-          y = _mm_unpacklo_epi16(x, _mm_srli_si128(x, 2 * Tr::C));
+        const size_t off = size_t(u) * 2 * BP;
+        if (Next && (off & 63) < 2 * BP)
+          for (int r = 0; r < 4; ++r) _mm_prefetch(reinterpret_cast<const char *>(Next[r] + off), _MM_HINT_T0);
+        for (int r = 0; r < 4; ++r) {
+          const uint8_t *p = Rows[r] + off;
+          __m128i y;
+          if constexpr (!S16) {
+            const __m128i x = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+            y = _mm_unpacklo_epi8(_mm_unpacklo_epi8(x, _mm_srli_si128(x, Tr::C)), zero);
+          } else {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            y = _mm_unpacklo_epi16(x, _mm_srli_si128(x, 2 * Tr::C));
+          }
+          _mm_store_si128(o + r, y);
         }
-        _mm_store_si128(o, y);
       }
       return std::max(u, U0);
     }
@@ -42,8 +71,7 @@ struct TSSE2Shared {
   // Single-channel paths: 4 rows by 4 units at a time, transposed so that
   // each unit receives its rows' lanes with one store.
   template <class Tr, bool S16>
-  static int32_t GatherIntAll(const uint8_t *const *Rows, const uint8_t *const *, int32_t SrcWidth, int32_t U0,
-                              int32_t U1, uint32_t *W) {
+  static int32_t GatherIntGray(const uint8_t *const *Rows, int32_t SrcWidth, int32_t U0, int32_t U1, uint32_t *W) {
     if constexpr (Tr::C != 1) {
       return U0;
     } else {
@@ -76,8 +104,7 @@ struct TSSE2Shared {
   }
 
   template <class Tr, bool S16>
-  static int32_t GatherFloatAll(const uint8_t *const *Rows, const uint8_t *const *, int32_t SrcWidth, int32_t U0,
-                                int32_t U1, float *W) {
+  static int32_t GatherFloatGray(const uint8_t *const *Rows, int32_t SrcWidth, int32_t U0, int32_t U1, float *W) {
     if constexpr (Tr::C != 1 || Tr::Linear) {
       return U0;
     } else {
@@ -117,7 +144,8 @@ struct TSSE2Shared {
   }
 
   template <class Tr, bool S16>
-  static int32_t GatherFloatRow(const uint8_t *Row, int32_t SrcWidth, int32_t U0, int32_t U1, float *O) {
+  static int32_t GatherFloatUnits(const uint8_t *const *Rows, const uint8_t *const *Next, int32_t SrcWidth, int32_t U0,
+                                  int32_t U1, float *O) {
     if constexpr (Tr::C < 3 || Tr::Linear) {
       return U0;
     } else {
@@ -133,23 +161,28 @@ struct TSSE2Shared {
       int32_t u = U0;
       float *o = O;
       for (; u < end; ++u, o += 16) {
-        const uint8_t *p = Row + size_t(u) * BP;
-        __m128i i32;
-        if constexpr (!S16) {
-          int32_t b;
-          std::memcpy(&b, p, 4);
-          i32 = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(b), zero), zero);
-        } else {
-          const __m128i x = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
-          i32 = _mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16);
+        const size_t off = size_t(u) * BP;
+        if (Next && (off & 63) < BP)
+          for (int r = 0; r < 4; ++r) _mm_prefetch(reinterpret_cast<const char *>(Next[r] + off), _MM_HINT_T0);
+        for (int r = 0; r < 4; ++r) {
+          const uint8_t *p = Rows[r] + off;
+          __m128i i32;
+          if constexpr (!S16) {
+            int32_t b;
+            std::memcpy(&b, p, 4);
+            i32 = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(b), zero), zero);
+          } else {
+            const __m128i x = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p));
+            i32 = _mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16);
+          }
+          __m128 v = _mm_mul_ps(_mm_cvtepi32_ps(i32), scale);
+          if constexpr (Tr::Alpha) {
+            const __m128 a = _mm_shuffle_ps(v, v, 0xFF);
+            const __m128 c = _mm_mul_ps(v, _mm_mul_ps(a, inv));
+            v = _mm_or_ps(_mm_andnot_ps(amask, c), _mm_and_ps(amask, v));
+          }
+          _mm_store_ps(o + 4 * r, v);
         }
-        __m128 v = _mm_mul_ps(_mm_cvtepi32_ps(i32), scale);
-        if constexpr (Tr::Alpha) {
-          const __m128 a = _mm_shuffle_ps(v, v, 0xFF);
-          const __m128 c = _mm_mul_ps(v, _mm_mul_ps(a, inv));
-          v = _mm_or_ps(_mm_andnot_ps(amask, c), _mm_and_ps(amask, v));
-        }
-        _mm_store_ps(o, v);
       }
       return std::max(u, U0);
     }
