@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -19,18 +20,27 @@
 
 namespace {
 
-// Limits live on the 14-bit scale whatever the source depth.
+// Source samples and how they reach the 14-bit scale of the limits. Window
+// ranges are taken on the stored samples (Level), which is exact because
+// the scaling is monotonic; 8-bit rows stay 8-bit until then, so the vector
+// passes cover twice the samples.
 struct TSample8 {
   using T = uint8_t;
-  static int16_t Get(T v) { return int16_t(v * 64); }
+  using Level = uint8_t;
+  static Level Load(T v) { return v; }
+  static int16_t Scale(Level v) { return int16_t(v * 64); }
 };
 struct TSample14 {
   using T = int16_t;
-  static int16_t Get(T v) { return v; }
+  using Level = int16_t;
+  static Level Load(T v) { return v; }
+  static int16_t Scale(Level v) { return v; }
 };
 struct TSample16 {
   using T = uint16_t;
-  static int16_t Get(T v) { return int16_t(uint32_t(v) * FULL_SCALE_14 / 65535); }
+  using Level = int16_t;
+  static Level Load(T v) { return int16_t(uint32_t(v) * FULL_SCALE_14 / 65535); }
+  static int16_t Scale(Level v) { return v; }
 };
 
 int32_t CheckedOffset(int64_t Value) {
@@ -60,108 +70,144 @@ struct TLimitJob {
   const TLimiter *L;
   const TICCImgInfo *Img;
   TICCImgInfo *Out;
+  size_t TmpBytes;  // each thread's part of Tmp
 };
 
-// hi[j] = max(a[j], b[j]) and lo[j] = min(c[j], d[j]) for j < n: the one
-// loop all three limiter steps are made of.
-void MaxMin(const int16_t *A, const int16_t *B, const int16_t *C, const int16_t *D, int16_t *Hi, int16_t *Lo,
-            size_t n) {
+// Hi[j] = max(A[j], B[j]) and Lo[j] = min(C[j], D[j]) for j < n: the one
+// loop all limiter steps are made of (outputs may alias inputs).
+template <class V>
+void MaxMin(const V *A, const V *B, const V *C, const V *D, V *Hi, V *Lo, size_t n) {
   size_t j = 0;
 #if defined(__SSE2__)
-  for (; j + 8 <= n; j += 8) {
+  constexpr size_t lanes = 16 / sizeof(V);
+  for (; j + lanes <= n; j += lanes) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(A + j));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(B + j));
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(C + j));
     const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(D + j));
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(Hi + j), _mm_max_epi16(a, b));
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(Lo + j), _mm_min_epi16(c, d));
+    if constexpr (sizeof(V) == 1) {
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(Hi + j), _mm_max_epu8(a, b));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(Lo + j), _mm_min_epu8(c, d));
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(Hi + j), _mm_max_epi16(a, b));
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(Lo + j), _mm_min_epi16(c, d));
+    }
   }
 #endif
   for (; j < n; ++j) {
-    Hi[j] = std::max(A[j], B[j]);
-    Lo[j] = std::min(C[j], D[j]);
+    const V a = A[j], b = B[j], c = C[j], d = D[j];  // all read before either write
+    Hi[j] = std::max(a, b);
+    Lo[j] = std::min(c, d);
   }
 }
 
 // The largest k with 2^k <= n, for n >= 1.
 int FloorLog2(uint32_t n) { return 31 - __builtin_clz(n); }
 
-// Horizontal step. Per source row, level k of a sparse table holds the
-// maximum (minimum) of the 2^k pixels starting at each pixel, so the range
-// of any window is that of two overlapping power-of-two runs: a few
-// vectorised passes over the row instead of one loop per window.
+// Horizontal step of one row of vertical ranges (Hi0, Lo0: SrcWidth x C
+// samples) into the DestWidth x C limits Hi and Lo. Level k of a sparse
+// table holds the maximum (minimum) of the 2^k pixels starting at each
+// pixel, so the range of any window is that of two overlapping power-of-two
+// runs: a few vector passes over the row instead of one loop per window.
 template <class S, int C>
-void HorizontalRows(const TLimiter &L, const TICCImgInfo &Src, uint32_t First, uint32_t Last) {
-  using T = typename S::T;
-  const size_t n = size_t(L.SrcWidth) * C;
-  uint32_t widest = 1;
-  for (int32_t x = 0; x < L.DestWidth; ++x) widest = std::max(widest, uint32_t(L.HLimiterInfo[x].Pixels));
-  const int levels = FloorLog2(widest) + 1;
-  std::vector<int16_t> hiLevels(size_t(levels) * n), loLevels(size_t(levels) * n);
-  const int32_t half = L.BPL / 4;  // int16 elements from the maxima to the minima
-  for (uint32_t y = First; y < Last; ++y) {
-    const T *row = reinterpret_cast<const T *>(ScanLine(Src, y));
-    int16_t *base = hiLevels.data();
-    for (size_t j = 0; j < n; ++j) base[j] = S::Get(row[j]);
-    for (int k = 1; k < levels; ++k) {
-      const size_t shift = (size_t(1) << (k - 1)) * C, count = n - ((size_t(1) << k) - 1) * C;
-      const int16_t *hiPrev = hiLevels.data() + (k - 1) * n;
-      const int16_t *loPrev = k == 1 ? base : loLevels.data() + (k - 1) * n;
-      MaxMin(hiPrev, hiPrev + shift, loPrev, loPrev + shift, hiLevels.data() + k * n, loLevels.data() + k * n,
-             count);
+class THorizontalRow {
+public:
+  using Level = typename S::Level;
+  explicit THorizontalRow(const TLimiter &L) : FL(L), FN(size_t(L.SrcWidth) * C) {
+    uint32_t widest = 1;
+    for (int32_t x = 0; x < L.DestWidth; ++x) widest = std::max(widest, uint32_t(L.HLimiterInfo[x].Pixels));
+    FLevels = FloorLog2(widest) + 1;
+    FHi.resize(size_t(FLevels) * FN);
+    FLo.resize(size_t(FLevels) * FN);
+  }
+
+  void Run(const Level *Hi0, const Level *Lo0, int16_t *Hi, int16_t *Lo) {
+    for (int k = 1; k < FLevels; ++k) {
+      const size_t shift = (size_t(1) << (k - 1)) * C, count = FN - ((size_t(1) << k) - 1) * C;
+      const Level *hiPrev = k == 1 ? Hi0 : FHi.data() + (k - 1) * FN;
+      const Level *loPrev = k == 1 ? Lo0 : FLo.data() + (k - 1) * FN;
+      MaxMin(hiPrev, hiPrev + shift, loPrev, loPrev + shift, FHi.data() + k * FN, FLo.data() + k * FN, count);
     }
-    auto *hi = reinterpret_cast<int16_t *>(L.Tmp + size_t(y) * uint32_t(L.BPL));
-    int16_t *lo = hi + half;
-    for (int32_t x = 0; x < L.DestWidth; ++x) {
-      const TLimiterInfo &w = L.HLimiterInfo[x];
+    for (int32_t x = 0; x < FL.DestWidth; ++x) {
+      const TLimiterInfo &w = FL.HLimiterInfo[x];
       const int k = FloorLog2(uint32_t(w.Pixels));
-      const size_t a = size_t(w.Offset) / sizeof(T), b = a + (size_t(w.Pixels) - (size_t(1) << k)) * C;
-      const int16_t *H = hiLevels.data() + k * n, *Lw = k == 0 ? base : loLevels.data() + k * n;
+      const size_t a = size_t(w.Offset) / sizeof(typename S::T), b = a + (size_t(w.Pixels) - (size_t(1) << k)) * C;
+      const Level *H = k == 0 ? Hi0 : FHi.data() + k * FN, *Lw = k == 0 ? Lo0 : FLo.data() + k * FN;
       for (int c = 0; c < C; ++c) {
-        hi[x * C + c] = std::max(H[a + c], H[b + c]);
-        lo[x * C + c] = std::min(Lw[a + c], Lw[b + c]);
+        Hi[x * C + c] = S::Scale(std::max(H[a + c], H[b + c]));
+        Lo[x * C + c] = S::Scale(std::min(Lw[a + c], Lw[b + c]));
       }
     }
+  }
+
+private:
+  const TLimiter &FL;
+  size_t FN;
+  int FLevels;
+  std::vector<Level> FHi, FLo;
+};
+
+// Limits of one thread's destination rows. The range over a rectangle does
+// not depend on the order of the axes, so the rows of each vertical window
+// are combined first, over the source width, and the horizontal windows
+// then run once per destination row rather than once per source row.
+template <class S, int C>
+void LimitRows(const TLimitJob &Job, int32_t Index, int32_t Count) {
+  using T = typename S::T;
+  using Level = typename S::Level;
+  const TLimiter &L = *Job.L;
+  const TRowRange r = SplitRange(uint32_t(L.DestHeight), Index, Count);
+  if (r.empty()) return;
+  THorizontalRow<S, C> horizontal(L);
+  const size_t sn = size_t(L.SrcWidth) * C, half = size_t(uint32_t(L.BPL)) / 4;
+  auto *colHi = reinterpret_cast<Level *>(L.Tmp + size_t(Index) * Job.TmpBytes);
+  Level *colLo = colHi + sn, *wide = colLo + sn;  // wide: a 16-bit row on the working scale
+  auto row = [&](int64_t y) -> const Level * {
+    const T *p = reinterpret_cast<const T *>(ScanLine(*Job.Img, uint32_t(y)));
+    if constexpr (std::is_same_v<T, Level>) {
+      return p;
+    } else {
+      for (size_t j = 0; j < sn; ++j) wide[j] = S::Load(p[j]);
+      return wide;
+    }
+  };
+  for (uint32_t d = r.First; d < r.Last; ++d) {
+    const TLimiterInfo &w = L.VLimiterInfo[d];
+    const int64_t first = w.Offset / L.BPL, last = first + w.Pixels - 1;
+    const Level *hi0 = row(first), *lo0 = hi0;
+    if (w.Pixels > 1) {
+      const Level *r0 = hi0;
+      if (r0 == wide) {
+        std::memcpy(colHi, wide, sn * sizeof(Level));
+        r0 = colHi;
+      }
+      const Level *r1 = row(first + 1);
+      MaxMin(r0, r1, r0, r1, colHi, colLo, sn);
+      for (int64_t y = first + 2; y <= last; ++y) {
+        const Level *ry = row(y);
+        MaxMin(colHi, ry, colLo, ry, colHi, colLo, sn);
+      }
+      hi0 = colHi;
+      lo0 = colLo;
+    }
+    auto *hi = reinterpret_cast<int16_t *>(L.Limit + size_t(d) * uint32_t(L.BPL));
+    horizontal.Run(hi0, lo0, hi, hi + half);
   }
 }
 
 template <class S>
-void HorizontalJob(int32_t Index, int32_t Count, void *Param) {
+void LimitJob(int32_t Index, int32_t Count, void *Param) {
   const auto &job = *static_cast<TLimitJob *>(Param);
-  const TRowRange r = SplitRange(uint32_t(job.L->SrcHeight), Index, Count);
   switch (job.L->Channels) {
     case 1:
-      HorizontalRows<S, 1>(*job.L, *job.Img, r.First, r.Last);
+      LimitRows<S, 1>(job, Index, Count);
       break;
     case 3:
-      HorizontalRows<S, 3>(*job.L, *job.Img, r.First, r.Last);
+      LimitRows<S, 3>(job, Index, Count);
       break;
     default:
-      HorizontalRows<S, 4>(*job.L, *job.Img, r.First, r.Last);
+      LimitRows<S, 4>(job, Index, Count);
       break;
-  }
-}
-
-void VerticalJob(int32_t Index, int32_t Count, void *Param) {
-  const TLimiter &L = *static_cast<TLimitJob *>(Param)->L;
-  const TRowRange r = SplitRange(uint32_t(L.DestHeight), Index, Count);
-  const size_t n = size_t(L.DestWidth) * uint32_t(L.Channels), half = size_t(L.BPL) / 4;
-  for (uint32_t d = r.First; d < r.Last; ++d) {
-    const TLimiterInfo &w = L.VLimiterInfo[d];
-    auto *hi = reinterpret_cast<int16_t *>(L.Limit + size_t(d) * uint32_t(L.BPL));
-    int16_t *lo = hi + half;
-    const auto *src = reinterpret_cast<const int16_t *>(L.Tmp + w.Offset);
-    if (w.Pixels == 1) {
-      std::memcpy(hi, src, n * 2);
-      std::memcpy(lo, src + half, n * 2);
-      continue;
-    }
-    const int16_t *next = src + uint32_t(L.BPL) / 2;
-    MaxMin(src, next, src + half, next + half, hi, lo, n);
-    for (int32_t k = 2; k < w.Pixels; ++k) {
-      const int16_t *s = src + size_t(k) * (uint32_t(L.BPL) / 2);
-      MaxMin(hi, s, lo, s + half, hi, lo, n);
-    }
   }
 }
 
@@ -205,6 +251,7 @@ void TLimiter::FreeBuffers() {
   AlignedFree(Limit);
   HLimiterInfo = VLimiterInfo = nullptr;
   Tmp = Limit = nullptr;
+  FTmpThreads = 0;
   SrcWidth = SrcHeight = DestWidth = DestHeight = Channels = BPP = -1;
 }
 
@@ -221,7 +268,6 @@ void TLimiter::Prepare(int32_t ASrcWidth, int32_t ASrcHeight, int32_t ADestWidth
   VLimiterInfo = new TLimiterInfo[size_t(ADestHeight)];
   SetWindows(HLimiterInfo, ASrcWidth, ADestWidth, pixelBytes);
   SetWindows(VLimiterInfo, ASrcHeight, ADestHeight, BPL);
-  Tmp = static_cast<uint8_t *>(AlignedAlloc(size_t(BPL) * uint32_t(ASrcHeight), 128));
   Limit = static_cast<uint8_t *>(AlignedAlloc(size_t(BPL) * uint32_t(ADestHeight), 128));
   // Only now is the geometry valid: a failed allocation leaves it unset.
   SrcWidth = ASrcWidth;
@@ -245,20 +291,30 @@ void TLimiter::CalcLimit(const TICCImgInfo &Src, uint32_t ADestWidth, uint32_t A
     throw ETessivoError("リサイズの画素数が不正です");
   Prepare(int32_t(Src.Width), int32_t(Src.Height), int32_t(ADestWidth), int32_t(ADestHeight),
           int32_t(Src.Channels), int32_t(Src.BPP));
-  TLimitJob job{this, &Src, nullptr};
+  // Per thread: maxima and minima over the rows of one vertical window, and
+  // one source row taken to the working scale, SrcWidth x Channels samples each.
+  const size_t tmpBytes = (size_t(Src.Width) * Src.Channels * 2 * 3 + 127) / 128 * 128;
+  const int32_t threads = Pool ? Pool->MaxThread() : 1;
+  if (FTmpThreads < threads) {
+    AlignedFree(Tmp);
+    Tmp = nullptr;
+    FTmpThreads = 0;
+    Tmp = static_cast<uint8_t *>(AlignedAlloc(tmpBytes * uint32_t(threads), 128));
+    FTmpThreads = threads;
+  }
+  TLimitJob job{this, &Src, nullptr, tmpBytes};
   RunJob(Pool,
-         Src.BPP == BPP_8    ? HorizontalJob<TSample8>
-         : Src.BPP == BPP_14 ? HorizontalJob<TSample14>
-                             : HorizontalJob<TSample16>,
+         Src.BPP == BPP_8    ? LimitJob<TSample8>
+         : Src.BPP == BPP_14 ? LimitJob<TSample14>
+                             : LimitJob<TSample16>,
          &job);
-  RunJob(Pool, VerticalJob, &job);
 }
 
 void TLimiter::ApplyLimit(TICCImgInfo &Dest, TMultiThread *Pool) const {
   if (!Limit || int32_t(Dest.Width) != DestWidth || int32_t(Dest.Height) != DestHeight ||
       int32_t(Dest.Channels) != Channels || Dest.BPP != BPP_14)
     throw ETessivoError("制限処理の画像サイズが一致しません");
-  TLimitJob job{this, nullptr, &Dest};
+  TLimitJob job{this, nullptr, &Dest, 0};
   RunJob(Pool, ClampJob, &job);
 }
 

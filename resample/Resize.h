@@ -51,11 +51,14 @@ public:
   int32_t BPP = -1;
   TLimiterInfo *HLimiterInfo = nullptr;  // one per destination column
   TLimiterInfo *VLimiterInfo = nullptr;  // one per destination row
-  uint8_t *Tmp = nullptr;    // per source row: maxima, then minima after the horizontal step
+  // Per pool thread: maxima and minima of the source rows of one vertical
+  // window (the limiter combines rows first; the result is the same range).
+  uint8_t *Tmp = nullptr;
   uint8_t *Limit = nullptr;  // per destination row: the final maxima, then minima
   int32_t BPL = 0;           // stride of Tmp and Limit rows
 
 private:
+  int32_t FTmpThreads = 0;  // threads Tmp has room for
   void Prepare(int32_t ASrcWidth, int32_t ASrcHeight, int32_t ADestWidth, int32_t ADestHeight, int32_t AChannels,
                int32_t ABPP);
   void FreeBuffers();
