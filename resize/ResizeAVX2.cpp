@@ -111,23 +111,15 @@ struct Isa : TSSE2Shared {
       const aint32 *w = static_cast<const aint32 *>(Tab[x].pWeightTable);
       const int32_t cnt = w[-1];
       const __m256i *p = reinterpret_cast<const __m256i *>(W + size_t(idx) * 16);
-      __m256i a0 = _mm256_setzero_si256(), a1 = a0, b0 = a0, b1 = a0;
-      int32_t k = 0;
-      for (; k + 2 <= cnt; k += 2, p += 4) {
-        const __m256i w0 = _mm256_set1_epi32(w[k]);
-        const __m256i w1 = _mm256_set1_epi32(w[k + 1]);
-        a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_load_si256(p), w0));
-        a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(_mm256_load_si256(p + 1), w0));
-        b0 = _mm256_add_epi32(b0, _mm256_madd_epi16(_mm256_load_si256(p + 2), w1));
-        b1 = _mm256_add_epi32(b1, _mm256_madd_epi16(_mm256_load_si256(p + 3), w1));
+      // Integer adds have one cycle of latency: one accumulator per vector suffices.
+      __m256i a0 = rnd, a1 = rnd;
+      for (int32_t k = 0; k < cnt; ++k, p += 2) {
+        const __m256i wv = _mm256_set1_epi32(w[k]);
+        a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_load_si256(p), wv));
+        a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(_mm256_load_si256(p + 1), wv));
       }
-      if (k < cnt) {
-        const __m256i w0 = _mm256_set1_epi32(w[k]);
-        a0 = _mm256_add_epi32(a0, _mm256_madd_epi16(_mm256_load_si256(p), w0));
-        a1 = _mm256_add_epi32(a1, _mm256_madd_epi16(_mm256_load_si256(p + 1), w0));
-      }
-      a0 = _mm256_sra_epi32(_mm256_add_epi32(_mm256_add_epi32(a0, b0), rnd), sh);
-      a1 = _mm256_sra_epi32(_mm256_add_epi32(_mm256_add_epi32(a1, b1), rnd), sh);
+      a0 = _mm256_sra_epi32(a0, sh);
+      a1 = _mm256_sra_epi32(a1, sh);
       _mm256_store_si256(reinterpret_cast<__m256i *>(Res + x * 16), Pack16(a0, a1));
     }
   }
