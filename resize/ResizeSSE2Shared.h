@@ -27,9 +27,6 @@ struct TSSE2Shared {
     else
       return GatherFloatUnits<Tr, S16>(Rows, Next, SrcWidth, U0, U1, W);
   }
-  // The shared loops finish every row after the units gathered above.
-  template <class Tr, bool S16>
-  static int32_t GatherIntRow(const uint8_t *, int32_t, int32_t U0, int32_t, uint32_t *) { return U0; }
 
   template <class Tr, bool S16>
   static int32_t GatherIntUnits(const uint8_t *const *Rows, const uint8_t *const *Next, int32_t SrcWidth, int32_t U0,
