@@ -46,10 +46,9 @@ struct Isa : TSSE2Shared {
         const size_t off = size_t(u) * 2 * BP;
         if (Next && (off & 63) < 2 * BP)
           for (int r = 0; r < 4; ++r) _mm_prefetch(reinterpret_cast<const char *>(Next[r] + off), _MM_HINT_T0);
-        const __m256i a = _mm256_set_m128i(_mm_shuffle_epi8(load(r1 + off), mask), _mm_shuffle_epi8(load(r0 + off), mask));
-        const __m256i b = _mm256_set_m128i(_mm_shuffle_epi8(load(r3 + off), mask), _mm_shuffle_epi8(load(r2 + off), mask));
-        _mm256_store_si256(o, a);
-        _mm256_store_si256(o + 1, b);
+        auto unit = [&](const uint8_t *r) { return _mm_shuffle_epi8(load(r + off), mask); };
+        _mm256_store_si256(o, _mm256_set_m128i(unit(r1), unit(r0)));
+        _mm256_store_si256(o + 1, _mm256_set_m128i(unit(r3), unit(r2)));
       }
       return std::max(u, U0);
     }

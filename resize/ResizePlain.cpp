@@ -8,7 +8,8 @@ namespace resize_plain {
 struct Isa {
   // Gathering is left entirely to the shared loops.
   template <class Tr, bool S16>
-  static int32_t GatherIntAll(const uint8_t *const *, const uint8_t *const *, int32_t, int32_t U0, int32_t, uint32_t *) {
+  static int32_t GatherIntAll(const uint8_t *const *, const uint8_t *const *, int32_t, int32_t U0, int32_t,
+                              uint32_t *) {
     return U0;
   }
   template <class Tr, bool S16>
