@@ -34,6 +34,7 @@ const char *const Usage = R"(usage: resize_tool [options] INPUT|--generate WxH[:
   --dec-param N, --int-param N
   --float | --integer data path (default integer)
   --linear            resample in linear light (always the float path)
+  --no-alpha          four channels are plain samples, not colour and alpha
   --limiter           clamp overshoot to the source's local range
   --threads N         pool threads (default 1: the calling thread)
   --repeat N          resize N times and report the fastest (default 1)
@@ -277,6 +278,7 @@ int main(int argc, char **argv) {
   int32_t param = 3, decParam = INT32_MIN, intParam = INT32_MIN, threads = 1, repeat = 1;
   bool isFloat = false, linear = false, limiter = false, json = false, generate = false;
   int32_t isa = -1;
+  bool noAlpha = false;
   std::string libDir = TESSIVO_BIN_DIR;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &a = args[i];
@@ -333,6 +335,8 @@ int main(int argc, char **argv) {
       const std::string v = next();
       isa = v == "plain" ? RISA_PLAIN : v == "sse2" ? RISA_SSE2 : v == "avx2" ? RISA_AVX2 : -2;
       if (isa == -2) Fail("bad --isa " + v);
+    } else if (a == "--no-alpha") {
+      noAlpha = true;
     } else if (a == "--lib") {
       libDir = next();
     } else if (a == "--json") {
@@ -375,7 +379,7 @@ int main(int argc, char **argv) {
     resizer.FilterIsa = isa;
     std::unique_ptr<TMultiThread> pool;
     if (threads > 1) pool = std::make_unique<TMultiThread>(threads);
-    const bool isRGBA = src.Img.Channels == 4;
+    const bool isRGBA = src.Img.Channels == 4 && !noAlpha;
 
     double best = 1e30, first = 0;
     TICCImgInfo out{};
@@ -399,7 +403,12 @@ int main(int argc, char **argv) {
       std::printf("%ux%u -> %ux%u %s/%s %s%s%s, %d thread(s): %.3f ms (first %.3f ms), %.1f MPix/s source, "
                   "%.1f MPix/s output\n",
                   src.Img.Width, src.Img.Height, dw, dh, ResizeModeDescriptor(decMode, decParam).c_str(),
-                  ResizeModeDescriptor(intMode, intParam).c_str(), linear ? "linear" : isFloat ? "float" : "integer",
+                  ResizeModeDescriptor(intMode, intParam).c_str(),
+                  linear                       ? "linear"
+                  : isRGBA                     ? "float"    // colour with alpha always takes the float path
+                  : src.Img.Channels == 4      ? "integer"  // and four plain channels the integer one
+                  : isFloat                    ? "float"
+                                               : "integer",
                   limiter ? ", limiter" : "", isRGBA ? ", alpha" : "", threads, best * 1e3, first * 1e3,
                   srcMpix / best, dstMpix / best);
     }
