@@ -38,6 +38,9 @@ const TBenchCase Cases[] = {
     {"GRAYi_Lanczos3_6000x4000_to_1920x1280", RFK_GRAYi, 8, 6000, 4000, 1920, 1280, RESIZE_LANCZOS, 3, false},
     {"CMYKi_Lanczos3_6000x4000_to_1920x1280", RFK_CMYKi, 8, 6000, 4000, 1920, 1280, RESIZE_LANCZOS, 3, false},
     {"RGBi14_Lanczos3_6000x4000_to_1920x1280", RFK_RGBi, 14, 6000, 4000, 1920, 1280, RESIZE_LANCZOS, 3, false},
+    {"RGBi_Lanczos3_6000x4000_to_1920x4000", RFK_RGBi, 8, 6000, 4000, 1920, 4000, RESIZE_LANCZOS, 3, false},
+    {"RGBi_Lanczos3_6000x4000_to_6000x1280", RFK_RGBi, 8, 6000, 4000, 6000, 1280, RESIZE_LANCZOS, 3, false},
+    {"RGBf_Lanczos3_6000x4000_to_6000x1280", RFK_RGBf, 8, 6000, 4000, 6000, 1280, RESIZE_LANCZOS, 3, false},
 };
 
 struct TBenchImage {
@@ -86,8 +89,10 @@ void RunCase(benchmark::State &State, const TBenchCase &C, int32_t Isa, int32_t 
   f->SetMaxThread(uint32_t(Threads));
   f->SetResizeParam(src, int32_t(C.DW), int32_t(C.DH));
   const bool isFloat = !FilterVariants[C.Kind].IsInteger;
-  setter->SetWeight(f->Param.HWeightTable, int32_t(C.SW), isFloat, f->Param.HStep, int32_t(C.DW));
-  setter->SetWeight(f->Param.VWeightTable, int32_t(C.SH), isFloat, int32_t(f->FTmpBpl), int32_t(C.DH));
+  if (C.DW != C.SW) setter->SetWeight(f->Param.HWeightTable, int32_t(C.SW), isFloat, f->Param.HStep, int32_t(C.DW));
+  if (C.DH != C.SH)
+    setter->SetWeight(f->Param.VWeightTable, int32_t(C.SH), isFloat,
+                      C.DW != C.SW ? int32_t(f->FTmpBpl) : f->Param.VStep, int32_t(C.DH));
   setter->Release();
   f->SetBlockInfo();
   f->SetGammaTable(src);
