@@ -487,6 +487,34 @@ TEST_F(BlurTest, CopiesSharpenLikeTheOriginalAndFiltersFollowTheGeometry) {
   }
 }
 
+TEST_F(BlurTest, UnreadableImagesRaiseErrors) {
+  struct TCase {
+    const char *Name;
+    uint32_t BPP;
+    bool NullMem;
+    bool ShortStride;
+  };
+  const TCase cases[] = {{"16-bit", BPP_16, false, false}, {"no pixels", BPP_8, true, false},
+                         {"stride shorter than a row", BPP_8, false, true}};
+  for (const TCase &c : cases) {
+    for (uint32_t channels : {1u, 3u}) {
+      TTestImage t(12, 9, channels, c.BPP);
+      uint8_t *mem = t.I.Mem;
+      const uint32_t bpl = t.I.Bpl;
+      if (c.NullMem) t.I.Mem = nullptr;
+      if (c.ShortStride) t.I.Bpl = 5;
+      TUnsharpMask usm;
+      EXPECT_THROW(usm.DoUnSharpMask(t.I, false, nullptr), ETessivoError) << c.Name << " " << channels;
+      if (channels == 1) {
+        TGaussianBlur gb;
+        EXPECT_THROW(gb.DoGauusianBlur(t.I, 256, nullptr), ETessivoError) << c.Name;
+      }
+      t.I.Mem = mem;
+      t.I.Bpl = bpl;
+    }
+  }
+}
+
 // ---- Blur engine -------------------------------------------------------------------
 
 TEST_F(BlurTest, MaskBlurFollowsTheGaussianAndScalesByOpacity) {
