@@ -76,17 +76,16 @@ void ParseProbe(TImageProbe &E, TTiff &T, size_t TiffPos) {
   T.ForEach(ifd0, [&](const TEntry &e) {
     switch (e.Tag) {
       case TAG_ORIENTATION:
-        E.FOrientationPos = rel(e.ValuePos);
-        E.FOrientation = uint16_t(T.Number(e));
+        if (const auto v = T.TryNumber(e)) E.FOrientationPos = rel(e.ValuePos), E.FOrientation = uint16_t(*v);
         break;
       case TAG_X_RESOLUTION:
-        x = T.Rational(e), xPos = rel(e.ValuePos), hasX = true;
+        if (const auto v = T.TryRational(e)) x = *v, xPos = rel(e.ValuePos), hasX = true;
         break;
       case TAG_Y_RESOLUTION:
-        y = T.Rational(e), yPos = rel(e.ValuePos), hasY = true;
+        if (const auto v = T.TryRational(e)) y = *v, yPos = rel(e.ValuePos), hasY = true;
         break;
       case TAG_RESOLUTION_UNIT:
-        unit = int32_t(T.Number(e)), unitPos = rel(e.ValuePos), hasUnit = true;
+        if (const auto v = T.TryNumber(e)) unit = int32_t(*v), unitPos = rel(e.ValuePos), hasUnit = true;
         break;
       case TAG_SOFTWARE:
         E.FSoftwareLen = int32_t(std::min<uint32_t>(e.Count, INT32_MAX));
@@ -94,19 +93,19 @@ void ParseProbe(TImageProbe &E, TTiff &T, size_t TiffPos) {
         E.FSoftwarePos = rel(e.ValuePos);
         break;
       case TAG_WHITE_POINT:
-        if (e.Count >= 2) {
+        if (T.TryRational(e, 1)) {
           for (uint32_t i = 0; i < 2; ++i) E.FWhitePoint[i] = T.Rational(e, i);
           E.FHasColorInfo = true;
         }
         break;
       case TAG_PRIMARY_CHROMATICITIES:
-        if (e.Count >= 6) {
+        if (T.TryRational(e, 5)) {
           for (uint32_t i = 0; i < 6; ++i) E.FPrimaryChromaticities[i] = T.Rational(e, i);
           E.FHasColorInfo = true;
         }
         break;
       case TAG_EXIF_IFD:
-        exifIFD = T.Number(e);
+        exifIFD = T.TryNumber(e).value_or(0);
         break;
     }
   });
@@ -125,8 +124,7 @@ void ParseProbe(TImageProbe &E, TTiff &T, size_t TiffPos) {
                 std::string_view(reinterpret_cast<const char *>(T.Data() + e.ValuePos), std::min<uint64_t>(e.ValueSize, 20)));
           break;
         case TAG_COLOR_SPACE:
-          E.FColorSpace = int32_t(T.Number(e));
-          E.FHasColorInfo = true;
+          if (const auto v = T.TryNumber(e)) E.FColorSpace = int32_t(*v), E.FHasColorInfo = true;
           break;
         case TAG_PIXEL_X_DIMENSION:
           E.FXDimensionPos = rel(e.ValuePos), E.FXDimensionType = e.Type;
@@ -135,8 +133,7 @@ void ParseProbe(TImageProbe &E, TTiff &T, size_t TiffPos) {
           E.FYDimensionPos = rel(e.ValuePos), E.FYDimensionType = e.Type;
           break;
         case TAG_GAMMA:
-          E.FGamma = T.Rational(e);
-          E.FHasColorInfo = true;
+          if (const auto v = T.TryRational(e)) E.FGamma = *v, E.FHasColorInfo = true;
           break;
       }
     });
@@ -147,10 +144,10 @@ void ParseProbe(TImageProbe &E, TTiff &T, size_t TiffPos) {
     uint32_t comp = 0, off = 0, len = 0;
     T.ForEach(ifd1, [&](const TEntry &e) {
       switch (e.Tag) {
-        case TAG_COMPRESSION: comp = T.Number(e), hasComp = true; break;
+        case TAG_COMPRESSION: if (const auto v = T.TryNumber(e)) comp = *v, hasComp = true; break;
         case TAG_ORIENTATION: E.FThumbnailOrientationPos = rel(e.ValuePos); break;
-        case TAG_JPEG_IF_OFFSET: off = T.Number(e), hasOff = true; break;
-        case TAG_JPEG_IF_LENGTH: len = T.Number(e), hasLen = true; break;
+        case TAG_JPEG_IF_OFFSET: if (const auto v = T.TryNumber(e)) off = *v, hasOff = true; break;
+        case TAG_JPEG_IF_LENGTH: if (const auto v = T.TryNumber(e)) len = *v, hasLen = true; break;
       }
     });
     if (hasComp && hasOff && hasLen && comp == 6) {
@@ -193,7 +190,7 @@ namespace {
 uint32_t IFD0Pointer(const TTiff &T, uint16_t Tag) {
   uint32_t r = 0;
   T.ForEach(T.IFD0(), [&](const TEntry &e) {
-    if (e.Tag == Tag) r = T.Number(e);
+    if (e.Tag == Tag) r = T.TryNumber(e).value_or(0);
   });
   return r;
 }
@@ -323,8 +320,8 @@ void PatchStructure(TTiff &T, bool AutoRotation, const TICCImgInfo &Src, bool Up
           std::memcpy(T.Data() + e.ValuePos, PROGRAM_NAME, nameLen);  // still outside the entry: Count > 4
         }
         break;
-      case TAG_EXIF_IFD: exif = T.Number(e); break;
-      case TAG_GPS_IFD: GPS = T.Number(e); break;
+      case TAG_EXIF_IFD: exif = T.TryNumber(e).value_or(0); break;
+      case TAG_GPS_IFD: GPS = T.TryNumber(e).value_or(0); break;
     }
   });
   if (exif && UpdateSize) {
@@ -346,12 +343,12 @@ void UpdateThumbnailInPlace(TTiff &T, uint32_t IFD1, bool AutoRotation, const TI
   uint32_t comp = 0, off = 0, len = 0;
   T.ForEach(IFD1, [&](const TEntry &e) {
     switch (e.Tag) {
-      case TAG_COMPRESSION: comp = T.Number(e), hasComp = true; break;
+      case TAG_COMPRESSION: if (const auto v = T.TryNumber(e)) comp = *v, hasComp = true; break;
       case TAG_ORIENTATION:
         if (NeedsReset(T, e, AutoRotation)) ResetOrientation(T, e);
         break;
-      case TAG_JPEG_IF_OFFSET: off = T.Number(e), hasOff = true; break;
-      case TAG_JPEG_IF_LENGTH: len = T.Number(e), hasLen = true; break;
+      case TAG_JPEG_IF_OFFSET: if (const auto v = T.TryNumber(e)) off = *v, hasOff = true; break;
+      case TAG_JPEG_IF_LENGTH: if (const auto v = T.TryNumber(e)) len = *v, hasLen = true; break;
     }
   });
   if (!hasComp || !hasOff || !hasLen || comp != 6 || len == 0) return;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 // An Exif block whose structure does not hold together.
 class EExifBroken : public ETessivoError {
@@ -160,6 +161,20 @@ public:
     const uint32_t n = Get32(at), d = Get32(at + 4);
     if (E.Type == TYPE_SRATIONAL) return d ? double(int32_t(n)) / double(int32_t(d)) : 0.0;
     return d ? double(n) / double(d) : 0.0;
+  }
+
+  // The first value of an integer entry; nothing for other types or no values.
+  std::optional<uint32_t> TryNumber(const TEntry &E) const {
+    switch (E.Type) {
+      case TYPE_BYTE: case TYPE_UNDEFINED: case TYPE_SBYTE: case TYPE_SHORT: case TYPE_SSHORT: case TYPE_LONG: case TYPE_SLONG:
+        if (E.Count == 0) return std::nullopt;
+        return Number(E);
+      default: return std::nullopt;
+    }
+  }
+  std::optional<double> TryRational(const TEntry &E, uint32_t Index = 0) const {
+    if ((E.Type != TYPE_RATIONAL && E.Type != TYPE_SRATIONAL) || Index >= E.Count) return std::nullopt;
+    return Rational(E, Index);
   }
 
   // Calls F(entry) for every entry of the IFD at Off.

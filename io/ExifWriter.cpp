@@ -84,7 +84,7 @@ void ReadIFD(const TTiff &T, TParsed &P, TIfdKind K, uint32_t Off) {
 
 uint32_t PointerOf(const TTiff &T, const std::vector<TEntry> &Entries, uint16_t Tag) {
   for (const auto &e : Entries)
-    if (e.Tag == Tag) return T.Number(e);
+    if (e.Tag == Tag) return T.TryNumber(e).value_or(0);
   return 0;
 }
 
@@ -101,8 +101,10 @@ TParsed ParseAll(const TTiff &T) {
   bool off = false, len = false;
   for (const auto &e : p.Entries[IFD_1]) {
     if (e.Tag == TAG_COMPRESSION) p.HasCompression = true;
-    if (e.Tag == TAG_JPEG_IF_OFFSET) p.ThumbOff = T.Number(e), off = true;
-    if (e.Tag == TAG_JPEG_IF_LENGTH) p.ThumbLen = T.Number(e), len = true;
+    if (e.Tag == TAG_JPEG_IF_OFFSET)
+      if (const auto v = T.TryNumber(e)) p.ThumbOff = *v, off = true;
+    if (e.Tag == TAG_JPEG_IF_LENGTH)
+      if (const auto v = T.TryNumber(e)) p.ThumbLen = *v, len = true;
   }
   if (off && len) {
     T.Check(p.ThumbOff, p.ThumbLen);
@@ -362,7 +364,8 @@ bool TExifReader::ReadExifInfo(TExifInfo &Info, double &DateTimeOriginal) const 
       return TRational{t.Get32(at), t.Get32(at + 4)};
     };
     for (const auto &e : p.Entries[IFD_0]) {
-      if (e.Tag == TAG_ORIENTATION) Info.Orientation = int32_t(t.Number(e)), Info.Flags |= EXIFINFO_ORIENTATION;
+      if (e.Tag == TAG_ORIENTATION)
+        if (const auto v = t.TryNumber(e)) Info.Orientation = int32_t(*v), Info.Flags |= EXIFINFO_ORIENTATION;
       if (e.Tag == TAG_WHITE_POINT && e.Type == TYPE_RATIONAL && e.Count >= 2) {
         Info.WhitePoint = {rational(e, 0), rational(e, 1)};
         Info.Flags |= EXIFINFO_WHITEPOINT;
@@ -375,7 +378,8 @@ bool TExifReader::ReadExifInfo(TExifInfo &Info, double &DateTimeOriginal) const 
       }
     }
     for (const auto &e : p.Entries[IFD_EXIF]) {
-      if (e.Tag == TAG_COLOR_SPACE) Info.ColorSpace = int32_t(t.Number(e)), Info.Flags |= EXIFINFO_COLORSPACE;
+      if (e.Tag == TAG_COLOR_SPACE)
+        if (const auto v = t.TryNumber(e)) Info.ColorSpace = int32_t(*v), Info.Flags |= EXIFINFO_COLORSPACE;
       if (e.Tag == TAG_GAMMA && e.Type == TYPE_RATIONAL && e.Count >= 1) Info.Gamma = rational(e, 0), Info.Flags |= EXIFINFO_GAMMA;
       if (e.Tag == TAG_DATE_TIME_ORIGINAL && e.Type == TYPE_ASCII)
         DateTimeOriginal = ParseExifDate(
