@@ -1,0 +1,404 @@
+// Header probes: BMP, PNG and JPEG headers read by hand (bounded by the
+// bytes that are there), everything else asked of the imaging service, and
+// the order in which they are tried.
+#include "ImageProbe.h"
+
+#include "Errors.h"
+#include "Pixio.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <set>
+
+TParseExifIFDsProc ParseExifIFDsHook = nullptr;
+TExtractArchiveMemberProc ExtractArchiveMemberHook = nullptr;
+
+namespace {
+
+std::mutex ErrorProcLock;
+TPutErrorMsgProc ErrorProc;
+
+std::mutex KnownLock;
+std::set<std::string> Known;
+
+uint16_t BE16(const uint8_t *p) { return uint16_t((p[0] << 8) | p[1]); }
+uint32_t BE32(const uint8_t *p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
+uint32_t LE32(const uint8_t *p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
+int32_t AbsInt32(uint32_t v) {
+  const int64_t s = int32_t(v);
+  return int32_t(std::min<int64_t>(s < 0 ? -s : s, INT32_MAX));
+}
+
+// A read-only mapping of a whole file.
+class TMappedFile {
+public:
+  explicit TMappedFile(const std::string &Path) {
+    FFd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (FFd < 0) return;
+    struct stat st {};
+    if (::fstat(FFd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    FSize = size_t(st.st_size);
+    if (FSize == 0) return;
+    void *p = ::mmap(nullptr, FSize, PROT_READ, MAP_PRIVATE, FFd, 0);
+    if (p != MAP_FAILED) FData = static_cast<const uint8_t *>(p);
+  }
+  ~TMappedFile() {
+    if (FData) ::munmap(const_cast<uint8_t *>(FData), FSize);
+    if (FFd >= 0) ::close(FFd);
+  }
+  TMappedFile(const TMappedFile &) = delete;
+  TMappedFile &operator=(const TMappedFile &) = delete;
+  const uint8_t *Data() const { return FData; }
+  size_t Size() const { return FData ? FSize : 0; }
+
+private:
+  int FFd = -1;
+  const uint8_t *FData = nullptr;
+  size_t FSize = 0;
+};
+
+// Local date-time (days since 1899-12-30) of a moment in seconds since 1970.
+double UnixToLocalDateTime(int64_t Seconds, int64_t Nanos) {
+  const time_t t = time_t(Seconds);
+  struct tm tm {};
+  localtime_r(&t, &tm);
+  return (double(Seconds + tm.tm_gmtoff) + double(Nanos) * 1e-9) / 86400.0 + 25569.0;
+}
+
+bool StatTimes(const std::string &Path, int64_t &Size, double &LastWrite, int64_t &Creation) {
+  struct stat st {};
+  if (::stat(Path.c_str(), &st) != 0) return false;
+  Size = int64_t(st.st_size);
+  LastWrite = UnixToLocalDateTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  Creation = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+#ifdef STATX_BTIME
+  struct statx sx {};
+  if (::statx(AT_FDCWD, Path.c_str(), 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
+    Creation = int64_t(sx.stx_btime.tv_sec) * 1000000000 + sx.stx_btime.tv_nsec;
+#endif
+  return true;
+}
+
+// "yyyy:mm:dd hh:nn:ss" as a date-time, 0 when it is not one.
+double ExifDateString(const char *S) {
+  int v[6];
+  char tail;
+  if (std::sscanf(S, "%d:%d:%d %d:%d:%d%c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &tail) != 6) return 0;
+  if (v[0] < 1 || v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > 31 || v[3] > 23 || v[4] > 59 || v[5] > 59 ||
+      v[3] < 0 || v[4] < 0 || v[5] < 0)
+    return 0;
+  struct tm tm {};
+  tm.tm_year = v[0] - 1900, tm.tm_mon = v[1] - 1, tm.tm_mday = v[2];
+  const time_t t = timegm(&tm);
+  struct tm back {};
+  gmtime_r(&t, &back);
+  if (back.tm_mday != v[2]) return 0;  // 31 April and the like
+  return double(t) / 86400.0 + 25569.0 + (v[3] * 3600.0 + v[4] * 60.0 + v[5]) / 86400.0;
+}
+
+bool ProbeWIC(const std::string *File, const uint8_t *Data, size_t Size, TImageProbe &Entry) {
+  TPixio *lib = Pixio();
+  if (!lib) return false;
+  TPixioWICInfo info{};
+  int ok;
+  if (File) {
+    // The library takes wide names; on this system wchar_t holds code points.
+    std::wstring wide;
+    std::mbstate_t state{};
+    const char *src = File->c_str();
+    std::vector<wchar_t> buf(File->size() + 1);
+    const size_t n = std::mbsrtowcs(buf.data(), &src, buf.size(), &state);
+    if (n == size_t(-1)) {
+      wide.assign(File->begin(), File->end());
+    } else {
+      wide.assign(buf.data(), n);
+    }
+    ok = lib->read_wic_info(wide.c_str(), &info);
+  } else {
+    ok = lib->read_wic_info2(&info, Data, Size);
+  }
+  if (!ok) return false;
+  Entry.Width = int32_t(std::min<uint32_t>(info.Width, INT32_MAX));
+  Entry.Height = int32_t(std::min<uint32_t>(info.Height, INT32_MAX));
+  Entry.FXResolution = info.XResolution;
+  Entry.FYResolution = info.YResolution;
+  Entry.FResolutionUnit = RESUNIT_INCH;
+  Entry.FOrientation = uint16_t(info.Orientation >= 1 && info.Orientation <= 8 ? info.Orientation : 0);
+  char date[21] = {};
+  std::memcpy(date, info.DateTimeOriginal, sizeof info.DateTimeOriginal);
+  Entry.DateTimeOriginal = ExifDateString(date);
+  Entry.FHasExif = info.HasExif != 0;
+  if (info.HasColorInfo) {
+    Entry.FHasColorInfo = true;
+    Entry.FColorSpace = info.ColorSpace;
+    std::copy(info.WhitePoint, info.WhitePoint + 2, Entry.FWhitePoint);
+    std::copy(info.PrimaryChromaticities, info.PrimaryChromaticities + 6, Entry.FPrimaryChromaticities);
+    Entry.FGamma = info.Gamma;
+  }
+  Entry.PictureFormat = PICTURE_WIC;
+  return true;
+}
+
+using TProbe = bool (*)(const uint8_t *, size_t, TImageProbe &);
+
+// The probe order over the bytes of a file or member; File is the path for
+// the imaging service when the bytes come from a file.
+bool ProbeBytes(const std::string &Ext, const std::string *File, const uint8_t *Data, size_t Size,
+                TImageProbe &Entry) {
+  TProbe first = nullptr;
+  if (Ext == ".bmp" || Ext == ".dib") first = ProbeBitmapHeader;
+  else if (Ext == ".png") first = ProbePNGHeader;
+  else if (Ext == ".jpg" || Ext == ".jpeg" || Ext == ".jfif" || Ext == ".exif" || Ext == ".jpe")
+    first = ProbeJPEGHeader;
+  if (first && first(Data, Size, Entry)) return true;
+  for (TProbe p : {ProbeBitmapHeader, ProbePNGHeader, ProbeJPEGHeader})
+    if (p(Data, Size, Entry)) return true;
+  // Image-loader plug-ins join here once the plug-in host is in place.
+  if (!Ext.empty() && WICExtensionList().find(Ext + ",") != std::string::npos)
+    return ProbeWIC(File, Data, Size, Entry);
+  return false;
+}
+
+void RegisterExtension(const std::string &Ext) {
+  if (Ext.empty()) return;
+  std::lock_guard lock(KnownLock);
+  Known.insert(Ext);
+}
+
+// Runs the probes, logging an exception as "name:message".
+bool GuardedProbe(const std::string &Name, const std::string &Ext, const std::string *File,
+                  const uint8_t *Data, size_t Size, TImageProbe &Entry) {
+  try {
+    if (!Data || !Size) return false;
+    if (!ProbeBytes(Ext, File, Data, Size, Entry)) return false;
+  } catch (const std::exception &e) {
+    PutLoadError(Name + ":" + e.what());
+    Entry.PictureFormat = PICTURE_UNKNOWN;
+    return false;
+  }
+  RegisterExtension(Ext);
+  return true;
+}
+
+}  // namespace
+
+void SetLoadErrorProc(TPutErrorMsgProc Proc) {
+  std::lock_guard lock(ErrorProcLock);
+  ErrorProc = std::move(Proc);
+}
+
+void PutLoadError(const std::string &Line) {
+  std::lock_guard lock(ErrorProcLock);
+  if (ErrorProc) ErrorProc(Line);
+  else std::fprintf(stderr, "%s\n", Line.c_str());
+}
+
+std::string LowerExtension(const std::string &Path) {
+  const size_t slash = Path.find_last_of("/\\");
+  const size_t dot = Path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = Path.substr(dot);
+  for (char &c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+const std::string &WICExtensionList() {
+  static std::once_flag once;
+  static std::string list;
+  std::call_once(once, [] {
+    TPixio *lib = Pixio();
+    if (!lib) return;
+    lib->enumextensions(
+        [](void *Context, const wchar_t *Ext) {
+          auto &out = *static_cast<std::string *>(Context);
+          for (const wchar_t *p = Ext; p && *p; ++p)
+            out += char(*p < 128 ? std::tolower(int(*p)) : '?');
+          out += ',';
+        },
+        &list);
+    list += ".jxr,.hdp,";
+  });
+  return list;
+}
+
+std::vector<std::string> KnownExtensions() {
+  std::lock_guard lock(KnownLock);
+  return {Known.begin(), Known.end()};
+}
+
+double ArchiveTimeStampToDateTime(int64_t TimeStamp) {
+  // The standard bias (minutes west of UTC) is read once; daylight saving is
+  // deliberately not applied to archive times.
+  static const int64_t BiasMinutes = [] {
+    tzset();
+    return int64_t(timezone) / 60;
+  }();
+  return double(TimeStamp) / 86400.0 + 25569.0 - double(BiasMinutes) / 1440.0;
+}
+
+bool ProbeBitmapHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
+  if (Size < 18 || BE16(Data) != 0x424D) return false;
+  const uint32_t header = LE32(Data + 14);
+  if (header == 12) {
+    // OS/2 1.x: 16-bit sizes, no densities.
+    if (Size < 26) return false;
+    Entry.Width = Data[18] | (Data[19] << 8);
+    Entry.Height = Data[20] | (Data[21] << 8);
+    Entry.FXResolution = Entry.FYResolution = 0;
+    Entry.FResolutionUnit = RESUNIT_NONE;
+  } else {
+    if (Size < 46) return false;
+    Entry.Width = AbsInt32(LE32(Data + 18));
+    Entry.Height = AbsInt32(LE32(Data + 22));
+    Entry.FXResolution = int32_t(LE32(Data + 38));
+    Entry.FYResolution = int32_t(LE32(Data + 42));
+    Entry.FResolutionUnit = RESUNIT_METRE;
+  }
+  Entry.PictureFormat = PICTURE_BMP;
+  return true;
+}
+
+bool ProbePNGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
+  if (Size < 8 || BE32(Data) != 0x89504E47) return false;
+  size_t pos = 8;
+  bool found = false;
+  while (pos + 8 <= Size) {
+    const uint32_t len = BE32(Data + pos);
+    const uint8_t *type = Data + pos + 4;
+    const size_t body = pos + 8;
+    if (std::memcmp(type, "IDAT", 4) == 0) break;
+    if (len > Size - body) break;
+    if (std::memcmp(type, "IHDR", 4) == 0 && len >= 8) {
+      Entry.Width = AbsInt32(BE32(Data + body));
+      Entry.Height = AbsInt32(BE32(Data + body + 4));
+      Entry.PictureFormat = PICTURE_PNG;
+      found = true;
+    } else if (std::memcmp(type, "pHYs", 4) == 0 && len >= 9) {
+      Entry.FXResolution = BE32(Data + body);
+      Entry.FYResolution = BE32(Data + body + 4);
+      Entry.FResolutionUnit = Data[body + 8] == 1 ? RESUNIT_METRE : RESUNIT_NONE;
+      break;
+    }
+    pos = body + size_t(len) + 4;  // data and CRC
+  }
+  return found;
+}
+
+bool ProbeJPEGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
+  if (Size < 4 || BE16(Data) != 0xFFD8) return false;
+  size_t pos = 2;
+  bool seenExif = false;
+  bool found = false;
+  size_t exifTiff = 0, exifTiffLen = 0;
+  while (pos + 2 <= Size) {
+    if (Data[pos] != 0xFF) break;
+    const uint8_t marker = Data[pos + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++pos;
+      continue;
+    }
+    if (marker == 0xD9) break;  // EOI before any frame header
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8)) {  // no length
+      pos += 2;
+      continue;
+    }
+    if (pos + 4 > Size) break;
+    const size_t len = BE16(Data + pos + 2);
+    if (len < 2 || len > Size - pos - 2) break;
+    const uint8_t *p = Data + pos + 4;  // segment payload
+    const size_t n = len - 2;
+    const bool sof = (marker >= 0xC0 && marker <= 0xC3) || (marker >= 0xC5 && marker <= 0xC7) ||
+                     (marker >= 0xC9 && marker <= 0xCB);
+    if (sof) {
+      if (n < 5) break;
+      Entry.Height = BE16(p + 1);
+      Entry.Width = BE16(p + 3);
+      Entry.PictureFormat = PICTURE_JPEG;
+      found = true;
+      break;
+    }
+    if (marker == 0xE0) {
+      if (n >= 12 && std::memcmp(p, "JFIF\0", 5) == 0) {
+        const uint8_t unit = p[7];
+        Entry.FResolutionUnit = unit == 1 ? RESUNIT_INCH : unit == 2 ? RESUNIT_CM : RESUNIT_NONE;
+        Entry.FXResolution = BE16(p + 8);
+        Entry.FYResolution = BE16(p + 10);
+      }
+    } else if (marker == 0xE1) {
+      if (!seenExif && n >= 4 && std::memcmp(p, "Exif", 4) == 0) {
+        seenExif = true;
+        Entry.FHasExif = true;
+        Entry.FExifPos = int32_t(pos + 4);
+        Entry.FExifSize = uint32_t(n);
+        if (n > 6) exifTiff = pos + 10, exifTiffLen = n - 6;
+      } else {
+        Entry.FHasExtraMarker = -1;
+      }
+    } else if (marker == 0xE2) {
+      if (n < 11 || std::memcmp(p, "ICC_PROFILE", 11) != 0) Entry.FHasExtraMarker = -1;
+    } else if ((marker >= 0xE3 && marker <= 0xED) || marker == 0xEF || marker == 0xFE) {
+      Entry.FHasExtraMarker = -1;
+    }
+    pos += 2 + len;
+  }
+  if (found && exifTiffLen && ParseExifIFDsHook) ParseExifIFDsHook(Entry, Data, Size, exifTiff, exifTiffLen);
+  return found;
+}
+
+bool ProbeImageFile(const std::string &Path, TImageProbe &Entry) {
+  Entry = TImageProbe{};
+  Entry.FPath = Path;
+  int64_t size = 0;
+  if (!StatTimes(Path, size, Entry.DateTimeLastWrite, Entry.DateTimeCreation)) return false;
+  Entry.Size = int32_t(std::min<int64_t>(size, INT32_MAX));
+  const TMappedFile file(Path);
+  return GuardedProbe(Path, LowerExtension(Path), &Path, file.Data(), file.Size(), Entry);
+}
+
+bool ProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo &Member, void *Plugin,
+                        const uint8_t *Data, size_t Size, TImageProbe &Entry) {
+  Entry = TImageProbe{};
+  std::string base = ArchivePath;
+  const std::string ext = LowerExtension(ArchivePath);
+  if (!ext.empty()) base.resize(base.size() - ext.size());
+  Entry.FPath = base + "/" + Member.Path + Member.FileName;
+  Entry.FIsArchive = -1;
+  Entry.FArchivePath = ArchivePath;
+  Entry.FArchivePosition = Member.Position;
+  Entry.FArchiveCompSize = Member.CompSize;
+  Entry.FArchiveSPI = Plugin;
+  Entry.Size = int32_t(std::min<uint32_t>(Member.FileSize, INT32_MAX));
+  Entry.DateTimeLastWrite = ArchiveTimeStampToDateTime(Member.TimeStamp);
+  int64_t archiveSize = 0;
+  double archiveWrite = 0;
+  StatTimes(ArchivePath, archiveSize, archiveWrite, Entry.DateTimeCreation);
+  return GuardedProbe(Entry.FPath, LowerExtension(Member.FileName), nullptr, Data, Size, Entry);
+}
+
+bool EnsureProbed(TImageProbe &Entry) {
+  if (Entry.PictureFormat != PICTURE_UNKNOWN) return true;
+  if (!Entry.FIsArchive) {
+    const std::string path = Entry.FPath;
+    return ProbeImageFile(path, Entry);
+  }
+  if (!ExtractArchiveMemberHook) return false;
+  std::vector<uint8_t> bytes;
+  if (!ExtractArchiveMemberHook(Entry, bytes)) return false;
+  // Path, archive location and times are already the entry's; only the
+  // image fields are learned again.
+  TImageProbe fresh = Entry;
+  const size_t slash = Entry.FPath.find_last_of('/');
+  const std::string name = slash == std::string::npos ? Entry.FPath : Entry.FPath.substr(slash + 1);
+  if (!GuardedProbe(Entry.FPath, LowerExtension(name), nullptr, bytes.data(), bytes.size(), fresh)) return false;
+  Entry = std::move(fresh);
+  return true;
+}
