@@ -1,0 +1,95 @@
+// Decoding for conversion and for the list window: a probed entry (file or
+// archive member) into the image record, through the program's own BMP
+// reader, the codec library (PNG, JPEG and everything the imaging service
+// reads) or an image-loader plug-in; then the Exif-derived profile, alpha
+// flattening for outputs that cannot keep it, and CMYK to RGB.
+//
+// Every decoder reports a failed file through PutLoadError (ImageProbe.h)
+// as the file name, ": " and the message, and leaves the image empty.
+#pragma once
+
+#include "ImageProbe.h"
+#include "ImgInfo.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class TTransForm;
+
+// Output size divided by input size, per axis (the resize step's scale that
+// the effect chain reports for reduced decoding).
+struct TScale {
+  double XScale = 1.0;
+  double YScale = 1.0;
+};
+
+// Output types, from the lower-cased extension of the output name.
+enum : int32_t {
+  OUTPUT_NONE = 0,
+  OUTPUT_BMP = 1,
+  OUTPUT_JPEG = 2,
+  OUTPUT_PNG = 3,
+  OUTPUT_HDP = 4,
+  OUTPUT_TIFF = 5,
+};
+
+inline constexpr const char *LOAD_FAILED_MSG = "Loadに失敗しました";
+
+// Decodes Entry into Img (which must be empty) for conversion. Returns the
+// JPEG scale denominator used (1, 2, 4 or 8; 1 for other formats), 0 on
+// failure (logged, Img empty). WantExif and WantMarkers are further narrowed
+// by the format options (AddExifInfo with a JPEG, HD Photo or TIFF output;
+// KeepAllExtraMarker); the Exif carrier and the extra markers land in
+// Img.ExifInfo / Img.Marker (AlignedFree them after saving). Transform is the
+// worker's colour transform (used for the CMYK conversion and the background
+// colour; may be null). Reduced JPEG decoding is tried only when
+// AllowDownScale is set, from Scale and the JPEG options.
+int32_t LoadPicture(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, bool WantMarkers,
+                    bool WantExif, TTransForm *Transform, bool AllowDownScale, int32_t OutputType);
+
+// The denominator reduced JPEG decoding uses for a scale: limit =
+// DownScalingLimit x max(XScale, YScale) / 100, doubled up to
+// DecodeWithDownScaling times while 1 / (2 x denominator) stays >= limit.
+int32_t JPEGScaleDenominator(const TScale &Scale, int32_t DecodeWithDownScaling, int32_t DownScalingLimit);
+
+// Whether alpha must be flattened for an output type (BMP without alpha
+// support, JPEG, or a colour reduction that drops alpha).
+bool OutputDropsAlpha(int32_t OutputType);
+
+// The effect chain answers whether an active colour reduction will drop
+// alpha (not in its alpha-keeping mode); null: no colour reduction.
+using TColorReductionDropsAlphaProc = bool (*)();
+extern TColorReductionDropsAlphaProc ColorReductionDropsAlphaHook;
+
+// Settings the list thumbnail reads (the list window's).
+struct TListThumbnailOptions {
+  int32_t ThumbnailSize = 1;            // 1: 160, 2: 320, other: 640 pixels on the long side
+  bool IgnoreEmbeddedThumbnail = false; // never show the Exif thumbnail
+  TTransForm *MonitorTransform = nullptr;  // scratch transform for the monitor conversion; null: own one
+};
+
+// Target long side of list thumbnails for a ThumbnailSize setting.
+uint32_t ListThumbnailSide(int32_t ThumbnailSize);
+
+// A small 8-bit picture of Entry for the list window (PIXFMT_BGR or
+// PIXFMT_GRAY, in the monitor profile when colour management is on): the
+// Exif thumbnail, the entry's cached thumbnail, or a reduced decode that is
+// then cached in Entry.CachedThumbnail as a JPEG. False when nothing could be
+// decoded (logged).
+bool MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumbnailOptions &Options = {});
+
+// Per-format decoders, each from a memory block (the whole file) into an
+// empty Img. They raise ETessivoError with the reason on failure; Img is
+// empty then. LoadBitmapFromMemory is in Bitmap.h.
+void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img);
+// Denominator 1, 2, 4 or 8; with WantQualityInfo the source's sampling and
+// tables land in Img.JPEGQualityInfo.
+void LoadJPEGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool WantQualityInfo,
+                        int32_t Denominator);
+void LoadWICFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img);
+void LoadWICThumbnailFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img);
+
+// The whole source of an entry: the file, or the archive member through
+// ExtractArchiveMemberHook. False (logged) when it cannot be read.
+bool ReadEntryBytes(const TImageProbe &Entry, std::vector<uint8_t> &Bytes);
