@@ -16,6 +16,8 @@ static_assert(offsetof(TPixioQualityInfo, QT) == offsetof(TJPEGQualityInfo, QT))
 static_assert(offsetof(TPixioQualityInfo, CompInfo) == offsetof(TJPEGQualityInfo, CompInfo));
 // The image fields of the decode record are the image record's first five.
 static_assert(offsetof(TPixioDecode, Channels) == offsetof(TICCImgInfo, Channels));
+static_assert(offsetof(TPixioEncode, Channels) == offsetof(TICCImgInfo, Channels));
+static_assert(offsetof(TPixioImage, Channels) == offsetof(TICCImgInfo, Channels));
 
 namespace {
 
@@ -51,11 +53,11 @@ TPixio::TPixio(const std::string &Path) : FPath(Path) {
     Bind(FHandle, read_wic_info2, "read_wic_info2", true);
     Bind(FHandle, enumextensions, "enumextensions", true);
     Bind(FHandle, set_errormsg_callback, "set_errormsg_callback", true);
-    Bind(FHandle, write_jpeg, "write_jpeg", false);
-    Bind(FHandle, write_jpeg_to_memory, "write_jpeg_to_memory", false);
-    Bind(FHandle, write_png, "write_png", false);
-    Bind(FHandle, write_tiff, "write_tiff", false);
-    Bind(FHandle, write_hdp, "write_hdp", false);
+    Bind(FHandle, write_jpeg, "write_jpeg", true);
+    Bind(FHandle, write_jpeg_to_memory, "write_jpeg_to_memory", true);
+    Bind(FHandle, write_png, "write_png", true);
+    Bind(FHandle, write_tiff, "write_tiff", true);
+    Bind(FHandle, write_hdp, "write_hdp", true);
     Bind(FHandle, create_exif, "create_exif", false);
   } catch (...) {
     dlclose(FHandle);

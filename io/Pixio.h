@@ -42,12 +42,13 @@ public:
   decltype(&::enumextensions) enumextensions = nullptr;
   decltype(&::set_errormsg_callback) set_errormsg_callback = nullptr;
 
-  // Encoders: bound when the library carries them, null until then.
+  // Encoders.
   decltype(&::write_jpeg) write_jpeg = nullptr;
   decltype(&::write_jpeg_to_memory) write_jpeg_to_memory = nullptr;
   decltype(&::write_png) write_png = nullptr;
   decltype(&::write_tiff) write_tiff = nullptr;
   decltype(&::write_hdp) write_hdp = nullptr;
+  // Bound when the library carries it, null until then.
   decltype(&::create_exif) create_exif = nullptr;
 
 private:
