@@ -1,0 +1,368 @@
+// Expansion of the output-name and overlay-text templates, the start-number
+// directive, the conversion table and the per-run folder counts.
+#include "FileNameTemplate.h"
+
+#include "ConvertOption.h"
+#include "ImageInfo.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+int32_t NextSerialNumber = 1;
+
+const char *const ConvertUndefined = "未定義";
+const char *const InvalidFileNameMessage = "ファイル名に使用できない文字が含まれています";
+
+std::vector<std::string> ConvertTable;
+std::map<std::string, std::string> ConvertMap;
+
+namespace {
+
+std::string AsciiLower(std::string S) {
+  for (char &c : S) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return S;
+}
+
+std::string TrimSpaces(const std::string &S) {
+  size_t b = 0, e = S.size();
+  while (b < e && (S[b] == ' ' || S[b] == '\t')) ++b;
+  while (e > b && (S[e - 1] == ' ' || S[e - 1] == '\t' || S[e - 1] == '\r')) --e;
+  return S.substr(b, e - b);
+}
+
+void ReplaceAll(std::string &S, const std::string &From, const std::string &To) {
+  for (size_t pos = 0; (pos = S.find(From, pos)) != std::string::npos; pos += To.size())
+    S.replace(pos, From.size(), To);
+}
+
+// Decimal digits of N, zero-padded to Width digits ("-005" for -5 and 3).
+std::string Padded(int64_t N, int Width) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.*lld", Width, static_cast<long long>(N));
+  return buf;
+}
+
+std::string Two(int32_t V) { return Padded(V, 2); }
+std::string Four(int32_t V) { return Padded(V, 4); }
+
+// The entry's date: shooting date, else modification date.
+double EntryDate(const TImageInfo &Info) {
+  return Info.DateTimeOriginal != 0 ? Info.DateTimeOriginal : Info.DateTimeLastWrite;
+}
+
+// Folder part of a path (up to and including the last "/"), empty when none.
+std::string FolderPart(const std::string &Path) {
+  const size_t slash = Path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
+}
+
+std::string WithoutExtension(const std::string &Name) {
+  const size_t dot = Name.find_last_of('.');
+  return dot == std::string::npos ? Name : Name.substr(0, dot);
+}
+
+// Extension of the file-name part of a path with its dot, empty when none.
+std::string ExtensionOf(const std::string &Path) {
+  const size_t slash = Path.find_last_of('/');
+  const size_t dot = Path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  return Path.substr(dot);
+}
+
+bool IsImageExtension(const std::string &LowerExt) {
+  static const char *const known[] = {".bmp", ".jpg", ".jpeg", ".png", ".wdp",
+                                      ".tif", ".tiff", ".hdp",  ".jxr"};
+  for (const char *k : known)
+    if (LowerExt == k) return true;
+  return false;
+}
+
+bool IsTableOutput(const std::string &LowerExt) {
+  static const char *const outputs[] = {".bmp", ".jpg", ".png", ".wdp", ".tif"};
+  for (const char *k : outputs)
+    if (LowerExt == k) return true;
+  return false;
+}
+
+std::mutex FolderCountLock;
+std::map<std::string, int32_t> FolderCounts;
+
+int32_t CountFilesIn(const std::string &Folder) {
+  DIR *d = ::opendir(Folder.empty() ? "." : Folder.c_str());
+  if (!d) return 0;
+  int32_t n = 0;
+  while (const dirent *e = ::readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    struct stat st {};
+    const std::string path = IncludeTrailingDelimiter(Folder) + e->d_name;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ++n;
+  }
+  ::closedir(d);
+  return n;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Serial numbers
+
+int32_t ParseStartNumber(std::string &Template) {
+  ReplaceAll(Template, "<ss>", "<SS>");
+  int32_t result = FileOption.ResetType == 0 ? FileOption.StartNumber : NextSerialNumber;
+  for (size_t pos; (pos = Template.find("<s")) != std::string::npos;) {
+    const size_t close = Template.find('>', pos + 2);
+    const std::string digits = Template.substr(pos + 2, close == std::string::npos ? std::string::npos : close - pos - 2);
+    char *end = nullptr;
+    errno = 0;
+    const long long v = digits.empty() ? 0 : std::strtoll(digits.c_str(), &end, 10);
+    const bool parsed = !digits.empty() && end && *end == '\0' && errno == 0 && v >= INT32_MIN && v <= INT32_MAX &&
+                        !std::isspace(static_cast<unsigned char>(digits[0]));
+    result = parsed ? int32_t(v) : 1;
+    Template.erase(pos, close == std::string::npos ? std::string::npos : close - pos + 1);
+  }
+  ReplaceAll(Template, "<SS>", "<ss>");
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// Conversion table
+
+const std::vector<std::string> &DefaultConvertRows() {
+  static const std::vector<std::string> rows = {".bmp=.bmp", ".jpg,.jpeg=.jpg", ".png=.png",
+                                                ".tif,.tiff=.tif", ".wdp,.hdp,.jxr=.wdp", "未定義=.jpg"};
+  return rows;
+}
+
+void RebuildConvertMap() {
+  ConvertMap.clear();
+  for (const std::string &row : ConvertTable) {
+    const size_t eq = row.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string output = AsciiLower(TrimSpaces(row.substr(eq + 1)));
+    if (!IsTableOutput(output)) continue;
+    const std::string inputs = row.substr(0, eq);
+    size_t start = 0;
+    while (start <= inputs.size()) {
+      size_t comma = inputs.find(',', start);
+      if (comma == std::string::npos) comma = inputs.size();
+      const std::string input = AsciiLower(TrimSpaces(inputs.substr(start, comma - start)));
+      if (!input.empty()) ConvertMap[input] = output;
+      start = comma + 1;
+    }
+  }
+}
+
+void LoadConvertTable(std::vector<std::string> Rows) {
+  ConvertTable = std::move(Rows);
+  RebuildConvertMap();
+  if (!ConvertMap.count(ConvertUndefined)) {
+    const auto &defaults = DefaultConvertRows();
+    ConvertTable.insert(ConvertTable.end(), defaults.begin(), defaults.end());
+    RebuildConvertMap();
+  }
+}
+
+std::string LookUpConvertMap(const std::string &Ext) {
+  if (ConvertMap.empty() && ConvertTable.empty()) LoadConvertTable({});
+  const auto it = ConvertMap.find(AsciiLower(Ext));
+  return it == ConvertMap.end() ? std::string() : it->second;
+}
+
+// ---------------------------------------------------------------------------
+// Folder counts
+
+int32_t NextFolderCount(const std::string &Folder) {
+  std::lock_guard lock(FolderCountLock);
+  const auto it = FolderCounts.find(Folder);
+  if (it != FolderCounts.end()) return ++it->second;
+  const int32_t first = 1 + CountFilesIn(Folder);
+  FolderCounts[Folder] = first;
+  return first;
+}
+
+void ClearFolderCountCache() {
+  std::lock_guard lock(FolderCountLock);
+  FolderCounts.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Expansion
+
+int32_t OutputTypeOf(const std::string &Path) {
+  const std::string ext = AsciiLower(ExtensionOf(Path));
+  if (ext == ".bmp") return 1;
+  if (ext == ".jpg" || ext == ".jpeg") return 2;
+  if (ext == ".png") return 3;
+  if (ext == ".wdp" || ext == ".hdp" || ext == ".jxr") return 4;
+  if (ext == ".tif" || ext == ".tiff") return 5;
+  return 0;
+}
+
+std::string ResizeModeText(const TScale &Scale) {
+  if (Scale.XScale == 1 && Scale.YScale == 1) return "None";
+  const bool enlarge = Scale.XScale >= 1 && (Scale.XScale != 1 || Scale.YScale >= 1);
+  const TResizeOption &o = ResizeOption;
+  const int32_t mode = enlarge ? o.InterpolationMode : o.DecimationMode;
+  const int32_t radius = enlarge ? o.InterpolationRadius : o.DecimationRadius;
+  const int32_t sharp = enlarge ? o.InterpolationSharp : o.DecimationSharp;
+  const int32_t blur = enlarge ? o.InterpolationBlur : o.DecimationBlur;
+  std::string s;
+  switch (mode) {
+    case 1: s = "Average"; break;
+    case 2: s = "Lanczos" + std::to_string(radius); break;
+    case 3: s = "Bilinear"; break;
+    case 4: s = "Bicubic" + std::to_string(sharp); break;
+    case 5: s = "BlackmanSinc" + std::to_string(radius); break;
+    case 6: s = "Spline16"; break;
+    case 7: s = "Spline36"; break;
+    case 8: s = "Gaussian" + std::to_string(blur); break;
+    case 9: s = "NearestNeighbor"; break;
+    default: break;
+  }
+  s += o.SIMDMode == 2 ? "_float" : "_int";
+  if (o.Degamma) s += "_degamma";
+  return s;
+}
+
+std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImageInfo &Info, int32_t Number,
+                                   const TScale &Scale) {
+  const std::string T = NormalizeStoredPath(TemplateText);
+  std::string targetExt = AsciiLower(ExtensionOf(T));
+  const std::string sourceExt = Info.GetExt();
+  if (targetExt == ".<ext>") {
+    targetExt = ".";
+    targetExt += AsciiLower(sourceExt);
+  }
+
+  // Relative templates are put after the source folder; the "c" tokens count
+  // files in the folder the name lands in.
+  const std::string prefix = IsAbsoluteTemplate(T) ? std::string() : FolderPart(Info.FPath);
+  const TDateTimeParts d = DecodeDateTime(EntryDate(Info));
+  const std::string name = Info.GetName();
+
+  std::string R;
+  for (size_t i = 0; i < T.size(); ++i) {
+    const char ch = T[i];
+    if (ch == '*' || ch == '?' || ch == '"' || ch == '>' || ch == '|') return {};
+    if (ch != '<') {
+      R += ch;
+      continue;
+    }
+    const size_t close = T.find('>', i + 1);
+    if (close == std::string::npos) return {};
+    const std::string token = T.substr(i + 1, close - i - 1);
+    i = close;
+    if (token.empty()) return {};
+    if (token == "old") R += WithoutExtension(name);
+    else if (token == "ext") R += sourceExt;
+    else if (token == "ymd") R += Two(d.Year % 100) + Two(d.Month) + Two(d.Day);
+    else if (token == "ymdhns") R += Four(d.Year) + Two(d.Month) + Two(d.Day) + Two(d.Hour) + Two(d.Minute) + Two(d.Second);
+    // Not given by the shared table for names: the same digits as ymdhns
+    // without the seconds, so names sort like the dates they carry.
+    else if (token == "ymdhn") R += Four(d.Year) + Two(d.Month) + Two(d.Day) + Two(d.Hour) + Two(d.Minute);
+    else if (token == "yyyy") R += Four(d.Year);
+    else if (token == "yy") R += Two(d.Year % 100);
+    else if (token == "mm") R += Two(d.Month);
+    else if (token == "dd") R += Two(d.Day);
+    else if (token == "hh") R += Two(d.Hour);
+    else if (token == "nn") R += Two(d.Minute);
+    else if (token == "ss") R += Two(d.Second);
+    else if (token == "dir") R += Info.Dir;
+    else if (token == "pdir") {
+      std::string folder = FolderPart(Info.FPath);
+      if (!folder.empty()) folder.pop_back();
+      const size_t slash = folder.find_last_of('/');
+      R += slash == std::string::npos ? folder : folder.substr(slash + 1);
+    } else if (token == "base") {
+      std::string base = Info.Base;
+      while (!base.empty() && base.back() == '/') base.pop_back();
+      R += base;
+    } else if (token == "arcname") {
+      if (Info.FIsArchive) {
+        const size_t slash = Info.FArchivePath.find_last_of('/');
+        R += WithoutExtension(slash == std::string::npos ? Info.FArchivePath : Info.FArchivePath.substr(slash + 1));
+      } else {
+        R += "NotArchive";
+      }
+    } else if (token == "resizemode") R += ResizeModeText(Scale);
+    else if (token == "n") R += std::to_string(Number);
+    else if (token == "c") R += std::to_string(NextFolderCount(FolderPart(prefix + R)));
+    else if ((token[0] == 'n' || token[0] == 'c') && token.size() >= 2 && token[1] >= '1' && token[1] <= '9') {
+      // Only the digit right after the letter counts.
+      const int width = token[1] - '0';
+      if (token[0] == 'n') R += Padded(Number, width);
+      else R += Padded(NextFolderCount(FolderPart(prefix + R)), width);
+    } else {
+      return {};
+    }
+  }
+
+  if (IsImageExtension(targetExt)) return R;
+  std::string E;
+  if (ConvertMode == CONVERT_MODE_JPEGTRAN) {
+    E = ".jpg";
+  } else {
+    switch (Info.PictureFormat) {
+      case PICTURE_BMP: E = LookUpConvertMap(".bmp"); break;
+      case PICTURE_JPEG: E = LookUpConvertMap(".jpg"); break;
+      case PICTURE_PNG: E = LookUpConvertMap(".png"); break;
+      default: E = LookUpConvertMap("." + sourceExt); break;
+    }
+    if (E.empty()) E = LookUpConvertMap(ConvertUndefined);
+  }
+  return R + E;
+}
+
+std::string ExpandTextTemplate(const std::string &T, const std::string &NewName, const std::string &OldName,
+                               int32_t Number, double Time) {
+  const TDateTimeParts d = DecodeDateTime(Time);
+  const std::string ymd = Four(d.Year) + "/" + Two(d.Month) + "/" + Two(d.Day);
+  std::string R;
+  for (size_t i = 0; i < T.size(); ++i) {
+    if (T[i] != '<') {
+      R += T[i];
+      continue;
+    }
+    const size_t close = T.find('>', i + 1);
+    if (close == std::string::npos) break;  // unterminated: nothing more to expand
+    const std::string token = T.substr(i + 1, close - i - 1);
+    i = close;
+    if (token.empty()) continue;
+    if (token == "old") R += OldName;
+    else if (token == "oldname") R += WithoutExtension(OldName);
+    else if (token == "new") R += NewName;
+    else if (token == "newname") R += WithoutExtension(NewName);
+    else if (token == "ymd") R += ymd;
+    else if (token == "ymdhn") R += ymd + " " + Two(d.Hour) + ":" + Two(d.Minute);
+    else if (token == "ymdhns") R += ymd + " " + Two(d.Hour) + ":" + Two(d.Minute) + ":" + Two(d.Second);
+    else if (token == "yyyy") R += Four(d.Year);
+    else if (token == "yy") R += Two(d.Year % 100);
+    else if (token == "mm") R += Two(d.Month);
+    else if (token == "dd") R += Two(d.Day);
+    else if (token == "hh") R += Two(d.Hour);
+    else if (token == "nn") R += Two(d.Minute);
+    else if (token == "ss") R += Two(d.Second);
+    else if (token == "n") R += std::to_string(Number);
+    else if (token[0] == 'n' && token.size() >= 2 && token[1] >= '1' && token[1] <= '9') R += Padded(Number, token[1] - '0');
+    else R += token;
+  }
+  return R;
+}
+
+std::string PreviewOutputFileName(const std::string &Template, const TImageInfo &Info, int32_t Index,
+                                  const TScale &Scale) {
+  std::string copy = NormalizeStoredPath(Template);
+  const int32_t start = ParseStartNumber(copy);
+  std::string name = ExpandFileNameTemplate(copy, Info, int32_t(int64_t(start) + Index), Scale);
+  ClearFolderCountCache();
+  if (name.empty() || IsAbsoluteTemplate(copy)) return name;
+  return FolderPart(Info.FPath) + name;
+}

@@ -1,0 +1,84 @@
+// The template languages of output names and overlay texts, the serial
+// number state, the format-conversion table that picks an output extension
+// when the template names none, the folder counts of the "c" tokens and the
+// output type of a name.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+struct TImageInfo;
+
+// Output size divided by input size, per axis, of the resize step for one
+// image; (1, 1) when the resize step is off.
+struct TScale {
+  double XScale = 1;
+  double YScale = 1;
+};
+
+// The running serial number of the program (Int32). Reading the settings
+// sets it to TFileOption.StartNumber.
+extern int32_t NextSerialNumber;
+
+// Removes every start-number directive ("<s" digits ">") from Template and
+// answers the number of the last one (1 when its digits do not parse);
+// without one StartNumber when ResetType is 0, else NextSerialNumber. The
+// seconds token "<ss>" is not a directive.
+int32_t ParseStartNumber(std::string &Template);
+
+// The expanded output name of Info (relative to the source folder when the
+// template is relative), or empty when the template is invalid for it: an
+// unknown, empty or unterminated token, or one of * ? " > | outside tokens.
+// The extension is the template's when it names an image type, else the
+// conversion table's for the source format.
+std::string ExpandFileNameTemplate(const std::string &Template, const TImageInfo &Info, int32_t Number,
+                                   const TScale &Scale);
+
+// The overlay text of a template: NewName and OldName are the output and
+// source file names without folders, Time the entry's date.
+std::string ExpandTextTemplate(const std::string &Template, const std::string &NewName,
+                               const std::string &OldName, int32_t Number, double Time);
+
+// Output types by the final extension (any case): 1 BMP, 2 JPEG, 3 PNG,
+// 4 JPEG XR, 5 TIFF, 0 anything else.
+int32_t OutputTypeOf(const std::string &Path);
+
+// The text of the "resizemode" token for the resize scale of one image.
+std::string ResizeModeText(const TScale &Scale);
+
+// The conversion table: rows "inputs=output" of the settings section
+// "Convert"; "未定義" stands for every extension no row names.
+extern const char *const ConvertUndefined;  // "未定義"
+extern std::vector<std::string> ConvertTable;
+// Its expansion, one entry per input extension, keys lower-cased (look-ups
+// are case-insensitive); a later row wins for an extension named twice.
+// Rows whose output is not one of ".bmp", ".jpg", ".png", ".wdp", ".tif"
+// (the table dialog stores "???" for those) map nothing.
+extern std::map<std::string, std::string> ConvertMap;
+// Rebuilds ConvertMap from ConvertTable.
+void RebuildConvertMap();
+// The table as read from the settings: the rows, then the default rows when
+// the map has no "未定義" entry; ConvertMap is rebuilt.
+void LoadConvertTable(std::vector<std::string> Rows);
+// The default rows appended above.
+const std::vector<std::string> &DefaultConvertRows();
+// ConvertMap[Ext] without regard to case, empty when not mapped.
+std::string LookUpConvertMap(const std::string &Ext);
+
+// The per-run cache of folder counts ("c" tokens): the first request for a
+// folder answers 1 + the files in it (1 when it does not exist), each
+// further one the previous answer + 1. Discarded before every run and after
+// every preview name.
+int32_t NextFolderCount(const std::string &Folder);
+void ClearFolderCountCache();
+
+// A single name outside a run (previews, the combining window): the start
+// number of a copy of the template plus Index; the folder counts are
+// discarded afterwards. The folder prefix is added for a relative template.
+std::string PreviewOutputFileName(const std::string &Template, const TImageInfo &Info, int32_t Index,
+                                  const TScale &Scale);
+
+// The warning of a run whose template is invalid for some entry.
+extern const char *const InvalidFileNameMessage;  // "ファイル名に使用できない文字が含まれています"

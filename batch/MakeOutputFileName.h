@@ -1,0 +1,74 @@
+// The naming pass of a run: the output path of every checked entry from the
+// template, the overwrite policy and the "[k]" collision numbering, computed
+// once before any worker starts, on its own thread.
+#pragma once
+
+#include "FileNameTemplate.h"
+#include "MultiThread.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+class TImageInfoList;
+struct TImageInfo;
+
+// Notifications of the naming thread (word parameter: the thread id).
+constexpr uint32_t WM_NAMES_DONE = 0x8102;     // WM_APP + 0x102
+constexpr uint32_t WM_NAMES_STOPPED = 0x8103;  // WM_APP + 0x103
+
+// What the pass hands back to the controller.
+struct TOutputNameTotals {
+  int32_t OutputFileCount = 0;  // names produced, -1 when the template is invalid
+  int64_t AllSize = 0;          // sum of ceil(w / 256) * ceil(h / 256) over the taking-part entries
+  bool Stopped = false;         // left early on a stop request
+};
+
+// The resize scale of one entry (the effect chain's CanDownScalingLoad);
+// null means (1, 1).
+using TScaleOfProc = std::function<TScale(const TImageInfo &)>;
+
+// The pass itself, for callers that want no thread. Reads FileOption and
+// ConvertMode; updates NextSerialNumber (and StartNumber with ResetType 2).
+// Pausing: while *Suspend is set the pass waits on RunEvent; Stop is polled
+// before every entry.
+TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template, const TScaleOfProc &ScaleOf,
+                                      const std::atomic<bool> *Stop = nullptr,
+                                      const std::atomic<bool> *Suspend = nullptr,
+                                      TAutoResetEvent *RunEvent = nullptr);
+
+class TMakeOutputFileNameThread {
+public:
+  // Report(message, thread id) is called on the naming thread when it ends.
+  using TReportProc = std::function<void(uint32_t Msg, uint64_t ThreadID)>;
+
+  // Created suspended; Resume starts it. Suspend is the controller's pause
+  // flag (may be null).
+  TMakeOutputFileNameThread(TImageInfoList &List, std::string Template, TReportProc Report,
+                            TScaleOfProc ScaleOf = nullptr, const std::atomic<bool> *Suspend = nullptr);
+  ~TMakeOutputFileNameThread();  // asks the thread to stop and waits for it
+  TMakeOutputFileNameThread(const TMakeOutputFileNameThread &) = delete;
+  TMakeOutputFileNameThread &operator=(const TMakeOutputFileNameThread &) = delete;
+
+  void Resume();
+  void Terminate();       // stop request; also wakes a paused pass
+  void WaitFor();
+  uint64_t ThreadID() const { return FThreadID; }
+  // Valid after the report.
+  const TOutputNameTotals &Totals() const { return FTotals; }
+
+  TAutoResetEvent RunEvent;  // set by the controller to resume after a pause
+
+private:
+  TImageInfoList &FList;
+  std::string FTemplate;
+  TReportProc FReport;
+  TScaleOfProc FScaleOf;
+  const std::atomic<bool> *FSuspend;
+  std::atomic<bool> FTerminated{false};
+  TOutputNameTotals FTotals;
+  uint64_t FThreadID;
+  std::thread FThread;
+};

@@ -1,0 +1,337 @@
+// The adding thread and its controller: folders are walked in file-system
+// order, files filtered by extension and probed (or only looked at when
+// probing is skipped), duplicates dropped by exact path, archive members
+// listed through the archive plug-ins, and symbolic links followed as the
+// shortcuts they stand in for.
+#include "ProgressFrm3.h"
+
+#include "ConvertOption.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+TArchiveHost *ArchiveHost = nullptr;
+
+namespace {
+
+uint64_t NextThreadID() {
+  static std::atomic<uint64_t> id{1};
+  return id++;
+}
+
+std::string FolderPart(const std::string &Path) {
+  const size_t slash = Path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
+}
+
+// The path without trailing delimiters (the root stays "/").
+std::string StripTrailingDelimiters(std::string Path) {
+  while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
+  return Path;
+}
+
+double UnixToLocalDateTime(int64_t Seconds, int64_t Nanos) {
+  const time_t t = time_t(Seconds);
+  struct tm tm {};
+  localtime_r(&t, &tm);
+  return (double(Seconds + tm.tm_gmtoff) + double(Nanos) * 1e-9) / 86400.0 + 25569.0;
+}
+
+// Size, modification time (local date-time) and birth time (else the
+// modification time) in nanoseconds since 1970, as the header probes keep them.
+bool StatTimes(const std::string &Path, int64_t &Size, double &LastWrite, int64_t &Creation) {
+  struct stat st {};
+  if (::stat(Path.c_str(), &st) != 0) return false;
+  Size = int64_t(st.st_size);
+  LastWrite = UnixToLocalDateTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  Creation = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+#ifdef STATX_BTIME
+  struct statx sx {};
+  if (::statx(AT_FDCWD, Path.c_str(), 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
+    Creation = int64_t(sx.stx_btime.tv_sec) * 1000000000 + sx.stx_btime.tv_nsec;
+#endif
+  return true;
+}
+
+std::string ArchiveVirtualPath(const std::string &Archive, const TArchiveMemberInfo &Member) {
+  std::string base = Archive;
+  const std::string ext = LowerExtension(Archive);
+  if (!ext.empty()) base.resize(base.size() - ext.size());
+  return base + "/" + Member.Path + Member.FileName;
+}
+
+}  // namespace
+
+bool QuickProbeFile(const std::string &Path, TImageProbe &Entry) {
+  Entry = TImageProbe{};
+  Entry.FPath = Path;
+  int64_t size = 0;
+  if (!StatTimes(Path, size, Entry.DateTimeLastWrite, Entry.DateTimeCreation)) return false;
+  Entry.Size = int32_t(std::min<int64_t>(size, INT32_MAX));
+  return true;
+}
+
+bool QuickProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo &Member, void *Plugin,
+                             TImageProbe &Entry) {
+  Entry = TImageProbe{};
+  Entry.FPath = ArchiveVirtualPath(ArchivePath, Member);
+  Entry.FIsArchive = LongTrue;
+  Entry.FArchivePath = ArchivePath;
+  Entry.FArchivePosition = Member.Position;
+  Entry.FArchiveCompSize = Member.CompSize;
+  Entry.FArchiveSPI = Plugin;
+  Entry.Size = int32_t(std::min<uint32_t>(Member.FileSize, INT32_MAX));
+  Entry.DateTimeLastWrite = ArchiveTimeStampToDateTime(Member.TimeStamp);
+  int64_t archiveSize = 0;
+  double archiveWrite = 0;
+  return StatTimes(ArchivePath, archiveSize, archiveWrite, Entry.DateTimeCreation);
+}
+
+TListupOptions CurrentListupOptions() {
+  TListupOptions o;
+  o.CheckExt = FileOption.CheckExt != 0;
+  o.TargetExt = FileOption.TargetExt;
+  o.AddSubFolder = FileOption.AddSubFolder;
+  o.JPEGTranMode = ConvertMode == CONVERT_MODE_JPEGTRAN;
+  // The lossless mode keeps only JPEG files, so it always probes.
+  o.SkipImageCheck = (FileOption.SkipImageCheck || FileOption.AtOnce) && !o.JPEGTranMode;
+  const int32_t sort = FileOption.AutoSortMode;
+  o.SortByName = sort == 3 || (sort == 1 && FileOption.AtOnce);
+  o.SortByDate = sort == 4 || (sort == 2 && FileOption.AtOnce);
+  return o;
+}
+
+// ---------------------------------------------------------------------------
+// TListupThread
+
+TListupThread::TListupThread(TImageInfoList &List, TMode Mode, std::vector<std::string> Paths, bool IsTemp,
+                             TListupOptions Options, TReportProc Report)
+    : SkipImageCheck(Options.SkipImageCheck), FList(List), FMode(Mode), FPaths(std::move(Paths)),
+      FIsTemp(IsTemp), FOptions(std::move(Options)), FReport(std::move(Report)), FThreadID(NextThreadID()) {}
+
+TListupThread::~TListupThread() {
+  Terminate();
+  WaitFor();
+}
+
+void TListupThread::Start() {
+  if (FThread.joinable()) return;
+  FThread = std::thread([this] {
+    const uint32_t msg = Execute();
+    if (FReport) FReport(msg, FThreadID);
+  });
+}
+
+void TListupThread::Terminate() { FTerminated = true; }
+
+void TListupThread::WaitFor() {
+  if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) FThread.join();
+}
+
+uint32_t TListupThread::Execute() {
+  FVisited.clear();
+  if (FMode == TMode::Folder && FPaths.size() > 1) FPaths.resize(1);
+  for (const std::string &path : FPaths) {
+    if (Terminated()) break;
+    ListPath(path);
+  }
+  if (FOptions.SortByName) FList.SortByFolderAndName();
+  else if (FOptions.SortByDate) FList.SortByDate();
+  return Terminated() ? WM_LISTUP_STOPPED : WM_LISTUP_DONE;
+}
+
+void TListupThread::ListPath(const std::string &PathText) {
+  const std::string path = StripTrailingDelimiters(NormalizeStoredPath(PathText));
+  if (path.empty()) return;
+  BaseDir = FolderPart(path);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ListFolder(path);
+  else ListFile(path);
+}
+
+void TListupThread::ListFolder(const std::string &DirText) {
+  const std::string dir = StripTrailingDelimiters(DirText);
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) return;
+  // A folder is walked once per run, so links that lead back up cannot loop.
+  if (!FVisited.emplace(uint64_t(st.st_dev), uint64_t(st.st_ino)).second) return;
+  DIR *d = ::opendir(dir.c_str());
+  if (!d) {
+    PutLoadError(dir + ":" + std::strerror(errno));
+    return;
+  }
+  const std::string prefix = dir == "/" ? dir : dir + "/";
+  while (!Terminated()) {
+    const dirent *e = ::readdir(d);
+    if (!e) break;
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    const std::string child = prefix + e->d_name;
+    struct stat cs {};
+    if (::lstat(child.c_str(), &cs) != 0) continue;
+    if (S_ISDIR(cs.st_mode)) {
+      if (FOptions.AddSubFolder) ListFolder(child);
+    } else {
+      ListFile(child);
+    }
+  }
+  ::closedir(d);
+}
+
+// A symbolic link stands in for a shell shortcut: its target is listed, a
+// folder only with AddSubFolder. A dangling link or a cycle of links lists
+// nothing. True when Path was a link.
+bool TListupThread::FollowLink(const std::string &Path) {
+  struct stat ls {};
+  if (::lstat(Path.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode)) return false;
+  char *resolved = ::realpath(Path.c_str(), nullptr);
+  if (!resolved) return true;
+  const std::string target = resolved;
+  std::free(resolved);
+  struct stat st {};
+  if (::stat(target.c_str(), &st) != 0) return true;
+  if (S_ISDIR(st.st_mode)) {
+    if (FOptions.AddSubFolder) ListFolder(target);
+  } else if (S_ISREG(st.st_mode)) {
+    ListFile(target);
+  }
+  return true;
+}
+
+std::unique_ptr<TImageInfo> TListupThread::NewEntry() const { return std::make_unique<TImageInfo>(); }
+
+void TListupThread::ListFile(const std::string &Path) {
+  if (FollowLink(Path)) return;
+  struct stat st {};
+  if (::stat(Path.c_str(), &st) != 0) {
+    PutLoadError(Path + ":" + std::strerror(errno));
+    return;
+  }
+  // Devices, pipes and sockets are no image files; opening a pipe would block.
+  if (!S_ISREG(st.st_mode)) return;
+
+  if (ArchiveHost && ArchiveHost->ClaimsExtension(Path)) {
+    uint8_t head[2048] = {};
+    const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      size_t got = 0;
+      while (got < sizeof head) {
+        const ssize_t n = ::read(fd, head + got, sizeof head - got);
+        if (n <= 0) break;
+        got += size_t(n);
+      }
+      ::close(fd);
+      if (void *plugin = ArchiveHost->PluginFor(Path, head)) {
+        ListArchive(Path, plugin);
+        return;
+      }
+    }
+  }
+
+  if (FOptions.CheckExt && !TargetExtContains(FOptions.TargetExt, Path)) return;
+  if (FList.Contains(Path)) return;
+  auto info = NewEntry();
+  if (SkipImageCheck) {
+    if (!QuickProbeFile(Path, *info)) return;
+  } else {
+    if (!ProbeImageFile(Path, *info)) {
+      // Unknown formats are dropped silently; an unreadable file is reported.
+      const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+      if (fd < 0) PutLoadError(Path + ":" + std::strerror(errno));
+      else ::close(fd);
+      return;
+    }
+    if (FOptions.JPEGTranMode && info->PictureFormat != PICTURE_JPEG) return;
+  }
+  AddEntry(std::move(info));
+}
+
+void TListupThread::ListArchive(const std::string &Archive, void *Plugin) {
+  std::vector<TArchiveMemberInfo> members;
+  if (!ArchiveHost->ReadMembers(Archive, Plugin, members)) return;
+  for (const TArchiveMemberInfo &member : members) {
+    if (Terminated()) break;
+    if (member.FileName.empty()) continue;
+    const std::string path = ArchiveVirtualPath(Archive, member);
+    if (FList.Contains(path)) continue;
+    auto info = NewEntry();
+    if (SkipImageCheck) {
+      if (!QuickProbeArchiveMember(Archive, member, Plugin, *info)) continue;
+    } else {
+      std::vector<uint8_t> bytes;
+      if (!ArchiveHost->Extract(Archive, Plugin, member, bytes)) continue;
+      if (!ProbeArchiveMember(Archive, member, Plugin, bytes.data(), bytes.size(), *info)) continue;
+      if (FOptions.JPEGTranMode && info->PictureFormat != PICTURE_JPEG) continue;
+    }
+    AddEntry(std::move(info));
+  }
+}
+
+void TListupThread::AddEntry(std::unique_ptr<TImageInfo> Info) {
+  // Only an entry that joins the list owns the temporary file: a dropped
+  // duplicate must not delete the file the listed entry still reads.
+  Info->IsTempFile = FIsTemp ? LongTrue : LongFalse;
+  Info->Checked = true;
+  const std::string folder = FolderPart(Info->FPath);
+  Info->Dir = folder.compare(0, BaseDir.size(), BaseDir) == 0 ? folder.substr(BaseDir.size()) : std::string();
+  Info->Base = BaseDir;
+  if (FOptions.SortByName) Info->FillSortKeys();
+  FList.Add(std::move(Info));
+}
+
+// ---------------------------------------------------------------------------
+// TProgressForm3
+
+TProgressForm3::~TProgressForm3() = default;
+
+void TProgressForm3::AddDropFiles(std::vector<std::string> Paths) {
+  FMode = TListupThread::TMode::DropFiles;
+  FPaths = std::move(Paths);
+  FIsTemp = false;
+}
+
+void TProgressForm3::AddFiles(std::vector<std::string> Paths, bool IsTemp) {
+  FMode = TListupThread::TMode::Files;
+  FPaths = std::move(Paths);
+  FIsTemp = IsTemp;
+}
+
+void TProgressForm3::AddFolder(std::string Folder) {
+  FMode = TListupThread::TMode::Folder;
+  FPaths = {std::move(Folder)};
+  FIsTemp = false;
+}
+
+int32_t TProgressForm3::ShowModal() {
+  uint32_t reported = 0;
+  TListupThread thread(FList, FMode, FPaths, FIsTemp, FHasOptions ? FOptions : CurrentListupOptions(),
+                       [&](uint32_t Msg, uint64_t) {
+                         reported = Msg;
+                         if (OnReport) OnReport(Msg);
+                       });
+  {
+    std::lock_guard lock(FLock);
+    FThread = &thread;
+    if (FCloseRequested) thread.Terminate();
+  }
+  thread.Start();
+  thread.WaitFor();
+  {
+    std::lock_guard lock(FLock);
+    FThread = nullptr;
+    FCloseRequested = false;
+  }
+  return reported == WM_LISTUP_STOPPED ? 2 : 1;
+}
+
+void TProgressForm3::Close() {
+  std::lock_guard lock(FLock);
+  FCloseRequested = true;
+  if (FThread) FThread->Terminate();
+}
