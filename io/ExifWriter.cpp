@@ -189,6 +189,15 @@ std::vector<uint8_t> NewThumbnail(const TExifWriteOptions &Opt, uint32_t MaxLen)
   return {};
 }
 
+// The orientation of the written image: a thumbnail made from its pixels has the same.
+uint16_t WrittenOrientation(const TTiff &T, const TParsed &P, const TExifInfo &Info) {
+  if (Info.Flags & EXIFINFO_ORIENTATION) return uint16_t(Info.Orientation);
+  for (const auto &e : P.Entries[IFD_0])
+    if (e.Tag == TAG_ORIENTATION)
+      if (const auto v = T.TryNumber(e)) return uint16_t(*v);
+  return 1;
+}
+
 // Builds the selection from the parsed input (T may be null: no input).
 TSelection Select(const TTiff *T, const TParsed &P, const TExifInfo &Info, const TExifWriteOptions &Opt,
                   bool KeepMakerNote) {
@@ -199,12 +208,19 @@ TSelection Select(const TTiff *T, const TParsed &P, const TExifInfo &Info, const
   s.Keep[IFD_GPS] = P.Off[IFD_GPS] && !Opt.DeleteGPSInfo;
   s.Keep[IFD_INTEROP] = P.Off[IFD_INTEROP] != 0;
   s.Keep[IFD_1] = P.Off[IFD_1] && !Opt.DeleteThumbnail;
+  std::vector<uint8_t> fresh;
+  if (s.Keep[IFD_1] && P.HasThumb && T && Opt.UpdateThumbnail) fresh = NewThumbnail(Opt, P.ThumbLen);
   for (int k = 0; k < IFD_COUNT; ++k) {
     if (!T || !P.Off[k] || (k != IFD_0 && k != IFD_EXIF && !s.Keep[k])) continue;
     for (const auto &e : P.Entries[k]) {
       if (IsPointerTag(e.Tag, TIfdKind(k)) || Replaced(e.Tag, TIfdKind(k), Info.Flags)) continue;
       if (k == IFD_EXIF && e.Tag == TAG_MAKER_NOTE) continue;
       if (k == IFD_1 && e.Tag == TAG_COMPRESSION && Opt.UpdateThumbnail && P.HasThumb) continue;
+      // A new thumbnail is made from the stored pixels: the old IFD1 orientation no longer describes it.
+      if (k == IFD_1 && e.Tag == TAG_ORIENTATION && !fresh.empty()) {
+        s.Ifd[k].push_back(w.Short(TAG_ORIENTATION, WrittenOrientation(*T, P, Info)));
+        continue;
+      }
       TOut o(e.Tag, e.Type, e.Count);
       const uint8_t *v = T->Data() + e.ValuePos;
       o.Value.assign(v, v + (e.Outside() ? size_t(e.ValueSize) : 4));
@@ -235,8 +251,6 @@ TSelection Select(const TTiff *T, const TParsed &P, const TExifInfo &Info, const
   if (s.Keep[IFD_EXIF]) s.Ifd[IFD_0].push_back(w.Pointer(TAG_EXIF_IFD, IFD_EXIF));
   if (s.Keep[IFD_GPS]) s.Ifd[IFD_0].push_back(w.Pointer(TAG_GPS_IFD, IFD_GPS));
   if (s.Keep[IFD_1] && P.HasThumb && T) {
-    std::vector<uint8_t> fresh;
-    if (Opt.UpdateThumbnail) fresh = NewThumbnail(Opt, P.ThumbLen);
     if (!fresh.empty()) {
       s.Thumbnail = std::move(fresh);
       s.Ifd[IFD_1].push_back(w.Short(TAG_COMPRESSION, 6));
@@ -420,8 +434,11 @@ std::vector<uint8_t> TExifReader::OverWriteExifInfo(const TExifInfo &Info, const
     if (!fresh.empty()) {
       t.Zero(p.ThumbOff, p.ThumbLen);
       std::memcpy(out.data() + p.ThumbOff, fresh.data(), fresh.size());
-      for (const auto &e : p.Entries[IFD_1])
+      const uint16_t orientation = WrittenOrientation(t, p, Info);
+      for (const auto &e : p.Entries[IFD_1]) {
         if (e.Tag == TAG_JPEG_IF_LENGTH) putShort(e, uint32_t(fresh.size()));
+        if (e.Tag == TAG_ORIENTATION) putShort(e, orientation);
+      }
     }
   }
   return out;

@@ -164,8 +164,15 @@ TEST(ExifWriter, ThumbnailReplacedOnlyWhenANewOneFits) {
     bool Replaced;
   } cases[] = {{"fits", 30, true}, {"too large at every quality", 41, false}};
   for (const auto &c : cases) {
+    auto b = ToolStructure(true);
+    auto &ifd1 = b.Ifds[4].Entries;  // IFD1
+    ifd1.insert(ifd1.begin() + 1, b.Short(TAG_ORIENTATION, 8));
     TExifReader r;
-    ASSERT_TRUE(r.SetStream(ToolStructure(true).Build()));
+    ASSERT_TRUE(r.SetStream(b.Build()));
+    // The tool rotated the image upright; a new thumbnail made from it is upright too.
+    TExifInfo info;
+    info.Flags = EXIFINFO_ORIENTATION;
+    info.Orientation = 1;
     TExifWriteOptions o;
     o.UpdateThumbnail = true;
     std::vector<int32_t> tried;
@@ -175,8 +182,10 @@ TEST(ExifWriter, ThumbnailReplacedOnlyWhenANewOneFits) {
     };
     for (int pass = 0; pass < 2; ++pass) {
       tried.clear();
-      const auto out = pass ? r.OverWriteExifInfo(TExifInfo{}, o) : r.WriteExifInfo(TExifInfo{}, o);
+      const auto out = pass ? r.OverWriteExifInfo(info, o) : r.WriteExifInfo(info, o);
       const TFacts f = Facts(out);
+      EXPECT_EQ(f.Probe.FOrientation, 1) << c.Name << pass;
+      EXPECT_EQ(TiffGet16(out, size_t(f.Probe.FThumbnailOrientationPos - 6)), c.Replaced ? 1 : 8) << c.Name << pass;
       EXPECT_EQ(f.Probe.FThumbnailSize, c.Replaced ? c.NewSize : 40u) << c.Name << pass;
       EXPECT_EQ(out[f.Probe.FThumbnailOffset - 6], c.Replaced ? 0x11 : 0x77) << c.Name << pass;
       EXPECT_EQ(tried.front(), 90) << c.Name;
