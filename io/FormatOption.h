@@ -105,9 +105,14 @@ struct TMetadataOption {
   int32_t KeepAllExtraMarker = 0;
 };
 
+// Section "System": the colour alpha is flattened onto when the source
+// declares none (COLORREF order, red in the low byte).
+inline constexpr uint32_t DEFAULT_BACKGROUND = 0xFFFFFF;
+
 extern TJPEGOption JPEGOption;
 extern TBitmapOption BitmapOption;
 extern TPNGOption PNGOption;
 extern TTIFFOption TIFFOption;
 extern THDPOption HDPOption;
 extern TMetadataOption MetadataOption;
+extern uint32_t Background;

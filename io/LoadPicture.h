@@ -85,10 +85,22 @@ bool MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumb
 void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img);
 // Denominator 1, 2, 4 or 8; with WantQualityInfo the source's sampling and
 // tables land in Img.JPEGQualityInfo.
+// InvertedCMYK, when given, receives whether CMYK samples are stored
+// inverted (Adobe: 255 means no ink), which the CMYK transform must know.
 void LoadJPEGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool WantQualityInfo,
-                        int32_t Denominator);
+                        int32_t Denominator, bool *InvertedCMYK = nullptr);
 void LoadWICFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img);
 void LoadWICThumbnailFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img);
+
+// An image-loader plug-in's decode of a member or file (plug-in host); null
+// until the host provides it. Raises ETessivoError on failure.
+using TLoadSusieImageProc = void (*)(const uint8_t *Data, size_t Size, TICCImgInfo &Img, void *Plugin);
+extern TLoadSusieImageProc LoadSusieImageHook;
+
+// Routes the codec library's messages into the load error log (PutLoadError)
+// as "title: message"; messages during a decode become that file's error.
+// Done on the first decode; harmless to call again.
+void ConnectPixioErrorLog();
 
 // The whole source of an entry: the file, or the archive member through
 // ExtractArchiveMemberHook. False (logged) when it cannot be read.

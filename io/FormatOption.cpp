@@ -1,0 +1,10 @@
+// The program-wide format option records with their defaults.
+#include "FormatOption.h"
+
+TJPEGOption JPEGOption;
+TBitmapOption BitmapOption;
+TPNGOption PNGOption;
+TTIFFOption TIFFOption;
+THDPOption HDPOption;
+TMetadataOption MetadataOption;
+uint32_t Background = DEFAULT_BACKGROUND;

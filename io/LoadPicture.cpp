@@ -1,0 +1,589 @@
+// Decoding a list entry for conversion and for the list window. The bytes of
+// the whole source are read first (a file or an archive member), handed to
+// the decoder of the probed format, and released before the image is
+// prepared for its output: Exif-derived profile, alpha flattening, CMYK.
+#include "LoadPicture.h"
+
+#include "Bitmap.h"
+#include "ColorManagementOption.h"
+#include "Errors.h"
+#include "ExifJpeg.h"
+#include "ExifReader.h"
+#include "FormatOption.h"
+#include "ICCUtil.h"
+#include "JpegSegment.h"
+#include "PixelConvert.h"
+#include "Pixio.h"
+#include "Resize.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+
+TColorReductionDropsAlphaProc ColorReductionDropsAlphaHook = nullptr;
+TLoadSusieImageProc LoadSusieImageHook = nullptr;
+
+namespace {
+
+// Messages the codec library reports while this thread runs a decode are
+// collected into that decode's error instead of going to the log on their
+// own, so the log gets one line naming the file.
+thread_local std::string *LibraryMessages = nullptr;
+
+void OnLibraryMessage(const char *Title, const char *Message) {
+  std::string line = std::string(Title ? Title : "") + ": " + (Message ? Message : "");
+  if (LibraryMessages) {
+    if (!LibraryMessages->empty()) *LibraryMessages += " / ";
+    *LibraryMessages += line;
+  } else {
+    PutLoadError(line);
+  }
+}
+
+class TLibraryCall {
+public:
+  TLibraryCall() : FPrev(LibraryMessages) { LibraryMessages = &FText; }
+  ~TLibraryCall() { LibraryMessages = FPrev; }
+  TLibraryCall(const TLibraryCall &) = delete;
+  TLibraryCall &operator=(const TLibraryCall &) = delete;
+  [[noreturn]] void Fail(const char *Fallback) const {
+    throw ETessivoError(FText.empty() ? std::string(Fallback) : FText);
+  }
+
+private:
+  std::string *FPrev;
+  std::string FText;
+};
+
+TPixio &Library() {
+  TPixio *lib = Pixio();
+  if (!lib) throw ETessivoError("コーデックライブラリが読み込まれていません");
+  ConnectPixioErrorLog();
+  return *lib;
+}
+
+// Frees what a failed decode left in a decode record.
+void ReleaseDecode(TPixioDecode &D) {
+  if (D.Mem) PageFree(D.Mem);
+  if (D.ICCProfile) PageFree(D.ICCProfile);
+  D.Mem = nullptr;
+  D.ICCProfile = nullptr;
+}
+
+// Moves the pixels and the profile of a decode record into Img.
+void TakeDecode(TPixioDecode &D, TICCImgInfo &Img) {
+  if (!D.Mem || !D.Width || !D.Height || D.Channels < 1 || D.Channels > 4 ||
+      (D.BitsPerSample != 8 && D.BitsPerSample != 16)) {
+    ReleaseDecode(D);
+    throw ETessivoError("デコード結果が不正です");
+  }
+  Img.Mem = D.Mem;
+  Img.Width = D.Width;
+  Img.Height = D.Height;
+  Img.Bpl = D.Bpl;
+  Img.Channels = D.Channels;
+  Img.BPP = D.BitsPerSample == 16 ? BPP_16 : BPP_8;
+  D.Mem = nullptr;
+  if (D.ICCProfile && D.ProfileLen) {
+    Img.ICCProfile = D.ICCProfile;
+    Img.ProfileLen = D.ProfileLen;
+    Img.ProfileType = PROFILE_EMBEDDED;
+  } else if (D.ICCProfile) {
+    PageFree(D.ICCProfile);
+  }
+  D.ICCProfile = nullptr;
+}
+
+void SetDefaultProfile(TICCImgInfo &Img, bool Gray) {
+  if (Img.ProfileType == PROFILE_EMBEDDED) return;
+  Img.ProfileType = Gray ? PROFILE_DEFAULT_GRAY : PROFILE_DEFAULT_RGB;
+}
+
+// Frees everything a load attached to Img.
+void FreeLoaded(TICCImgInfo &Img) {
+  if (Img.ExifInfo) AlignedFree(Img.ExifInfo);
+  if (Img.Marker) AlignedFree(Img.Marker);
+  Img.ExifInfo = nullptr;
+  Img.Marker = nullptr;
+  FreeICCImgInfo(Img, true);
+}
+
+struct TLoadedGuard {
+  TICCImgInfo &Img;
+  bool Done = false;
+  ~TLoadedGuard() {
+    if (!Done) FreeLoaded(Img);
+  }
+};
+
+void DecodeWIC(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool Thumbnail, bool *Inverted) {
+  TPixio &lib = Library();
+  Img = TICCImgInfo{};
+  TPixioDecode d{};
+  {
+    TLibraryCall call;
+    const int ok = Thumbnail ? lib.read_wic_thumbnail(&d, Data, Size) : lib.read_wic(&d, Data, Size);
+    if (!ok) {
+      ReleaseDecode(d);
+      call.Fail("画像の読み込みに失敗しました");
+    }
+  }
+  TakeDecode(d, Img);
+  TLoadedGuard guard{Img};
+  if (Inverted) *Inverted = d.IsCMYK && d.IsInvertedCMYK;
+  if (Img.Channels == 4) {
+    Img.PixelFormat = d.IsCMYK ? PIXFMT_CMYK : PIXFMT_BGRA;
+  } else if (Img.Channels == 3) {
+    Img.PixelFormat = PIXFMT_BGR;
+  } else if (Img.Channels == 1) {
+    Img.PixelFormat = PIXFMT_GRAY;
+  } else {
+    throw ETessivoError("対応していない画像形式です");
+  }
+  Img.IsGrayAlpha = (d.IsGrayAlpha && Img.Channels == 4 && !d.IsCMYK) ? LongTrue : LongFalse;
+  // 16-bit colour comes red first from the imaging service.
+  if (Img.BPP == BPP_16 && Img.Channels >= 3) SwapRedBlue16(Img);
+  SetDefaultProfile(Img, Img.Channels == 1 || Img.IsGrayAlpha);
+  if (d.IsCMYK && Img.ProfileType != PROFILE_EMBEDDED) Img.ProfileType = PROFILE_NONE;
+  // The imaging service delivers rows top-down.
+  FlipImageVertical(Img);
+  guard.Done = true;
+}
+
+// The whole file at Path.
+bool ReadWholeFile(const std::string &Path, std::vector<uint8_t> &Bytes, std::string &Error) {
+  const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    Error = "ファイルを開けません (" + std::string(std::strerror(errno)) + ")";
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    Error = "ファイルを開けません";
+    return false;
+  }
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  try {
+    Bytes.resize(size_t(st.st_size));
+  } catch (const std::bad_alloc &) {
+    ::close(fd);
+    Error = "メモリが不足しています";
+    return false;
+  }
+  size_t got = 0;
+  while (got < Bytes.size()) {
+    const ssize_t n = ::read(fd, Bytes.data() + got, Bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += size_t(n);
+  }
+  ::close(fd);
+  Bytes.resize(got);  // a file that shrank while being read is decoded as far as it goes
+  if (Bytes.empty()) {
+    Error = "ファイルが空です";
+    return false;
+  }
+  return true;
+}
+
+// The byte range [Pos, Pos + Len) of a file, or false.
+bool ReadFileRange(const std::string &Path, size_t Pos, size_t Len, std::vector<uint8_t> &Bytes) {
+  const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && Pos <= size_t(st.st_size) && Len <= size_t(st.st_size) - Pos;
+  if (ok) {
+    Bytes.resize(Len);
+    size_t got = 0;
+    while (got < Len) {
+      const ssize_t n = ::pread(fd, Bytes.data() + got, Len - got, off_t(Pos + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += size_t(n);
+    }
+    ok = got == Len;
+  }
+  ::close(fd);
+  return ok;
+}
+
+bool ExifWanted(int32_t OutputType) {
+  return JPEGOption.AddExifInfo &&
+         (OutputType == OUTPUT_JPEG || OutputType == OUTPUT_HDP || OutputType == OUTPUT_TIFF);
+}
+
+// The Exif carrier of a JPEG source: the APP1 payload the probe found.
+void AttachJPEGExif(const TImageProbe &Entry, const std::vector<uint8_t> &Bytes, TICCImgInfo &Img) {
+  if (!Entry.FHasExif || Entry.FExifPos <= 0 || Entry.FExifSize == 0) return;
+  const size_t pos = size_t(Entry.FExifPos);
+  if (pos > Bytes.size() || Entry.FExifSize > Bytes.size() - pos) return;  // the file changed since probing
+  MakeExifImage(Entry, Img.ExifInfo, Img.ExifLen, Entry.FExifSize, Bytes.data() + pos);
+}
+
+// The Exif carrier of another source, made by the codec library.
+void AttachWICExif(const TImageProbe &Entry, const std::vector<uint8_t> &Bytes, TICCImgInfo &Img) {
+  if (!Entry.FHasExif) return;
+  TPixio *lib = Pixio();
+  if (!lib || !lib->create_exif) return;
+  auto *block = static_cast<uint8_t *>(AlignedAlloc(EXIF_CARRIER_SIZE, 16));
+  int n;
+  {
+    TLibraryCall call;
+    n = lib->create_exif(block, EXIF_CARRIER_SIZE, Bytes.data(), Bytes.size(), MetadataOption.UpdateSoftwareTag ? 1 : 0);
+  }
+  if (n <= 1 || uint32_t(n) > EXIF_CARRIER_SIZE) {
+    AlignedFree(block);
+    return;
+  }
+  Img.ExifInfo = block;
+  Img.ExifLen = uint32_t(n);
+}
+
+bool HasAlpha(const TICCImgInfo &Img) {
+  return (Img.PixelFormat == PIXFMT_BGRA && Img.Channels == 4) ||
+         (Img.PixelFormat == PIXFMT_GRAYALPHA && Img.Channels == 2);
+}
+
+// CMYK pixels become BGR in the working space through the CMYK transform.
+void ConvertCMYK(TICCImgInfo &Img, TTransForm *Transform, bool Inverted) {
+  if (Img.PixelFormat != PIXFMT_CMYK) return;
+  if (Img.BPP != BPP_8) {
+    ConvertTo8Bit(Img, false);
+    SwapRedBlue32(Img);  // undoes the red-blue exchange of the 16-bit decode
+  }
+  std::unique_ptr<TTransForm> own;
+  if (!Transform) {
+    own = std::make_unique<TTransForm>();
+    Transform = own.get();
+  }
+  if (!Transform->InitCMYKTransform(Img, Inverted)) throw ETessivoError("CMYK画像を変換できません");
+  Transform->DoTransform(Img);
+  Transform->ResetTransform();
+  if (Img.PixelFormat == PIXFMT_CMYK || Img.Channels != 3) throw ETessivoError("CMYK画像を変換できません");
+}
+
+void ApplyExifProfile(const TImageProbe &Entry, TICCImgInfo &Img) {
+  if (!ColorManagementOption.CreateICCProfileFromExif || !Entry.FHasColorInfo) return;
+  if (Img.PixelFormat == PIXFMT_CMYK || Img.ProfileType == PROFILE_EMBEDDED) return;
+  if (Img.Channels < 3 || Img.IsGrayAlpha) return;  // the Exif primaries describe colour images
+  TExifColorInfo info;
+  info.ColorSpace = Entry.FColorSpace;
+  std::copy(Entry.FWhitePoint, Entry.FWhitePoint + 2, info.WhitePoint);
+  std::copy(Entry.FPrimaryChromaticities, Entry.FPrimaryChromaticities + 6, info.PrimaryChromaticities);
+  info.Gamma = Entry.FGamma;
+  AttachProfileFromExif(Img, info);
+}
+
+std::string EntryName(const TImageProbe &Entry) { return Entry.FPath; }
+
+// Decodes the source bytes by format into Img. Inverted receives whether
+// CMYK pixels are stored inverted (Adobe JPEG).
+void DecodeByFormat(const TImageProbe &Entry, const std::vector<uint8_t> &Bytes, TICCImgInfo &Img,
+                    bool WantQuality, int32_t Denominator, bool Thumbnail, bool &Inverted) {
+  Inverted = false;
+  switch (Entry.PictureFormat) {
+    case PICTURE_BMP:
+      LoadBitmapFromMemory(Bytes.data(), Bytes.size(), Img);
+      break;
+    case PICTURE_JPEG:
+      LoadJPEGFromMemory(Bytes.data(), Bytes.size(), Img, WantQuality, Denominator, &Inverted);
+      break;
+    case PICTURE_PNG:
+      if (PNGOption.UseWIC) DecodeWIC(Bytes.data(), Bytes.size(), Img, false, nullptr);
+      else LoadPNGFromMemory(Bytes.data(), Bytes.size(), Img);
+      break;
+    case PICTURE_WIC:
+      DecodeWIC(Bytes.data(), Bytes.size(), Img, Thumbnail, &Inverted);
+      break;
+    case PICTURE_SPI:
+      if (!LoadSusieImageHook || !Entry.FSPI) throw ETessivoError("プラグインが読み込まれていません");
+      LoadSusieImageHook(Bytes.data(), Bytes.size(), Img, Entry.FSPI);
+      break;
+    default:
+      throw ETessivoError(BMP_UNSUPPORTED_MSG);
+  }
+}
+
+// 8-bit BGR or gray in the monitor profile (when colour management is on).
+void ToMonitor(TICCImgInfo &Img, TTransForm *Transform) {
+  std::unique_ptr<TTransForm> own;
+  if (!Transform) {
+    own = std::make_unique<TTransForm>();
+    Transform = own.get();
+  }
+  try {
+    if (Transform->InitTo(Img, TARGET_MONITOR, -1, true)) Transform->DoTransform(Img);
+  } catch (const std::exception &) {
+    // The picture is still worth showing without the display conversion.
+  }
+  Transform->ResetTransform();
+}
+
+}  // namespace
+
+void ConnectPixioErrorLog() {
+  static std::once_flag once;
+  TPixio *lib = Pixio();
+  if (!lib) return;
+  std::call_once(once, [lib] { lib->set_errormsg_callback(OnLibraryMessage); });
+}
+
+bool ReadEntryBytes(const TImageProbe &Entry, std::vector<uint8_t> &Bytes) {
+  Bytes.clear();
+  if (Entry.FIsArchive) {
+    bool ok = false;
+    try {
+      ok = ExtractArchiveMemberHook && ExtractArchiveMemberHook(Entry, Bytes);
+    } catch (const std::exception &e) {
+      PutLoadError(EntryName(Entry) + ": " + e.what());
+      return false;
+    }
+    if (!ok || Bytes.empty()) {
+      PutLoadError(EntryName(Entry) + ": 書庫から取り出せません");
+      return false;
+    }
+    return true;
+  }
+  std::string error;
+  if (!ReadWholeFile(Entry.FPath, Bytes, error)) {
+    PutLoadError(EntryName(Entry) + ": " + error);
+    return false;
+  }
+  return true;
+}
+
+void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img) {
+  TPixio &lib = Library();
+  Img = TICCImgInfo{};
+  TPixioDecode d{};
+  d.WantBGColor = PNGOption.UsebKGDChunk ? 1 : 0;
+  {
+    TLibraryCall call;
+    if (!lib.read_png(&d, Data, Size)) {
+      ReleaseDecode(d);
+      call.Fail("PNG画像の読み込みに失敗しました");
+    }
+  }
+  TakeDecode(d, Img);
+  TLoadedGuard guard{Img};
+  if (PNGOption.UsebKGDChunk && d.HasBGColor) {
+    Img.BGColor = d.BGColor & 0xFFFFFF;
+    Img.hasBGColor = LongTrue;
+  }
+  switch (Img.Channels) {
+    case 1: Img.PixelFormat = PIXFMT_GRAY; break;
+    case 2:
+      Img.PixelFormat = PIXFMT_GRAYALPHA;
+      ExpandGrayAlpha(Img);
+      if (Img.Channels != 4) throw ETessivoError("PNG画像の読み込みに失敗しました");
+      Img.PixelFormat = PIXFMT_BGRA;
+      Img.IsGrayAlpha = LongTrue;
+      break;
+    case 3: Img.PixelFormat = PIXFMT_BGR; break;
+    default: Img.PixelFormat = PIXFMT_BGRA; break;
+  }
+  SetDefaultProfile(Img, Img.Channels == 1 || Img.IsGrayAlpha);
+  guard.Done = true;
+}
+
+void LoadJPEGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool WantQualityInfo,
+                        int32_t Denominator, bool *InvertedCMYK) {
+  TPixio &lib = Library();
+  Img = TICCImgInfo{};
+  if (Denominator != 1 && Denominator != 2 && Denominator != 4 && Denominator != 8) Denominator = 1;
+  TPixioDecode d{};
+  TJPEGQualityInfo quality{};
+  d.ScaleDenom = Denominator;
+  d.DCTMethod = JPEGOption.DCTMethod == 1 ? 2 : 0;
+  if (WantQualityInfo) {
+    d.WantQualityInfo = 1;
+    d.QualityInfo = reinterpret_cast<TPixioQualityInfo *>(&quality);
+  }
+  {
+    TLibraryCall call;
+    if (!lib.read_jpeg(&d, Data, Size)) {
+      ReleaseDecode(d);
+      call.Fail("JPEG画像の読み込みに失敗しました");
+    }
+  }
+  TakeDecode(d, Img);
+  TLoadedGuard guard{Img};
+  if (Img.BPP != BPP_8) throw ETessivoError("JPEG画像の読み込みに失敗しました");
+  switch (Img.Channels) {
+    case 1: Img.PixelFormat = PIXFMT_GRAY; break;
+    case 3: Img.PixelFormat = d.IsYCbCr ? PIXFMT_YCC : PIXFMT_BGR; break;
+    case 4: Img.PixelFormat = PIXFMT_CMYK; break;
+    default: throw ETessivoError("対応していない画像形式です");
+  }
+  if (Img.PixelFormat == PIXFMT_CMYK) {
+    if (Img.ProfileType != PROFILE_EMBEDDED) Img.ProfileType = PROFILE_NONE;
+  } else {
+    SetDefaultProfile(Img, Img.Channels == 1);
+  }
+  if (InvertedCMYK) *InvertedCMYK = d.IsCMYK && d.IsInvertedCMYK;
+  if (WantQualityInfo && quality.QTCount >= 1 && quality.QTCount <= 3) {
+    Img.JPEGQualityInfo = quality;
+    Img.HasJPEGQualityInfo = LongTrue;
+  }
+  guard.Done = true;
+}
+
+void LoadWICFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img) {
+  DecodeWIC(Data, Size, Img, false, nullptr);
+}
+
+void LoadWICThumbnailFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img) {
+  DecodeWIC(Data, Size, Img, true, nullptr);
+}
+
+int32_t JPEGScaleDenominator(const TScale &Scale, int32_t DecodeWithDownScaling, int32_t DownScalingLimit) {
+  const double s = std::max(Scale.XScale, Scale.YScale);
+  if (!(s > 0)) return 1;
+  const double limit = double(DownScalingLimit) * s / 100.0;
+  int32_t denominator = 1;
+  for (int32_t i = 0; i < std::min(DecodeWithDownScaling, 3); ++i)
+    if (1.0 / (2.0 * denominator) >= limit) denominator *= 2;
+  return denominator;
+}
+
+bool OutputDropsAlpha(int32_t OutputType) {
+  if (OutputType == OUTPUT_BMP && !BitmapOption.AlphaChannelSupport) return true;
+  if (OutputType == OUTPUT_JPEG) return true;
+  return ColorReductionDropsAlphaHook && ColorReductionDropsAlphaHook();
+}
+
+int32_t LoadPicture(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, bool WantMarkers, bool WantExif,
+                    TTransForm *Transform, bool AllowDownScale, int32_t OutputType) {
+  Img = TICCImgInfo{};
+  if (Entry.PictureFormat == PICTURE_UNKNOWN && !EnsureProbed(Entry)) {
+    PutLoadError(EntryName(Entry) + ": " + BMP_UNSUPPORTED_MSG);
+    return 0;
+  }
+  std::vector<uint8_t> bytes;
+  if (!ReadEntryBytes(Entry, bytes)) return 0;
+  const bool wantExif = WantExif && ExifWanted(OutputType);
+  const bool wantQuality = JPEGOption.KeepQuality && OutputType == OUTPUT_JPEG && !JPEGOption.UseFileSizeLimit;
+  int32_t denominator = 1;
+  if (Entry.PictureFormat == PICTURE_JPEG && AllowDownScale)
+    denominator = JPEGScaleDenominator(Scale, JPEGOption.DecodeWithDownScaling, JPEGOption.DownScalingLimit);
+  try {
+    TLoadedGuard guard{Img};
+    bool inverted = false;
+    DecodeByFormat(Entry, bytes, Img, wantQuality, denominator, false, inverted);
+    if (Entry.PictureFormat == PICTURE_JPEG) {
+      if (wantExif) AttachJPEGExif(Entry, bytes, Img);
+      if (WantMarkers && MetadataOption.KeepAllExtraMarker)
+        GetExtraMarker(Img.Marker, Img.MarkerCount, bytes.size(), bytes.data());
+    } else if (Entry.PictureFormat == PICTURE_WIC && wantExif) {
+      AttachWICExif(Entry, bytes, Img);
+    }
+    std::vector<uint8_t>().swap(bytes);
+    ApplyExifProfile(Entry, Img);
+    if (HasAlpha(Img) && OutputDropsAlpha(OutputType)) FlattenAlpha(Img, Transform, Background);
+    ConvertCMYK(Img, Transform, inverted);
+    guard.Done = true;
+  } catch (const std::exception &e) {
+    PutLoadError(EntryName(Entry) + ": " + e.what());
+    return 0;
+  }
+  return denominator;
+}
+
+uint32_t ListThumbnailSide(int32_t ThumbnailSize) {
+  return ThumbnailSize == 1 ? 160 : ThumbnailSize == 2 ? 320 : 640;
+}
+
+bool MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumbnailOptions &Options) {
+  Bitmap = TICCImgInfo{};
+  const uint32_t side = ListThumbnailSide(Options.ThumbnailSize);
+  // 1. The Exif thumbnail of a file, at the smallest list size.
+  if (Entry.FThumbnailPos > 0 && Entry.FThumbnailSize > 0 && !Options.IgnoreEmbeddedThumbnail && side == 160 &&
+      !Entry.FIsArchive) {
+    std::vector<uint8_t> thumb;
+    if (ReadFileRange(Entry.FPath, size_t(Entry.FThumbnailPos), Entry.FThumbnailSize, thumb)) {
+      try {
+        bool inverted = false;
+        LoadJPEGFromMemory(thumb.data(), thumb.size(), Bitmap, false, 1, &inverted);
+        ConvertCMYK(Bitmap, nullptr, inverted);
+        ToMonitor(Bitmap, Options.MonitorTransform);
+        return true;
+      } catch (const std::exception &) {
+        FreeLoaded(Bitmap);  // a damaged thumbnail: decode the picture instead
+      }
+    }
+  }
+  // 2. A thumbnail made before.
+  if (!Entry.CachedThumbnail.empty()) {
+    try {
+      LoadJPEGFromMemory(Entry.CachedThumbnail.data(), Entry.CachedThumbnail.size(), Bitmap, false, 1);
+      return true;
+    } catch (const std::exception &) {
+      FreeLoaded(Bitmap);
+      Entry.CachedThumbnail.clear();
+    }
+  }
+  // 3. A reduced decode of the picture, cached when it had to be shrunk.
+  if (Entry.PictureFormat == PICTURE_UNKNOWN && !EnsureProbed(Entry)) {
+    PutLoadError(EntryName(Entry) + ": " + BMP_UNSUPPORTED_MSG);
+    return false;
+  }
+  std::vector<uint8_t> bytes;
+  if (!ReadEntryBytes(Entry, bytes)) return false;
+  try {
+    TLoadedGuard guard{Bitmap};
+    int32_t denominator = 1;
+    if (Entry.PictureFormat == PICTURE_JPEG) {
+      const uint32_t longSide = uint32_t(std::max(Entry.Width, Entry.Height));
+      for (int i = 1; i <= 3; ++i)
+        if ((longSide >> i) >= side) denominator *= 2;
+    }
+    bool inverted = false;
+    DecodeByFormat(Entry, bytes, Bitmap, false, denominator, true, inverted);
+    std::vector<uint8_t>().swap(bytes);
+    const uint32_t w = Bitmap.Width, h = Bitmap.Height;
+    const bool shrink = std::max(w, h) > side;
+    if (shrink) {
+      uint32_t nw, nh;
+      if (w >= h) {
+        nw = side;
+        nh = std::max<uint32_t>(1, uint32_t((uint64_t(h) * side + w / 2) / w));
+      } else {
+        nh = side;
+        nw = std::max<uint32_t>(1, uint32_t((uint64_t(w) * side + h / 2) / h));
+      }
+      std::unique_ptr<TResizer> own;
+      TResizer *resizer = ThumbnailResizer;
+      if (!resizer) {
+        const TCreatedWeightSetter s = CreateWeightSetter(RESIZE_SPLINE16, 0);
+        s.Setter->AddRef();
+        own = std::make_unique<TResizer>(RESIZE_SPLINE16, s.Setter, LongFalse, RESIZE_SPLINE16, s.Setter, LongFalse);
+        resizer = own.get();
+      }
+      resizer->ResizeImage(Bitmap, nw, nullptr, false, Bitmap.PixelFormat == PIXFMT_BGRA, nh);
+    }
+    ConvertTo8Bit(Bitmap, false);
+    if (HasAlpha(Bitmap)) FlattenAlpha(Bitmap, nullptr, Background);
+    ConvertCMYK(Bitmap, nullptr, inverted);
+    if (Bitmap.PixelFormat == PIXFMT_YCC) throw ETessivoError("対応していない画像形式です");
+    ToMonitor(Bitmap, Options.MonitorTransform);
+    if (shrink) {
+      TJpegEncodeParams p;
+      p.Quality = 80;
+      std::vector<uint8_t> jpeg;
+      if (EncodeJpegToMemory(Bitmap, p, jpeg, 1 << 20)) Entry.CachedThumbnail = std::move(jpeg);
+    }
+    guard.Done = true;
+  } catch (const std::exception &e) {
+    PutLoadError(EntryName(Entry) + ": " + e.what());
+    return false;
+  }
+  return true;
+}
