@@ -1,0 +1,40 @@
+// The error log shared by every thread of a run.
+#include "ErrorLogFrm.h"
+
+#include "ImageProbe.h"
+
+void TErrorLogForm::PutErrorMsg(const std::string &Text) {
+  std::lock_guard lock(CS);
+  ErrorLog.push_back(Text);
+}
+
+int32_t TErrorLogForm::GetErrorCount() const {
+  std::lock_guard lock(CS);
+  return int32_t(ErrorLog.size());
+}
+
+void TErrorLogForm::ClearLog() {
+  std::lock_guard lock(CS);
+  ErrorLog.clear();
+}
+
+std::vector<std::string> TErrorLogForm::Messages() const {
+  std::lock_guard lock(CS);
+  return ErrorLog;
+}
+
+std::vector<std::string> TErrorLogForm::TakeMessages() {
+  std::lock_guard lock(CS);
+  std::vector<std::string> Result;
+  Result.swap(ErrorLog);
+  return Result;
+}
+
+TErrorLogForm &ErrorLogForm() {
+  static TErrorLogForm *Log = [] {
+    auto *L = new TErrorLogForm;  // lives to the end of the program: threads may log late
+    SetLoadErrorProc([L](const std::string &Line) { L->PutErrorMsg(Line); });
+    return L;
+  }();
+  return *Log;
+}

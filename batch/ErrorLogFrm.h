@@ -1,0 +1,30 @@
+// The error log of a run: every thread appends "name: message" lines under
+// the log's own lock; the window (or the terminal view of an unattended
+// run) shows them after the run and then clears them.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class TErrorLogForm {
+public:
+  // Appends one message; safe from any thread.
+  void PutErrorMsg(const std::string &Text);
+  int32_t GetErrorCount() const;
+  void ClearLog();
+  // A copy of the messages in the order they arrived.
+  std::vector<std::string> Messages() const;
+  // Showing the log consumes it: the messages are handed out and the log is
+  // empty afterwards.
+  std::vector<std::string> TakeMessages();
+
+private:
+  mutable std::mutex CS;
+  std::vector<std::string> ErrorLog;
+};
+
+// The program-wide log. Creating it also routes the loader's and prober's
+// failure lines into it.
+TErrorLogForm &ErrorLogForm();
