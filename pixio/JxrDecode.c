@@ -49,9 +49,10 @@ int JxrDecodeInto(const uint8_t *Data, size_t Size, uint8_t *Pixels, uint32_t St
   if (dec->Initialize(dec, stream) != WMP_errSuccess) goto done;
   dec->fStreamOwner = 1;
   stream = NULL;
-  /* A separate alpha plane is decoded only when asked for. */
-  dec->WMP.wmiSCP.uAlphaMode = dec->WMP.bHasAlpha ? 2 : 0;
   if (dec->GetPixelFormat(dec, &pf) != WMP_errSuccess || dec->GetSize(dec, &w, &h) != WMP_errSuccess) goto done;
+  /* A separate alpha plane is decoded only when asked for; alpha interleaved
+   * with the colour channels needs its own mode, or it comes back as 0. */
+  dec->WMP.wmiSCP.uAlphaMode = dec->WMP.bHasAlpha ? 2 : (Layout == JXR_BGRA8 || Layout == JXR_RGBA8 || Layout == JXR_RGBA16) ? 3 : 0;
   if (w <= 0 || h <= 0 || (uint32_t)w != Width || (uint32_t)h != Height || LayoutOf(&pf, &bytes) != Layout ||
       (size_t)bytes * (uint32_t)w > Stride) {
     what = "JPEG XR stream disagrees with its container";

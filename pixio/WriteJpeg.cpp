@@ -72,22 +72,35 @@ void FdTerm(j_compress_ptr c) {
   if (!WriteAll(d->Fd, d->Buffer, sizeof d->Buffer - d->Pub.free_in_buffer)) Fail(c, "cannot write the JPEG file");
 }
 
-// Destination: the caller's buffer; running out of room fails the call.
+// Destination: the caller's buffer; running out of room fails the call. The
+// encoder asks for room as soon as the buffer is full, before it knows whether
+// another byte follows, so one spill buffer tells an exact fit from an overflow.
 struct MemDest {
   jpeg_destination_mgr Pub;
   JOCTET *Buffer;
   size_t Size;
   size_t Used;
+  bool Spilled;
+  JOCTET Spill[16];
 };
 void MemInit(j_compress_ptr c) {
   auto *d = reinterpret_cast<MemDest *>(c->dest);
   d->Pub.next_output_byte = d->Buffer;
   d->Pub.free_in_buffer = d->Size;
+  d->Spilled = false;
 }
-boolean MemEmpty(j_compress_ptr c) { Fail(c, "the JPEG does not fit into the buffer"); }
+boolean MemEmpty(j_compress_ptr c) {
+  auto *d = reinterpret_cast<MemDest *>(c->dest);
+  if (d->Spilled) Fail(c, "the JPEG does not fit into the buffer");
+  d->Spilled = true;
+  d->Pub.next_output_byte = d->Spill;
+  d->Pub.free_in_buffer = sizeof d->Spill;
+  return TRUE;
+}
 void MemTerm(j_compress_ptr c) {
   auto *d = reinterpret_cast<MemDest *>(c->dest);
-  d->Used = d->Size - d->Pub.free_in_buffer;
+  if (d->Spilled && d->Pub.free_in_buffer != sizeof d->Spill) Fail(c, "the JPEG does not fit into the buffer");
+  d->Used = d->Spilled ? d->Size : d->Size - d->Pub.free_in_buffer;
 }
 
 struct Compressor {

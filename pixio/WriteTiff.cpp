@@ -226,12 +226,13 @@ void Encode(const TPixioEncode &Info, const TPixioImage *Thumb, const char *File
   if (haveExif && (!dirs.Exif.empty() || !dirs.Gps.empty())) {
     uint64_t exifOff = 0, gpsOff = 0;
     if (!dirs.Exif.empty()) {
-      if (!TIFFCreateEXIFDirectory(t.get())) Fail(err, "cannot create the Exif directory");
+      // These two return 0 on success.
+      if (TIFFCreateEXIFDirectory(t.get()) != 0) Fail(err, "cannot create the Exif directory");
       for (const ExifEntry &e : dirs.Exif) SetEntry(t.get(), e, dirs.BigEndian);
       if (!TIFFWriteCustomDirectory(t.get(), &exifOff)) Fail(err, "cannot write the Exif directory");
     }
     if (!dirs.Gps.empty()) {
-      if (!TIFFCreateGPSDirectory(t.get())) Fail(err, "cannot create the GPS directory");
+      if (TIFFCreateGPSDirectory(t.get()) != 0) Fail(err, "cannot create the GPS directory");
       for (const ExifEntry &e : dirs.Gps) SetEntry(t.get(), e, dirs.BigEndian);
       if (!TIFFWriteCustomDirectory(t.get(), &gpsOff)) Fail(err, "cannot write the GPS directory");
     }
