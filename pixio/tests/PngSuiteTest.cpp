@@ -10,11 +10,16 @@ using namespace pixiotest;
 
 namespace {
 
+// Listed while the tests are discovered, so a missing folder must not throw:
+// it yields one placeholder that the test skips at run time.
 std::vector<std::filesystem::path> SuiteFiles() {
   std::vector<std::filesystem::path> files;
-  for (const auto &e : std::filesystem::directory_iterator(std::string(TESSIVO_TESTDATA_DIR) + "/pngsuite"))
-    if (e.path().extension() == ".png") files.push_back(e.path());
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(std::string(TESSIVO_TESTDATA_DIR) + "/pngsuite", ec), end;
+       !ec && it != end; it.increment(ec))
+    if (it->path().extension() == ".png") files.push_back(it->path());
   std::sort(files.begin(), files.end());
+  if (files.empty()) files.emplace_back("pngsuite-missing");
   return files;
 }
 
@@ -41,8 +46,9 @@ std::vector<uint8_t> WithoutColourChunks(const std::vector<uint8_t> &d) {
 class PngSuite : public ::testing::TestWithParam<std::filesystem::path> {};
 
 TEST_P(PngSuite, MatchesLibpngOrFailsCleanly) {
-  CaptureMessages();
   const auto path = GetParam();
+  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no pngsuite folder";
+  CaptureMessages();
   const auto data = ReadFile(path);
   Decoded ours;
   ours.D.WantBGColor = 1;
