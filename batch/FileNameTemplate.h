@@ -4,6 +4,8 @@
 // output type of a name.
 #pragma once
 
+#include "Scale.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -11,12 +13,6 @@
 
 struct TImageInfo;
 
-// Output size divided by input size, per axis, of the resize step for one
-// image; (1, 1) when the resize step is off.
-struct TScale {
-  double XScale = 1;
-  double YScale = 1;
-};
 
 // The running serial number of the program (Int32). Reading the settings
 // sets it to TFileOption.StartNumber.

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "ImgInfo.h"
+#include "Scale.h"
 #include "SavePicture.h"
 
 #include <cstdint>
@@ -46,11 +47,6 @@ enum : uint32_t {
   EFFECT_DEDISTORTION = 65536,
 };
 
-// Output size divided by input size, per axis.
-struct TScale {
-  double XScale = 1.0;
-  double YScale = 1.0;
-};
 
 // The per-worker context handed to every DoEffect. Each conversion worker
 // owns one; the preview code owns one for the main thread. The engine

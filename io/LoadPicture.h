@@ -10,6 +10,8 @@
 
 #include "ImageProbe.h"
 #include "ImgInfo.h"
+#include "OutputType.h"
+#include "Scale.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,22 +19,6 @@
 
 class TTransForm;
 
-// Output size divided by input size, per axis (the resize step's scale that
-// the effect chain reports for reduced decoding).
-struct TScale {
-  double XScale = 1.0;
-  double YScale = 1.0;
-};
-
-// Output types, from the lower-cased extension of the output name.
-enum : int32_t {
-  OUTPUT_NONE = 0,
-  OUTPUT_BMP = 1,
-  OUTPUT_JPEG = 2,
-  OUTPUT_PNG = 3,
-  OUTPUT_HDP = 4,
-  OUTPUT_TIFF = 5,
-};
 
 inline constexpr const char *LOAD_FAILED_MSG = "Loadに失敗しました";
 

@@ -16,6 +16,7 @@
 #include "FormatOption.h"
 #include "ImageProbe.h"
 #include "ImgInfo.h"
+#include "OutputType.h"
 
 #include <array>
 #include <cstdint>
@@ -27,15 +28,6 @@ class TMultiThread;
 class TResizer;
 class TTransForm;
 
-// Output types, from the lower-case extension of the output name.
-enum : int32_t {
-  OUTPUT_NONE = 0,
-  OUTPUT_BMP = 1,   // ".bmp"
-  OUTPUT_JPEG = 2,  // ".jpg", ".jpeg"
-  OUTPUT_PNG = 3,   // ".png"
-  OUTPUT_HDP = 4,   // ".wdp", ".hdp", ".jxr"
-  OUTPUT_TIFF = 5,  // ".tif", ".tiff"
-};
 int32_t SaveOutputType(const std::string &FileName);
 
 inline constexpr const char *ATTRIBUTE_CHANGE_FAILED = "ファイル属性の変更に失敗";
