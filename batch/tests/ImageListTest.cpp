@@ -394,7 +394,10 @@ TEST_F(Listup, JPEGTranModeKeepsOnlyJPEGsEvenWithoutProbing) {
   ConvertMode = savedMode;
   FileOption = savedOption;
   EXPECT_FALSE(options.SkipImageCheck);
-  CopyFile(std::string(TESSIVO_TESTDATA_DIR) + "/pngsuite/basn2c08.png", Dir / "a/pic.png");
+  WritePng(Dir / "a/pic.png", 6, 5);
+  TImageProbe probe;
+  ASSERT_TRUE(ProbeImageFile(Dir / "a/pic.png", probe));
+  ASSERT_EQ(probe.PictureFormat, PICTURE_PNG);
   ASSERT_EQ(AddPaths(List, {Dir / "a"}, options), 1);
   EXPECT_EQ(Names(List), (std::vector<std::string>{"photo.JPG"}));
 }

@@ -5,6 +5,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -52,6 +53,64 @@ void WriteBmp(const std::string &Path, int32_t Width, int32_t Height) {
   WriteBytes(Path, b);
 }
 
+namespace {
+
+uint32_t Crc32(const uint8_t *Data, size_t Size, uint32_t Crc = 0) {
+  Crc = ~Crc;
+  for (size_t i = 0; i < Size; ++i) {
+    Crc ^= Data[i];
+    for (int k = 0; k < 8; ++k) Crc = (Crc >> 1) ^ (0xEDB88320u & (0u - (Crc & 1)));
+  }
+  return ~Crc;
+}
+
+void PutBE32(std::vector<uint8_t> &Out, uint32_t V) {
+  for (int s = 24; s >= 0; s -= 8) Out.push_back(uint8_t(V >> s));
+}
+
+void PutChunk(std::vector<uint8_t> &Out, const char *Type, const std::vector<uint8_t> &Body) {
+  PutBE32(Out, uint32_t(Body.size()));
+  std::vector<uint8_t> typed(Type, Type + 4);
+  typed.insert(typed.end(), Body.begin(), Body.end());
+  Out.insert(Out.end(), typed.begin(), typed.end());
+  PutBE32(Out, Crc32(typed.data(), typed.size()));
+}
+
+}  // namespace
+
+void WritePng(const std::string &Path, int32_t Width, int32_t Height) {
+  std::vector<uint8_t> raw;
+  for (int32_t y = 0; y < Height; ++y) {
+    raw.push_back(0);  // filter: none
+    for (int32_t x = 0; x < Width * 3; ++x) raw.push_back(uint8_t(x * 11 + y * 3));
+  }
+  // zlib stream of stored blocks.
+  std::vector<uint8_t> z = {0x78, 0x01};
+  for (size_t pos = 0; pos < raw.size() || pos == 0;) {
+    const size_t n = std::min<size_t>(65535, raw.size() - pos);
+    const bool last = pos + n >= raw.size();
+    z.push_back(last ? 1 : 0);
+    z.push_back(uint8_t(n)), z.push_back(uint8_t(n >> 8));
+    z.push_back(uint8_t(~n)), z.push_back(uint8_t(~n >> 8));
+    z.insert(z.end(), raw.begin() + std::ptrdiff_t(pos), raw.begin() + std::ptrdiff_t(pos + n));
+    pos += n;
+    if (last) break;
+  }
+  uint32_t a = 1, b = 0;
+  for (uint8_t v : raw) a = (a + v) % 65521, b = (b + a) % 65521;
+  PutBE32(z, (b << 16) | a);
+
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<uint8_t> ihdr;
+  PutBE32(ihdr, uint32_t(Width));
+  PutBE32(ihdr, uint32_t(Height));
+  ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});
+  PutChunk(png, "IHDR", ihdr);
+  PutChunk(png, "IDAT", z);
+  PutChunk(png, "IEND", {});
+  WriteBytes(Path, png);
+}
+
 void WriteJpeg(const std::string &Path, int32_t Width, int32_t Height) {
   jpeg_compress_struct c{};
   jpeg_error_mgr err{};
@@ -76,10 +135,6 @@ void WriteJpeg(const std::string &Path, int32_t Width, int32_t Height) {
   WriteBytes(Path, std::vector<uint8_t>(mem, mem + size));
   jpeg_destroy_compress(&c);
   std::free(mem);
-}
-
-void CopyFile(const std::string &From, const std::string &To) {
-  std::filesystem::copy_file(From, To, std::filesystem::copy_options::overwrite_existing);
 }
 
 void SetMTime(const std::string &Path, int64_t Seconds) {

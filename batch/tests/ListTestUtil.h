@@ -25,9 +25,9 @@ void MakeDirs(const std::string &Path);
 void WriteBytes(const std::string &Path, const std::vector<uint8_t> &Bytes);
 // A 24-bit bottom-up BMP of the given size.
 void WriteBmp(const std::string &Path, int32_t Width, int32_t Height);
+// An 8-bit RGB PNG (stored deflate blocks, real checksums).
+void WritePng(const std::string &Path, int32_t Width, int32_t Height);
 // A baseline JPEG of the given size (libjpeg).
 void WriteJpeg(const std::string &Path, int32_t Width, int32_t Height);
-// Copies a conformance file.
-void CopyFile(const std::string &From, const std::string &To);
 // Sets the modification time (seconds since 1970).
 void SetMTime(const std::string &Path, int64_t Seconds);

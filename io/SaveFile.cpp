@@ -1,0 +1,142 @@
+// Temporary output files, the read-only guard and small file helpers of the savers.
+#include "SaveFile.h"
+
+#include "Errors.h"
+#include "SavePicture.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The process umask, read without changing it (umask() itself would race
+// with other threads creating files).
+mode_t ProcessUmask() {
+  static const mode_t Mask = [] {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("Umask:", 0) == 0) return mode_t(std::strtoul(line.c_str() + 6, nullptr, 8));
+    return mode_t(022);
+  }();
+  return Mask;
+}
+
+std::string SystemMessage(int Err) { return std::strerror(Err); }
+
+}  // namespace
+
+TOutputFile::TOutputFile(const std::string &Target) : FTarget(Target) {
+  namespace fs = std::filesystem;
+  const fs::path target(Target);
+  fs::path folder = target.parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) {
+    fs::create_directories(folder, ec);
+    if (ec) throw ETessivoError("出力フォルダを作成できません: " + folder.string() + ": " + ec.message());
+  }
+  const std::string ext = target.extension().string();
+  std::string leaf = ".";
+  leaf += target.stem().string();
+  leaf += ".XXXXXX";
+  std::string name = (folder / leaf).string();
+  name += ext;
+  std::vector<char> buf(name.begin(), name.end());
+  buf.push_back('\0');
+  FFd = mkostemps(buf.data(), int(ext.size()), O_CLOEXEC);
+  if (FFd < 0) throw ETessivoError("一時ファイルを作成できません: " + name + ": " + SystemMessage(errno));
+  FTempPath.assign(buf.data());
+}
+
+TOutputFile::~TOutputFile() {
+  if (FFd >= 0) ::close(FFd);
+  if (!FCommitted && !FTempPath.empty()) ::unlink(FTempPath.c_str());
+}
+
+void TOutputFile::Write(std::span<const uint8_t> Data) {
+  const uint8_t *p = Data.data();
+  size_t left = Data.size();
+  while (left) {
+    const ssize_t n = ::write(FFd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw ETessivoError("ファイルの書き込みに失敗しました: " + FTarget + ": " + SystemMessage(errno));
+    p += n;
+    left -= size_t(n);
+  }
+}
+
+void TOutputFile::Close() {
+  if (FFd >= 0) {
+    const int fd = FFd;
+    FFd = -1;
+    if (::close(fd) != 0 && errno != EINTR)
+      throw ETessivoError("ファイルの書き込みに失敗しました: " + FTarget + ": " + SystemMessage(errno));
+  }
+}
+
+void TOutputFile::Commit() {
+  // An existing output keeps its permissions; a new one gets the usual 0666 & ~umask.
+  struct stat st;
+  const mode_t mode = ::stat(FTarget.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~ProcessUmask());
+  if (FFd >= 0) {
+    if (::fsync(FFd) != 0 && errno != EINVAL && errno != EROFS)
+      throw ETessivoError("ファイルの書き込みに失敗しました: " + FTarget + ": " + SystemMessage(errno));
+  }
+  Close();
+  ::chmod(FTempPath.c_str(), mode);
+  if (::rename(FTempPath.c_str(), FTarget.c_str()) != 0)
+    throw ETessivoError("ファイルを置き換えられません: " + FTarget + ": " + SystemMessage(errno));
+  FCommitted = true;
+}
+
+bool ReadWholeFile(const std::string &Path, std::string &Data) {
+  std::ifstream in(Path, std::ios::binary);
+  if (!in) return false;
+  Data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool SameFile(const std::string &A, const std::string &B) {
+  if (A == B) return true;
+  struct stat sa, sb;
+  // On this system letter case matters, so two names are one file only when
+  // the file system says so (which also covers case-insensitive mounts).
+  return ::stat(A.c_str(), &sa) == 0 && ::stat(B.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+std::string ProgramFolder() {
+  std::vector<char> buf(4096);
+  const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+  if (n > 0) {
+    std::string exe(buf.data(), size_t(n));
+    const size_t slash = exe.rfind('/');
+    if (slash != std::string::npos) return exe.substr(0, slash + 1);
+  }
+  return "./";
+}
+
+TReadOnlyGuard::TReadOnlyGuard(const std::string &FileName) : FFileName(FileName) {
+  struct stat st;
+  if (::stat(FileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (st.st_mode & S_IWUSR) return;
+  FMode = uint32_t(st.st_mode & 07777);
+  if (::chmod(FileName.c_str(), mode_t(FMode | S_IWUSR)) != 0) throw ETessivoError(ATTRIBUTE_CHANGE_FAILED);
+  FReadOnly = true;
+}
+
+TReadOnlyGuard::~TReadOnlyGuard() {
+  // The save may have replaced the file: the new one gets the remembered mode.
+  if (FReadOnly) ::chmod(FFileName.c_str(), mode_t(FMode));
+}
