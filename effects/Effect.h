@@ -47,7 +47,6 @@ enum : uint32_t {
   EFFECT_DEDISTORTION = 65536,
 };
 
-
 // The per-worker context handed to every DoEffect. Each conversion worker
 // owns one; the preview code owns one for the main thread. The engine
 // pointers are either the program-wide objects (one worker) or the worker's

@@ -323,4 +323,33 @@ TEST(ConvertOptionIni, EmptyFileGivesDefaultsAndWritingReadsBack) {
   EXPECT_FALSE(in.ReadBool("Combine", "Use", true));
 }
 
+
+TEST(ConvertOptionIni, WindowsProfileKeepsWhatItDoesNotKnow) {
+  // Written by the Windows program in CP932 ("画像" in the caption and an
+  // unknown key), with a section of another tool in between.
+  const std::string cp932 =
+      "[System]\r\nCaption=%ini \x89\xE6\x91\x9C\r\nOldKey=\x89\xE6\r\n"
+      "[Other Tool]\r\n  spaced = kept  \r\n; comment\r\n"
+      "[File]\r\nFileNameFormat=D:\\out\\<old>\r\nSameDirectory=1\r\n";
+  TMemIniFile ini = FromText(cp932);
+  ASSERT_TRUE(ini.WasLegacyEncoding());
+  TSystemOption sys;
+  uint32_t background;
+  ReadSystemOption(ini, sys, background);
+  EXPECT_EQ(sys.Caption, "%ini 画像");
+  TFileOption file;
+  ReadFileOption(ini, file);
+  EXPECT_EQ(file.FileNameFormat, "D:/out/<old>");  // a drive letter is not absolute here
+  EXPECT_TRUE(file.SameDirectory);
+
+  WriteSystemOption(ini, sys, background);
+  WriteFileOption(ini, file);
+  const std::string out = ini.SaveToBytes();
+  EXPECT_EQ(out.compare(0, 3, "\xEF\xBB\xBF"), 0);
+  EXPECT_NE(out.find("[System]\r\nCaption=%ini 画像\r\nOldKey=画\r\n"), std::string::npos);
+  EXPECT_NE(out.find("[Other Tool]\r\n  spaced = kept  \r\n; comment\r\n[File]\r\n"), std::string::npos);
+  EXPECT_NE(out.find("FileNameFormat=D:/out/<old>\r\n"), std::string::npos);
+  EXPECT_NE(out.find("MaxThread=1\r\n"), std::string::npos);  // new keys take the file's line ends
+}
+
 }  // namespace

@@ -1,0 +1,224 @@
+// Target sizes of the size rules, and the resize step run through the chain.
+#include "ConvertOption.h"
+#include "Effect.h"
+#include "Errors.h"
+#include "Filter.h"
+#include "ImageInfo.h"
+#include "PixelConvert.h"
+#include "Resize.h"
+#include "ResizeFilter.h"
+#include "TestImage.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <random>
+
+namespace {
+
+class LibraryEnv : public testing::Environment {
+public:
+  void SetUp() override { LoadResizeLibrary(TESSIVO_BIN_DIR, true); }
+  void TearDown() override { FreeResizeLibrary(); }
+};
+const auto *const Env = testing::AddGlobalTestEnvironment(new LibraryEnv);
+
+TEST(ResizeFilter, NewSizeOfEveryRule) {
+  struct Case {
+    int32_t rule;
+    double v, u;
+    int32_t w, h, downScale;
+    bool noExpand;
+    int32_t W, H;
+  } cases[] = {
+      // A: ratio; the loader's factor is taken into account.
+      {0, 50, 0, 1000, 800, 1, false, 500, 400},
+      {0, 50, 0, 500, 400, 2, false, 500, 400},
+      {0, 33.3, 0, 1000, 3, 1, false, 333, 1},
+      {0, 1, 0, 20, 20, 1, false, 1, 1},  // 0.2 pixels: never below 1
+      // B and C: one side, the other in proportion.
+      {1, 800, 0, 3000, 2000, 1, false, 800, 533},
+      {1, 800, 0, 2000, 3000, 1, false, 533, 800},
+      {1, 800, 0, 3000, 3000, 1, false, 800, 800},  // square is not portrait
+      {1, 800, 0, 3000, 2000, 4, false, 800, 533},  // pixel rules ignore the factor
+      {2, 384, 0, 3000, 2000, 1, false, 576, 384},
+      {2, 384, 0, 2000, 3000, 1, false, 384, 576},
+      {3, 512, 0, 1000, 800, 1, false, 512, 410},
+      {4, 384, 0, 1000, 800, 1, false, 480, 384},
+      // D and E: percentages per side.
+      {5, 50, 25, 1000, 800, 1, false, 500, 200},
+      {5, 50, 25, 800, 1000, 1, false, 200, 500},
+      {5, 50, 25, 500, 400, 2, false, 500, 200},
+      {6, 50, 25, 800, 1000, 1, false, 400, 250},
+      // F and G: fixed sizes.
+      {7, 640, 480, 1000, 800, 1, false, 640, 480},
+      {7, 640, 480, 800, 1000, 1, false, 480, 640},
+      {7, 640, 480, 500, 400, 2, false, 640, 480},
+      {8, 2000, 500, 1000, 1000, 1, false, 2000, 500},
+      {8, 2000, 500, 1000, 1000, 1, true, 1000, 1000},  // the width would grow: nothing changes
+      {8, 0, -5, 1000, 1000, 1, false, 1, 1},
+      // H and I: inscribed.
+      {10, 800, 600, 4000, 2000, 1, false, 800, 400},
+      {10, 800, 600, 2000, 4000, 1, false, 300, 600},
+      {12, 800, 600, 4000, 2000, 1, false, 800, 400},
+      {12, 800, 600, 2000, 4000, 1, false, 400, 800},
+      {12, 800, 600, 1000, 1200, 1, false, 600, 720},
+      // J and K: circumscribed.
+      {11, 800, 600, 4000, 2000, 1, false, 1200, 600},
+      {11, 800, 600, 2000, 4000, 1, false, 800, 1600},
+      {13, 800, 600, 4000, 2000, 1, false, 1200, 600},
+      {13, 800, 600, 2000, 4000, 1, false, 600, 1200},
+      {13, 800, 600, 1000, 1200, 1, false, 667, 800},
+      {13, 800, 600, 1000, 1200, 1, true, 667, 800},  // shrinking is allowed with NoExpand
+      // Enlargement, and what is left alone.
+      {0, 150, 0, 100, 80, 1, false, 150, 120},
+      {0, 150, 0, 100, 80, 1, true, 100, 80},
+      {9, 640, 480, 100, 80, 1, false, 100, 80},
+      {20, 640, 480, 100, 80, 1, false, 100, 80},
+      {8, 640, 480, 0, 80, 1, false, 0, 80},
+      {0, 1e300, 0, 100, 80, 1, false, INT32_MAX, INT32_MAX},
+      {1, 1e12, 0, 100, 80, 1, false, INT32_MAX, 1717986918},
+  };
+  for (const Case &c : cases) {
+    int32_t w = c.w, h = c.h;
+    CalcNewSize(c.rule, c.v, c.u, c.noExpand, c.downScale, w, h);
+    EXPECT_EQ(w, c.W) << "rule " << c.rule << " " << c.w << "x" << c.h << " /" << c.downScale;
+    EXPECT_EQ(h, c.H) << "rule " << c.rule << " " << c.w << "x" << c.h << " /" << c.downScale;
+  }
+}
+
+TEST(ResizeFilter, IsChangeAndTheOwnersRule) {
+  ResizeOption = TResizeOption();
+  TEffectList list;
+  auto *r = new TResizeFilter;
+  list.AddFilter(r);
+  TImageInfo info;
+  info.Width = 1000;
+  info.Height = 1000;
+  list.SetResizeParam(8, 1000, 1000);
+  EXPECT_FALSE(r->IsChange(info));
+  list.SetResizeParam(8, 2000, 500);
+  EXPECT_TRUE(r->IsChange(info));
+  ResizeOption.NoExpand = true;
+  EXPECT_FALSE(r->IsChange(info));  // it would grow, so it stays
+  r->SetUse(false);
+  list.SetResizeParam(0, 10, 0);
+  EXPECT_FALSE(r->IsChange(info));
+  r->SetUse(true);
+  info.Width = 0;  // not probed: it has to be run
+  EXPECT_TRUE(r->IsChange(info));
+  ResizeOption = TResizeOption();
+}
+
+// The resize step alone, run through the chain, gives exactly what the
+// configured resizer gives for the image at the working depth.
+struct ChainCase {
+  uint32_t channels, bpp;
+  int32_t decimation, interpolation, simd;
+  bool limiter;
+  int32_t rule;
+  double v, u;
+};
+
+class ResizeChain : public testing::TestWithParam<ChainCase> {};
+
+TEST_P(ResizeChain, MatchesTheConfiguredResizer) {
+  const ChainCase &c = GetParam();
+  ResizeOption = TResizeOption();
+  ResizeOption.Limiter = c.limiter;
+  ResizeOption.DecimationSharp = 2;
+
+  TCreatedWeightSetter a = CreateWeightSetter(RESIZE_AREA_AVERAGE, 0), b = CreateWeightSetter(RESIZE_AREA_AVERAGE, 0);
+  TResizer worker(RESIZE_AREA_AVERAGE, a.Setter, a.IsLimited, RESIZE_AREA_AVERAGE, b.Setter, b.IsLimited);
+  ApplyResizeKernels(worker, ResizeOption, c.decimation, c.interpolation, c.simd);
+  std::unique_ptr<TResizer> reference(worker.CreateMTResizer());
+  TMultiThread pool(2);
+
+  TTestImage img(61, 47, c.channels, c.bpp);
+  std::mt19937 rng(c.channels * 100 + c.bpp);
+  const int hi = c.bpp == BPP_8 ? 255 : 65535;
+  std::uniform_int_distribution<int> d(0, hi);
+  img.Fill([&](uint32_t, uint32_t, uint32_t) { return d(rng); });
+  TTestImage expect(61, 47, c.channels, c.bpp);
+  std::memcpy(expect.I.Mem, img.I.Mem, size_t(img.I.Bpl) * img.I.Height);
+  if (c.bpp == BPP_16) Convert16To14(expect.I);
+
+  TEffectList list;
+  list.AddFilter(new TResizeFilter);
+  list.SetResizeParam(c.rule, c.v, c.u);
+  TImageInfo info;
+  info.Width = 61;
+  info.Height = 47;
+  TEffectParams p;
+  p.Resizer = &worker;
+  p.MT = &pool;
+  list.DoEffect(img.I, info, p, 1);
+
+  int32_t W = 61, H = 47;
+  CalcNewSize(c.rule, c.v, c.u, false, 1, W, H);
+  reference->ResizeImage(expect.I, uint32_t(W), &pool, c.limiter, c.channels == 4, uint32_t(H));
+  ASSERT_EQ(img.I.Width, uint32_t(W));
+  ASSERT_EQ(img.I.Height, uint32_t(H));
+  ASSERT_EQ(img.I.BPP, uint32_t(BPP_14));
+  ASSERT_EQ(img.I.Bpl, expect.I.Bpl);
+  for (uint32_t y = 0; y < img.I.Height; ++y)
+    for (uint32_t x = 0; x < img.I.Width; ++x)
+      for (uint32_t ch = 0; ch < c.channels; ++ch)
+        ASSERT_EQ(img.Get(x, y, ch), expect.Get(x, y, ch)) << x << "," << y << "," << ch;
+  EXPECT_EQ(p.DownScale, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Depths, ResizeChain,
+    testing::Values(ChainCase{3, BPP_8, RESIZE_LANCZOS, RESIZE_SPLINE36, SIMD_MODE_INTEGER, true, 8, 37, 23},
+                    ChainCase{3, BPP_16, RESIZE_LANCZOS, RESIZE_SPLINE36, SIMD_MODE_INTEGER, true, 8, 37, 23},
+                    ChainCase{1, BPP_8, RESIZE_BICUBIC, RESIZE_BICUBIC, SIMD_MODE_FLOAT, false, 0, 150, 0},
+                    ChainCase{1, BPP_16, RESIZE_SPLINE16, RESIZE_SPLINE16, SIMD_MODE_INTEGER, true, 12, 100, 30},
+                    ChainCase{4, BPP_8, RESIZE_GAUSSIAN, RESIZE_BILINEAR, SIMD_MODE_INTEGER, false, 8, 90, 20},
+                    ChainCase{4, BPP_16, RESIZE_AREA_AVERAGE, RESIZE_NEAREST_NEIGHBOR, SIMD_MODE_FLOAT, true, 3, 30,
+                              0}));
+
+TEST(ResizeFilter, FullScaleAndErrors) {
+  ResizeOption = TResizeOption();
+  TCreatedWeightSetter a = CreateWeightSetter(RESIZE_AREA_AVERAGE, 0), s = CreateWeightSetter(RESIZE_SPLINE36, 0);
+  TResizer resizer(RESIZE_AREA_AVERAGE, a.Setter, a.IsLimited, RESIZE_SPLINE36, s.Setter, s.IsLimited);
+  TEffectList list;
+  list.AddFilter(new TResizeFilter);
+  TImageInfo info;
+  TEffectParams p;
+  p.Resizer = &resizer;
+
+  // White stays white at the working depth, from 8 and from 16 bits.
+  for (uint32_t bpp : {uint32_t(BPP_8), uint32_t(BPP_16)}) {
+    TTestImage img(40, 30, 3, bpp);
+    img.Fill([&](uint32_t, uint32_t, uint32_t) { return bpp == BPP_8 ? 255 : 65535; });
+    list.SetResizeParam(0, 50, 0);
+    list.DoEffect(img.I, info, p, 1);
+    ASSERT_EQ(img.I.Width, 20u);
+    for (uint32_t y = 0; y < img.I.Height; ++y)
+      for (uint32_t x = 0; x < img.I.Width; ++x) ASSERT_EQ(img.Get(x, y, 1), FULL_SCALE_14);
+  }
+
+  // A JPEG the loader already halved reaches a 50% rule once, not twice.
+  TTestImage half(20, 15, 1, BPP_8);
+  list.SetResizeParam(0, 50, 0);
+  p.DownScale = 0;
+  list.DoEffect(half.I, info, p, 2);
+  EXPECT_EQ(half.I.Width, 20u);
+  EXPECT_EQ(half.I.Height, 15u);
+  EXPECT_EQ(half.I.BPP, uint32_t(BPP_8));  // same size: left as it was
+  EXPECT_EQ(p.DownScale, 1);
+
+  // An absurd rule value fails the file with a message instead of overflowing.
+  TTestImage big(8, 8, 1, BPP_8);
+  list.SetResizeParam(8, 1e9, 10);
+  EXPECT_THROW(list.DoEffect(big.I, info, p, 1), ETessivoError);
+  EXPECT_EQ(big.I.Width, 8u);
+
+  TEffectParams none;
+  EXPECT_THROW(list.DoEffect(big.I, info, none, 1), ETessivoError);
+}
+
+}  // namespace
