@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <future>
 #include <mutex>
@@ -536,4 +538,99 @@ TEST_F(Listup, StopRequests) {
   EXPECT_EQ(form.ShowModal(), 1);
   EXPECT_EQ(reported, WM_LISTUP_DONE);
   EXPECT_EQ(List.Count(), 3);
+}
+
+// ---------------------------------------------------------------------------
+// Archive members, through an archive host over uncompressed tar files made
+// by the system's tar.
+
+namespace {
+
+class TTarHost : public TArchiveHost {
+public:
+  bool ClaimsExtension(const std::string &Path) override { return LowerExtension(Path) == ".tar"; }
+  void *PluginFor(const std::string &, const uint8_t *Head) override {
+    return std::memcmp(Head + 257, "ustar", 5) == 0 ? this : nullptr;
+  }
+  bool ReadMembers(const std::string &Path, void *, std::vector<TArchiveMemberInfo> &Members) override {
+    std::ifstream in(Path, std::ios::binary);
+    std::vector<char> h(512);
+    uint64_t pos = 0;
+    while (in.read(h.data(), 512) && h[0] != '\0') {
+      const uint64_t size = std::strtoull(std::string(h.data() + 124, 12).c_str(), nullptr, 8);
+      const char type = h[156];
+      std::string name(h.data(), strnlen(h.data(), 100));
+      if (std::memcmp(h.data() + 257, "ustar", 5) == 0 && h[345])
+        name = std::string(h.data() + 345, strnlen(h.data() + 345, 155)) + "/" + name;
+      if (type == '0' || type == '\0') {
+        TArchiveMemberInfo m;
+        const size_t slash = name.find_last_of('/');
+        m.Path = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+        m.FileName = slash == std::string::npos ? name : name.substr(slash + 1);
+        m.Position = uint32_t(pos);
+        m.CompSize = m.FileSize = uint32_t(size);
+        m.TimeStamp = int64_t(std::strtoull(std::string(h.data() + 136, 12).c_str(), nullptr, 8));
+        Members.push_back(m);
+      }
+      const uint64_t skip = (size + 511) / 512 * 512;
+      in.seekg(std::streamoff(skip), std::ios::cur);
+      pos += 512 + skip;
+    }
+    return true;
+  }
+  bool Extract(const std::string &Path, void *, const TArchiveMemberInfo &Member, std::vector<uint8_t> &Bytes) override {
+    std::ifstream in(Path, std::ios::binary);
+    in.seekg(std::streamoff(Member.Position + 512));
+    Bytes.resize(Member.FileSize);
+    return bool(in.read(reinterpret_cast<char *>(Bytes.data()), std::streamsize(Bytes.size())));
+  }
+};
+
+}  // namespace
+
+TEST_F(Listup, ArchiveMembers) {
+  MakeDirs(Dir / "p/pack/x");
+  WriteBmp(Dir / "p/pack/x/y.bmp", 7, 3);
+  WriteJpeg(Dir / "p/pack/top.jpg", 8, 8);
+  WriteBytes(Dir / "p/pack/x/z.txt", {'t'});
+  const std::string cmd = "tar --format=ustar -C '" + (Dir / "p/pack") + "' -cf '" + (Dir / "p/set.tar") + "' x top.jpg";
+  if (std::system(cmd.c_str()) != 0) GTEST_SKIP() << "no tar";
+  TTarHost host;
+  ArchiveHost = &host;
+  struct TReset {
+    ~TReset() { ArchiveHost = nullptr; }
+  } reset;
+
+  TListupOptions options;
+  ASSERT_EQ(AddPaths(List, {Dir / "p/set.tar", Dir / "p/set.tar"}, options), 1);
+  EXPECT_EQ(Sorted(Names(List)), (std::vector<std::string>{"top.jpg", "y.bmp"}));
+  for (int32_t i = 0; i < List.Count(); ++i) {
+    const TImageInfo &e = *List[i];
+    EXPECT_TRUE(e.FIsArchive);
+    EXPECT_EQ(e.FArchivePath, Dir / "p/set.tar");
+    EXPECT_EQ(e.Base, Dir / "p/");
+    if (e.GetName() == "y.bmp") {
+      EXPECT_EQ(e.FPath, Dir / "p/set/x/y.bmp");  // the archive path without extension, then the member
+      EXPECT_EQ(e.Dir, "set/x/");
+      EXPECT_EQ(e.Width, 7);
+      EXPECT_EQ(e.Size, int32_t(54 + 24 * 3));
+    }
+  }
+
+  TImageInfoList unprobed;
+  options.SkipImageCheck = true;
+  ASSERT_EQ(AddPaths(unprobed, {Dir / "p/set.tar"}, options), 1);
+  EXPECT_EQ(Sorted(Names(unprobed)), (std::vector<std::string>{"top.jpg", "y.bmp", "z.txt"}));
+  EXPECT_EQ(unprobed[0]->PictureFormat, PICTURE_UNKNOWN);
+
+  TImageInfoList lossless;
+  options.SkipImageCheck = false;
+  options.JPEGTranMode = true;
+  ASSERT_EQ(AddPaths(lossless, {Dir / "p/set.tar"}, options), 1);
+  EXPECT_EQ(Names(lossless), (std::vector<std::string>{"top.jpg"}));
+
+  // Members stay while the archive is there.
+  EXPECT_EQ(List.Refresh(), 0);
+  ::unlink((Dir / "p/set.tar").c_str());
+  EXPECT_EQ(List.Refresh(), 2);
 }
