@@ -67,6 +67,33 @@ std::string ArchiveVirtualPath(const std::string &Archive, const TArchiveMemberI
   return base + "/" + Member.Path + Member.FileName;
 }
 
+// The member as it may be listed: its folder without empty, "." and ".."
+// components (a hostile archive must not place outputs above its own
+// folder), "\\" read as "/"; false for a member without a usable name.
+bool SafeMember(const TArchiveMemberInfo &Member, TArchiveMemberInfo &Safe) {
+  Safe = Member;
+  std::string folder = NormalizeStoredPath(Member.Path);
+  std::string name = NormalizeStoredPath(Member.FileName);
+  const size_t slash = name.find_last_of('/');
+  if (slash != std::string::npos) {
+    folder += '/';
+    folder.append(name, 0, slash);
+    name.erase(0, slash + 1);
+  }
+  if (name.empty() || name == "." || name == "..") return false;
+  Safe.Path.clear();
+  size_t start = 0;
+  while (start <= folder.size()) {
+    size_t end = folder.find('/', start);
+    if (end == std::string::npos) end = folder.size();
+    const std::string part = folder.substr(start, end - start);
+    if (!part.empty() && part != "." && part != "..") Safe.Path += part + "/";
+    start = end + 1;
+  }
+  Safe.FileName = name;
+  return true;
+}
+
 }  // namespace
 
 bool QuickProbeFile(const std::string &Path, TImageProbe &Entry) {
@@ -162,17 +189,21 @@ void TListupThread::ListFolder(const std::string &DirText) {
   if (::stat(dir.c_str(), &st) != 0) return;
   // A folder is walked once per run, so links that lead back up cannot loop.
   if (!FVisited.emplace(uint64_t(st.st_dev), uint64_t(st.st_ino)).second) return;
-  DIR *d = ::opendir(dir.c_str());
-  if (!d) {
+  // The names are read first and the folder closed before descending, so
+  // deep trees do not hold one open folder per level.
+  std::vector<std::string> names;
+  if (DIR *d = ::opendir(dir.c_str())) {
+    while (const dirent *e = ::readdir(d))
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    ::closedir(d);
+  } else {
     PutLoadError(dir + ":" + std::strerror(errno));
     return;
   }
   const std::string prefix = dir == "/" ? dir : dir + "/";
-  while (!Terminated()) {
-    const dirent *e = ::readdir(d);
-    if (!e) break;
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    const std::string child = prefix + e->d_name;
+  for (const std::string &name : names) {
+    if (Terminated()) break;
+    const std::string child = prefix + name;
     struct stat cs {};
     if (::lstat(child.c_str(), &cs) != 0) continue;
     if (S_ISDIR(cs.st_mode)) {
@@ -181,7 +212,6 @@ void TListupThread::ListFolder(const std::string &DirText) {
       ListFile(child);
     }
   }
-  ::closedir(d);
 }
 
 // A symbolic link stands in for a shell shortcut: its target is listed, a
@@ -255,9 +285,10 @@ void TListupThread::ListFile(const std::string &Path) {
 void TListupThread::ListArchive(const std::string &Archive, void *Plugin) {
   std::vector<TArchiveMemberInfo> members;
   if (!ArchiveHost->ReadMembers(Archive, Plugin, members)) return;
-  for (const TArchiveMemberInfo &member : members) {
+  for (const TArchiveMemberInfo &original : members) {
     if (Terminated()) break;
-    if (member.FileName.empty()) continue;
+    TArchiveMemberInfo member;
+    if (!SafeMember(original, member)) continue;
     const std::string path = ArchiveVirtualPath(Archive, member);
     if (FList.Contains(path)) continue;
     auto info = NewEntry();
@@ -265,7 +296,7 @@ void TListupThread::ListArchive(const std::string &Archive, void *Plugin) {
       if (!QuickProbeArchiveMember(Archive, member, Plugin, *info)) continue;
     } else {
       std::vector<uint8_t> bytes;
-      if (!ArchiveHost->Extract(Archive, Plugin, member, bytes)) continue;
+      if (!ArchiveHost->Extract(Archive, Plugin, original, bytes)) continue;
       if (!ProbeArchiveMember(Archive, member, Plugin, bytes.data(), bytes.size(), *info)) continue;
       if (FOptions.JPEGTranMode && info->PictureFormat != PICTURE_JPEG) continue;
     }

@@ -595,6 +595,11 @@ TEST_F(Listup, ArchiveMembers) {
   WriteBytes(Dir / "p/pack/x/z.txt", {'t'});
   const std::string cmd = "tar --format=ustar -C '" + (Dir / "p/pack") + "' -cf '" + (Dir / "p/set.tar") + "' x top.jpg";
   if (std::system(cmd.c_str()) != 0) GTEST_SKIP() << "no tar";
+  // A member that climbs out of the archive's folder stays inside it.
+  const std::string climb = "tar --format=ustar -P --transform 's,^,../../up/,' -C '" + (Dir / "p/pack") +
+                            "' -rf '" + (Dir / "p/set.tar") + "' climb.bmp";
+  WriteBmp(Dir / "p/pack/climb.bmp", 2, 2);
+  ASSERT_EQ(std::system(climb.c_str()), 0);
   TTarHost host;
   ArchiveHost = &host;
   struct TReset {
@@ -603,10 +608,14 @@ TEST_F(Listup, ArchiveMembers) {
 
   TListupOptions options;
   ASSERT_EQ(AddPaths(List, {Dir / "p/set.tar", Dir / "p/set.tar"}, options), 1);
-  EXPECT_EQ(Sorted(Names(List)), (std::vector<std::string>{"top.jpg", "y.bmp"}));
+  EXPECT_EQ(Sorted(Names(List)), (std::vector<std::string>{"climb.bmp", "top.jpg", "y.bmp"}));
   for (int32_t i = 0; i < List.Count(); ++i) {
     const TImageInfo &e = *List[i];
     EXPECT_TRUE(e.FIsArchive);
+    if (e.GetName() == "climb.bmp") {
+      EXPECT_EQ(e.FPath, Dir / "p/set/up/climb.bmp");
+      EXPECT_EQ(e.Width, 2);
+    }
     EXPECT_EQ(e.FArchivePath, Dir / "p/set.tar");
     EXPECT_EQ(e.Base, Dir / "p/");
     if (e.GetName() == "y.bmp") {
@@ -620,7 +629,7 @@ TEST_F(Listup, ArchiveMembers) {
   TImageInfoList unprobed;
   options.SkipImageCheck = true;
   ASSERT_EQ(AddPaths(unprobed, {Dir / "p/set.tar"}, options), 1);
-  EXPECT_EQ(Sorted(Names(unprobed)), (std::vector<std::string>{"top.jpg", "y.bmp", "z.txt"}));
+  EXPECT_EQ(Sorted(Names(unprobed)), (std::vector<std::string>{"climb.bmp", "top.jpg", "y.bmp", "z.txt"}));
   EXPECT_EQ(unprobed[0]->PictureFormat, PICTURE_UNKNOWN);
 
   TImageInfoList lossless;
@@ -632,5 +641,5 @@ TEST_F(Listup, ArchiveMembers) {
   // Members stay while the archive is there.
   EXPECT_EQ(List.Refresh(), 0);
   ::unlink((Dir / "p/set.tar").c_str());
-  EXPECT_EQ(List.Refresh(), 2);
+  EXPECT_EQ(List.Refresh(), 3);
 }
