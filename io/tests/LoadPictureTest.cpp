@@ -472,3 +472,50 @@ TEST_F(Loader, ListThumbnailPrefersTheExifThumbnail) {
 }
 
 }  // namespace
+
+namespace {
+
+// The imaging service delivers rows top-down and 16-bit colour red first;
+// the loader turns both around. CMYK TIFFs of either depth become RGB.
+TEST_F(Loader, WICSourcesComeOutBottomUpInBlueGreenRedOrder) {
+  if (!HaveProgram("convert")) GTEST_SKIP() << "ImageMagick missing";
+  if (WICExtensionList().find(".tif,") == std::string::npos) GTEST_SKIP() << "no TIFF reader";
+  struct Case {
+    const char *Name;
+    const char *Args;
+    uint32_t BPP;
+  };
+  const std::string draw = "-size 6x4 xc:blue -fill red -draw 'point 0,0' ";
+  bool cmykReady = true;
+  try {
+    CMS.EnsureInitialized();
+  } catch (const std::exception &) {
+    cmykReady = false;
+  }
+  for (const Case &c : {Case{"rgb8.tif", "-depth 8", BPP_8}, Case{"rgb16.tif", "-depth 16", BPP_16},
+                        Case{"cmyk8.tif", "-colorspace CMYK -depth 8", BPP_8},
+                        Case{"cmyk16.tif", "-colorspace CMYK -depth 16", BPP_8}, Case{"pal.gif", "", BPP_8}}) {
+    SCOPED_TRACE(c.Name);
+    const bool cmyk = std::string(c.Name).starts_with("cmyk");
+    if (cmyk && !cmykReady) continue;
+    const std::string path = MakeJpeg(Tmp, c.Name, draw + c.Args);
+    ASSERT_FALSE(path.empty());
+    TErrorLog log;
+    TImageProbe e;
+    ASSERT_TRUE(ProbeImageFile(path, e));
+    EXPECT_EQ(e.PictureFormat, PICTURE_WIC);
+    EXPECT_EQ(e.Width, 6);
+    TImg img;
+    ASSERT_EQ(LoadPicture(e, img.I, {}, false, false, nullptr, false, OUTPUT_PNG), 1) << log.All();
+    EXPECT_EQ(img.I.BPP, c.BPP);
+    const auto red = PixelAt(img.I, 0, 0), blue = PixelAt(img.I, 5, 3);
+    // Through a press CMYK profile pure blue comes back duller.
+    EXPECT_GT(red[2], 200);
+    EXPECT_LT(red[0], 80);
+    EXPECT_GT(blue[0], 120);
+    EXPECT_LT(blue[2], 90);
+    EXPECT_GT(blue[0], blue[2] + 60);
+  }
+}
+
+}  // namespace
