@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 #include <sys/resource.h>
 
 TSystemOption SystemOption;
@@ -126,11 +128,34 @@ int32_t NiceValueOf(TPriorityClass Class) {
   return 0;
 }
 
+namespace {
+
+// On Linux the nice value belongs to each thread, and a thread inherits it
+// only when it is created; the pools started before the settings were read
+// are set one by one.
+bool SetNiceOfAllThreads(int32_t Nice) {
+  bool all = true, any = false;
+  std::error_code ec;
+  for (const auto &e : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+    const std::string name = e.path().filename().string();
+    char *end = nullptr;
+    const long tid = std::strtol(name.c_str(), &end, 10);
+    if (end == name.c_str() || *end) continue;
+    const bool ok = setpriority(PRIO_PROCESS, id_t(tid), Nice) == 0;
+    all = all && ok;
+    any = true;
+  }
+  if (!any) return setpriority(PRIO_PROCESS, 0, Nice) == 0;  // no /proc: the calling thread
+  return all;
+}
+
+}  // namespace
+
 bool ApplyProcessPriority(int32_t ProcessPriority) {
   const int32_t nice = NiceValueOf(PriorityClassOf(ProcessPriority));
-  if (setpriority(PRIO_PROCESS, 0, nice) == 0) return true;
+  if (SetNiceOfAllThreads(nice)) return true;
   // Without the permission to raise the priority, normal is the best there is.
-  return nice < 0 && setpriority(PRIO_PROCESS, 0, 0) == 0;
+  return nice < 0 && SetNiceOfAllThreads(0);
 }
 
 void ApplyResizeKernels(TResizer &Resizer, const TResizeOption &Option, int32_t Decimation,

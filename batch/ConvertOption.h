@@ -179,9 +179,9 @@ enum class TPriorityClass { Idle, BelowNormal, Normal, AboveNormal, High };
 TPriorityClass PriorityClassOf(int32_t ProcessPriority);
 // 19, 10, 0, -5, -10.
 int32_t NiceValueOf(TPriorityClass Class);
-// Sets the nice value of the calling process. Raising the priority above
-// normal needs the permission to do so; without it the process stays at
-// normal (or where it is when that is higher). False when nothing could be set.
+// Sets the nice value of every thread of the process (threads started later
+// inherit it). Raising the priority above normal needs the permission to do
+// so; without it the process goes to normal. False when that failed too.
 bool ApplyProcessPriority(int32_t ProcessPriority);
 
 // Installs the kernels of the resize options in Resizer: the reduction

@@ -7,6 +7,7 @@
 #include "ResizeFilter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 // ---------------------------------------------------------------------------
@@ -49,6 +50,67 @@ void TEffect::WriteIniFile(TMemIniFile &Ini) const {
 void TEffect::DecreaseGrayLevels(TICCImgInfo &, int32_t) const {
   // Only the grayscale effect asks for the reduction, and it brings its own.
   throw ETessivoError("グレースケールの減色は " + FName + " では行えません");
+}
+
+void TEffect::WriteParamToStream(std::vector<uint8_t> &) const {}
+
+// ---------------------------------------------------------------------------
+// Parameter stream
+
+void StreamWriteInt32(std::vector<uint8_t> &S, int32_t V) {
+  const uint32_t u = uint32_t(V);
+  for (int i = 0; i < 4; ++i) S.push_back(uint8_t(u >> (8 * i)));
+}
+
+void StreamWriteDouble(std::vector<uint8_t> &S, double V) {
+  uint64_t u;
+  std::memcpy(&u, &V, sizeof u);
+  for (int i = 0; i < 8; ++i) S.push_back(uint8_t(u >> (8 * i)));
+}
+
+namespace {
+
+// Decodes one UTF-8 sequence at Text[i], advancing i; U+FFFD for a broken one.
+char32_t NextCodePoint(std::string_view Text, size_t &i) {
+  const auto byte = [&](size_t k) { return uint8_t(Text[k]); };
+  const uint8_t b = byte(i);
+  int len = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+  if (len == 0 || i + len > Text.size()) {
+    ++i;
+    return 0xFFFD;
+  }
+  char32_t c = len == 1 ? b : b & (0x7F >> len);
+  for (int k = 1; k < len; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) {
+      ++i;
+      return 0xFFFD;
+    }
+    c = (c << 6) | (byte(i + k) & 0x3F);
+  }
+  i += len;
+  static constexpr char32_t Min[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (c < Min[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0xFFFD;
+  return c;
+}
+
+}  // namespace
+
+void StreamWriteString(std::vector<uint8_t> &S, std::string_view Text) {
+  std::vector<char16_t> units;
+  for (size_t i = 0; i < Text.size();) {
+    const char32_t c = NextCodePoint(Text, i);
+    if (c >= 0x10000) {
+      units.push_back(char16_t(0xD800 + ((c - 0x10000) >> 10)));
+      units.push_back(char16_t(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+      units.push_back(char16_t(c));
+    }
+  }
+  StreamWriteInt32(S, int32_t(units.size()));
+  for (char16_t u : units) {
+    S.push_back(uint8_t(u));
+    S.push_back(uint8_t(u >> 8));
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -243,6 +305,12 @@ void TEffectList::ReadIniFile(const TMemIniFile &Ini) {
 void TEffectList::WriteIniFile(TMemIniFile &Ini) const {
   for (const auto &e : FItems) e->WriteIniFile(Ini);
   if (FDecreaseColor) FDecreaseColor->WriteIniFile(Ini);
+}
+
+void TEffectList::WriteParamToStream(std::vector<uint8_t> &S) const {
+  for (uint32_t id : {EFFECT_TRIMMING, EFFECT_COLOR_ADJUST, EFFECT_TONE_CURVE, EFFECT_ADD_TEXT})
+    for (const auto &e : FItems)
+      if (e->FID == id) e->WriteParamToStream(S);
 }
 
 void TEffectList::LoadExternalImage() {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TEffectList;
@@ -119,6 +120,9 @@ public:
   // The gray-level reduction the grayscale effect asks for through
   // TEffectParams.GrayscaleDecreaseColor; only that effect has one.
   virtual void DecreaseGrayLevels(TICCImgInfo &Img, int32_t MaxColor) const;
+  // The effect's part of the parameter stream of the lossless-JPEG tool
+  // (trimming, colour correction, tone curve and text write one).
+  virtual void WriteParamToStream(std::vector<uint8_t> &S) const;
 
 protected:
   friend class TEffectList;
@@ -208,6 +212,10 @@ public:
   // then the colour reduction reads its own.
   void ReadIniFile(const TMemIniFile &Ini);
   void WriteIniFile(TMemIniFile &Ini) const;
+  // The parameter stream of the lossless-JPEG tool: the trimming, colour
+  // correction, tone curve and text members in this order, whatever the
+  // list order and their switches. A member the list lacks writes nothing.
+  void WriteParamToStream(std::vector<uint8_t> &S) const;
   // Lets the first composite member load its overlay when it is on.
   void LoadExternalImage();
   // Tells the window to rebuild its effect panels.
@@ -233,6 +241,13 @@ private:
   std::unique_ptr<TEffect> FDecreaseColor;
 };
 using PEffectList = TEffectList *;
+
+// Little-endian writers of the parameter stream. A string is an Int32 count
+// of UTF-16 code units followed by the units, no terminator; the UTF-8 text
+// is converted (a broken sequence becomes U+FFFD).
+void StreamWriteInt32(std::vector<uint8_t> &S, int32_t V);
+void StreamWriteDouble(std::vector<uint8_t> &S, double V);
+void StreamWriteString(std::vector<uint8_t> &S, std::string_view Text);
 
 // Adds every built effect of the table in its default position (the colour
 // reduction excepted; the list makes that itself). The lens de-distortion

@@ -7,6 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -137,6 +145,43 @@ TEST(ConvertOption, ConvertModeAndPriority) {
     int32_t priority, nice;
   } priorities[] = {{0, 19}, {1, 10}, {2, 0}, {3, -5}, {4, -10}, {5, 0}, {-1, 0}};
   for (const auto &p : priorities) EXPECT_EQ(NiceValueOf(PriorityClassOf(p.priority)), p.nice) << p.priority;
+}
+
+TEST(ConvertOption, PriorityReachesThreadsStartedBefore) {
+  // In a child, so that the test process keeps its own priority.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::mutex m;
+    std::condition_variable cv;
+    pid_t tid = 0;
+    bool done = false;
+    std::thread pool([&] {
+      std::unique_lock<std::mutex> l(m);
+      tid = pid_t(syscall(SYS_gettid));
+      cv.notify_all();
+      cv.wait(l, [&] { return done; });
+    });
+    {
+      std::unique_lock<std::mutex> l(m);
+      cv.wait(l, [&] { return tid != 0; });
+    }
+    const bool applied = ApplyProcessPriority(1);
+    errno = 0;
+    const int threadNice = getpriority(PRIO_PROCESS, id_t(tid));
+    const int ownNice = getpriority(PRIO_PROCESS, 0);
+    {
+      std::lock_guard<std::mutex> l(m);
+      done = true;
+    }
+    cv.notify_all();
+    pool.join();
+    _exit(applied && threadNice == 10 && ownNice == 10 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(ConvertOption, ResizeKernelsReachTheResizer) {

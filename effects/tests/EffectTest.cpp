@@ -1,4 +1,5 @@
 // The chain, its order and persistence, and down-scaled loading.
+#include "ChangeOrder.h"
 #include "ConvertOption.h"
 #include "Effect.h"
 #include "Errors.h"
@@ -318,6 +319,65 @@ TEST_F(ChainFixture, SettingsFile) {
   EXPECT_EQ(again[1], r2);
   EXPECT_EQ(again[2], m2);
   EXPECT_FALSE(r2->Use());
+}
+
+// Writes its identifier into the parameter stream, as the four effects of
+// the lossless-JPEG tool write their settings.
+class TStreamed : public TEffect {
+public:
+  TStreamed(uint32_t ID, const char *Name) : TEffect(Name, ID, Name, u'X') {}
+  void DoEffect(TICCImgInfo &, TEffectParams &) const override {}
+  void WriteParamToStream(std::vector<uint8_t> &S) const override { StreamWriteInt32(S, int32_t(FID)); }
+};
+
+TEST(EffectStream, FixedSectionOrderAndWriters) {
+  TEffectList list;
+  list.AddFilter(new TStreamed(EFFECT_ADD_TEXT, "t"));
+  list.AddFilter(new TStreamed(EFFECT_TONE_CURVE, "c"));
+  list.AddFilter(new TStreamed(EFFECT_GRAYSCALE, "g"));  // not part of the stream
+  list.AddFilter(new TStreamed(EFFECT_TRIMMING, "m"));
+  std::vector<uint8_t> s;
+  list.WriteParamToStream(s);
+  const std::vector<uint8_t> expect = {16, 0, 0, 0, 0, 2, 0, 0, 0, 16, 0, 0};
+  EXPECT_EQ(s, expect);  // trimming, (no colour correction), tone curve, text
+
+  s.clear();
+  StreamWriteInt32(s, -2);
+  StreamWriteDouble(s, 1.0);
+  EXPECT_EQ(s, (std::vector<uint8_t>{0xFE, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}));
+  const struct {
+    std::string text;
+    std::vector<uint8_t> bytes;
+  } strings[] = {
+      {"", {0, 0, 0, 0}},
+      {"A画", {2, 0, 0, 0, 'A', 0, 0x3B, 0x75}},
+      {"\xF0\x9F\x98\x80", {2, 0, 0, 0, 0x3D, 0xD8, 0x00, 0xDE}},        // a surrogate pair
+      {"a\xFF\xE7\x94", {4, 0, 0, 0, 'a', 0, 0xFD, 0xFF, 0xFD, 0xFF, 0xFD, 0xFF}},  // one per broken byte
+      {"\xC0\xAF", {1, 0, 0, 0, 0xFD, 0xFF}},  // an overlong form
+  };
+  for (const auto &c : strings) {
+    s.clear();
+    StreamWriteString(s, c.text);
+    EXPECT_EQ(s, c.bytes) << c.text;
+  }
+}
+
+TEST_F(ChainFixture, OrderDialogModel) {
+  TChangeOrderModel m(list);
+  ASSERT_EQ(m.Count(), 3);
+  EXPECT_EQ(m.Name(1), "リサイズ");
+  EXPECT_FALSE(m.Up(0));
+  EXPECT_FALSE(m.Down(2));
+  EXPECT_FALSE(m.Down(7));
+  EXPECT_TRUE(m.Down(0));  // mirror below the resize step
+  EXPECT_TRUE(m.Down(1));  // and below the inversion
+  EXPECT_EQ(m.Name(0), "リサイズ");
+  EXPECT_EQ(m.Index(2), 0);
+  EXPECT_EQ(m.Orders(), (std::vector<int32_t>{2, 0, 1}));
+  m.Apply(list);
+  EXPECT_EQ(list[0], resize);
+  EXPECT_EQ(list[1], invert);
+  EXPECT_EQ(list[2], mirror);
 }
 
 }  // namespace
