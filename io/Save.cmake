@@ -17,4 +17,12 @@ if(TESSIVO_BUILD_TESTS)
   # so it is named without testing for the target); the optimiser test uses
   # bin/pngout when it is built.
   add_dependencies(save_tests pixio)
+  # bin/pngout is built by tools/, which is read after io: the dependency is
+  # added once every folder has been read.
+  function(tessivo_save_tests_use_pngout)
+    if(TARGET pngout AND TARGET save_tests)
+      add_dependencies(save_tests pngout)
+    endif()
+  endfunction()
+  cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL tessivo_save_tests_use_pngout)
 endif()

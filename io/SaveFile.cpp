@@ -89,10 +89,8 @@ void TOutputFile::Commit() {
   // An existing output keeps its permissions; a new one gets the usual 0666 & ~umask.
   struct stat st;
   const mode_t mode = ::stat(FTarget.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~ProcessUmask());
-  if (FFd >= 0) {
-    if (::fsync(FFd) != 0 && errno != EINVAL && errno != EROFS)
-      throw ETessivoError("ファイルの書き込みに失敗しました: " + FTarget + ": " + SystemMessage(errno));
-  }
+  // No fsync: a batch writes thousands of files, and the rename already keeps
+  // a failed writer from touching the target.
   Close();
   ::chmod(FTempPath.c_str(), mode);
   if (::rename(FTempPath.c_str(), FTarget.c_str()) != 0)

@@ -25,7 +25,7 @@ public:
   void Write(std::span<const uint8_t> Data);
   // Closes the descriptor (for writers that open the path themselves).
   void Close();
-  // Flushes, gives the file the target's permissions (or the default ones
+  // Closes, gives the file the target's permissions (or the default ones
   // for a new file) and renames it over the target.
   void Commit();
 

@@ -4,6 +4,7 @@
 #include "SaveTestUtil.h"
 
 #include "Errors.h"
+#include "Pixio.h"
 #include "PixelConvert.h"
 #include "Resize.h"
 #include "SaveFile.h"
@@ -473,4 +474,31 @@ TEST_F(SaveTest, OutputTypesAndResolutionRules) {
   }
   EXPECT_EQ(DPIToPPM(72), 2835);
   EXPECT_EQ(DPIToPPM(96), 3780);
+}
+
+// ---------------------------------------------------------------------------
+// JPEG XR
+
+TEST_F(SaveTest, HDPhotoLosslessRoundTrip) {
+  HDPOption.Quality = 1;  // stored value 1: lossless
+  for (uint32_t channels : {3u, 4u}) {
+    SCOPED_TRACE(channels);
+    auto fill = [](uint32_t x, uint32_t y, uint32_t c) { return (x * 7 + y * 13 + c * 50) & 0xFF; };
+    TImage img(40, 30, channels, BPP_8, fill);
+    const std::string out = Scratch.Path("x.jxr");
+    SavePicture(img.Img, Entry, out, RInfo, 8, Context);
+    const auto bytes = ReadFile(out);
+    TPixioDecode d{};
+    ASSERT_NE(Pixio()->read_wic(&d, bytes.data(), bytes.size()), 0);
+    EXPECT_EQ(d.Width, 40u);
+    EXPECT_EQ(d.Height, 30u);
+    ASSERT_EQ(d.Channels, channels);
+    ASSERT_EQ(d.BitsPerSample, 8u);
+    // read_wic delivers top-down rows, blue first.
+    for (uint32_t y = 0; y < 30; ++y)
+      for (uint32_t x = 0; x < 40; ++x)
+        for (uint32_t c = 0; c < channels; ++c) ASSERT_EQ(d.Mem[size_t(y) * d.Bpl + x * channels + c], fill(x, y, c));
+    PageFree(d.Mem);
+    if (d.ICCProfile) PageFree(d.ICCProfile);
+  }
 }
