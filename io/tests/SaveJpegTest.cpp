@@ -380,3 +380,60 @@ TEST_F(JpegSaveTest, CopyOfBrokenSegmentsIsUnchanged) {
   EXPECT_THROW(CopyJPEGWithoutRecompression({1, 2, 3, 4}, in, out, Entry, RInfo, {}), ETessivoError);
   EXPECT_EQ(ReadFile(out), src);
 }
+
+// ---------------------------------------------------------------------------
+// Tables and densities of re-encoded JPEG
+
+TEST_F(JpegSaveTest, ExplicitTablesAndDensity) {
+  struct Case {
+    const char *Name;
+    bool KeepInfo, Registered, KeepResolution;
+    TResolutionInfo R;
+    uint16_t LumaFirst;  // first value of the luma table written, 0: the library's own
+    uint8_t Unit;
+    uint16_t Density;
+  } cases[] = {
+      {"source tables kept", true, false, true, {300, 300, 1}, 3, 1, 300},
+      {"registered tables", false, true, true, {1, 1, 1}, 7, 0, 1},
+      {"library tables, configured dpi", false, false, false, {300, 300, 1}, 0, 1, 96},
+      {"centimetres as dpi", false, false, true, {100, 100, 2}, 0, 1, 254},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    SetUp();
+    MetadataOption.KeepResolution = c.KeepResolution;
+    MetadataOption.Resolution = 96;
+    JPEGOption.UseQuantizationTable = c.Registered;
+    std::fill(std::begin(JPEGOption.LumaQT), std::end(JPEGOption.LumaQT), uint16_t(7));
+    std::fill(std::begin(JPEGOption.ChromaQT), std::end(JPEGOption.ChromaQT), uint16_t(11));
+    TImage img(32, 16, 3, BPP_8, [](uint32_t x, uint32_t y, uint32_t ch) { return x * 5 + y * 3 + ch * 40; });
+    if (c.KeepInfo) {
+      TJPEGQualityInfo &q = img.Img.JPEGQualityInfo;
+      img.Img.HasJPEGQualityInfo = LongTrue;
+      q.HSamp = 1, q.VSamp = 1, q.QTCount = 2;
+      for (int k = 0; k < 64; ++k) q.QT[0][k] = uint16_t(3 + k % 5), q.QT[1][k] = 13;
+      for (int comp = 0; comp < 3; ++comp) q.CompInfo[comp][0] = comp + 1, q.CompInfo[comp][1] = comp ? 1 : 0;
+    }
+    const std::string out = Scratch.Path("t.jpg");
+    SavePicture(img.Img, Entry, out, c.R, 8, Context);
+    const auto bytes = ReadFile(out);
+    const auto tables = ExtractQuantizationTables(bytes);
+    ASSERT_GE(tables.size(), 2u);
+    if (c.LumaFirst) {
+      EXPECT_EQ(tables[0].Table[0], c.LumaFirst);
+      EXPECT_EQ(tables[1].Table[0], c.KeepInfo ? 13 : 11);
+    } else {
+      EXPECT_NE(tables[0].Table[0], 7);
+    }
+    TDecoded d;
+    int h, v;
+    ASSERT_TRUE(DecodeJPEG(bytes, d, h, v));
+    if (c.KeepInfo) EXPECT_EQ(h, 1);
+    const TJpegWalk walk = WalkJpegSegments(bytes);
+    ASSERT_FALSE(walk.Segments.empty());
+    const TJpegSegment &app0 = walk.Segments[0];
+    ASSERT_EQ(app0.Marker, 0xFFE0);
+    EXPECT_EQ(bytes[app0.PayloadPos + 7], c.Unit);
+    EXPECT_EQ(bytes[app0.PayloadPos + 8] << 8 | bytes[app0.PayloadPos + 9], c.Density);
+  }
+}

@@ -502,3 +502,51 @@ TEST_F(SaveTest, HDPhotoLosslessRoundTrip) {
     if (d.ICCProfile) PageFree(d.ICCProfile);
   }
 }
+
+TEST_F(SaveTest, PNGBackgroundPhysAndReductionResults) {
+  struct Case {
+    const char *Name;
+    uint32_t Channels;
+    bool DecreaseColor, GrayDecrease, KeepResolution;
+    TResolutionInfo R;
+    uint8_t ColorType;
+    uint32_t PhysX;
+    uint8_t PhysUnit;
+  } cases[] = {
+      {"reduced colour without IndexColor", 3, true, false, true, {72, 72, 1}, 3, 2835, 1},
+      {"gray levels", 1, false, true, true, {0, 0, 0}, 3, 1, 0},
+      {"gray plain, configured dpi", 1, false, false, false, {72, 72, 1}, 0, 3937, 1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    SetUp();
+    PNGOption.IndexColor = 0;
+    PNGOption.WritepHYsChunk = 1;
+    MetadataOption.KeepResolution = c.KeepResolution;
+    MetadataOption.Resolution = 100;
+    Context.DecreaseColor = c.DecreaseColor;
+    Context.GrayscaleDecreaseColor = c.GrayDecrease;
+    Context.Background = 0x0000FF;  // red, COLORREF
+    TImage img(12, 6, c.Channels, BPP_8, [](uint32_t x, uint32_t, uint32_t ch) { return (x % 4) * 60 + ch; });
+    const std::string out = Scratch.Path("b.png");
+    SavePicture(img.Img, Entry, out, c.R, 8, Context);
+    const auto png = ReadFile(out);
+    EXPECT_EQ(PNGChunk(png, "IHDR")[9], c.ColorType);
+    const auto phys = PNGChunk(png, "pHYs");
+    ASSERT_EQ(phys.size(), 9u);
+    EXPECT_EQ(uint32_t(phys[0]) << 24 | uint32_t(phys[1]) << 16 | uint32_t(phys[2]) << 8 | phys[3], c.PhysX);
+    EXPECT_EQ(phys[8], c.PhysUnit);
+    const auto bkgd = PNGChunk(png, "bKGD");
+    if (c.ColorType == 0) {
+      ASSERT_EQ(bkgd.size(), 2u);
+      EXPECT_EQ(bkgd[1], 76);  // the gray value of pure red
+    } else {
+      EXPECT_EQ(bkgd.size(), 1u);  // a palette index
+    }
+    EXPECT_TRUE(PNGChunk(png, "iCCP").empty());
+    TDecoded d;
+    ASSERT_TRUE(DecodePNG(out, d, false));
+    for (uint32_t x = 0; x < 12; ++x)
+      for (uint32_t ch = 0; ch < c.Channels; ++ch) EXPECT_EQ(d.At(x, 3, c.Channels == 3 ? 2 - ch : ch), (x % 4) * 60 + ch);
+  }
+}
