@@ -1,0 +1,41 @@
+// The settings folders and the reading of a settings file into the
+// program-wide records: program, file and resize options, the format
+// options, metadata, colour management, the conversion table and every
+// effect's section.
+#pragma once
+
+#include <string>
+
+class TEffectList;
+class TMemIniFile;
+
+// $TESSIVOPLUS_DATA when set, else $XDG_DATA_HOME/TessivoPlus/ (default
+// ~/.local/share/TessivoPlus/); always with a trailing "/".
+std::string DataFolder();
+// DataFolder() + "ini/": the settings files.
+std::string SettingsFolder();
+// The folders of quantisation tables and presets below the data folder.
+std::string LumaQTFolder();
+std::string ChromaQTFolder();
+// SettingsFolder() + "TessivoPlus.ini".
+std::string DefaultSettingsFile();
+// Creates the data folder and its subfolders when missing (errors ignored).
+void CreateDataFolders();
+// "/ini=" takes a bare name in the settings folder, or a path when the
+// value contains "/" (made absolute against the current folder).
+std::string ResolveSettingsFileName(const std::string &Value);
+
+// Sections "Bitmap", "JPEG", "JEPG", "PNG", "HDP", "TIFF" and "Metadata"
+// into the format option records. Registered quantisation tables are used
+// only when both files exist; the PNG optimiser only when BinFolder holds
+// "pngout".
+void ReadFormatOptions(const TMemIniFile &Ini, const std::string &BinFolder);
+
+// Reads the whole file (a missing file reads as all defaults) and applies
+// what follows from it: the resizer kernels and thread counts, the process
+// priority, the colour profiles, the serial number. Raises ETessivoError when
+// the file exists but cannot be read.
+void LoadIniFile(const std::string &Path, TEffectList &Effects);
+
+// Writes only "StartNumber" of section "File" (the stored serial number).
+void SaveStartNumber(const std::string &Path);

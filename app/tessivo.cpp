@@ -1,0 +1,219 @@
+// tessivo: the headless runner. Converts the given files and folders with a
+// settings profile, unattended, with a progress bar on standard error, and
+// prints the error log at the end. Never needs a display.
+#include "BatchObjects.h"
+#include "CommandLine.h"
+#include "ConvertOption.h"
+#include "Effect.h"
+#include "ErrorLogFrm.h"
+#include "Errors.h"
+#include "Filter.h"
+#include "IniFile.h"
+#include "MultiThread.h"
+#include "Pixio.h"
+#include "ProgressFrm.h"
+#include "ProgressFrm3.h"
+#include "SettingsFile.h"
+#include "SizeRule.h"
+#include "TerminalView.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr int EXIT_CLEAN = 0;
+constexpr int EXIT_ERRORS = 1;
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_START_FAILED = 3;
+
+void PrintHelp() {
+  std::printf(
+      "usage: tessivo [/ini=FILE] [/list=FILE] PATH...\n"
+      "\n"
+      "Converts the image files and folders given as PATH (folders with their\n"
+      "subfolders when the profile says so) with the settings of a profile:\n"
+      "size rule, output folder and file-name template, output format and the\n"
+      "processing steps. Nothing is asked; progress goes to standard error.\n"
+      "\n"
+      "  /ini=FILE, --ini=FILE    settings profile to use; a bare name is taken\n"
+      "                           from the settings folder, a value with \"/\" is\n"
+      "                           a path (default: TessivoPlus.ini there)\n"
+      "  /list=FILE, --list=FILE  a text file with one input path per line\n"
+      "  -h, --help               this text\n"
+      "\n"
+      "Switches are recognised by their beginning, in any case; every other\n"
+      "argument is an input path (relative paths are taken from the current\n"
+      "folder). The switch \"/ini=\" and \"/list=\" may be repeated; the last counts.\n"
+      "\n"
+      "Settings folder: %s\n"
+      "  (from $TESSIVOPLUS_DATA, else $XDG_DATA_HOME/TessivoPlus/ or\n"
+      "  ~/.local/share/TessivoPlus/, followed by ini/). A profile that does\n"
+      "  not exist yet means the built-in defaults: outputs go to resize/<old>\n"
+      "  beside each source, as JPEG, reduced by the stored size rule.\n"
+      "\n"
+      "While it runs: Ctrl+C stops after the files in progress (twice: at once),\n"
+      "SIGUSR1 pauses and resumes.\n"
+      "\n"
+      "Exit status: 0 all converted, 1 some file failed (the error log is\n"
+      "printed), 2 bad arguments or an unreadable settings file, 3 a run-time\n"
+      "library could not be loaded.\n",
+      SettingsFolder().c_str());
+}
+
+int Fail(int Code, const std::string &Message) {
+  std::fprintf(stderr, "tessivo: %s\n", Message.c_str());
+  return Code;
+}
+
+void OnInterrupt(int) {
+  // The first Ctrl+C stops gracefully; the next one ends the program at once.
+  if (TTerminalView::StopRequests.fetch_add(1) >= 1) {
+    std::signal(SIGINT, SIG_DFL);
+    std::raise(SIGINT);
+  }
+}
+
+void OnPauseSignal(int) { TTerminalView::PauseRequests.fetch_add(1); }
+
+std::string CurrentFolder() {
+  char Buf[4096];
+  return ::getcwd(Buf, sizeof Buf) ? std::string(Buf) : std::string("/");
+}
+
+bool IsRegularFile(const std::string &Path) {
+  struct stat st;
+  return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Where the outputs went: the distinct folders of the output names.
+std::vector<std::string> OutputFolders(const TImageInfoList &List) {
+  std::set<std::string> Folders;
+  for (int32_t i = 0; i < List.Count(); ++i) {
+    const std::string &Out = List[i]->OutPutFileName;
+    if (Out.empty() || !IsRegularFile(Out)) continue;
+    const auto p = Out.find_last_of('/');
+    Folders.insert(p == std::string::npos ? std::string(".") : Out.substr(0, p));
+  }
+  return {Folders.begin(), Folders.end()};
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const std::string Cwd = CurrentFolder();
+  const TCommandLine Cmd = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), Cwd);
+  if (Cmd.Help) {
+    PrintHelp();
+    return EXIT_CLEAN;
+  }
+  if (!Cmd.Error.empty()) return Fail(EXIT_USAGE, Cmd.Error + " (see tessivo --help)");
+
+  std::vector<std::string> Paths = Cmd.Paths;
+  if (Cmd.HasList && !ReadListFile(Cmd.ListFile, Cwd, Paths))
+    return Fail(EXIT_USAGE, "cannot read the list file " + Cmd.ListFile);
+  if (Paths.empty()) return Fail(EXIT_USAGE, "no input files or folders given (see tessivo --help)");
+
+  CreateDataFolders();
+  const std::string IniPath = Cmd.HasIni ? ResolveSettingsFileName(Cmd.Ini) : DefaultSettingsFile();
+  if (Cmd.HasIni && !IsRegularFile(IniPath)) return Fail(EXIT_USAGE, "settings file not found: " + IniPath);
+  try {
+    TMemIniFile Probe(IniPath);  // readable at all?
+  } catch (const std::exception &E) {
+    return Fail(EXIT_USAGE, "cannot read the settings file " + IniPath + ": " + E.what());
+  }
+
+  const int32_t P = LogicalProcessorCount();
+  SystemOption.ProcessorCount = P;
+  try {
+    LoadPixio();
+    LoadResizeLibrary(std::string(), true);
+  } catch (const std::exception &E) {
+    return Fail(EXIT_START_FAILED, E.what());
+  }
+  CreateBatchObjects(P);
+  int Result = EXIT_CLEAN;
+  {
+    TEffectList Effects;
+    CreateDefaultEffects(Effects, ProgramBinFolder());
+    try {
+      LoadIniFile(IniPath, Effects);
+      if (!SystemOption.UseAVX) LoadResizeLibrary(std::string(), false);
+    } catch (const std::exception &E) {
+      FreeBatchObjects();
+      return Fail(EXIT_USAGE, "cannot use the settings file " + IniPath + ": " + E.what());
+    }
+    ErrorLogForm();  // loader and prober failures go to the log from here on
+
+    // The stored rule, as an unattended run has no window to take it from.
+    const TSizeParam Size = ResolveSizeRuleUnattended(ResizeOption);
+    Effects.SetResizeParam(Size.Type, Size.Value, Size.Value2);
+    ApplyResizeKernels(ResizeOption.DecimationMode, ResizeOption.InterpolationMode, ResizeOption.SIMDMode);
+
+    const bool Interactive = ::isatty(fileno(stderr)) != 0;
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGUSR1, OnPauseSignal);
+
+    TImageInfoList List;
+    {
+      TProgressForm3 Adding(List);
+      Adding.SetListView(nullptr);
+      Adding.AddFiles(Paths, false);
+      if (Interactive) std::fputs("listing the input files...", stderr);
+      const int32_t Listed = Adding.ShowModal();
+      if (Interactive) std::fputs("\r\033[K", stderr);
+      if (Listed != 1) TTerminalView::StopRequests.fetch_add(1);
+    }
+
+    TTerminalView View(stderr, Interactive);
+    int32_t Modal = MR_CANCEL;
+    if (List.Count() > 0 && TTerminalView::StopRequests.load() == 0) {
+      TProgressForm Form(List, Effects, &View);
+      View.SetController(&Form);
+      Modal = Form.ShowModal();
+      View.SetController(nullptr);
+      const TProgressSnapshot S = Form.Snapshot();
+      if (FileOption.ResetType == 2) {
+        try {
+          SaveStartNumber(IniPath);
+        } catch (const std::exception &E) {
+          ErrorLogForm().PutErrorMsg(IniPath + ": " + E.what());
+        }
+      }
+      const double Seconds = double(S.ElapsedMs) / 1000.0;
+      if (Modal == MR_OK) {
+        std::fprintf(stderr, "%d of %d files converted in %s (%.1f MPix/s)", S.FilesDone - S.FilesFailed,
+                     S.FilesTotal, Form.ResultText.c_str(), Seconds > 0 ? S.PixelsDone / 1e6 / Seconds : 0.0);
+        if (S.FilesFailed > 0) std::fprintf(stderr, ", %d failed", S.FilesFailed);
+        std::fputc('\n', stderr);
+      } else if (Form.Canceled) {
+        std::fprintf(stderr, "stopped: %d of %d files done\n", S.FilesDone, S.FilesTotal);
+      } else if (Form.OutputFileCount == 0) {
+        std::fprintf(stderr, "nothing to convert: every output name is taken or skipped\n");
+      }
+      const std::vector<std::string> Folders = OutputFolders(List);
+      for (size_t i = 0; i < Folders.size() && i < 5; ++i) std::fprintf(stderr, "output: %s/\n", Folders[i].c_str());
+      if (Folders.size() > 5) std::fprintf(stderr, "output: ... and %zu more folders\n", Folders.size() - 5);
+    } else if (List.Count() == 0) {
+      std::fprintf(stderr, "nothing to convert: no images in the given paths\n");
+    }
+
+    const std::vector<std::string> Log = ErrorLogForm().TakeMessages();
+    if (!Log.empty()) {
+      std::fprintf(stderr, "ErrorLog (%zu):\n", Log.size());
+      for (const auto &Line : Log) std::fprintf(stderr, "  %s\n", Line.c_str());
+      Result = EXIT_ERRORS;
+    } else if (Modal != MR_OK && TTerminalView::StopRequests.load() > 0) {
+      Result = EXIT_ERRORS;
+    }
+  }
+  FreeBatchObjects();
+  FreePixio();
+  return Result;
+}

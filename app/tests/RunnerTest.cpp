@@ -1,0 +1,281 @@
+// The headless runner end to end: the real tessivo program on generated
+// photos in a temporary folder, with its own settings folder and Trash.
+#include "ImageProbe.h"
+#include "JpegSegment.h"
+#include "Pixio.h"
+#include "SamplePhotos.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string Program = std::string(TESSIVO_BIN_DIR) + "/../tessivo";
+
+struct TRun {
+  int Status = -1;
+  std::string Err;
+};
+
+std::string ReadFile(const std::string &Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+}
+
+class Runner : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() { LoadPixio(std::string(TESSIVO_BIN_DIR) + "/libpixio.so"); }
+  static void TearDownTestSuite() { FreePixio(); }
+
+  void SetUp() override {
+    char Tmpl[] = "/tmp/tessivo-runner-XXXXXX";
+    Dir = ::mkdtemp(Tmpl);
+    fs::create_directories(Dir + "/data/ini");
+    fs::create_directories(Dir + "/xdg");
+    fs::create_directories(Dir + "/p");
+  }
+  void TearDown() override {
+    for (const auto &E : fs::recursive_directory_iterator(Dir))
+      fs::permissions(E.path(), fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(Dir);
+  }
+
+  // A photo in the source folder; answers its path.
+  std::string Photo(const std::string &Name, uint32_t W = 640, uint32_t H = 480, uint32_t Seed = 1) {
+    TSamplePhotoSpec Spec;
+    Spec.Width = W;
+    Spec.Height = H;
+    Spec.Seed = Seed;
+    Spec.DateTimeOriginal = "2013:07:04 12:34:56";
+    const std::string Path = Dir + "/p/" + Name;
+    WriteSamplePhoto(Path, Spec);
+    return Path;
+  }
+  // A settings profile "t.ini" in the settings folder.
+  void Profile(const std::string &Text) { std::ofstream(Dir + "/data/ini/t.ini") << Text; }
+
+  TRun Run(std::vector<std::string> Args) {
+    std::vector<std::string> Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "XDG_DATA_HOME=" + Dir + "/xdg",
+                                    "HOME=" + Dir, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+    Args.insert(Args.begin(), Program);
+    std::vector<char *> Argv, Envp;
+    for (auto &a : Args) Argv.push_back(a.data());
+    Argv.push_back(nullptr);
+    for (auto &e : Env) Envp.push_back(e.data());
+    Envp.push_back(nullptr);
+    const std::string ErrFile = Dir + "/stderr.txt";
+    posix_spawn_file_actions_t A;
+    posix_spawn_file_actions_init(&A);
+    posix_spawn_file_actions_addopen(&A, 2, ErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&A, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addchdir_np(&A, (Dir + "/p").c_str());
+    pid_t Pid;
+    TRun R;
+    if (posix_spawn(&Pid, Program.c_str(), &A, nullptr, Argv.data(), Envp.data()) == 0) {
+      int S = 0;
+      ::waitpid(Pid, &S, 0);
+      R.Status = WIFEXITED(S) ? WEXITSTATUS(S) : 128;
+    }
+    posix_spawn_file_actions_destroy(&A);
+    R.Err = ReadFile(ErrFile);
+    return R;
+  }
+
+  std::string Dir;
+};
+
+bool IsPNG(const std::string &Path) { return ReadFile(Path).rfind("\x89PNG\r\n\x1a\n", 0) == 0; }
+bool IsJPEG(const std::string &Path) { return ReadFile(Path).rfind("\xFF\xD8\xFF", 0) == 0; }
+
+TImageProbe ProbeOf(const std::string &Path) {
+  TImageProbe P;
+  EXPECT_TRUE(ProbeImageFile(Path, P)) << Path;
+  return P;
+}
+
+// The entropy-coded part of a JPEG: from the first SOS to the end.
+std::string ScanData(const std::string &Path) {
+  const std::string B = ReadFile(Path);
+  const auto p = B.find("\xFF\xDA");
+  return p == std::string::npos ? std::string() : B.substr(p);
+}
+
+}  // namespace
+
+TEST_F(Runner, DefaultTemplateWritesBesideTheSource) {
+  Photo("IMG_1.jpg");
+  Profile("[Resize]\nRule=1\nSize1=100,320\n");
+  const TRun R = Run({"/INI=t.ini", "IMG_1.jpg"});  // a relative path, a switch in capitals
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  const std::string Out = Dir + "/p/resize/IMG_1.jpg";
+  ASSERT_TRUE(IsJPEG(Out)) << R.Err;
+  const TImageProbe P = ProbeOf(Out);
+  EXPECT_EQ(P.Width, 320);
+  EXPECT_EQ(P.Height, 240);
+  EXPECT_TRUE(P.FHasExif);
+  EXPECT_NE(R.Err.find("output: " + Dir + "/p/resize/"), std::string::npos) << R.Err;
+}
+
+TEST_F(Runner, TemplatesChooseFormatAndSerialNumbers) {
+  for (int i = 1; i <= 3; ++i) Photo("IMG_" + std::to_string(i) + ".jpg", 320, 240, uint32_t(i));
+  const struct {
+    const char *Template;
+    std::vector<std::string> Outputs;
+  } Cases[] = {
+      {"png/<old>.png", {"png/IMG_1.png", "png/IMG_2.png", "png/IMG_3.png"}},
+      {"n/img<n3>", {"n/img001.jpg", "n/img002.jpg", "n/img003.jpg"}},
+      {"s/img<s7><n3>", {"s/img007.jpg", "s/img008.jpg", "s/img009.jpg"}},
+      {"d/<yyyy>/<mm>/<old>", {"d/2013/07/IMG_1.jpg", "d/2013/07/IMG_2.jpg", "d/2013/07/IMG_3.jpg"}},
+  };
+  for (const auto &C : Cases) {
+    Profile(std::string("[File]\nFileNameFormat=") + C.Template + "\nAddSubFolder=0\n");
+    const TRun R = Run({"--ini=t.ini", Dir + "/p"});
+    EXPECT_EQ(R.Status, 0) << C.Template << R.Err;
+    for (const auto &O : C.Outputs) {
+      const std::string Path = Dir + "/p/" + O;
+      EXPECT_TRUE(O.ends_with(".png") ? IsPNG(Path) : IsJPEG(Path)) << Path;
+    }
+  }
+  // A template the naming cannot use converts nothing, with a message.
+  Profile("[File]\nFileNameFormat=bad/<OLD>\nAddSubFolder=0\n");
+  const TRun R = Run({"--ini=t.ini", Dir + "/p"});
+  EXPECT_NE(R.Err.find("ファイル名に使用できない文字が含まれています"), std::string::npos) << R.Err;
+  EXPECT_FALSE(fs::exists(Dir + "/p/bad"));
+}
+
+TEST_F(Runner, CollisionNumberingSkipAndReadOnlyOutputs) {
+  Photo("IMG_1.jpg");
+  fs::create_directories(Dir + "/p/resize");
+  std::ofstream(Dir + "/p/resize/IMG_1.jpg") << "older output";
+  Profile("[Resize]\nRule=1\nSize1=100,200\n");
+  TRun R = Run({"/ini=t.ini", "IMG_1.jpg"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(ReadFile(Dir + "/p/resize/IMG_1.jpg"), "older output");
+  EXPECT_TRUE(IsJPEG(Dir + "/p/resize/IMG_1[1].jpg"));
+
+  Profile("[Resize]\nRule=1\nSize1=100,200\n[File]\nSkip=1\n");
+  R = Run({"/ini=t.ini", "IMG_1.jpg"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_FALSE(fs::exists(Dir + "/p/resize/IMG_1[2].jpg"));
+  EXPECT_NE(R.Err.find("nothing to convert"), std::string::npos) << R.Err;
+
+  // Overwriting: a read-only output is skipped unless the profile ignores the bit,
+  // and stays read-only after it was replaced.
+  fs::permissions(Dir + "/p/resize/IMG_1.jpg", fs::perms::owner_read | fs::perms::group_read);
+  Profile("[Resize]\nRule=1\nSize1=100,200\n[File]\nNotOverwrite=0\n");
+  R = Run({"/ini=t.ini", "IMG_1.jpg"});
+  EXPECT_EQ(ReadFile(Dir + "/p/resize/IMG_1.jpg"), "older output");
+  Profile("[Resize]\nRule=1\nSize1=100,200\n[File]\nNotOverwrite=0\nIgnoreReadOnlyAttr=1\n");
+  R = Run({"/ini=t.ini", "IMG_1.jpg"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_TRUE(IsJPEG(Dir + "/p/resize/IMG_1.jpg")) << R.Err;
+  EXPECT_EQ(fs::status(Dir + "/p/resize/IMG_1.jpg").permissions() & fs::perms::owner_write, fs::perms::none);
+}
+
+TEST_F(Runner, RenameModeMovesOnOneFileSystem) {
+  const std::string Src = Photo("IMG_1.jpg");
+  const std::string Bytes = ReadFile(Src);
+  Profile("[File]\nRenameOnly=1\nFileNameFormat=renamed/<yyyy>-<old>\n");
+  const TRun R = Run({"/ini=t.ini", Src});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_FALSE(fs::exists(Src));
+  EXPECT_EQ(ReadFile(Dir + "/p/renamed/2013-IMG_1.jpg"), Bytes);
+}
+
+TEST_F(Runner, PassThroughKeepsTheCompressedData) {
+  const std::string Src = Photo("IMG_1.jpg");
+  Profile("[Metadata]\nKeepResolution=0\nResolution=300\n");  // 100 %: nothing changes the pixels
+  TRun R = Run({"/ini=t.ini", Src});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  const std::string Out = Dir + "/p/resize/IMG_1.jpg";
+  ASSERT_TRUE(IsJPEG(Out));
+  EXPECT_EQ(ScanData(Out), ScanData(Src));
+  EXPECT_FALSE(ScanData(Src).empty());
+  EXPECT_TRUE(ProbeOf(Out).FHasExif);
+
+  Profile("[JPEG]\nAlwaysRecompress=1\n[File]\nFileNameFormat=re/<old>\n");
+  R = Run({"/ini=t.ini", Src});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(ScanData(Dir + "/p/re/IMG_1.jpg"), ScanData(Src));
+}
+
+TEST_F(Runner, SourceDeletion) {
+  const std::string A = Photo("A.jpg"), B = Photo("B.jpg"), C = Photo("C.jpg");
+  // For good, and into the Trash with AllowUndo.
+  Profile("[Resize]\nRule=1\nSize1=100,200\n[File]\nDeleteInputFile=1\n");
+  TRun R = Run({"/ini=t.ini", A});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_FALSE(fs::exists(A));
+  EXPECT_TRUE(IsJPEG(Dir + "/p/resize/A.jpg"));
+  Profile("[Resize]\nRule=1\nSize1=100,200\n[File]\nDeleteInputFile=1\nAllowUndo=1\n");
+  R = Run({"/ini=t.ini", B});
+  EXPECT_FALSE(fs::exists(B));
+  EXPECT_TRUE(IsJPEG(Dir + "/xdg/Trash/files/B.jpg"));
+  EXPECT_TRUE(fs::exists(Dir + "/xdg/Trash/info/B.jpg.trashinfo"));
+  // The output is the source itself: written over it, never deleted.
+  Profile("[Resize]\nRule=1\nSize1=100,200\n[File]\nDeleteInputFile=1\nNotOverwrite=0\nFileNameFormat=<old>\n");
+  R = Run({"/ini=t.ini", C});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  ASSERT_TRUE(IsJPEG(C));
+  EXPECT_EQ(ProbeOf(C).Width, 200);
+  // No output (the file cannot be decoded): the source stays.
+  std::string Broken = ReadFile(C);
+  Broken.resize(Broken.size() / 3);
+  std::ofstream(Dir + "/p/D.jpg", std::ios::binary) << Broken;
+  Profile("[Resize]\nRule=1\nSize1=100,100\n[File]\nDeleteInputFile=1\nFileNameFormat=del/<old>\n");
+  R = Run({"/ini=t.ini", Dir + "/p/D.jpg"});
+  EXPECT_TRUE(fs::exists(Dir + "/p/D.jpg"));
+  EXPECT_FALSE(fs::exists(Dir + "/p/del/D.jpg"));
+}
+
+TEST_F(Runner, OneCorruptFileIsLoggedAndTheOthersConvert) {
+  for (int i = 1; i <= 4; ++i) Photo("IMG_" + std::to_string(i) + ".jpg", 480, 360, uint32_t(i));
+  std::string Bad = ReadFile(Dir + "/p/IMG_1.jpg");
+  for (size_t i = Bad.find("\xFF\xDA") + 40; i < Bad.size() - 2; i += 7) Bad[i] = char(0xFF);  // scan data destroyed
+  Bad.resize(Bad.size() / 2);
+  std::ofstream(Dir + "/p/BAD.jpg", std::ios::binary) << Bad;
+  Profile("[Resize]\nRule=1\nSize1=100,100\n[System]\nMaxThread=2\n");
+  const TRun R = Run({"/ini=t.ini", Dir + "/p"});
+  EXPECT_EQ(R.Status, 1) << R.Err;
+  EXPECT_NE(R.Err.find("BAD.jpg: "), std::string::npos) << R.Err;
+  for (int i = 1; i <= 4; ++i) EXPECT_TRUE(IsJPEG(Dir + "/p/resize/IMG_" + std::to_string(i) + ".jpg")) << i;
+  EXPECT_FALSE(fs::exists(Dir + "/p/resize/BAD.jpg"));
+}
+
+TEST_F(Runner, BadArgumentsAndSettings) {
+  Photo("IMG_1.jpg");
+  const struct {
+    std::vector<std::string> Args;
+    int Status;
+    const char *Says;
+  } Cases[] = {
+      {{"--bogus", "IMG_1.jpg"}, 2, "unknown option"},
+      {{}, 2, "no input"},
+      {{"/ini=missing.ini", "IMG_1.jpg"}, 2, "settings file not found"},
+      {{"/list=" + Dir + "/none.txt"}, 2, "list file"},
+      {{"--help"}, 0, ""},
+  };
+  for (const auto &C : Cases) {
+    const TRun R = Run(C.Args);
+    EXPECT_EQ(R.Status, C.Status) << R.Err;
+    EXPECT_NE(R.Err.find(C.Says), std::string::npos) << R.Err;
+    if (C.Status == 2) EXPECT_EQ(std::count(R.Err.begin(), R.Err.end(), '\n'), 1) << R.Err;
+  }
+  fs::create_directories(Dir + "/data/ini/dir.ini");  // exists, but cannot be read as a file
+  EXPECT_EQ(Run({"/ini=" + Dir + "/data/ini/dir.ini", "IMG_1.jpg"}).Status, 2);
+  // The list file: one path per line, relative ones from the current folder.
+  std::ofstream(Dir + "/list.txt") << "\xEF\xBB\xBFIMG_1.jpg\r\n\r\n";
+  const TRun R = Run({"/list=" + Dir + "/list.txt"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_TRUE(IsJPEG(Dir + "/p/resize/IMG_1.jpg"));
+}

@@ -1,0 +1,312 @@
+// The per-file conversion worker.
+#include "MTResizeThread.h"
+
+#include "BatchObjects.h"
+#include "ConvertOption.h"
+#include "ErrorLogFrm.h"
+#include "Errors.h"
+#include "FileNameTemplate.h"
+#include "FormatOption.h"
+#include "ICCUtil.h"
+#include "ImageInfo.h"
+#include "LoadPicture.h"
+#include "OutputFile.h"
+#include "ProgressFrm.h"
+#include "Resize.h"
+#include "SavePicture.h"
+#include "WeightedMean.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <exception>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string LowerCase(std::string S) {
+  std::transform(S.begin(), S.end(), S.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  return S;
+}
+
+uint32_t BlockCount(const TImageInfo &E) {
+  const auto Blocks = [](int32_t v) { return v > 0 ? uint32_t((int64_t(v) + 255) / 256) : 0u; };
+  return Blocks(E.Width) * Blocks(E.Height);
+}
+
+TOutputTimes OutputTimesOf(const TImageInfo &E) {
+  TOutputTimes T;
+  T.DateTimeOriginal = E.DateTimeOriginal;
+  T.DateTimeLastWrite = E.DateTimeLastWrite;
+  T.DateTimeCreation = E.DateTimeCreation;
+  T.UpdateTimestampFromExif = MetadataOption.UpdateTimestampFromExif != 0;
+  T.KeepLastWriteTime = MetadataOption.KeepLastWriteTime != 0;
+  T.KeepCreationTime = MetadataOption.KeepCreationTime != 0;
+  return T;
+}
+
+bool KeepsFileTimes() { return MetadataOption.KeepCreationTime || MetadataOption.KeepLastWriteTime; }
+bool ChangesFileTimes() { return KeepsFileTimes() || MetadataOption.UpdateTimestampFromExif; }
+
+// Writes Bytes as Path through a temporary file renamed over it.
+bool WriteWholeFile(const std::string &Path, const std::vector<uint8_t> &Bytes) {
+  std::string Dir = ExtractFileDir(Path);
+  std::vector<char> Tmp;
+  const std::string Pattern = (Dir.empty() ? std::string(".") : Dir) + "/.tessivo-member-XXXXXX";
+  Tmp.assign(Pattern.begin(), Pattern.end());
+  Tmp.push_back('\0');
+  const int Fd = ::mkostemp(Tmp.data(), O_CLOEXEC);
+  if (Fd < 0) return false;
+  size_t Done = 0;
+  bool Ok = true;
+  while (Done < Bytes.size()) {
+    const ssize_t n = ::write(Fd, Bytes.data() + Done, Bytes.size() - Done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Ok = false;
+      break;
+    }
+    Done += size_t(n);
+  }
+  ::fchmod(Fd, 0644);
+  Ok = ::close(Fd) == 0 && Ok;
+  if (Ok) Ok = ::rename(Tmp.data(), Path.c_str()) == 0;
+  if (!Ok) ::unlink(Tmp.data());
+  return Ok;
+}
+
+void DeleteSourceIfAllowed(const std::string &Source, const std::string &Output) {
+  if (!FileOption.DeleteInputFile || !MayDeleteSource(Source, Output)) return;
+  DeleteSourceFile(Source, FileOption.AllowUndo != 0);  // failures are ignored
+}
+
+}  // namespace
+
+bool MayDeleteSource(const std::string &Source, const std::string &Output) {
+  if (Source.empty() || Output.empty() || LowerCase(Source) == LowerCase(Output)) return false;
+  struct stat Out, In;
+  if (::stat(Output.c_str(), &Out) != 0 || !S_ISREG(Out.st_mode) || Out.st_size <= 0) return false;
+  if (::stat(Source.c_str(), &In) != 0) return false;
+  return !(In.st_dev == Out.st_dev && In.st_ino == Out.st_ino);
+}
+
+TMTResizeThread::TMTResizeThread(TProgressForm &AParent, int32_t AThreadNum)
+    : Parent(AParent), ThreadNum(AThreadNum) {}
+
+TMTResizeThread::~TMTResizeThread() { WaitFor(); }
+
+void TMTResizeThread::Resume() {
+  FThread = std::thread([this] { Execute(); });
+  // Reports are handled on the controller's thread, the one calling Resume,
+  // so the identifier is in place before any report is looked at.
+  FThreadID = std::hash<std::thread::id>()(FThread.get_id());
+}
+
+void TMTResizeThread::WaitFor() {
+  if (FThread.joinable()) FThread.join();
+}
+
+void TMTResizeThread::CreateWorkerObjects() {
+  EffectParams.Preview = false;
+  EffectParams.ThreadNum = ThreadNum;
+  const int32_t Workers = Parent.WorkerCount();
+  if (Workers <= 1) {
+    EffectParams.Resizer = MainResizer;
+    EffectParams.UnSharpMask = ProgramUnsharpMask;
+    EffectParams.Antialiasing = AntialiasingResizer;
+    EffectParams.GaussianBlur = ProgramGaussianBlur;
+    EffectParams.ThumbnailResizer = ThumbnailResizer;
+    EffectParams.ColorTransform = ProgramColorTransform;
+    EffectParams.MT = ProgramMultiThread;
+    return;
+  }
+  // Copies of the program-wide objects are made on the main thread, which owns them.
+  FOwnsObjects = true;
+  Parent.Synchronize([this, Workers] {
+    const int32_t PoolSize = BatchWorkerPoolSize(SystemOption, Workers);
+    EffectParams.MT = new TMultiThread(PoolSize);
+    if (MainResizer) {
+      EffectParams.Resizer = MainResizer->CreateMTResizer();
+      EffectParams.Resizer->SetMaxThreadNum(PoolSize);
+    }
+    if (AntialiasingResizer) {
+      EffectParams.Antialiasing = AntialiasingResizer->CreateMTResizer();
+      EffectParams.Antialiasing->SetMaxThreadNum(PoolSize);
+    }
+    if (ThumbnailResizer) {
+      EffectParams.ThumbnailResizer = ThumbnailResizer->CreateMTResizer();
+      EffectParams.ThumbnailResizer->SetMaxThreadNum(PoolSize);
+    }
+    if (ProgramUnsharpMask) {
+      EffectParams.UnSharpMask = ProgramUnsharpMask->CreateMTUnSharpMask();
+      EffectParams.UnSharpMask->SetMaxThreadNum(PoolSize);
+    }
+    if (ProgramGaussianBlur) {
+      EffectParams.GaussianBlur = ProgramGaussianBlur->CreateMTGauusinBlur();
+      EffectParams.GaussianBlur->SetMaxThread(PoolSize);
+    }
+  });
+  EffectParams.ColorTransform = new TTransForm;
+  EffectParams.ColorTransform->SetMultiThread(EffectParams.MT);
+}
+
+void TMTResizeThread::FreeWorkerObjects() {
+  if (FOwnsObjects) {
+    Parent.Synchronize([this] {
+      delete EffectParams.Resizer;
+      delete EffectParams.UnSharpMask;
+      delete EffectParams.Antialiasing;
+      delete EffectParams.GaussianBlur;
+      delete EffectParams.ThumbnailResizer;
+      delete EffectParams.MT;
+    });
+    delete EffectParams.ColorTransform;
+    FOwnsObjects = false;
+  }
+  EffectParams.Resizer = nullptr;
+  EffectParams.UnSharpMask = nullptr;
+  EffectParams.Antialiasing = nullptr;
+  EffectParams.GaussianBlur = nullptr;
+  EffectParams.ThumbnailResizer = nullptr;
+  EffectParams.MT = nullptr;
+  EffectParams.ColorTransform = nullptr;
+}
+
+void TMTResizeThread::Execute() {
+  CreateWorkerObjects();
+  const bool EffectsInUse = Parent.Effects().IsUse();
+  uint32_t LastBlocks = 0;
+  bool Stopped = false;
+  for (;;) {
+    ProgressSize = 0;
+    if (FTerminated) {
+      Stopped = true;
+      break;
+    }
+    // A stale resume signal only makes the check run once more.
+    while (Parent.Suspended() && !FTerminated) RunEvent.Wait();
+    if (FTerminated) {
+      Stopped = true;
+      break;
+    }
+    TImageInfo *Entry = Parent.TakeNextEntry();
+    if (!Entry) break;
+    LabelText = Entry->GetName();
+    ProgressSize = 3 * LastBlocks;
+    Parent.Synchronize([this] { Parent.ReportProgress(ProgressSize, LabelText); });
+    LastBlocks = BlockCount(*Entry);
+    const bool Ok = ConvertEntry(*Entry, EffectsInUse);
+    Parent.EntryFinished(double(std::max(0, Entry->Width)) * double(std::max(0, Entry->Height)), Ok);
+  }
+  // The last entry's units, so that the bar ends full.
+  if (LastBlocks > 0) {
+    ProgressSize = 3 * LastBlocks;
+    Parent.Synchronize([this] { Parent.ReportProgress(ProgressSize, std::string()); });
+  }
+  FreeWorkerObjects();
+  Parent.PostMessage(Stopped ? WM_WORKER_STOPPED : WM_WORKER_DONE, CurrentThreadID());
+}
+
+bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
+  TEffectList &Effects = Parent.Effects();
+  TICCImgInfo Img{};
+  EffectParams.RInfo.XResolution = Entry.FXResolution;
+  EffectParams.RInfo.YResolution = Entry.FYResolution;
+  EffectParams.RInfo.ResolutionUnit = Entry.FResolutionUnit;
+  EffectParams.Time = Entry.DateTimeOriginal != 0 ? Entry.DateTimeOriginal : Entry.DateTimeLastWrite;
+  TScale Scale;
+  const bool MayDownscale = Effects.CanDownScalingLoad(Entry, Scale);
+  const int32_t OutType = OutputTypeOf(Entry.OutPutFileName);
+  const std::string Name = Entry.GetName();
+  std::unique_ptr<TReadOnlyGuard> Guard;
+  bool Ok = true;
+  try {
+    if (Parent.RenameOnly) {
+      Ok = RenameEntry(Entry);
+    } else if (ConvertMode == CONVERT_MODE_JPEGTRAN) {
+      throw ETessivoError("ロスレスJPEG変換はこの版では使えません");
+    } else if (Entry.PictureFormat == PICTURE_JPEG && OutType == OUTPUT_JPEG && !JPEGOption.AlwaysRecompress &&
+               EffectsInUse && !Effects.IsChange(Entry)) {
+      Ok = PassThrough(Entry);
+    } else {
+      const int32_t Factor = LoadPicture(Entry, Img, Scale, true, true, EffectParams.ColorTransform, MayDownscale,
+                                         OutType);
+      if (Factor == 0) {
+        FreeICCImgInfo(Img, true);
+        ErrorLogForm().PutErrorMsg(Name + ": " + LOAD_FAILED_MSG);
+        return false;
+      }
+      const uint32_t LoadedBPP = Img.BPP;
+      EffectParams.InFileName.clear();
+      EffectParams.OutFileName = Entry.OutPutFileName;
+      Effects.DoEffect(Img, Entry, EffectParams, Factor);
+      Guard = std::make_unique<TReadOnlyGuard>(Entry.OutPutFileName);
+      {
+        TSaveContext Context;
+        Context.AutoRotation = Effects.FExifRotationUse;
+        Context.DecreaseColor = EffectParams.DecreaseColor;
+        Context.GrayscaleDecreaseColor = EffectParams.GrayscaleDecreaseColor != 0;
+        Context.Background = Background;
+        Context.ProcessPriority = SystemOption.ProcessPriority;
+        Context.ThreadNum = ThreadNum;
+        Context.ThumbnailResizer = EffectParams.ThumbnailResizer;
+        Context.MT = EffectParams.MT;
+        Context.ColorTransform = EffectParams.ColorTransform;
+        SavePicture(Img, Entry, Entry.OutPutFileName, EffectParams.RInfo, LoadedBPP, Context);
+      }
+      if (ChangesFileTimes()) SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry));
+      if (!Entry.FIsArchive) DeleteSourceIfAllowed(Entry.FPath, Entry.OutPutFileName);
+    }
+  } catch (const std::exception &E) {
+    ErrorLogForm().PutErrorMsg(Name + ": " + E.what());
+    Ok = false;
+  } catch (...) {
+    ErrorLogForm().PutErrorMsg(Name + ": " + "不明なエラー");
+    Ok = false;
+  }
+  Guard.reset();  // the output's read-only bit comes back, also after an error
+  FreeICCImgInfo(Img, true);
+  if (Img.ExifInfo) AlignedFree(Img.ExifInfo);
+  if (Img.Marker) AlignedFree(Img.Marker);
+  return Ok;
+}
+
+bool TMTResizeThread::RenameEntry(TImageInfo &Entry) {
+  const std::string Name = Entry.GetName();
+  if (Entry.FIsArchive) {
+    std::vector<uint8_t> Bytes;
+    if (!ExtractArchiveMemberHook || !ExtractArchiveMemberHook(Entry, Bytes)) return true;  // nothing logged
+    if (Entry.Size >= 0 && size_t(Entry.Size) < Bytes.size()) Bytes.resize(size_t(Entry.Size));
+    WriteWholeFile(Entry.OutPutFileName, Bytes);  // write errors are ignored
+    if (KeepsFileTimes()) SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry));
+    return true;
+  }
+  if (SameFileSystem(Entry.FPath, Entry.OutPutFileName)) {
+    if (!MoveFileTo(Entry.FPath, Entry.OutPutFileName)) {
+      ErrorLogForm().PutErrorMsg(Name + ": " + RENAME_FAILED_MSG);
+      return false;
+    }
+  } else if (!CopyFileTo(Entry.FPath, Entry.OutPutFileName, Parent.NotOverwrite)) {
+    ErrorLogForm().PutErrorMsg(Name + ": " + COPY_FAILED_MSG);
+    return false;
+  }
+  if (KeepsFileTimes()) SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry));
+  return true;
+}
+
+bool TMTResizeThread::PassThrough(TImageInfo &Entry) {
+  std::vector<uint8_t> Bytes;
+  if (!ReadEntryBytes(Entry, Bytes)) return false;  // the reader has logged an unreadable file
+  TCopyOptions Options;
+  Options.DeleteInputFile = FileOption.DeleteInputFile && !Entry.FIsArchive;
+  const std::string Output = Entry.OutPutFileName;
+  Options.DeleteSource = [Output](const std::string &Source) { DeleteSourceIfAllowed(Source, Output); };
+  std::unique_ptr<TReadOnlyGuard> Guard = std::make_unique<TReadOnlyGuard>(Output);
+  const bool Written = CopyJPEGWithoutRecompression(Bytes, Entry.FPath, Output, Entry, EffectParams.RInfo, Options);
+  Guard.reset();
+  if (Written && KeepsFileTimes()) SetOutputTimes(Output, OutputTimesOf(Entry));
+  return true;
+}

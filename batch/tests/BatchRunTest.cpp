@@ -1,0 +1,176 @@
+// The batch controller with real workers on generated photos: two workers
+// and a stop request, entries without a usable source, progress that ends
+// full, and the elapsed-time text.
+#include "BatchObjects.h"
+#include "ConvertOption.h"
+#include "Effect.h"
+#include "ErrorLogFrm.h"
+#include "Filter.h"
+#include "FormatOption.h"
+#include "ImageInfo.h"
+#include "ImageProbe.h"
+#include "MTResizeThread.h"
+#include "Pixio.h"
+#include "ProgressFrm.h"
+#include "SamplePhotos.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class BatchRun : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    LoadPixio(std::string(TESSIVO_BIN_DIR) + "/libpixio.so");
+    LoadResizeLibrary(TESSIVO_BIN_DIR, true);
+    SystemOption.ProcessorCount = 2;
+    CreateBatchObjects(2);
+  }
+  static void TearDownTestSuite() {
+    FreeBatchObjects();
+    FreePixio();
+  }
+  void SetUp() override {
+    char Tmpl[] = "/tmp/tessivo-batchrun-XXXXXX";
+    Dir = ::mkdtemp(Tmpl);
+    SavedFile = FileOption;
+    SavedSystem = SystemOption;
+    CreateDefaultEffects(Effects, TESSIVO_BIN_DIR);
+    Effects.SetResizeParam(1, 96, 0);  // long side 96
+    FileOption.FileNameFormat = Dir + "/out/<old>";
+    FileOption.SameDirectory = false;
+    SystemOption.MaxThread = 2;
+    SystemOption.ParallelProcessing = true;
+    ErrorLogForm().ClearLog();
+  }
+  void TearDown() override {
+    FileOption = SavedFile;
+    SystemOption = SavedSystem;
+    fs::remove_all(Dir);
+  }
+  void AddPhotos(int Count) {
+    fs::create_directories(Dir + "/in");
+    for (int i = 1; i <= Count; ++i) {
+      TSamplePhotoSpec Spec;
+      Spec.Width = 640;
+      Spec.Height = 480;
+      Spec.Seed = uint32_t(i);
+      Spec.DateTimeOriginal = "2013:07:04 12:00:00";
+      const std::string Path = Dir + "/in/P" + std::to_string(i) + ".jpg";
+      WriteSamplePhoto(Path, Spec);
+      auto E = std::make_unique<TImageInfo>();
+      ASSERT_TRUE(ProbeImageFile(Path, *E));
+      E->Checked = true;
+      List.Add(std::move(E));
+    }
+  }
+  std::set<std::string> Outputs() const {
+    std::set<std::string> Names;
+    if (fs::exists(Dir + "/out"))
+      for (const auto &E : fs::directory_iterator(Dir + "/out")) Names.insert(E.path().filename().string());
+    return Names;
+  }
+
+  std::string Dir;
+  TFileOption SavedFile;
+  TSystemOption SavedSystem;
+  TEffectList Effects;
+  TImageInfoList List;
+};
+
+// Stops the run once both workers have started a file.
+class TStopAfterTwoStarts : public TProgressView {
+public:
+  void EntryStarted(const std::string &Text) override {
+    if (Text.empty()) return;
+    Started.insert(Text);
+    if (Started.size() == 2 && Form) Form->Stop();
+  }
+  TProgressForm *Form = nullptr;
+  std::set<std::string> Started;
+};
+
+class TCountingView : public TProgressView {
+public:
+  void ConvertStarted(int32_t Count, int32_t W) override {
+    Files = Count;
+    Workers = W;
+  }
+  void Closed(int32_t Result, const std::string &Text) override {
+    ModalResult = Result;
+    ResultText = Text;
+  }
+  int32_t Files = 0, Workers = 0, ModalResult = 0;
+  std::string ResultText;
+};
+
+}  // namespace
+
+TEST_F(BatchRun, TwoWorkersFinishTheirFilesOnAStopAndStartNoOther) {
+  AddPhotos(8);
+  TStopAfterTwoStarts View;
+  TProgressForm Form(List, Effects, &View);
+  View.Form = &Form;
+  EXPECT_EQ(Form.ShowModal(), MR_CANCEL);
+  EXPECT_TRUE(Form.Canceled);
+  ASSERT_EQ(View.Started.size(), 2u);
+  // Exactly the two files in progress were written, completely.
+  std::set<std::string> Expected;
+  for (const auto &S : View.Started) Expected.insert(S);
+  EXPECT_EQ(Outputs(), Expected);
+  for (const auto &Name : Outputs()) {
+    TImageProbe P;
+    ASSERT_TRUE(ProbeImageFile(Dir + "/out/" + Name, P));
+    EXPECT_EQ(P.Width, 96);
+    EXPECT_EQ(P.Height, 72);
+  }
+  EXPECT_EQ(ErrorLogForm().GetErrorCount(), 0);
+}
+
+TEST_F(BatchRun, WorkersNeverOutnumberFilesAndVanishedSourcesAreSkipped) {
+  AddPhotos(3);
+  SystemOption.MaxThread = 4;
+  TCountingView View;
+  {
+    TProgressForm Form(List, Effects, &View);
+    // A source that disappears after naming is not handed out.
+    fs::remove(Dir + "/in/P2.jpg");
+    EXPECT_EQ(Form.ShowModal(), MR_OK);
+    EXPECT_EQ(Form.Snapshot().Position, PROGRESS_BAR_MAX);
+    EXPECT_EQ(Form.Snapshot().FilesDone, 2);
+  }
+  EXPECT_EQ(View.Files, 2);
+  EXPECT_EQ(View.Workers, 2);
+  EXPECT_EQ(Outputs(), (std::set<std::string>{"P1.jpg", "P3.jpg"}));
+  EXPECT_EQ(View.ModalResult, MR_OK);
+  EXPECT_FALSE(View.ResultText.empty());
+}
+
+TEST(BatchText, ElapsedTime) {
+  EXPECT_EQ(ElapsedTimeText(850), "850ms");
+  EXPECT_EQ(ElapsedTimeText(999), "999ms");
+  EXPECT_EQ(ElapsedTimeText(1000), "1.00s");
+  EXPECT_EQ(ElapsedTimeText(12340), "12.34s");
+}
+
+TEST(BatchText, SourceDeletionNeedsADifferentCompleteOutput) {
+  char Tmpl[] = "/tmp/tessivo-delete-XXXXXX";
+  const std::string D = ::mkdtemp(Tmpl);
+  auto Write = [](const std::string &P, const std::string &T) { std::ofstream(P) << T; };
+  Write(D + "/a.jpg", "source");
+  Write(D + "/b.jpg", "output");
+  Write(D + "/empty.jpg", "");
+  fs::create_hard_link(D + "/a.jpg", D + "/same.jpg");
+  EXPECT_TRUE(MayDeleteSource(D + "/a.jpg", D + "/b.jpg"));
+  EXPECT_FALSE(MayDeleteSource(D + "/a.jpg", D + "/A.JPG"));      // only the case differs
+  EXPECT_FALSE(MayDeleteSource(D + "/a.jpg", D + "/missing.jpg"));
+  EXPECT_FALSE(MayDeleteSource(D + "/a.jpg", D + "/empty.jpg"));
+  EXPECT_FALSE(MayDeleteSource(D + "/a.jpg", D + "/same.jpg"));   // the source under another name
+  fs::remove_all(D);
+}
