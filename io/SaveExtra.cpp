@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include <fcntl.h>
@@ -23,6 +25,37 @@
 #include <unistd.h>
 
 extern char **environ;
+
+namespace {
+
+bool ReadWholeFile(const std::string &Path, std::string &Data) {
+  std::ifstream in(Path, std::ios::binary);
+  if (!in) return false;
+  Data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool SameFile(const std::string &A, const std::string &B) {
+  if (A == B) return true;
+  struct stat sa, sb;
+  // On this system letter case matters, so two names are one file only when
+  // the file system says so (which also covers case-insensitive mounts).
+  return ::stat(A.c_str(), &sa) == 0 && ::stat(B.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+std::string ProgramFolder() {
+  std::vector<char> buf(4096);
+  const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+  if (n > 0) {
+    std::string exe(buf.data(), size_t(n));
+    const size_t slash = exe.rfind('/');
+    if (slash != std::string::npos) return exe.substr(0, slash + 1);
+  }
+  return "./";
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Thumbnail

@@ -35,10 +35,3 @@ private:
   int FFd = -1;
   bool FCommitted = false;
 };
-
-// Whole file into Data; false when it cannot be read.
-bool ReadWholeFile(const std::string &Path, std::string &Data);
-// The same two paths, or two names of one existing file.
-bool SameFile(const std::string &A, const std::string &B);
-// Folder of the running program with a trailing "/".
-std::string ProgramFolder();
