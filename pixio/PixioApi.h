@@ -198,7 +198,12 @@ PIXIO_EXPORT int write_tiff(const TPixioEncode *Info, const TPixioImage *Thumbna
                             const uint8_t *Exif, uint32_t ExifLen, int UpdateSoftware);
 PIXIO_EXPORT int write_hdp(const TPixioEncode *Info, const TPixioImage *Thumbnail, const char *FileName,
                            const uint8_t *Exif, uint32_t ExifLen, int UpdateSoftware);
-int create_exif(uint8_t *Out, uint32_t OutSize, const uint8_t *Data, size_t Size, int UpdateSoftware);
+/* The Exif of a non-JPEG source (TIFF, PNG eXIf, WebP, HEIF, JPEG XR) as a
+ * small JPEG whose APP1 holds it, written into Out. A TIFF's or JPEG XR's
+ * tags describing its pixels are left out; with UpdateSoftware the Software
+ * tag names the program. Returns the JPEG's length, 0 when there is no Exif
+ * or it does not fit. */
+PIXIO_EXPORT int create_exif(uint8_t *Out, uint32_t OutSize, const uint8_t *Data, size_t Size, int UpdateSoftware);
 
 #ifdef __cplusplus
 }

@@ -327,7 +327,8 @@ protected:
     EXPECT_EQ(after["IFD1:YResolution"], "96");
     EXPECT_EQ(after["IFD1:ResolutionUnit"], "2");
     EXPECT_EQ(ThumbnailSize(out, Dir), "100 x 160");
-    for (const char *k : {"IFD0:Make", "IFD0:Model", "ExifIFD:DateTimeOriginal", "ExifIFD:ColorSpace"})
+    for (const char *k :
+         {"IFD0:Make", "IFD0:Model", "ExifIFD:DateTimeOriginal", "ExifIFD:ColorSpace", "Canon:OwnerName"})
       EXPECT_EQ(after[k], Before[k]) << k;
     EXPECT_EQ(Join(NewWarnings(Before, after)), "");
   }
@@ -378,6 +379,32 @@ std::vector<uint8_t> CameraTiff() {
   b.Ifds[gps].Entries = {TTestEntry{TAG_GPS_VERSION_ID, TYPE_BYTE, 4, {2, 3, 0, 0}}, b.Ascii(0x0001, "N"),
                          b.Rational(0x0002, {35, 1, 40, 1, 3012, 100})};
   return b.Build();
+}
+
+// A 1 x 1 gray PNG with an eXIf chunk holding Exif (none when empty).
+std::vector<uint8_t> GrayPngWithExif(const std::vector<uint8_t> &Exif) {
+  std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  auto put32 = [](std::vector<uint8_t> &V, uint32_t X) {
+    for (int i = 3; i >= 0; --i) V.push_back(uint8_t(X >> (8 * i)));
+  };
+  auto chunk = [&](const char *Type, const std::vector<uint8_t> &Body) {
+    put32(png, uint32_t(Body.size()));
+    std::vector<uint8_t> data(Type, Type + 4);
+    data.insert(data.end(), Body.begin(), Body.end());
+    uint32_t crc = 0xFFFFFFFF;
+    for (uint8_t b : data) {
+      crc ^= b;
+      for (int k = 0; k < 8; ++k) crc = crc & 1 ? 0xEDB88320 ^ (crc >> 1) : crc >> 1;
+    }
+    png.insert(png.end(), data.begin(), data.end());
+    put32(png, ~crc);
+  };
+  chunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 0, 0, 0, 0});
+  if (!Exif.empty()) chunk("eXIf", Exif);
+  // zlib stream of one stored block: filter byte 0 and the pixel 0x80, then the Adler-32.
+  chunk("IDAT", {0x78, 0x01, 0x01, 0x02, 0x00, 0xFD, 0xFF, 0x00, 0x80, 0x00, 0x82, 0x00, 0x81});
+  chunk("IEND", {});
+  return png;
 }
 
 }  // namespace
@@ -530,9 +557,9 @@ TEST_F(ExiftoolRoundTrip, AppendedThumbnailOfANonJpegSource) {
   AlignedFree(carrier);
 }
 
-// create_exif of the codec library makes the carrier of a TIFF's Exif; the
-// save then patches it and appends the thumbnail.
-TEST_F(ExiftoolRoundTrip, CreateExifOfATiff) {
+// create_exif of the codec library makes the carrier of another format's
+// Exif; the save then patches it and appends the thumbnail.
+TEST_F(ExiftoolRoundTrip, CreateExifOfOtherFormats) {
   std::unique_ptr<TPixio> lib;
   try {
     lib = std::make_unique<TPixio>(std::string(TESSIVO_BIN_DIR) + "/libpixio.so");
@@ -540,12 +567,26 @@ TEST_F(ExiftoolRoundTrip, CreateExifOfATiff) {
     GTEST_SKIP() << e.what();
   }
   if (!lib->create_exif) GTEST_SKIP() << "libpixio.so has no create_exif";
-  const auto tiff = CameraTiff();
-  const fs::path src = Dir / "camera.tif";
-  WriteFile(src, tiff);
-  const TTags before = ReadTags(src);
-  ASSERT_EQ(before["IFD0:Software"], "Camera Firmware 1.0");
+  struct {
+    const char *Name;
+    std::vector<uint8_t> File;
+  } cases[] = {
+      {"camera.tif", CameraTiff()},
+      // The camera block with its maker note: carried as it is, the note stays readable.
+      {"camera.png", GrayPngWithExif(CameraStructure({}))},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Name);
+    const fs::path src = Dir / c.Name;
+    WriteFile(src, c.File);
+    const TTags before = ReadTags(src);
+    ASSERT_EQ(before["IFD0:Software"], "Camera Firmware 1.0");
+    std::vector<uint8_t> carrier(EXIF_CARRIER_SIZE);
+    ASSERT_NE(lib->create_exif(carrier.data(), uint32_t(carrier.size()), c.File.data(), c.File.size(), 1), 0);
+    ExpectSavedNonJpeg(before, carrier.data(), carrier.size(), src.stem().string() + src.extension().string());
+  }
+  // Nothing to carry: no block.
+  const auto plain = GrayPngWithExif({});
   std::vector<uint8_t> carrier(EXIF_CARRIER_SIZE);
-  ASSERT_NE(lib->create_exif(carrier.data(), uint32_t(carrier.size()), tiff.data(), tiff.size(), 1), 0);
-  ExpectSavedNonJpeg(before, carrier.data(), carrier.size(), "camera");
+  EXPECT_EQ(lib->create_exif(carrier.data(), uint32_t(carrier.size()), plain.data(), plain.size(), 1), 0);
 }
