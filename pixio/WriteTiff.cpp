@@ -6,10 +6,14 @@
 
 #include <tiffio.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 
 namespace pixio {
 
@@ -187,6 +191,60 @@ void SetIfd0Tags(TIFF *t, const ExifDirs &d) {
   }
 }
 
+// libtiff passes rationals through floating point, so 1/250 would come back
+// as 4194304/1048576000-like approximations. Once the file is complete, the
+// rationals of the Exif and GPS directories get the source's exact values
+// again (same tag, type and count, hence the same size and place).
+void RestoreRationals(const char *FileName, const ExifDirs &d) {
+  const int fd = open(FileName, O_RDWR | O_CLOEXEC);
+  if (fd < 0) return;
+  struct Closer {
+    int Fd;
+    ~Closer() { close(Fd); }
+  } closer{fd};
+  auto readAt = [&](uint64_t off, void *buf, size_t n) { return pread(fd, buf, n, off_t(off)) == ssize_t(n); };
+  uint8_t head[8];
+  if (!readAt(0, head, 8) || head[2] + head[3] != 42) return;  // classic TIFF only
+  const bool be = head[0] == 'M';
+  auto u16 = [be](const uint8_t *p) { return be ? uint32_t(p[0] << 8 | p[1]) : uint32_t(p[1] << 8 | p[0]); };
+  auto u32 = [be](const uint8_t *p) {
+    return be ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
+              : uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+  };
+  // The entries of the directory at Off: (tag, type, count, value or offset).
+  auto entries = [&](uint32_t off, std::vector<std::array<uint32_t, 4>> &out) {
+    uint8_t n2[2];
+    if (!off || !readAt(off, n2, 2)) return false;
+    const uint32_t n = u16(n2);
+    std::vector<uint8_t> raw(size_t(n) * 12);
+    if (n > 4096 || !readAt(off + 2, raw.data(), raw.size())) return false;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint8_t *e = raw.data() + size_t(i) * 12;
+      out.push_back({u16(e), u16(e + 2), u32(e + 4), u32(e + 8)});
+    }
+    return true;
+  };
+  std::vector<std::array<uint32_t, 4>> ifd0;
+  if (!entries(u32(head + 4), ifd0)) return;
+  for (const auto &p : ifd0) {
+    if (p[0] != TIFFTAG_EXIFIFD && p[0] != TIFFTAG_GPSIFD) continue;
+    const std::vector<ExifEntry> &src = p[0] == TIFFTAG_EXIFIFD ? d.Exif : d.Gps;
+    std::vector<std::array<uint32_t, 4>> dir;
+    if (!entries(p[3], dir)) continue;
+    for (const auto &e : dir) {
+      if (e[1] != 5 && e[1] != 10) continue;
+      const auto it = std::find_if(src.begin(), src.end(), [&](const ExifEntry &s) {
+        return s.Tag == e[0] && s.Type == e[1] && s.Count == e[2] && s.Value.size() == size_t(e[2]) * 8;
+      });
+      if (it == src.end()) continue;
+      std::vector<uint8_t> v = it->Value;
+      if (be != d.BigEndian)
+        for (size_t at = 0; at + 4 <= v.size(); at += 4) std::reverse(v.begin() + long(at), v.begin() + long(at + 4));
+      if (pwrite(fd, v.data(), v.size(), off_t(e[3])) != ssize_t(v.size())) return;
+    }
+  }
+}
+
 void Encode(const TPixioEncode &Info, const TPixioImage *Thumb, const char *FileName, const uint8_t *Exif,
             uint32_t ExifLen, bool UpdateSoftware) {
   if (!FileName || !*FileName) throw EncodeError("no file name");
@@ -242,9 +300,9 @@ void Encode(const TPixioEncode &Info, const TPixioImage *Thumb, const char *File
     if (gpsOff) TIFFSetField(t.get(), TIFFTAG_GPSIFD, gpsOff);
     if (!TIFFRewriteDirectory(t.get())) Fail(err, "cannot rewrite the first TIFF directory");
   }
-  TIFF *raw_t = t.release();
-  TIFFClose(raw_t);
+  TIFFClose(t.release());
   if (!err.Error.empty()) throw EncodeError(err.Error);
+  if (haveExif) RestoreRationals(FileName, dirs);
 }
 
 }  // namespace
