@@ -198,8 +198,8 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "nothing to convert: every output name is taken or skipped\n");
       }
       const std::vector<std::string> Folders = OutputFolders(List);
-      for (size_t i = 0; i < Folders.size() && i < 5; ++i) std::fprintf(stderr, "output: %s/\n", Folders[i].c_str());
-      if (Folders.size() > 5) std::fprintf(stderr, "output: ... and %zu more folders\n", Folders.size() - 5);
+      for (size_t i = 0; i < Folders.size() && i < 8; ++i) std::fprintf(stderr, "output: %s/\n", Folders[i].c_str());
+      if (Folders.size() > 8) std::fprintf(stderr, "output: ... and %zu more folders\n", Folders.size() - 8);
     } else if (List.Count() == 0) {
       std::fprintf(stderr, "nothing to convert: no images in the given paths\n");
     }

@@ -182,14 +182,39 @@ TEST_F(Runner, CollisionNumberingSkipAndReadOnlyOutputs) {
   EXPECT_EQ(fs::status(Dir + "/p/resize/IMG_1.jpg").permissions() & fs::perms::owner_write, fs::perms::none);
 }
 
-TEST_F(Runner, RenameModeMovesOnOneFileSystem) {
+TEST_F(Runner, RenameModeMovesOnOneFileSystemAndCopiesAcross) {
   const std::string Src = Photo("IMG_1.jpg");
   const std::string Bytes = ReadFile(Src);
-  Profile("[File]\nRenameOnly=1\nFileNameFormat=renamed/<yyyy>-<old>\n");
-  const TRun R = Run({"/ini=t.ini", Src});
+  // The shooting date becomes the file time when the profile asks for file times.
+  Profile("[File]\nRenameOnly=1\nFileNameFormat=renamed/<yyyy>-<old>\n"
+          "[Metadata]\nUpdateTimestampFromExif=1\nKeepLastWriteTime=1\n");
+  TRun R = Run({"/ini=t.ini", Src});
   EXPECT_EQ(R.Status, 0) << R.Err;
   EXPECT_FALSE(fs::exists(Src));
-  EXPECT_EQ(ReadFile(Dir + "/p/renamed/2013-IMG_1.jpg"), Bytes);
+  const std::string Moved = Dir + "/p/renamed/2013-IMG_1.jpg";
+  EXPECT_EQ(ReadFile(Moved), Bytes);
+  struct tm Shot = {};
+  Shot.tm_year = 113, Shot.tm_mon = 6, Shot.tm_mday = 4, Shot.tm_hour = 12, Shot.tm_min = 34, Shot.tm_sec = 56;
+  Shot.tm_isdst = -1;
+  struct stat st;
+  ASSERT_EQ(::stat(Moved.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, ::mktime(&Shot));
+
+  // Another file system: the file is copied and the source stays.
+  char Tmpl[] = "/dev/shm/tessivo-rename-XXXXXX";
+  if (!::mkdtemp(Tmpl)) GTEST_SKIP() << "no /dev/shm";
+  const std::string Other = Tmpl;
+  struct stat a, b;
+  if (::stat(Other.c_str(), &a) != 0 || ::stat(Dir.c_str(), &b) != 0 || a.st_dev == b.st_dev) {
+    fs::remove_all(Other);
+    GTEST_SKIP() << "/dev/shm is on the same file system";
+  }
+  Profile("[File]\nRenameOnly=1\nFileNameFormat=" + Other + "/<old>\n");
+  R = Run({"/ini=t.ini", Moved});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(ReadFile(Other + "/2013-IMG_1.jpg"), Bytes);
+  EXPECT_EQ(ReadFile(Moved), Bytes);
+  fs::remove_all(Other);
 }
 
 TEST_F(Runner, PassThroughKeepsTheCompressedData) {
@@ -247,9 +272,27 @@ TEST_F(Runner, OneCorruptFileIsLoggedAndTheOthersConvert) {
   Profile("[Resize]\nRule=1\nSize1=100,100\n[System]\nMaxThread=2\n");
   const TRun R = Run({"/ini=t.ini", Dir + "/p"});
   EXPECT_EQ(R.Status, 1) << R.Err;
-  EXPECT_NE(R.Err.find("BAD.jpg: "), std::string::npos) << R.Err;
+  EXPECT_NE(R.Err.find("  BAD.jpg: Loadに失敗しました\n"), std::string::npos) << R.Err;
   for (int i = 1; i <= 4; ++i) EXPECT_TRUE(IsJPEG(Dir + "/p/resize/IMG_" + std::to_string(i) + ".jpg")) << i;
   EXPECT_FALSE(fs::exists(Dir + "/p/resize/BAD.jpg"));
+}
+
+TEST_F(Runner, ExternalCommandRunsOncePerOutputFolderAfterACleanRun) {
+  Photo("A.jpg");
+  Photo("B.jpg");
+  Profile("[System]\nUseExternalTool=1\nCommand=sh -c \"echo run >> '<outdir>/../ran.txt'\"\n"
+          "[File]\nFileNameFormat=out/<old>\n");
+  TRun R = Run({"/ini=t.ini", Dir + "/p/A.jpg", Dir + "/p/B.jpg"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(ReadFile(Dir + "/p/ran.txt"), "run\n");
+  // With a file error logged, the command does not run.
+  const std::string Whole = ReadFile(Dir + "/p/A.jpg");
+  std::ofstream(Dir + "/p/C.jpg", std::ios::binary) << Whole.substr(0, Whole.size() / 3);
+  Profile("[System]\nUseExternalTool=1\nCommand=sh -c \"echo run >> '<outdir>/../ran.txt'\"\n"
+          "[File]\nFileNameFormat=out2/<old>\n[Resize]\nRule=1\nSize1=100,200\n");
+  R = Run({"/ini=t.ini", Dir + "/p/A.jpg", Dir + "/p/C.jpg"});
+  EXPECT_EQ(R.Status, 1) << R.Err;
+  EXPECT_EQ(ReadFile(Dir + "/p/ran.txt"), "run\n");
 }
 
 TEST_F(Runner, BadArgumentsAndSettings) {
