@@ -270,7 +270,20 @@ protected:
     return f;
   }
 
-  // Source 2: a plain JPEG into which exiftool writes a big-endian Exif of its own layout.
+  // Exif of exiftool's own layout, big-endian, written into File by exiftool.
+  static void WriteCameraTags(const fs::path &File, const fs::path &Thumbnail) {
+    std::vector<std::string> args = {
+        "-q", "-overwrite_original", "-ExifByteOrder=Big-endian", "-Make=TestCam", "-Model=T1",
+        "-IFD0:Orientation#=8", "-IFD0:XResolution=240", "-IFD0:YResolution=240", "-IFD0:ResolutionUnit#=2",
+        "-IFD0:Software=Camera Firmware 1.0", "-ExifIFD:DateTimeOriginal=2010:05:06 07:08:09",
+        "-ExifIFD:ColorSpace#=1", "-ExifIFD:ExifImageWidth#=320", "-ExifIFD:ExifImageHeight#=200",
+        "-GPSLatitude=35.5", "-GPSLatitudeRef=N", "-GPSLongitude=139.75", "-GPSLongitudeRef=E", "-GPSAltitude=12"};
+    if (!Thumbnail.empty()) args.push_back("-ThumbnailImage<=" + Thumbnail.string());
+    args.push_back(File.string());
+    RunExiftool(args);
+  }
+
+  // Source 2: a plain JPEG into which exiftool writes its Exif with a thumbnail.
   fs::path ExiftoolSource() const {
     TImgGuard img{MakeTestImage(320, 200)};
     TJpegEncodeParams p;
@@ -280,13 +293,7 @@ protected:
     const fs::path f = Dir / "tool.jpg", thumb = Dir / "tool-source-thumb.jpg";
     WriteFile(f, jpeg);
     WriteFile(thumb, SourceThumbnail());
-    RunExiftool({"-q", "-overwrite_original", "-ExifByteOrder=Big-endian", "-Make=TestCam", "-Model=T1",
-                 "-IFD0:Orientation#=8", "-IFD0:XResolution=240", "-IFD0:YResolution=240",
-                 "-IFD0:ResolutionUnit#=2", "-IFD0:Software=Camera Firmware 1.0",
-                 "-ExifIFD:DateTimeOriginal=2010:05:06 07:08:09", "-ExifIFD:ColorSpace#=1",
-                 "-ExifIFD:ExifImageWidth#=320", "-ExifIFD:ExifImageHeight#=200", "-GPSLatitude=35.5",
-                 "-GPSLatitudeRef=N", "-GPSLongitude=139.75", "-GPSLongitudeRef=E", "-GPSAltitude=12",
-                 "-ThumbnailImage<=" + thumb.string(), f.string()});
+    WriteCameraTags(f, thumb);
     return f;
   }
 
@@ -567,18 +574,27 @@ TEST_F(ExiftoolRoundTrip, CreateExifOfOtherFormats) {
     GTEST_SKIP() << e.what();
   }
   if (!lib->create_exif) GTEST_SKIP() << "libpixio.so has no create_exif";
+  // A 1 x 1 lossless WebP, to which exiftool adds its Exif.
+  const std::vector<uint8_t> webp = {'R', 'I', 'F', 'F', 26, 0, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', 'L', 13, 0, 0,
+                                     0, 0x2F, 0, 0, 0, 0x10, 0x07, 0x10, 0x11, 0x11, 0x88, 0x88, 0xFE, 0x07, 0};
   struct {
     const char *Name;
     std::vector<uint8_t> File;
+    bool ExiftoolTags;
   } cases[] = {
-      {"camera.tif", CameraTiff()},
+      {"camera.tif", CameraTiff(), false},
       // The camera block with its maker note: carried as it is, the note stays readable.
-      {"camera.png", GrayPngWithExif(CameraStructure({}))},
+      {"camera.png", GrayPngWithExif(CameraStructure({})), false},
+      {"camera.webp", webp, true},
   };
-  for (const auto &c : cases) {
+  for (auto &c : cases) {
     SCOPED_TRACE(c.Name);
     const fs::path src = Dir / c.Name;
     WriteFile(src, c.File);
+    if (c.ExiftoolTags) {
+      WriteCameraTags(src, {});
+      c.File = ReadFile(src);
+    }
     const TTags before = ReadTags(src);
     ASSERT_EQ(before["IFD0:Software"], "Camera Firmware 1.0");
     std::vector<uint8_t> carrier(EXIF_CARRIER_SIZE);
