@@ -193,7 +193,10 @@ void TMTResizeThread::Execute() {
       break;
     }
     TImageInfo *Entry = Parent.TakeNextEntry();
-    if (!Entry) break;
+    if (!Entry) {
+      Stopped = FTerminated || Parent.StopRequested();
+      break;
+    }
     LabelText = Entry->GetName();
     ProgressSize = 3 * LastBlocks;
     Parent.Synchronize([this] { Parent.ReportProgress(ProgressSize, LabelText); });

@@ -241,7 +241,12 @@ void TProgressForm::Close(int32_t Result) {
 }
 
 void TProgressForm::Stop() {
-  FStopRequested = true;
+  {
+    // Under the hand-out lock: an entry is either handed out before the stop
+    // (and finished) or not at all.
+    std::lock_guard Lock(CriticalSection);
+    FStopRequested = true;
+  }
   PostMessage(MSG_STOP, CurrentThreadID());
 }
 
@@ -280,6 +285,7 @@ void TProgressForm::DoTogglePause() {
 
 TImageInfo *TProgressForm::TakeNextEntry() {
   std::lock_guard Lock(CriticalSection);
+  if (FStopRequested) return nullptr;
   const int32_t Count = FList.Count();
   while (CurrentImageIndex < Count) {
     ++CurrentImageIndex;
