@@ -168,7 +168,7 @@ void ReadFormatOptions(const TMemIniFile &Ini, const std::string &BinFolder) {
   M.UpdateTimestampFromExif = Ini.ReadBool("Metadata", "UpdateTimestampFromExif", false);
 }
 
-void LoadIniFile(const std::string &Path, TEffectList &Effects) {
+std::string LoadIniFile(const std::string &Path, TEffectList &Effects) {
   const TMemIniFile Ini(Path);
   SystemOption.ProcessorCount = LogicalProcessorCount();
   ReadConvertSettings(Ini);
@@ -178,7 +178,14 @@ void LoadIniFile(const std::string &Path, TEffectList &Effects) {
   LoadConvertTable(Ini.ReadSectionValues("Convert"));
   Effects.ReadIniFile(Ini);
   ApplyLoadedSettings(ProgramUnsharpMask);
-  CMS.InitProfile(ColorManagementOption);
+  try {
+    CMS.InitProfile(ColorManagementOption);
+  } catch (const std::exception &E) {
+    // A missing profile only matters for the images that need it; those fail
+    // on their own with the reason.
+    return std::string("colour management: ") + E.what();
+  }
+  return std::string();
 }
 
 void SaveStartNumber(const std::string &Path) {

@@ -34,8 +34,9 @@ void ReadFormatOptions(const TMemIniFile &Ini, const std::string &BinFolder);
 // Reads the whole file (a missing file reads as all defaults) and applies
 // what follows from it: the resizer kernels and thread counts, the process
 // priority, the colour profiles, the serial number. Raises ETessivoError when
-// the file exists but cannot be read.
-void LoadIniFile(const std::string &Path, TEffectList &Effects);
+// the file exists but cannot be read. Answers a warning when the colour
+// profiles could not all be set up (the run goes on without them), else "".
+std::string LoadIniFile(const std::string &Path, TEffectList &Effects);
 
 // Writes only "StartNumber" of section "File" (the stored serial number).
 void SaveStartNumber(const std::string &Path);

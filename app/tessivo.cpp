@@ -143,7 +143,8 @@ int main(int argc, char **argv) {
     TEffectList Effects;
     CreateDefaultEffects(Effects, ProgramBinFolder());
     try {
-      LoadIniFile(IniPath, Effects);
+      const std::string Warning = LoadIniFile(IniPath, Effects);
+      if (!Warning.empty()) std::fprintf(stderr, "tessivo: %s\n", Warning.c_str());
       if (!SystemOption.UseAVX) LoadResizeLibrary(std::string(), false);
     } catch (const std::exception &E) {
       FreeBatchObjects();

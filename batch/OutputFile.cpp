@@ -177,9 +177,8 @@ bool CopyFileTo(const std::string &Source, const std::string &Target, bool FailI
     ::close(in);
     return false;
   }
-  std::string Dir = ExtractFileDir(Target);
-  if (Dir.empty()) Dir = ".";
-  std::string Tmp = Dir + "/.tessivo-copy-XXXXXX";
+  const std::string Dir = ExtractFileDir(Target);
+  std::string Tmp = (Dir.empty() ? std::string(".") : Dir) + "/.tessivo-copy-XXXXXX";
   std::vector<char> TmpName(Tmp.begin(), Tmp.end());
   TmpName.push_back('\0');
   const int out = ::mkostemp(TmpName.data(), O_CLOEXEC);

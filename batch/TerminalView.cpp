@@ -63,7 +63,10 @@ std::string TTerminalView::FormatLine(const TProgressSnapshot &S, int32_t Width)
                 S.Stopping ? "  stopping" : S.Paused ? "  paused" : "");
   const int32_t BarWidth = std::clamp(Width / 4, 10, 40);
   const int32_t Filled = BarWidth * S.Position / PROGRESS_BAR_MAX;
-  std::string Line = "[" + std::string(size_t(Filled), '#') + std::string(size_t(BarWidth - Filled), '-') + "]";
+  std::string Line(1, '[');
+  Line.append(size_t(Filled), '#');
+  Line.append(size_t(BarWidth - Filled), '-');
+  Line += ']';
   Line += Stats;
   const int32_t Rest = Width - 1 - int32_t(Line.size()) - 2;
   if (!S.Label.empty() && Rest > 4) Line += "  " + TailColumns(S.Label, Rest);
