@@ -50,20 +50,25 @@ void PrintHelp() {
       "\n"
       "Switches are recognised by their beginning, in any case; every other\n"
       "argument is an input path (relative paths are taken from the current\n"
-      "folder). The switch \"/ini=\" and \"/list=\" may be repeated; the last counts.\n"
+      "folder). When a switch is given twice, the last one counts.\n"
       "\n"
       "Settings folder: %s\n"
       "  (from $TESSIVOPLUS_DATA, else $XDG_DATA_HOME/TessivoPlus/ or\n"
-      "  ~/.local/share/TessivoPlus/, followed by ini/). A profile that does\n"
-      "  not exist yet means the built-in defaults: outputs go to resize/<old>\n"
-      "  beside each source, as JPEG, reduced by the stored size rule.\n"
+      "  ~/.local/share/TessivoPlus/, followed by ini/). Without a profile the\n"
+      "  built-in defaults apply: outputs go to resize/<old> beside each\n"
+      "  source, at 100 %% (a JPEG is then copied without recompression).\n"
+      "\n"
+      "Examples:\n"
+      "  tessivo ~/Pictures/trip            a folder, with TessivoPlus.ini\n"
+      "  tessivo /ini=web.ini IMG_*.jpg     some files, with the profile web.ini\n"
+      "  tessivo --list=todo.txt            the files listed in todo.txt\n"
       "\n"
       "While it runs: Ctrl+C stops after the files in progress (twice: at once),\n"
       "SIGUSR1 pauses and resumes.\n"
       "\n"
       "Exit status: 0 all converted, 1 some file failed (the error log is\n"
-      "printed), 2 bad arguments or an unreadable settings file, 3 a run-time\n"
-      "library could not be loaded.\n",
+      "printed) or the run was stopped, 2 bad arguments or an unreadable\n"
+      "settings file, 3 a run-time library could not be loaded.\n",
       SettingsFolder().c_str());
 }
 
