@@ -123,7 +123,8 @@ std::span<const uint8_t> SourceExif(std::span<const uint8_t> D, std::vector<uint
 size_t AppendIfd(std::vector<uint8_t> &Out, bool BE, std::vector<ExifEntry> Entries,
                  const std::vector<uint16_t> &Pointers, std::map<uint16_t, size_t> &Slots) {
   for (uint16_t tag : Pointers) Entries.push_back(ExifEntry{tag, 4, 1, std::vector<uint8_t>(4, 0)});
-  std::stable_sort(Entries.begin(), Entries.end(), [](const ExifEntry &a, const ExifEntry &b) { return a.Tag < b.Tag; });
+  std::stable_sort(Entries.begin(), Entries.end(),
+                   [](const ExifEntry &a, const ExifEntry &b) { return a.Tag < b.Tag; });
   if (Out.size() & 1) Out.push_back(0);
   const size_t at = Out.size();
   Out.resize(at + 2 + Entries.size() * 12 + 4, 0);

@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -183,9 +184,10 @@ std::vector<uint8_t> CanonMakerNote(const TTiffBuilder &B, uint32_t At) {
 }
 
 // A camera's Exif built in code (little-endian): IFD0, an Exif IFD with a
-// maker note behind everything else, Interoperability and GPS IFDs, and IFD1
-// with a real 160 x 100 JPEG thumbnail (no IFD1 without a thumbnail).
-std::vector<uint8_t> CameraStructure(const std::vector<uint8_t> &Thumbnail) {
+// maker note (behind everything else, or among the Exif IFD's values as most
+// cameras write it), Interoperability and GPS IFDs, and IFD1 with a real
+// 160 x 100 JPEG thumbnail (no IFD1 without a thumbnail).
+std::vector<uint8_t> CameraStructure(const std::vector<uint8_t> &Thumbnail, bool NoteBehind = true) {
   TTiffBuilder b(false);
   const int exif = b.AddIfd(), interop = b.AddIfd(), gps = b.AddIfd();
   b.Ifds[0].Entries = {b.Ascii(0x010F, "Canon"),
@@ -199,7 +201,7 @@ std::vector<uint8_t> CameraStructure(const std::vector<uint8_t> &Thumbnail) {
                        b.Short(0x0213, 1),
                        b.Pointer(TAG_EXIF_IFD, exif),
                        b.Pointer(TAG_GPS_IFD, gps)};
-  TTestEntry note = b.Undefined(TAG_MAKER_NOTE, std::vector<uint8_t>(CanonMakerNote(b, 0).size()));
+  TTestEntry note = b.Undefined(TAG_MAKER_NOTE, std::vector<uint8_t>(CanonMakerNote(b, 0).size(), 0xEE));
   b.Ifds[exif].Entries = {b.Rational(0x829A, {1, 125}),
                           b.Rational(0x829D, {28, 10}),
                           b.Undefined(0x9000, Bytes("0230")),
@@ -231,11 +233,17 @@ std::vector<uint8_t> CameraStructure(const std::vector<uint8_t> &Thumbnail) {
                             b.BlobPointer(TAG_JPEG_IF_OFFSET, 0),
                             b.Long(TAG_JPEG_IF_LENGTH, uint32_t(Thumbnail.size()))};
   }
-  // The maker note goes behind everything else, at an offset of its own.
-  const uint32_t at = uint32_t(b.Build().size() + 64);
   auto &n = b.Ifds[exif].Entries[6];
-  n.Value = CanonMakerNote(b, at);
-  n.FixedOffset = int32_t(at);
+  if (NoteBehind) {
+    const uint32_t at = uint32_t(b.Build().size() + 64);
+    n.Value = CanonMakerNote(b, at);
+    n.FixedOffset = int32_t(at);
+  } else {
+    // Where the builder puts the value: found by its placeholder bytes.
+    const auto draft = b.Build();
+    const auto at = std::search(draft.begin(), draft.end(), n.Value.begin(), n.Value.end()) - draft.begin();
+    n.Value = CanonMakerNote(b, uint32_t(at));
+  }
   return b.Build();
 }
 
@@ -258,8 +266,8 @@ protected:
   }
 
   // Source 1: a camera JPEG whose Exif we build ourselves.
-  fs::path BuiltSource() const {
-    const auto payload = ExifPayload(CameraStructure(SourceThumbnail()));
+  fs::path BuiltSource(bool NoteBehind = true) const {
+    const auto payload = ExifPayload(CameraStructure(SourceThumbnail(), NoteBehind));
     TImgGuard img{MakeTestImage(320, 200)};
     TJpegEncodeParams p;
     p.Quality = 90, p.App1 = payload.data(), p.App1Len = payload.size();
@@ -487,8 +495,9 @@ TEST_F(ExiftoolRoundTrip, ConsoleToolRebuild) {
       {"compact without maker note", true, false, false, false},
   };
   TImgGuard rotated{MakeTestImage(200, 320)};
-  for (const bool built : {true, false}) {
-    const fs::path src = built ? BuiltSource() : ExiftoolSource();
+  for (const int source : {0, 1, 2}) {
+    const bool built = source < 2;  // built with the maker note behind everything or inline, or by exiftool
+    const fs::path src = built ? BuiltSource(source == 0) : ExiftoolSource();
     const TTags before = ReadTags(src);
     int row = 0;
     const auto file = ReadFile(src);
@@ -497,9 +506,11 @@ TEST_F(ExiftoolRoundTrip, ConsoleToolRebuild) {
     TExifReader r;
     ASSERT_TRUE(r.SetStream(*tiff));
     for (const auto &c : cases) {
-      SCOPED_TRACE(std::string(built ? "built source: " : "exiftool source: ") + c.Name);
+      const char *names[] = {"built, note behind: ", "built, note inline: ", "exiftool: "};
+      SCOPED_TRACE(std::string(names[source]) + c.Name);
       TExifInfo info;
-      info.Flags = EXIFINFO_ORIENTATION | EXIFINFO_WHITEPOINT | EXIFINFO_PRIMARIES | EXIFINFO_COLORSPACE | EXIFINFO_GAMMA;
+      info.Flags =
+          EXIFINFO_ORIENTATION | EXIFINFO_WHITEPOINT | EXIFINFO_PRIMARIES | EXIFINFO_COLORSPACE | EXIFINFO_GAMMA;
       info.Orientation = 1;
       info.WhitePoint = {{3127, 10000}, {3290, 10000}};
       info.PCRed = {{64, 100}, {33, 100}};
