@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +64,34 @@ protected:
   }
   // A settings profile "t.ini" in the settings folder.
   void Profile(const std::string &Text) { std::ofstream(Dir + "/data/ini/t.ini") << Text; }
+
+  // Starts the program and answers its process id (Wait collects it).
+  pid_t Start(std::vector<std::string> Args) {
+    std::vector<std::string> Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "XDG_DATA_HOME=" + Dir + "/xdg",
+                                    "HOME=" + Dir, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+    Args.insert(Args.begin(), Program);
+    std::vector<char *> Argv, Envp;
+    for (auto &a : Args) Argv.push_back(a.data());
+    Argv.push_back(nullptr);
+    for (auto &e : Env) Envp.push_back(e.data());
+    Envp.push_back(nullptr);
+    posix_spawn_file_actions_t A;
+    posix_spawn_file_actions_init(&A);
+    posix_spawn_file_actions_addopen(&A, 2, (Dir + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&A, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addchdir_np(&A, (Dir + "/p").c_str());
+    pid_t Pid = -1;
+    if (posix_spawn(&Pid, Program.c_str(), &A, nullptr, Argv.data(), Envp.data()) != 0) Pid = -1;
+    posix_spawn_file_actions_destroy(&A);
+    return Pid;
+  }
+  TRun Wait(pid_t Pid) {
+    TRun R;
+    int S = 0;
+    if (Pid > 0 && ::waitpid(Pid, &S, 0) == Pid) R.Status = WIFEXITED(S) ? WEXITSTATUS(S) : 128 + WTERMSIG(S);
+    R.Err = ReadFile(Dir + "/stderr.txt");
+    return R;
+  }
 
   TRun Run(std::vector<std::string> Args) {
     std::vector<std::string> Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "XDG_DATA_HOME=" + Dir + "/xdg",
@@ -295,6 +324,32 @@ TEST_F(Runner, ExternalCommandRunsOncePerOutputFolderAfterACleanRun) {
   EXPECT_EQ(ReadFile(Dir + "/p/ran.txt"), "run\n");
 }
 
+TEST_F(Runner, InterruptFinishesTheFilesInProgressAndStartsNoOther) {
+  constexpr int Count = 24;
+  const std::string First = Photo("IMG_1.jpg", 1600, 1200);
+  for (int i = 2; i <= Count; ++i) fs::copy_file(First, Dir + "/p/IMG_" + std::to_string(i) + ".jpg");
+  Profile("[Resize]\nRule=1\nSize1=100,1200\n[System]\nMaxThread=2\n[File]\nFileNameFormat=" + Dir +
+          "/out/<old>\n");
+  const pid_t Pid = Start({"/ini=t.ini", Dir + "/p"});
+  ASSERT_GT(Pid, 0);
+  // Interrupt once the first output is there.
+  for (int i = 0; i < 3000 && !(fs::exists(Dir + "/out") && !fs::is_empty(Dir + "/out")); ++i) ::usleep(2000);
+  ::kill(Pid, SIGINT);
+  const TRun R = Wait(Pid);
+  EXPECT_EQ(R.Status, 1) << R.Err;
+  EXPECT_NE(R.Err.find("stopped: "), std::string::npos) << R.Err;
+  int Outputs = 0;
+  for (const auto &E : fs::directory_iterator(Dir + "/out")) {
+    EXPECT_NE(E.path().filename().string()[0], '.') << "a temporary file was left: " << E.path();
+    TImageProbe P;
+    EXPECT_TRUE(ProbeImageFile(E.path().string(), P)) << E.path();
+    EXPECT_EQ(P.Width, 1200);
+    ++Outputs;
+  }
+  EXPECT_GE(Outputs, 1);
+  EXPECT_LT(Outputs, Count);
+}
+
 TEST_F(Runner, BadArgumentsAndSettings) {
   Photo("IMG_1.jpg");
   const struct {
@@ -312,7 +367,9 @@ TEST_F(Runner, BadArgumentsAndSettings) {
     const TRun R = Run(C.Args);
     EXPECT_EQ(R.Status, C.Status) << R.Err;
     EXPECT_NE(R.Err.find(C.Says), std::string::npos) << R.Err;
-    if (C.Status == 2) EXPECT_EQ(std::count(R.Err.begin(), R.Err.end(), '\n'), 1) << R.Err;
+    if (C.Status == 2) {
+      EXPECT_EQ(std::count(R.Err.begin(), R.Err.end(), '\n'), 1) << R.Err;
+    }
   }
   fs::create_directories(Dir + "/data/ini/dir.ini");  // exists, but cannot be read as a file
   EXPECT_EQ(Run({"/ini=" + Dir + "/data/ini/dir.ini", "IMG_1.jpg"}).Status, 2);
