@@ -21,8 +21,13 @@ int32_t NextSerialNumber = 1;
 const char *const ConvertUndefined = "未定義";
 const char *const InvalidFileNameMessage = "ファイル名に使用できない文字が含まれています";
 
-std::vector<std::string> ConvertTable;
-std::map<std::string, std::string> ConvertMap;
+namespace {
+std::map<std::string, std::string> ExpandConvertRows(const std::vector<std::string> &Rows);
+}  // namespace
+
+// The default rows until the settings are read.
+std::vector<std::string> ConvertTable = DefaultConvertRows();
+std::map<std::string, std::string> ConvertMap = ExpandConvertRows(ConvertTable);
 
 namespace {
 
@@ -45,7 +50,7 @@ void ReplaceAll(std::string &S, const std::string &From, const std::string &To) 
 
 // Decimal digits of N, zero-padded to Width digits ("-005" for -5 and 3).
 std::string Padded(int64_t N, int Width) {
-  char buf[32];
+  char buf[96];  // a sign, up to 20 digits, padding to at most 9
   std::snprintf(buf, sizeof buf, "%.*lld", Width, static_cast<long long>(N));
   return buf;
 }
@@ -141,9 +146,11 @@ const std::vector<std::string> &DefaultConvertRows() {
   return rows;
 }
 
-void RebuildConvertMap() {
-  ConvertMap.clear();
-  for (const std::string &row : ConvertTable) {
+namespace {
+
+std::map<std::string, std::string> ExpandConvertRows(const std::vector<std::string> &Rows) {
+  std::map<std::string, std::string> map;
+  for (const std::string &row : Rows) {
     const size_t eq = row.find('=');
     if (eq == std::string::npos) continue;
     const std::string output = AsciiLower(TrimSpaces(row.substr(eq + 1)));
@@ -154,11 +161,16 @@ void RebuildConvertMap() {
       size_t comma = inputs.find(',', start);
       if (comma == std::string::npos) comma = inputs.size();
       const std::string input = AsciiLower(TrimSpaces(inputs.substr(start, comma - start)));
-      if (!input.empty()) ConvertMap[input] = output;
+      if (!input.empty()) map[input] = output;
       start = comma + 1;
     }
   }
+  return map;
 }
+
+}  // namespace
+
+void RebuildConvertMap() { ConvertMap = ExpandConvertRows(ConvertTable); }
 
 void LoadConvertTable(std::vector<std::string> Rows) {
   ConvertTable = std::move(Rows);
@@ -171,7 +183,6 @@ void LoadConvertTable(std::vector<std::string> Rows) {
 }
 
 std::string LookUpConvertMap(const std::string &Ext) {
-  if (ConvertMap.empty() && ConvertTable.empty()) LoadConvertTable({});
   const auto it = ConvertMap.find(AsciiLower(Ext));
   return it == ConvertMap.end() ? std::string() : it->second;
 }

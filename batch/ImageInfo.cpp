@@ -468,6 +468,10 @@ TExtInfoList &ExtInfoList() {
   return list;
 }
 
+void PrimeExtInfoList() {
+  for (const char *ext : {".bmp", ".jpg", ".png", ".tif"}) ExtInfoList().AddExt(ext);
+}
+
 // ---------------------------------------------------------------------------
 // TThumbnailCacheList
 

@@ -128,8 +128,9 @@ private:
 };
 
 // The program-wide type-name cache; start-up fills it for ".bmp", ".jpg",
-// ".png" and ".tif".
+// ".png" and ".tif" (PrimeExtInfoList).
 TExtInfoList &ExtInfoList();
+void PrimeExtInfoList();
 
 // The last 20 encoded list thumbnails with their identifiers.
 class TThumbnailCacheList {
