@@ -176,6 +176,18 @@ void TMTResizeThread::FreeWorkerObjects() {
 }
 
 void TMTResizeThread::Execute() {
+  bool Stopped = false;
+  try {
+    Stopped = Run();
+  } catch (const std::exception &E) {
+    // Nothing outside one file's conversion should fail; if it does, the run
+    // still hears from this worker.
+    ErrorLogForm().PutErrorMsg(std::string("worker ") + std::to_string(ThreadNum) + ": " + E.what());
+  }
+  Parent.PostMessage(Stopped ? WM_WORKER_STOPPED : WM_WORKER_DONE, CurrentThreadID());
+}
+
+bool TMTResizeThread::Run() {
   CreateWorkerObjects();
   const bool EffectsInUse = Parent.Effects().IsUse();
   uint32_t LastBlocks = 0;
@@ -210,7 +222,7 @@ void TMTResizeThread::Execute() {
     Parent.Synchronize([this] { Parent.ReportProgress(ProgressSize, std::string()); });
   }
   FreeWorkerObjects();
-  Parent.PostMessage(Stopped ? WM_WORKER_STOPPED : WM_WORKER_DONE, CurrentThreadID());
+  return Stopped;
 }
 
 bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {

@@ -41,6 +41,7 @@ public:
 
 private:
   void Execute();
+  bool Run();  // the loop; answers whether it ended on a stop request
   void CreateWorkerObjects();
   void FreeWorkerObjects();
   // Each answers false when the entry logged an error.

@@ -85,20 +85,26 @@ int32_t TProgressForm::ShowModal() {
       &Suspend);
   MakeOutputFileNameThread->Resume();
 
+  // The view hears from the run at least every 100 ms, however busy the queue is.
+  uint64_t LastIdle = MillisecondClock();
   while (!FClosed) {
     TMessage M;
+    bool Have = false;
     {
       std::unique_lock Lock(FQueueLock);
       FQueueCond.wait_for(Lock, std::chrono::milliseconds(100), [this] { return !FQueue.empty(); });
-      if (FQueue.empty()) {
-        Lock.unlock();
-        if (FView) FView->Idle(Snapshot());
-        continue;
+      if (!FQueue.empty()) {
+        M = std::move(FQueue.front());
+        FQueue.pop_front();
+        Have = true;
       }
-      M = std::move(FQueue.front());
-      FQueue.pop_front();
     }
-    HandleMessage(M);
+    if (Have) HandleMessage(M);
+    const uint64_t Now = MillisecondClock();
+    if (!FClosed && FView && (!Have || Now - LastIdle >= 100)) {
+      LastIdle = Now;
+      FView->Idle(Snapshot());
+    }
   }
   ClearFolderCountCache();
   if (FView) FView->Closed(FModalResult, ResultText);
@@ -126,18 +132,18 @@ void TProgressForm::Synchronize(const std::function<void()> &Proc) {
 
 void TProgressForm::HandleMessage(const TMessage &M) {
   if (M.Proc) {
-    std::exception_ptr Error;
     try {
       M.Proc();
+    } catch (const std::exception &E) {
+      ErrorLogForm().PutErrorMsg(E.what());
     } catch (...) {
-      Error = std::current_exception();
+      ErrorLogForm().PutErrorMsg("不明なエラー");
     }
     {
       std::lock_guard Lock(FQueueLock);
       *M.Done = true;
     }
     FQueueCond.notify_all();
-    if (Error) ErrorLogForm().PutErrorMsg("internal error in a synchronised call");
     return;
   }
   switch (M.Msg) {
