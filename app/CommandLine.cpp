@@ -16,7 +16,7 @@ bool StartsWithNoCase(const std::string &Arg, const std::string &Prefix) {
 }
 
 bool TakeSwitch(const std::string &Arg, const char *Name, std::string &Value) {
-  for (const std::string Prefix : {std::string("/") + Name + "=", std::string("--") + Name + "="}) {
+  for (const std::string &Prefix : {std::string("/") + Name + "=", std::string("--") + Name + "="}) {
     if (StartsWithNoCase(Arg, Prefix)) {
       Value = Arg.substr(Prefix.size());
       // Quotes around the value (from a launcher that quoted the whole argument) go.
@@ -99,6 +99,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args, const std::s
       if (Value.empty() && C.Error.empty()) C.Error = "/list= needs a file name";
     } else if (Arg == "--help" || Arg == "-h" || Arg == "/?" || Arg == "-?") {
       C.Help = true;
+    } else if (Arg == "--version") {
+      C.Version = true;
     } else if (Arg.empty()) {
       continue;
     } else if (Arg.front() == '-' && Arg != "-") {

@@ -15,6 +15,7 @@ struct TCommandLine {
   std::string ListFile;   // the value of the last "/list=", made absolute
   std::vector<std::string> Paths;  // absolute
   bool Help = false;      // "--help", "-h" or "/?"
+  bool Version = false;   // "--version"
   std::string Error;      // a bad argument; empty when all were understood
 };
 

@@ -47,6 +47,7 @@ void PrintHelp() {
       "                           a path (default: TessivoPlus.ini there)\n"
       "  /list=FILE, --list=FILE  a text file with one input path per line\n"
       "  -h, --help               this text\n"
+      "  --version                the version\n"
       "\n"
       "Switches are recognised by their beginning, in any case; every other\n"
       "argument is an input path (relative paths are taken from the current\n"
@@ -116,6 +117,10 @@ int main(int argc, char **argv) {
   const TCommandLine Cmd = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), Cwd);
   if (Cmd.Help) {
     PrintHelp();
+    return EXIT_CLEAN;
+  }
+  if (Cmd.Version) {
+    std::printf("tessivo (TessivoPlus %s)\n", TESSIVO_VERSION);
     return EXIT_CLEAN;
   }
   if (!Cmd.Error.empty()) return Fail(EXIT_USAGE, Cmd.Error + " (see tessivo --help)");

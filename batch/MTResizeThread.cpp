@@ -242,7 +242,9 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
     if (Parent.RenameOnly) {
       Ok = RenameEntry(Entry);
     } else if (ConvertMode == CONVERT_MODE_JPEGTRAN) {
-      throw ETessivoError("ロスレスJPEG変換はこの版では使えません");
+      // Lossless mode works on JPEG sources only; the console tool that does
+      // the work is not part of this build yet.
+      if (Entry.PictureFormat == PICTURE_JPEG) throw ETessivoError("ロスレスJPEG変換はこの版では使えません");
     } else if (Entry.PictureFormat == PICTURE_JPEG && OutType == OUTPUT_JPEG && !JPEGOption.AlwaysRecompress &&
                EffectsInUse && !Effects.IsChange(Entry)) {
       Ok = PassThrough(Entry);
