@@ -150,7 +150,7 @@ struct Plan {
 void CheckRecord(const TPixioEncode &Info) {
   CheckImage(Info, {1, 3, 4}, {8});
   if (Info.Palette) throw EncodeError("JPEG has no palette images");
-  if (Info.Channels == 3 && !(Info.HSamp >= 1 && Info.HSamp <= 4 && Info.VSamp >= 1 && Info.VSamp <= 4))
+  if (Info.Channels >= 3 && !(Info.HSamp >= 1 && Info.HSamp <= 4 && Info.VSamp >= 1 && Info.VSamp <= 4))
     throw EncodeError("unsupported sampling factors");
   if (Info.Flags & PIXIO_FLAG_EXPLICIT_TABLES) {
     if (Info.QTCount < 1 || Info.QTCount > 4) throw EncodeError("explicit tables: bad table count");
@@ -171,10 +171,14 @@ bool Compress(Compressor &k, const TPixioEncode &Info, Plan &plan) {
   c->in_color_space = Info.Channels == 1 ? JCS_GRAYSCALE : Info.Channels == 4 ? JCS_CMYK : ycc ? JCS_YCbCr : JCS_EXT_BGR;
   jpeg_set_defaults(c);
   jpeg_set_quality(c, std::clamp(Info.Quality, 0, 100), TRUE);
-  if (Info.Channels == 3) {
-    c->comp_info[0].h_samp_factor = Info.HSamp;
-    c->comp_info[0].v_samp_factor = Info.VSamp;
-    for (int i = 1; i < 3; ++i) c->comp_info[i].h_samp_factor = c->comp_info[i].v_samp_factor = 1;
+  if (Info.Channels >= 3) {
+    // Colour and CMYK (stored as YCCK): the luma-like components at the given
+    // factors, the two colour-difference components once per block.
+    for (int i = 0; i < c->num_components; ++i) {
+      const bool full = i == 0 || i == 3;
+      c->comp_info[i].h_samp_factor = full ? Info.HSamp : 1;
+      c->comp_info[i].v_samp_factor = full ? Info.VSamp : 1;
+    }
   }
   c->smoothing_factor = std::clamp(Info.Smoothing, 0, 100);
   c->dct_method = Info.DCTMethod == 2 ? JDCT_FLOAT : Info.DCTMethod == 1 ? JDCT_IFAST : JDCT_ISLOW;

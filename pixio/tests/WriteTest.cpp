@@ -281,7 +281,7 @@ TEST_P(JpegWrite, ToolsAcceptAndPixelsComeBack) {
   ASSERT_EQ(d.D.Channels, c.Channels);
   // Four channels are CMYK, stored with the Adobe marker and read back as stored.
   if (c.Channels == 4) { EXPECT_EQ(d.D.IsCMYK, 1); EXPECT_EQ(d.D.IsInvertedCMYK, 1); }
-  if (c.Channels == 3) { EXPECT_EQ(q.HSamp, c.HSamp); EXPECT_EQ(q.VSamp, c.VSamp); }
+  if (c.Channels >= 3) { EXPECT_EQ(q.HSamp, c.HSamp); EXPECT_EQ(q.VSamp, c.VSamp); }
   // SOF2 marks the progressive process.
   bool progressive = false;
   for (size_t i = 0; i + 1 < data.size(); ++i)
@@ -300,6 +300,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, JpegWrite,
                                            JpegCase{"q100-444-float", 3, 1, 1, 100, 2, 0, 3},
                                            JpegCase{"gray-q100", 1, 1, 1, 100, 0, 0, 2},
                                            JpegCase{"cmyk-q100", 4, 1, 1, 100, 0, 0, 3},
+                                           JpegCase{"cmyk-q90-420", 4, 2, 2, 90, 0, 0, -1},
                                            JpegCase{"q90-420", 3, 2, 2, 90, 0, 0, -1},
                                            JpegCase{"q90-422", 3, 2, 1, 90, 1, 0, -1},
                                            JpegCase{"q75-411", 3, 4, 1, 75, 0, 0, -1},

@@ -359,8 +359,12 @@ std::vector<uint8_t> CompressImage(const Image &img, int strategy) {
             [](const Candidate &a, const Candidate &b) { return a.Compressed.size() < b.Compressed.size(); });
   std::vector<uint8_t> best = cands.front().Compressed;
   if (strategy == 2) return best;
+  // Deep compression costs time in proportion to the data times the
+  // iterations: large pictures get fewer of them.
+  const size_t raw = cands.front().Filtered.size();
   const size_t tries = strategy == 0 ? std::min<size_t>(2, cands.size()) : 1;
-  const int iterations = strategy == 0 ? 15 : 5;
+  const int iterations = strategy == 0 ? (raw <= (1u << 20) ? 15 : raw <= (8u << 20) ? 6 : 3)
+                                       : (raw <= (1u << 20) ? 5 : raw <= (8u << 20) ? 2 : 1);
   for (size_t i = 0; i < tries; ++i) {
     auto z = DeepCompress(cands[i].Filtered, iterations);
     if (z.size() < best.size()) best = std::move(z);
