@@ -641,30 +641,38 @@ INSTANTIATE_TEST_SUITE_P(Cases, TiffWrite,
                          [](const auto &i) { return std::string(i.param.Name); });
 
 TEST(TiffWrite, IndexedColours) {
-  // 4-bit indexes packed from the most significant bit, rows padded.
-  const uint32_t w = 13, h = 9, bpl = 8;
-  Picture idx{w, h, 1, 4, bpl, std::vector<uint8_t>(bpl * h, 0)};
-  for (uint32_t y = 0; y < h; ++y)
-    for (uint32_t x = 0; x < w; ++x) idx.Mem[y * bpl + x / 2] |= uint8_t(((x + 2 * y) % 10) << (x % 2 ? 0 : 4));
-  std::vector<uint8_t> pal;
-  for (int i = 0; i < 10; ++i) pal.insert(pal.end(), {uint8_t(i * 25), uint8_t(i * 13), uint8_t(250 - i * 25)});
-  TPixioEncode e = idx.Record();
-  e.Palette = pal.data(), e.PaletteCount = 10, e.Compression = 4;
-  const auto path = TempDir() / "indexed.tif";
-  ASSERT_NE(Lib().write_tiff(&e, nullptr, path.c_str(), nullptr, 0, 0), 0) << LastMessage();
-  ExpectTiffToolsAccept(path);
-  if (HaveTool("tiffinfo")) { EXPECT_NE(Capture("tiffinfo " + Quote(path)).find("palette"), std::string::npos); }
-  const auto data = ReadFile(path);
-  Decoded d;
-  ASSERT_NE(Lib().read_wic(&d.D, data.data(), data.size()), 0) << LastMessage();
-  for (uint32_t y = 0; y < h; ++y)
-    for (uint32_t x = 0; x < w; ++x) {
-      const uint32_t i = (x + 2 * y) % 10;
-      const uint8_t *p = d.Row(y, true) + x * d.D.Channels;
-      ASSERT_EQ(p[0], pal[i * 3 + 2]);
-      ASSERT_EQ(p[1], pal[i * 3 + 1]);
-      ASSERT_EQ(p[2], pal[i * 3]);
+  // Indexes of 1, 4 and 8 bits packed from the most significant bit, rows padded to 4 bytes.
+  for (const uint32_t bits : {1u, 4u, 8u}) {
+    const uint32_t w = 13, h = 9, bpl = (w * bits + 31) / 32 * 4, colours = bits == 1 ? 2 : 10;
+    Picture idx{w, h, 1, bits, bpl, std::vector<uint8_t>(bpl * h, 0)};
+    auto index = [&](uint32_t x, uint32_t y) { return (x + 2 * y) % colours; };
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x)
+        idx.Mem[y * bpl + x * bits / 8] |= uint8_t(index(x, y) << (8 - bits - (x * bits) % 8));
+    std::vector<uint8_t> pal;
+    for (uint32_t i = 0; i < colours; ++i) pal.insert(pal.end(), {uint8_t(i * 25), uint8_t(i * 13), uint8_t(250 - i * 25)});
+    TPixioEncode e = idx.Record();
+    e.Palette = pal.data(), e.PaletteCount = int32_t(colours), e.Compression = bits == 8 ? 7 : 4;
+    const auto path = TempDir() / ("indexed" + std::to_string(bits) + ".tif");
+    ASSERT_NE(Lib().write_tiff(&e, nullptr, path.c_str(), nullptr, 0, 0), 0) << LastMessage();
+    ExpectTiffToolsAccept(path);
+    if (HaveTool("tiffinfo")) {
+      const std::string info = Capture("tiffinfo " + Quote(path));
+      EXPECT_NE(info.find("palette"), std::string::npos) << bits;
+      EXPECT_NE(info.find("Bits/Sample: " + std::to_string(bits)), std::string::npos) << bits;
     }
+    const auto data = ReadFile(path);
+    Decoded d;
+    ASSERT_NE(Lib().read_wic(&d.D, data.data(), data.size()), 0) << LastMessage();
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x) {
+        const uint32_t i = index(x, y);
+        const uint8_t *p = d.Row(y, true) + x * d.D.Channels;
+        ASSERT_EQ(p[0], pal[i * 3 + 2]) << bits;
+        ASSERT_EQ(p[1], pal[i * 3 + 1]) << bits;
+        ASSERT_EQ(p[2], pal[i * 3]) << bits;
+      }
+  }
 }
 
 TEST(TiffWrite, ThumbnailExifProfileAndResolution) {
