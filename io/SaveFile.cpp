@@ -47,8 +47,16 @@ TOutputFile::TOutputFile(const std::string &Target) : FTarget(Target) {
     if (ec) throw ETessivoError("出力フォルダを作成できません: " + folder.string() + ": " + ec.message());
   }
   const std::string ext = target.extension().string();
+  // A long name is shortened (at a character boundary) so that the temporary
+  // name stays within the file system's limit whenever the target's does.
+  std::string stem = target.stem().string();
+  if (stem.size() > 120) {
+    size_t cut = 120;
+    while (cut > 0 && (uint8_t(stem[cut]) & 0xC0) == 0x80) --cut;
+    stem.resize(cut);
+  }
   std::string leaf = ".";
-  leaf += target.stem().string();
+  leaf += stem;
   leaf += ".XXXXXX";
   std::string name = (folder / leaf).string();
   name += ext;

@@ -434,6 +434,20 @@ TEST_F(SaveTest, FailedSaveKeepsPreviousOutput) {
   }
 }
 
+TEST_F(SaveTest, LongOutputNameStillHasRoomForItsTemporaryFile) {
+  // 250 bytes of name: the temporary ".name.XXXXXX.png" would not fit unshortened.
+  std::string name;
+  while (name.size() < 246) name += "\xE5\x86\x99";  // a three-byte character
+  name += ".png";
+  ASSERT_LE(name.size(), 255u);
+  const std::string out = Scratch.Path(name);
+  TImage img(4, 4, 3, BPP_8, [](uint32_t x, uint32_t y, uint32_t ch) { return x * 40 + y + ch; });
+  SavePicture(img.Img, Entry, out, RInfo, 8, Context);
+  TDecoded d;
+  EXPECT_TRUE(DecodePNG(out, d, false));
+  EXPECT_EQ(Scratch.Names(), std::vector<std::string>{name});
+}
+
 TEST_F(SaveTest, ReadOnlyOutputIsReplacedAndStaysReadOnly) {
   const std::string out = Scratch.Path("ro.bmp");
   WriteFile(out, {'o', 'l', 'd'});
