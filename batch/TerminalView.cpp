@@ -61,7 +61,7 @@ std::string TTerminalView::FormatLine(const TProgressSnapshot &S, int32_t Width)
   std::snprintf(Stats, sizeof Stats, " %d/%d files  %.1f MPix/s  %s elapsed  ~%s left%s", S.FilesDone,
                 S.FilesTotal, Rate, FormatClock(S.ElapsedMs).c_str(), Eta.c_str(),
                 S.Stopping ? "  stopping" : S.Paused ? "  paused" : "");
-  const int32_t BarWidth = std::clamp(Width / 4, 10, 40);
+  const int32_t BarWidth = std::clamp(Width / 6, 10, 40);
   const int32_t Filled = BarWidth * S.Position / PROGRESS_BAR_MAX;
   std::string Line(1, '[');
   Line.append(size_t(Filled), '#');
@@ -69,7 +69,11 @@ std::string TTerminalView::FormatLine(const TProgressSnapshot &S, int32_t Width)
   Line += ']';
   Line += Stats;
   const int32_t Rest = Width - 1 - int32_t(Line.size()) - 2;
-  if (!S.Label.empty() && Rest > 4) Line += "  " + TailColumns(S.Label, Rest);
+  if (!S.Label.empty() && Rest > 4) {
+    const std::string Tail = TailColumns(S.Label, Rest);
+    Line += "  ";
+    Line += Tail.size() == S.Label.size() ? Tail : "…" + TailColumns(S.Label, Rest - 1);
+  }
   return Line;
 }
 
