@@ -209,9 +209,15 @@ int32_t Compare3(T A, T B) {
   return A < B ? -1 : (B < A ? 1 : 0);
 }
 
+// Ordinal, case-sensitive (byte order of the UTF-8 text).
+int32_t Compare3(const std::string &A, const std::string &B) {
+  const int c = A.compare(B);
+  return (c > 0) - (c < 0);
+}
+
 int32_t CompareKey(const TImageInfo &A, const TImageInfo &B, int32_t Key, bool HeightMajor) {
   switch (Key) {
-    case 0: return Compare3(A.GetName(), B.GetName());
+    case 0: return Compare3(A.GetName(), B.GetName());  // SortList uses names taken out once
     case 1:
       if (HeightMajor) {
         if (int32_t c = Compare3(A.Height, B.Height)) return c;
@@ -240,10 +246,23 @@ void TImageInfoList::SortList(int32_t Key) {
   const bool heightMajor = Key == 1 && SD2 == 1;
   const int32_t dir = SD[size_t(Key)];
   // A stable sort gives exactly the order of moving each entry left while
-  // its left neighbour compares greater, without the quadratic walk.
-  std::stable_sort(FItems.begin(), FItems.end(), [&](const auto &A, const auto &B) {
-    return dir * CompareKey(*A, *B, Key, heightMajor) < 0;
+  // its left neighbour compares greater, without the quadratic walk. Names
+  // are taken out of the paths once, not in every comparison.
+  std::vector<std::string> names;
+  if (Key == 0) {
+    names.reserve(FItems.size());
+    for (const auto &item : FItems) names.push_back(item->GetName());
+  }
+  std::vector<size_t> order(FItems.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t A, size_t B) {
+    const int32_t c = Key == 0 ? Compare3(names[A], names[B]) : CompareKey(*FItems[A], *FItems[B], Key, heightMajor);
+    return dir * c < 0;
   });
+  std::vector<std::unique_ptr<TImageInfo>> sorted;
+  sorted.reserve(FItems.size());
+  for (size_t i : order) sorted.push_back(std::move(FItems[i]));
+  FItems = std::move(sorted);
   if (Key == 1) {
     SD2 = heightMajor ? 0 : 1;
     if (heightMajor) SD[1] = -SD[1];
@@ -257,8 +276,8 @@ void TImageInfoList::SortByFolderAndName() {
   // them they would all gather at the front.
   for (auto &item : FItems) item->FillSortKeys();
   std::sort(FItems.begin(), FItems.end(), [](const auto &A, const auto &B) {
-    if (A->Folder != B->Folder) return A->Folder < B->Folder;
-    return A->ZeroFillName < B->ZeroFillName;
+    if (const int c = A->Folder.compare(B->Folder)) return c < 0;
+    return A->ZeroFillName.compare(B->ZeroFillName) < 0;
   });
 }
 
