@@ -325,7 +325,7 @@ TEST_F(Runner, ExternalCommandRunsOncePerOutputFolderAfterACleanRun) {
 }
 
 TEST_F(Runner, InterruptFinishesTheFilesInProgressAndStartsNoOther) {
-  constexpr int Count = 24;
+  constexpr int Count = 48;
   const std::string First = Photo("IMG_1.jpg", 1600, 1200);
   for (int i = 2; i <= Count; ++i) fs::copy_file(First, Dir + "/p/IMG_" + std::to_string(i) + ".jpg");
   Profile("[Resize]\nRule=1\nSize1=100,1200\n[System]\nMaxThread=2\n[File]\nFileNameFormat=" + Dir +
