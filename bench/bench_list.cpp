@@ -20,8 +20,17 @@
 namespace {
 
 // A folder of Count 24-bit 16 x 16 BMP files with numbered names, made once.
+struct TBenchFolder {
+  std::string Path;
+  ~TBenchFolder() {
+    std::error_code ec;
+    if (!Path.empty()) std::filesystem::remove_all(Path, ec);
+  }
+};
+
 const std::string &SourceFolder(int Count) {
-  static std::string folder;
+  static TBenchFolder holder;
+  std::string &folder = holder.Path;
   static int made = 0;
   if (made == Count) return folder;
   if (!folder.empty()) std::filesystem::remove_all(folder);
