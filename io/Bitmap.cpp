@@ -402,7 +402,13 @@ void DecodeDIB(const TDibInfo &H, const uint8_t *Info, size_t PaletteAvail, cons
   if (H.BitCount <= 8) {
     const uint32_t full = 1u << H.BitCount;
     uint32_t count = H.ClrUsed ? H.ClrUsed : full;
-    if (count > full) Broken();
+    if (count > full) {
+      // A palette longer than the depth can index is read as far as the
+      // indexes reach when it really is there; a count the file cannot hold
+      // is a broken header.
+      if (uint64_t(count) * (H.HeaderSize == 12 ? 3 : 4) > PaletteAvail) Broken();
+      count = full;
+    }
     const size_t entry = H.HeaderSize == 12 ? 3 : 4;
     pal = ReadPalette(Info + H.HeaderSize + H.MaskBytesAfterHeader, PaletteAvail, count, entry);
   }

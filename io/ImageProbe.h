@@ -137,3 +137,25 @@ double ArchiveTimeStampToDateTime(int64_t TimeStamp);
 using TPutErrorMsgProc = std::function<void(const std::string &Line)>;
 void SetLoadErrorProc(TPutErrorMsgProc Proc);
 void PutLoadError(const std::string &Line);
+
+// Routes the codec library's messages into the load error log as
+// "title: message" (done by the first probe or decode that needs the
+// library; harmless to call again, also after the library was reloaded).
+void ConnectPixioErrorLog();
+
+// While one of these lives on a thread, the codec library's messages on that
+// thread are collected into Text() instead of being logged one by one, so
+// the failure of one file becomes one line that names it.
+class TLibraryMessageCapture {
+public:
+  TLibraryMessageCapture();
+  ~TLibraryMessageCapture();
+  TLibraryMessageCapture(const TLibraryMessageCapture &) = delete;
+  TLibraryMessageCapture &operator=(const TLibraryMessageCapture &) = delete;
+  const std::string &Text() const { return FText; }
+  void Append(const std::string &Line);
+
+private:
+  TLibraryMessageCapture *FPrev;
+  std::string FText;
+};

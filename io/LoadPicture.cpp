@@ -32,34 +32,14 @@ TLoadSusieImageProc LoadSusieImageHook = nullptr;
 
 namespace {
 
-// Messages the codec library reports while this thread runs a decode are
-// collected into that decode's error instead of going to the log on their
-// own, so the log gets one line naming the file.
-thread_local std::string *LibraryMessages = nullptr;
-
-void OnLibraryMessage(const char *Title, const char *Message) {
-  std::string line = std::string(Title ? Title : "") + ": " + (Message ? Message : "");
-  if (LibraryMessages) {
-    if (!LibraryMessages->empty()) *LibraryMessages += " / ";
-    *LibraryMessages += line;
-  } else {
-    PutLoadError(line);
-  }
-}
-
 class TLibraryCall {
 public:
-  TLibraryCall() : FPrev(LibraryMessages) { LibraryMessages = &FText; }
-  ~TLibraryCall() { LibraryMessages = FPrev; }
-  TLibraryCall(const TLibraryCall &) = delete;
-  TLibraryCall &operator=(const TLibraryCall &) = delete;
   [[noreturn]] void Fail(const char *Fallback) const {
-    throw ETessivoError(FText.empty() ? std::string(Fallback) : FText);
+    throw ETessivoError(FCapture.Text().empty() ? std::string(Fallback) : FCapture.Text());
   }
 
 private:
-  std::string *FPrev;
-  std::string FText;
+  TLibraryMessageCapture FCapture;
 };
 
 TPixio &Library() {
@@ -328,13 +308,6 @@ void ToMonitor(TICCImgInfo &Img, TTransForm *Transform) {
 }
 
 }  // namespace
-
-void ConnectPixioErrorLog() {
-  static std::once_flag once;
-  TPixio *lib = Pixio();
-  if (!lib) return;
-  std::call_once(once, [lib] { lib->set_errormsg_callback(OnLibraryMessage); });
-}
 
 bool ReadEntryBytes(const TImageProbe &Entry, std::vector<uint8_t> &Bytes) {
   Bytes.clear();

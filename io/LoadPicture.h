@@ -83,11 +83,6 @@ void LoadWICThumbnailFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &I
 using TLoadSusieImageProc = void (*)(const uint8_t *Data, size_t Size, TICCImgInfo &Img, void *Plugin);
 extern TLoadSusieImageProc LoadSusieImageHook;
 
-// Routes the codec library's messages into the load error log (PutLoadError)
-// as "title: message"; messages during a decode become that file's error.
-// Done on the first decode; harmless to call again.
-void ConnectPixioErrorLog();
-
 // The whole source of an entry: the file, or the archive member through
 // ExtractArchiveMemberHook. False (logged) when it cannot be read.
 bool ReadEntryBytes(const TImageProbe &Entry, std::vector<uint8_t> &Bytes);

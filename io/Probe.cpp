@@ -108,6 +108,8 @@ double ExifDateString(const char *S) {
 bool ProbeWIC(const std::string *File, const uint8_t *Data, size_t Size, TImageProbe &Entry) {
   TPixio *lib = Pixio();
   if (!lib) return false;
+  ConnectPixioErrorLog();
+  TLibraryMessageCapture capture;
   TPixioWICInfo info{};
   int ok;
   if (File) {
@@ -126,7 +128,12 @@ bool ProbeWIC(const std::string *File, const uint8_t *Data, size_t Size, TImageP
   } else {
     ok = lib->read_wic_info2(&info, Data, Size);
   }
-  if (!ok) return false;
+  // The file has an extension the imaging service reads but cannot be read:
+  // its reason is the probe's error.
+  if (!ok) {
+    if (!capture.Text().empty()) throw ETessivoError(capture.Text());
+    return false;
+  }
   Entry.Width = int32_t(std::min<uint32_t>(info.Width, INT32_MAX));
   Entry.Height = int32_t(std::min<uint32_t>(info.Height, INT32_MAX));
   Entry.FXResolution = info.XResolution;
@@ -190,6 +197,35 @@ bool GuardedProbe(const std::string &Name, const std::string &Ext, const std::st
 }
 
 }  // namespace
+
+namespace {
+thread_local TLibraryMessageCapture *CurrentCapture = nullptr;
+
+void OnLibraryMessage(const char *Title, const char *Message) {
+  const std::string line = std::string(Title ? Title : "") + ": " + (Message ? Message : "");
+  if (CurrentCapture) CurrentCapture->Append(line);
+  else PutLoadError(line);
+}
+}  // namespace
+
+TLibraryMessageCapture::TLibraryMessageCapture() : FPrev(CurrentCapture) { CurrentCapture = this; }
+TLibraryMessageCapture::~TLibraryMessageCapture() { CurrentCapture = FPrev; }
+
+void TLibraryMessageCapture::Append(const std::string &Line) {
+  if (!FText.empty()) FText += " / ";
+  FText += Line;
+}
+
+void ConnectPixioErrorLog() {
+  static std::mutex lock;
+  static TPixio *connected = nullptr;
+  TPixio *lib = Pixio();
+  if (!lib) return;
+  std::lock_guard guard(lock);
+  if (connected == lib) return;
+  lib->set_errormsg_callback(OnLibraryMessage);
+  connected = lib;
+}
 
 void SetLoadErrorProc(TPutErrorMsgProc Proc) {
   std::lock_guard lock(ErrorProcLock);

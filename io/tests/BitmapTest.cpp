@@ -100,6 +100,7 @@ TEST(BmpSuite, QuestionableFilesDecodeOrFailCleanly) {
     } catch (const ETessivoError &e) {
       EXPECT_NE(std::string(e.what()), "");
       EXPECT_EQ(img.I.Mem, nullptr);
+      std::printf("  q/%s refused: %s\n", name.c_str(), e.what());
       ++refused;
       continue;
     }

@@ -110,6 +110,10 @@ TEST_F(Loader, HeaderProbesAndTheSecondPass) {
   EXPECT_DOUBLE_EQ(e.FXResolution, 2835);
   EXPECT_FALSE(ProbeImageFile(Tmp / "text.bmp", e));
   EXPECT_FALSE(ProbeImageFile(Tmp / "missing.png", e));
+  // An imaging-service extension whose header does not read is no image.
+  WriteFile(Tmp / "broken.tif", {'I', 'I', 42, 0, 0xFF, 0xFF, 0xFF, 0x7F});
+  EXPECT_FALSE(ProbeImageFile(Tmp / "broken.tif", e));
+  EXPECT_EQ(e.PictureFormat, PICTURE_UNKNOWN);
   // pHYs of a PngSuite file: 1000 x 1000 per metre... (cdfn2c08: 1 x 4 no unit)
   ASSERT_TRUE(ProbeImageFile(png + "/cdun2c08.png", e));
   EXPECT_EQ(e.FResolutionUnit, RESUNIT_METRE);
