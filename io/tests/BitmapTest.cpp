@@ -82,6 +82,18 @@ TEST(BmpSuite, BrokenFilesAreRefusedWithAMessage) {
       EXPECT_TRUE(what == BMP_UNSUPPORTED_MSG || what == BMP_BROKEN_MSG) << what;
       EXPECT_EQ(img.I.Mem, nullptr);
     }
+    // Through the loader the file fails with one line naming it.
+    std::vector<std::string> lines;
+    SetLoadErrorProc([&](const std::string &L) { lines.push_back(L); });
+    TImageProbe entry;
+    if (ProbeImageFile(path.string(), entry)) {
+      TImg loaded;
+      EXPECT_EQ(LoadPicture(entry, loaded.I, {}, false, false, nullptr, false, OUTPUT_PNG), 0);
+      EXPECT_EQ(loaded.I.Mem, nullptr);
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_EQ(lines[0].rfind(path.string() + ": ", 0), 0u) << lines[0];
+    }
+    SetLoadErrorProc(nullptr);
   }
 }
 
