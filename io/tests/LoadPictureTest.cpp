@@ -15,7 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 using namespace loadtest;
 
@@ -519,6 +521,42 @@ TEST_F(Loader, WICSourcesComeOutBottomUpInBlueGreenRedOrder) {
     EXPECT_GT(blue[0], 120);
     EXPECT_LT(blue[2], 90);
     EXPECT_GT(blue[0], blue[2] + 60);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Workers load at once: every failed file gets its own line, with the codec
+// library's reason for that file and no other's.
+TEST_F(Loader, ConcurrentLoadsReportEachFailureOnce) {
+  const std::string dir = TestDataDir("pngsuite");
+  if (dir.empty()) GTEST_SKIP() << "no pngsuite";
+  const auto files = ListFiles(dir, ".png");
+  TErrorLog log;
+  std::atomic<int> loaded{0}, failed{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 4; ++t)
+    workers.emplace_back([&, t] {
+      for (size_t i = size_t(t); i < files.size(); i += 4) {
+        TImageProbe e;
+        if (!ProbeImageFile(files[i].string(), e)) continue;
+        TImg img;
+        if (LoadPicture(e, img.I, {}, false, false, nullptr, false, OUTPUT_JPEG)) ++loaded;
+        else ++failed;
+      }
+    });
+  for (auto &w : workers) w.join();
+  EXPECT_GT(loaded.load(), 150);
+  EXPECT_GT(failed.load(), 5);
+  ASSERT_EQ(log.Lines.size(), size_t(failed.load())) << log.All();
+  for (const std::string &line : log.Lines) {
+    const size_t colon = line.find(".png: ");
+    ASSERT_NE(colon, std::string::npos) << line;
+    const std::string name = std::filesystem::path(line.substr(0, colon + 4)).filename().string();
+    EXPECT_EQ(name[0], 'x') << line;
+    EXPECT_NE(line.find("PNG: "), std::string::npos) << line;  // the library's reason
   }
 }
 
