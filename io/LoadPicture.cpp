@@ -128,8 +128,9 @@ void DecodeWIC(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool Thumbnai
     throw ETessivoError("対応していない画像形式です");
   }
   Img.IsGrayAlpha = (d.IsGrayAlpha && Img.Channels == 4 && !d.IsCMYK) ? LongTrue : LongFalse;
-  // 16-bit colour comes red first from the imaging service.
-  if (Img.BPP == BPP_16 && Img.Channels >= 3) SwapRedBlue16(Img);
+  // 16-bit colour comes red first from the imaging service. CMYK samples
+  // keep their order: the CMYK transform reads them as C, M, Y, K.
+  if (Img.BPP == BPP_16 && Img.Channels >= 3 && Img.PixelFormat != PIXFMT_CMYK) SwapRedBlue16(Img);
   SetDefaultProfile(Img, Img.Channels == 1 || Img.IsGrayAlpha);
   if (d.IsCMYK && Img.ProfileType != PROFILE_EMBEDDED) Img.ProfileType = PROFILE_NONE;
   // The imaging service delivers rows top-down.
@@ -235,10 +236,7 @@ bool HasAlpha(const TICCImgInfo &Img) {
 // CMYK pixels become BGR in the working space through the CMYK transform.
 void ConvertCMYK(TICCImgInfo &Img, TTransForm *Transform, bool Inverted) {
   if (Img.PixelFormat != PIXFMT_CMYK) return;
-  if (Img.BPP != BPP_8) {
-    ConvertTo8Bit(Img, false);
-    SwapRedBlue32(Img);  // undoes the red-blue exchange of the 16-bit decode
-  }
+  if (Img.BPP != BPP_8) ConvertTo8Bit(Img, false);
   std::unique_ptr<TTransForm> own;
   if (!Transform) {
     own = std::make_unique<TTransForm>();

@@ -521,6 +521,14 @@ TEST_F(Loader, WICSourcesComeOutBottomUpInBlueGreenRedOrder) {
     EXPECT_GT(blue[0], 120);
     EXPECT_LT(blue[2], 90);
     EXPECT_GT(blue[0], blue[2] + 60);
+    // The list thumbnail takes its own way through depth and CMYK.
+    TImg thumb;
+    ASSERT_TRUE(MakeListThumbnail(thumb.I, e, {})) << log.All();
+    EXPECT_EQ(thumb.I.BPP, BPP_8);
+    const auto tr = PixelAt(thumb.I, 0, 0), tb = PixelAt(thumb.I, 5, 3);
+    EXPECT_GT(tr[2], 200);
+    EXPECT_LT(tr[0], 80);
+    EXPECT_GT(tb[0], tb[2] + 60);
   }
 }
 
