@@ -119,9 +119,9 @@ using TExtractArchiveMemberProc = bool (*)(const TImageProbe &Entry, std::vector
 extern TExtractArchiveMemberProc ExtractArchiveMemberHook;
 
 // The lower-case extensions the imaging service reads, each followed by a
-// comma, ".jxr,.hdp," appended; built on first use, empty without the codec
-// library.
-const std::string &WICExtensionList();
+// comma, ".jxr,.hdp," appended; built on first use (and again when the
+// codec library is loaded later), empty without it.
+std::string WICExtensionList();
 // Extensions that probed successfully (with the dot, lower case).
 std::vector<std::string> KnownExtensions();
 // Lower-case extension of a path with its dot, empty when none.

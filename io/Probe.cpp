@@ -247,12 +247,15 @@ std::string LowerExtension(const std::string &Path) {
   return ext;
 }
 
-const std::string &WICExtensionList() {
-  static std::once_flag once;
+std::string WICExtensionList() {
+  static std::mutex lock;
   static std::string list;
-  std::call_once(once, [] {
-    TPixio *lib = Pixio();
-    if (!lib) return;
+  static TPixio *builtFor = nullptr;
+  TPixio *lib = Pixio();
+  std::lock_guard guard(lock);
+  if (!lib) return {};
+  if (builtFor != lib) {
+    list.clear();
     lib->enumextensions(
         [](void *Context, const wchar_t *Ext) {
           auto &out = *static_cast<std::string *>(Context);
@@ -262,7 +265,8 @@ const std::string &WICExtensionList() {
         },
         &list);
     list += ".jxr,.hdp,";
-  });
+    builtFor = lib;
+  }
   return list;
 }
 

@@ -141,7 +141,8 @@ TEST_F(Loader, JPEGProbeReadsDensitiesExifAndExtraMarkers) {
   EXPECT_EQ(e.FResolutionUnit, RESUNIT_INCH);
   EXPECT_DOUBLE_EQ(e.FXResolution, 300);
   EXPECT_TRUE(e.FHasExtraMarker);  // the COM segment
-  EXPECT_NE(std::find(KnownExtensions().begin(), KnownExtensions().end(), ".jpg"), KnownExtensions().end());
+  const auto known = KnownExtensions();
+  EXPECT_NE(std::find(known.begin(), known.end(), ".jpg"), known.end());
 }
 
 TEST_F(Loader, ArchiveMembersProbeFromMemoryAndReloadThroughTheHook) {
