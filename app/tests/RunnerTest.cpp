@@ -182,6 +182,21 @@ TEST_F(Runner, TemplatesChooseFormatAndSerialNumbers) {
   EXPECT_FALSE(fs::exists(Dir + "/p/bad"));
 }
 
+TEST_F(Runner, StoredSerialNumberContinuesInTheProfile) {
+  Photo("A.jpg");
+  Photo("B.jpg");
+  Profile("[File]\nFileNameFormat=n/img<n2>\nNumberResetType=2\nStartNumber=5\nAddSubFolder=0\n");
+  TRun R = Run({"/ini=t.ini", Dir + "/p"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_TRUE(IsJPEG(Dir + "/p/n/img05.jpg"));
+  EXPECT_TRUE(IsJPEG(Dir + "/p/n/img06.jpg"));
+  const std::string Saved = ReadFile(Dir + "/data/ini/t.ini");
+  EXPECT_NE(Saved.find("StartNumber=7"), std::string::npos) << Saved;
+  EXPECT_NE(Saved.find("FileNameFormat=n/img<n2>"), std::string::npos) << Saved;  // the rest stays
+  R = Run({"/ini=t.ini", Dir + "/p/A.jpg"});
+  EXPECT_TRUE(IsJPEG(Dir + "/p/n/img07.jpg")) << R.Err;
+}
+
 TEST_F(Runner, CollisionNumberingSkipAndReadOnlyOutputs) {
   Photo("IMG_1.jpg");
   fs::create_directories(Dir + "/p/resize");
