@@ -315,8 +315,8 @@ void TProgressForm::ReportProgress(uint32_t Units, const std::string &Text) {
 }
 
 void TProgressForm::EntryFinished(double Pixels, bool Ok) {
-  FPixelsDone += int64_t(Pixels);
-  if (!Ok) ++FFilesFailed;
+  if (Ok) FPixelsDone += int64_t(Pixels);
+  else ++FFilesFailed;
   ++FFilesDone;
 }
 

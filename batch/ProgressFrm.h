@@ -50,7 +50,7 @@ struct TProgressSnapshot {
   int32_t FilesDone = 0;      // entries finished (converted or failed)
   int32_t FilesFailed = 0;    // of those, entries that logged an error
   int32_t FilesTotal = 0;     // names of the run
-  double PixelsDone = 0;      // source pixels of the finished entries
+  double PixelsDone = 0;      // source pixels of the entries converted
   uint64_t ElapsedMs = 0;
   int32_t Workers = 0;
   bool Paused = false;
