@@ -25,7 +25,11 @@ TEffect::TEffect(uint32_t ID) : FID(ID) {
   FUse = info->UseAtCreation;
 }
 
-void TEffect::SetUse(bool Value) { FUse = Value; }
+void TEffect::SetUse(bool Value) {
+  FUse = Value;
+  // The savers decide how to write the stored orientation from this mirror.
+  if (FID == EFFECT_EXIF_ROTATION && FOwner) FOwner->FExifRotationUse = Value;
+}
 
 void TEffect::ShowConfigDialog() {
   if (FOwner && FOwner->OnShowConfigDialog) FOwner->OnShowConfigDialog(*this);

@@ -101,6 +101,7 @@ public:
   TEffectList *Owner() const { return FOwner; }
   bool Use() const { return FUse; }
 
+  // Stores the switch; the Exif rotation's also goes to the list's FExifRotationUse.
   virtual void SetUse(bool Value);
   // Opens the effect's dialog through the owner's dialog hook (none: nothing).
   virtual void ShowConfigDialog();

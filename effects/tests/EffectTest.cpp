@@ -380,4 +380,25 @@ TEST_F(ChainFixture, OrderDialogModel) {
   EXPECT_EQ(list[2], mirror);
 }
 
+TEST(EffectChain, ExifRotationSwitchIsMirroredInTheList) {
+  // An effect with the Exif rotation's identifier takes its row of the table.
+  class TOrientationOnly : public TEffect {
+  public:
+    TOrientationOnly() : TEffect(EFFECT_EXIF_ROTATION) {}
+    void DoEffect(TICCImgInfo &, TEffectParams &) const override {}
+  };
+  TEffectList list;
+  auto *e = new TOrientationOnly;
+  EXPECT_EQ(e->Name(), "Exif自動回転");
+  EXPECT_TRUE(e->Use());  // on at creation
+  list.AddFilter(e);
+  EXPECT_TRUE(list.FExifRotationUse);
+  list.ChangeState(0, 0);
+  EXPECT_FALSE(list.FExifRotationUse);
+  TMemIniFile ini;
+  ini.LoadFromBytes("[ExifRotationFilter]\nUse=1\n");
+  list.ReadIniFile(ini);
+  EXPECT_TRUE(list.FExifRotationUse);
+}
+
 }  // namespace
