@@ -30,15 +30,6 @@ std::string AsciiUpper(std::string S) {
   return S;
 }
 
-// Local date-time (days since 1899-12-30) of a moment in seconds since 1970;
-// the same reckoning as the header probes, so an unchanged file compares equal.
-double UnixToLocalDateTime(int64_t Seconds, int64_t Nanos) {
-  const time_t t = time_t(Seconds);
-  struct tm tm {};
-  localtime_r(&t, &tm);
-  return (double(Seconds + tm.tm_gmtoff) + double(Nanos) * 1e-9) / 86400.0 + 25569.0;
-}
-
 }  // namespace
 
 bool FileLastWriteDateTime(const std::string &Path, double &DateTime) {

@@ -37,36 +37,6 @@ std::string StripTrailingDelimiters(std::string Path) {
   return Path;
 }
 
-double UnixToLocalDateTime(int64_t Seconds, int64_t Nanos) {
-  const time_t t = time_t(Seconds);
-  struct tm tm {};
-  localtime_r(&t, &tm);
-  return (double(Seconds + tm.tm_gmtoff) + double(Nanos) * 1e-9) / 86400.0 + 25569.0;
-}
-
-// Size, modification time (local date-time) and birth time (else the
-// modification time) in nanoseconds since 1970, as the header probes keep them.
-bool StatTimes(const std::string &Path, int64_t &Size, double &LastWrite, int64_t &Creation) {
-  struct stat st {};
-  if (::stat(Path.c_str(), &st) != 0) return false;
-  Size = int64_t(st.st_size);
-  LastWrite = UnixToLocalDateTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-  Creation = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-#ifdef STATX_BTIME
-  struct statx sx {};
-  if (::statx(AT_FDCWD, Path.c_str(), 0, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
-    Creation = int64_t(sx.stx_btime.tv_sec) * 1000000000 + sx.stx_btime.tv_nsec;
-#endif
-  return true;
-}
-
-std::string ArchiveVirtualPath(const std::string &Archive, const TArchiveMemberInfo &Member) {
-  std::string base = Archive;
-  const std::string ext = LowerExtension(Archive);
-  if (!ext.empty()) base.resize(base.size() - ext.size());
-  return base + "/" + Member.Path + Member.FileName;
-}
-
 // The member as it may be listed: its folder without empty, "." and ".."
 // components (a hostile archive must not place outputs above its own
 // folder), "\\" read as "/"; false for a member without a usable name.
@@ -95,31 +65,6 @@ bool SafeMember(const TArchiveMemberInfo &Member, TArchiveMemberInfo &Safe) {
 }
 
 }  // namespace
-
-bool QuickProbeFile(const std::string &Path, TImageProbe &Entry) {
-  Entry = TImageProbe{};
-  Entry.FPath = Path;
-  int64_t size = 0;
-  if (!StatTimes(Path, size, Entry.DateTimeLastWrite, Entry.DateTimeCreation)) return false;
-  Entry.Size = int32_t(std::min<int64_t>(size, INT32_MAX));
-  return true;
-}
-
-bool QuickProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo &Member, void *Plugin,
-                             TImageProbe &Entry) {
-  Entry = TImageProbe{};
-  Entry.FPath = ArchiveVirtualPath(ArchivePath, Member);
-  Entry.FIsArchive = LongTrue;
-  Entry.FArchivePath = ArchivePath;
-  Entry.FArchivePosition = Member.Position;
-  Entry.FArchiveCompSize = Member.CompSize;
-  Entry.FArchiveSPI = Plugin;
-  Entry.Size = int32_t(std::min<uint32_t>(Member.FileSize, INT32_MAX));
-  Entry.DateTimeLastWrite = ArchiveTimeStampToDateTime(Member.TimeStamp);
-  int64_t archiveSize = 0;
-  double archiveWrite = 0;
-  return StatTimes(ArchivePath, archiveSize, archiveWrite, Entry.DateTimeCreation);
-}
 
 TListupOptions CurrentListupOptions() {
   TListupOptions o;

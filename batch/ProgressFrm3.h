@@ -40,12 +40,6 @@ public:
 };
 extern TArchiveHost *ArchiveHost;
 
-// The quick probes of adding without probing: path, size and both file
-// times only (format stays 0).
-bool QuickProbeFile(const std::string &Path, TImageProbe &Entry);
-bool QuickProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo &Member, void *Plugin,
-                             TImageProbe &Entry);
-
 // How a path is added (TFileOption and ConvertMode when the thread starts).
 struct TListupOptions {
   bool CheckExt = false;

@@ -93,6 +93,15 @@ bool ProbeImageFile(const std::string &Path, TImageProbe &Entry);
 // The same for an archive member whose bytes are Data (already extracted).
 bool ProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo &Member,
                         void *Plugin, const uint8_t *Data, size_t Size, TImageProbe &Entry);
+// The quick probes of adding without probing: the entry is reset and gets
+// path, size and both file times only (format stays 0). The full probes above
+// start with them. False when the file (the archive) cannot be looked at.
+bool QuickProbeFile(const std::string &Path, TImageProbe &Entry);
+bool QuickProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo &Member, void *Plugin,
+                             TImageProbe &Entry);
+// Where an archive member is listed: the archive's path without its
+// extension, a '/', the member's folder and name.
+std::string ArchiveVirtualPath(const std::string &ArchivePath, const TArchiveMemberInfo &Member);
 // Probes an entry added without probing (format 0): the file, or the member
 // through ExtractArchiveMemberHook. True when the entry is (now) an image.
 bool EnsureProbed(TImageProbe &Entry);
@@ -130,6 +139,10 @@ std::string LowerExtension(const std::string &Path);
 // Seconds since 1970 (UTC) as a local date-time (days since 1899-12-30) with
 // the time zone's standard bias read once, no daylight-saving correction.
 double ArchiveTimeStampToDateTime(int64_t TimeStamp);
+// A file-system moment (seconds and nanoseconds since 1970) as a local
+// date-time with the offset in force at that moment; the probes and the list
+// reckon file times this way, so an unchanged file compares equal.
+double UnixToLocalDateTime(int64_t Seconds, int64_t Nanos);
 
 // Where loading and probing report a failed file: one line, the file name,
 // a colon and the message. The batch controller points it at the error log;

@@ -4,6 +4,7 @@
 #include "ImageProbe.h"
 
 #include "Errors.h"
+#include "ImgInfo.h"
 #include "Pixio.h"
 
 #include <fcntl.h>
@@ -66,14 +67,8 @@ private:
   size_t FSize = 0;
 };
 
-// Local date-time (days since 1899-12-30) of a moment in seconds since 1970.
-double UnixToLocalDateTime(int64_t Seconds, int64_t Nanos) {
-  const time_t t = time_t(Seconds);
-  struct tm tm {};
-  localtime_r(&t, &tm);
-  return (double(Seconds + tm.tm_gmtoff) + double(Nanos) * 1e-9) / 86400.0 + 25569.0;
-}
-
+// Size, modification time (local date-time) and birth time (else the
+// modification time) in nanoseconds since 1970, as the entries keep them.
 bool StatTimes(const std::string &Path, int64_t &Size, double &LastWrite, int64_t &Creation) {
   struct stat st {};
   if (::stat(Path.c_str(), &st) != 0) return false;
@@ -394,24 +389,34 @@ bool ProbeJPEGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
   return found;
 }
 
-bool ProbeImageFile(const std::string &Path, TImageProbe &Entry) {
+double UnixToLocalDateTime(int64_t Seconds, int64_t Nanos) {
+  const time_t t = time_t(Seconds);
+  struct tm tm {};
+  localtime_r(&t, &tm);
+  return (double(Seconds + tm.tm_gmtoff) + double(Nanos) * 1e-9) / 86400.0 + 25569.0;
+}
+
+std::string ArchiveVirtualPath(const std::string &ArchivePath, const TArchiveMemberInfo &Member) {
+  std::string base = ArchivePath;
+  const std::string ext = LowerExtension(ArchivePath);
+  if (!ext.empty()) base.resize(base.size() - ext.size());
+  return base + "/" + Member.Path + Member.FileName;
+}
+
+bool QuickProbeFile(const std::string &Path, TImageProbe &Entry) {
   Entry = TImageProbe{};
   Entry.FPath = Path;
   int64_t size = 0;
   if (!StatTimes(Path, size, Entry.DateTimeLastWrite, Entry.DateTimeCreation)) return false;
   Entry.Size = int32_t(std::min<int64_t>(size, INT32_MAX));
-  const TMappedFile file(Path);
-  return GuardedProbe(Path, LowerExtension(Path), &Path, file.Data(), file.Size(), Entry);
+  return true;
 }
 
-bool ProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo &Member, void *Plugin,
-                        const uint8_t *Data, size_t Size, TImageProbe &Entry) {
+bool QuickProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo &Member, void *Plugin,
+                             TImageProbe &Entry) {
   Entry = TImageProbe{};
-  std::string base = ArchivePath;
-  const std::string ext = LowerExtension(ArchivePath);
-  if (!ext.empty()) base.resize(base.size() - ext.size());
-  Entry.FPath = base + "/" + Member.Path + Member.FileName;
-  Entry.FIsArchive = -1;
+  Entry.FPath = ArchiveVirtualPath(ArchivePath, Member);
+  Entry.FIsArchive = LongTrue;
   Entry.FArchivePath = ArchivePath;
   Entry.FArchivePosition = Member.Position;
   Entry.FArchiveCompSize = Member.CompSize;
@@ -420,7 +425,20 @@ bool ProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo
   Entry.DateTimeLastWrite = ArchiveTimeStampToDateTime(Member.TimeStamp);
   int64_t archiveSize = 0;
   double archiveWrite = 0;
-  StatTimes(ArchivePath, archiveSize, archiveWrite, Entry.DateTimeCreation);
+  return StatTimes(ArchivePath, archiveSize, archiveWrite, Entry.DateTimeCreation);
+}
+
+bool ProbeImageFile(const std::string &Path, TImageProbe &Entry) {
+  if (!QuickProbeFile(Path, Entry)) return false;
+  const TMappedFile file(Path);
+  return GuardedProbe(Path, LowerExtension(Path), &Path, file.Data(), file.Size(), Entry);
+}
+
+bool ProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo &Member, void *Plugin,
+                        const uint8_t *Data, size_t Size, TImageProbe &Entry) {
+  // The member is probed from its bytes even when the archive's own times
+  // cannot be read.
+  QuickProbeArchiveMember(ArchivePath, Member, Plugin, Entry);
   return GuardedProbe(Entry.FPath, LowerExtension(Member.FileName), nullptr, Data, Size, Entry);
 }
 
