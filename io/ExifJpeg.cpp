@@ -1,6 +1,8 @@
-// The carrier JPEG, Exif thumbnails and the libjpeg encoder behind both.
+// The carrier JPEG, thumbnail images (for Exif and for the TIFF and HD Photo
+// savers) and the libjpeg encoder behind the JPEG ones.
 #include "ExifJpeg.h"
 
+#include "Errors.h"
 #include "ExifReader.h"
 #include "PixelConvert.h"
 #include "Resize.h"
@@ -100,28 +102,31 @@ struct TImgOwner {
   ~TImgOwner() { FreeICCImgInfo(Img, false); }
 };
 
-// Averages every source pixel into the destination pixel it falls on.
-void BoxReduce(const TICCImgInfo &Src, TICCImgInfo &Dst, uint32_t TW, uint32_t TH) {
+// Averages every source pixel into the destination pixel it falls on (8-bit).
+// Row groups are counted from the picture's top row.
+void BoxReduce(const TICCImgInfo &Src, TICCImgInfo &Dst, uint32_t TW, uint32_t TH, bool TopDown) {
   const uint32_t ch = Src.Channels;
   Dst = TICCImgInfo{};
   Dst.Width = TW, Dst.Height = TH, Dst.Channels = ch, Dst.BPP = BPP_8, Dst.PixelFormat = Src.PixelFormat;
   Dst.Bpl = GetAlignedBpl(TW, ch);
   Dst.Mem = AllocPixelBlock(Dst.Bpl, TH);
+  const auto rowOf = [TopDown](const TICCImgInfo &Img, uint32_t Y) { return TopDown ? ScanLine(Img, Y) : PictureRow(Img, Y); };
   std::vector<uint64_t> sum(size_t(TW) * ch);
   std::vector<uint32_t> cnt(TW);
   for (uint32_t ty = 0; ty < TH; ++ty) {
-    const uint32_t y0 = uint32_t(uint64_t(ty) * Src.Height / TH), y1 = std::max(y0 + 1, uint32_t(uint64_t(ty + 1) * Src.Height / TH));
+    const uint32_t y0 = uint32_t(uint64_t(ty) * Src.Height / TH);
+    const uint32_t y1 = std::max(y0 + 1, uint32_t(uint64_t(ty + 1) * Src.Height / TH));
     std::fill(sum.begin(), sum.end(), 0);
     std::fill(cnt.begin(), cnt.end(), 0);
     for (uint32_t y = y0; y < y1; ++y) {
-      const uint8_t *row = PictureRow(Src, y);
+      const uint8_t *row = rowOf(Src, y);
       for (uint32_t x = 0; x < Src.Width; ++x) {
         const uint32_t tx = uint32_t(uint64_t(x) * TW / Src.Width);
         for (uint32_t c = 0; c < ch; ++c) sum[size_t(tx) * ch + c] += row[size_t(x) * ch + c];
         ++cnt[tx];
       }
     }
-    uint8_t *out = PictureRow(Dst, ty);
+    uint8_t *out = rowOf(Dst, ty);
     for (uint32_t tx = 0; tx < TW; ++tx)
       for (uint32_t c = 0; c < ch; ++c)
         out[size_t(tx) * ch + c] = uint8_t((sum[size_t(tx) * ch + c] + cnt[tx] / 2) / std::max<uint32_t>(cnt[tx], 1));
@@ -130,34 +135,49 @@ void BoxReduce(const TICCImgInfo &Src, TICCImgInfo &Dst, uint32_t TW, uint32_t T
 
 }  // namespace
 
+void MakeThumbnailImage(const TICCImgInfo &Source, TICCImgInfo &Thumbnail, TResizer *Resizer, TMultiThread *Pool,
+                        bool TopDown) {
+  Thumbnail = TICCImgInfo{};
+  if (!Source.Mem || !Source.Width || !Source.Height || !Source.Channels || Source.Channels > 4) return;
+  uint32_t w, h;
+  ThumbnailSize(Source.Width, Source.Height, w, h);
+  TImgOwner copy;
+  CopyICCImgInfo(Source, copy.Img, false);
+  ConvertTo8Bit(copy.Img, false);
+  if (w == Source.Width && h == Source.Height) {
+    Thumbnail = copy.Img;
+    copy.Img = TICCImgInfo{};
+    return;
+  }
+  if (Resizer && copy.Img.PixelFormat != PIXFMT_YCC) {
+    TImgOwner small;
+    try {
+      Resizer->ResizeImage(copy.Img, small.Img, Pool, false, copy.Img.PixelFormat == PIXFMT_BGRA, h, w);
+      small.Img.PixelFormat = copy.Img.PixelFormat;
+      ConvertTo8Bit(small.Img, false);
+      Thumbnail = small.Img;
+      small.Img = TICCImgInfo{};
+      return;
+    } catch (const EOutOfMemory &) {
+      throw;
+    } catch (const std::exception &) {
+      // A resizer that cannot take this layout: the box reduction below does.
+    }
+  }
+  BoxReduce(copy.Img, Thumbnail, w, h, TopDown);
+}
+
 std::vector<uint8_t> MakeExifThumbnail(const TICCImgInfo &Src, TResizer *Resizer, TMultiThread *Pool,
                                        int32_t Quality, int32_t HSamp, int32_t VSamp, size_t Limit) {
-  if (!Src.Mem || !Src.Width || !Src.Height || Src.Channels == 2 || Src.Channels > 4) return {};
-  TImgOwner copy, small;
-  CopyICCImgInfo(Src, copy.Img, false);
-  if (copy.Img.BPP != BPP_8) ConvertTo8Bit(copy.Img, false);
-  uint32_t tw, th;
-  ThumbnailSize(Src.Width, Src.Height, tw, th);
-  const TICCImgInfo *img = &copy.Img;
-  if (tw != Src.Width || th != Src.Height) {
-    bool done = false;
-    if (Resizer && copy.Img.PixelFormat != PIXFMT_YCC) {
-      try {
-        Resizer->ResizeImage(copy.Img, small.Img, Pool, false, copy.Img.PixelFormat == PIXFMT_BGRA, th, tw);
-        small.Img.PixelFormat = copy.Img.PixelFormat;
-        ConvertTo8Bit(small.Img, false);
-        done = true;
-      } catch (const std::exception &) {
-        FreeICCImgInfo(small.Img, false);
-      }
-    }
-    if (!done) BoxReduce(copy.Img, small.Img, tw, th);
-    img = &small.Img;
-  }
+  // Gray with alpha has no JPEG layout.
+  if (Src.Channels == 2) return {};
+  TImgOwner small;
+  MakeThumbnailImage(Src, small.Img, Resizer, Pool);
+  if (!small.Img.Mem) return {};
   TJpegEncodeParams p;
   p.Quality = Quality, p.HSamp = HSamp, p.VSamp = VSamp, p.OmitAPP0 = true;
   std::vector<uint8_t> out;
-  if (!EncodeJpegToMemory(*img, p, out, Limit)) return {};
+  if (!EncodeJpegToMemory(small.Img, p, out, Limit)) return {};
   return out;
 }
 

@@ -1,6 +1,7 @@
 // Small JPEG encodes the Exif code needs: the carrier image and thumbnails.
 // They go straight to libjpeg so that Exif handling does not wait for the
-// codec library's encoders.
+// codec library's encoders. Also the reduced thumbnail image itself, which the
+// TIFF and HD Photo savers embed as pixels.
 #pragma once
 
 #include "ImgInfo.h"
@@ -8,6 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+class TMultiThread;
+class TResizer;
 
 struct TJpegEncodeParams {
   int32_t Quality = 90;
@@ -23,3 +27,12 @@ struct TJpegEncodeParams {
 // bottom-up rows. False when libjpeg refuses or the result exceeds Limit bytes.
 bool EncodeJpegToMemory(const TICCImgInfo &Img, const TJpegEncodeParams &Params, std::vector<uint8_t> &Out,
                         size_t Limit);
+
+// An 8-bit copy of Source reduced so that it fits 160 x 160 (smaller sources
+// keep their size), in Source's pixel format; Thumbnail is a new record, left
+// empty for a source without pixels or with more than 4 channels. Without a
+// resizer (or one that cannot take the layout) pixels are averaged in boxes
+// counted from the picture's top row, which is Source's first stored row when
+// TopDown is set and its last one otherwise.
+void MakeThumbnailImage(const TICCImgInfo &Source, TICCImgInfo &Thumbnail, TResizer *Resizer, TMultiThread *Pool,
+                        bool TopDown = false);

@@ -1,5 +1,4 @@
-// The JPEG copy without recompression, the TIFF and HD Photo thumbnail and the
-// external PNG optimiser.
+// The JPEG copy without recompression and the external PNG optimiser.
 #include "SavePicture.h"
 
 #include "Errors.h"
@@ -56,86 +55,6 @@ std::string ProgramFolder() {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Thumbnail
-
-namespace {
-
-struct TImgOwner {
-  TICCImgInfo Img{};
-  ~TImgOwner() { FreeICCImgInfo(Img, false); }
-};
-
-// Averages every source pixel into the destination pixel it falls on (8-bit).
-void BoxReduce(const TICCImgInfo &Src, TICCImgInfo &Dst, uint32_t TW, uint32_t TH) {
-  const uint32_t ch = Src.Channels;
-  Dst = TICCImgInfo{};
-  Dst.Width = TW, Dst.Height = TH, Dst.Channels = ch, Dst.BPP = BPP_8, Dst.PixelFormat = Src.PixelFormat;
-  Dst.Bpl = GetAlignedBpl(TW, ch);
-  Dst.Mem = AllocPixelBlock(Dst.Bpl, TH);
-  std::vector<uint64_t> sum(size_t(TW) * ch);
-  std::vector<uint32_t> cnt(TW);
-  for (uint32_t ty = 0; ty < TH; ++ty) {
-    const uint32_t y0 = uint32_t(uint64_t(ty) * Src.Height / TH);
-    const uint32_t y1 = std::max(y0 + 1, uint32_t(uint64_t(ty + 1) * Src.Height / TH));
-    std::fill(sum.begin(), sum.end(), 0);
-    std::fill(cnt.begin(), cnt.end(), 0);
-    for (uint32_t y = y0; y < y1; ++y) {
-      const uint8_t *row = ScanLine(Src, y);
-      for (uint32_t x = 0; x < Src.Width; ++x) {
-        const uint32_t tx = uint32_t(uint64_t(x) * TW / Src.Width);
-        for (uint32_t c = 0; c < ch; ++c) sum[size_t(tx) * ch + c] += row[size_t(x) * ch + c];
-        ++cnt[tx];
-      }
-    }
-    uint8_t *out = ScanLine(Dst, ty);
-    for (uint32_t tx = 0; tx < TW; ++tx)
-      for (uint32_t c = 0; c < ch; ++c)
-        out[size_t(tx) * ch + c] = uint8_t((sum[size_t(tx) * ch + c] + cnt[tx] / 2) / std::max<uint32_t>(cnt[tx], 1));
-  }
-}
-
-}  // namespace
-
-void MakeThumbnailImage(const TICCImgInfo &Source, TICCImgInfo &Thumbnail, TResizer *Resizer, TMultiThread *Pool) {
-  Thumbnail = TICCImgInfo{};
-  if (!Source.Mem || !Source.Width || !Source.Height || !Source.Channels || Source.Channels > 4) return;
-  uint32_t w = Source.Width, h = Source.Height;
-  if (w > 160 || h > 160) {
-    const uint32_t sw = w, sh = h;
-    w = 160;
-    h = std::max<uint32_t>(1, uint32_t(std::lround(double(sh) * 160 / sw)));
-    if (h > 160) {
-      h = 160;
-      w = std::max<uint32_t>(1, uint32_t(std::lround(double(sw) * 160 / sh)));
-    }
-  }
-  TImgOwner copy;
-  CopyICCImgInfo(Source, copy.Img, false);
-  ConvertTo8Bit(copy.Img, false);
-  if (w == Source.Width && h == Source.Height) {
-    Thumbnail = copy.Img;
-    copy.Img = TICCImgInfo{};
-    return;
-  }
-  if (Resizer && copy.Img.PixelFormat != PIXFMT_YCC) {
-    TImgOwner small;
-    try {
-      Resizer->ResizeImage(copy.Img, small.Img, Pool, false, copy.Img.PixelFormat == PIXFMT_BGRA, h, w);
-      small.Img.PixelFormat = copy.Img.PixelFormat;
-      ConvertTo8Bit(small.Img, false);
-      Thumbnail = small.Img;
-      small.Img = TICCImgInfo{};
-      return;
-    } catch (const EOutOfMemory &) {
-      throw;
-    } catch (const std::exception &) {
-      // A resizer that cannot take this layout: the box reduction below does.
-    }
-  }
-  BoxReduce(copy.Img, Thumbnail, w, h);
-}
 
 // ---------------------------------------------------------------------------
 // PNG optimiser

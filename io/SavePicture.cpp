@@ -726,7 +726,7 @@ void PrepareTopDown(TICCImgInfo &Img, const TSaveJob &Job, int32_t EmbedThumbnai
                     TTopDownPlan &Plan) {
   FlipRows(Img);
   if (EmbedThumbnail && Img.Channels != 2) {
-    MakeThumbnailImage(Img, Plan.Thumb.Img, Job.Context->ThumbnailResizer, Job.Context->MT);
+    MakeThumbnailImage(Img, Plan.Thumb.Img, Job.Context->ThumbnailResizer, Job.Context->MT, true);
     const TICCImgInfo &t = Plan.Thumb.Img;
     Plan.ThumbImage = {t.Mem, t.Width, t.Height, t.Bpl, t.Channels};
     Plan.HasThumb = t.Mem != nullptr;
@@ -797,7 +797,7 @@ bool SaveIndexedTIFFFile(const std::string &FileName, TICCImgInfo &Img, const TS
     TImgOwner flipped;
     CopyICCImgInfo(Img, flipped.Img, false);
     FlipRows(flipped.Img);
-    MakeThumbnailImage(flipped.Img, plan.Thumb.Img, Job.Context->ThumbnailResizer, Job.Context->MT);
+    MakeThumbnailImage(flipped.Img, plan.Thumb.Img, Job.Context->ThumbnailResizer, Job.Context->MT, true);
     const TICCImgInfo &t = plan.Thumb.Img;
     plan.ThumbImage = {t.Mem, t.Width, t.Height, t.Bpl, t.Channels};
     plan.HasThumb = t.Mem != nullptr;

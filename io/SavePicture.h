@@ -13,6 +13,7 @@
 // raise ETessivoError with the message the worker logs after the file name.
 #pragma once
 
+#include "ExifJpeg.h"
 #include "FormatOption.h"
 #include "ImageProbe.h"
 #include "ImgInfo.h"
@@ -137,11 +138,6 @@ struct TCopyOptions {
 bool CopyJPEGWithoutRecompression(const std::vector<uint8_t> &Bytes, const std::string &InputPath,
                                   const std::string &OutputPath, const TImageProbe &Entry,
                                   const TResolutionInfo &RInfo, const TCopyOptions &Options);
-
-// An 8-bit copy of Source reduced so that it fits 160 x 160 (smaller sources
-// keep their size), in Source's pixel format; Thumbnail is a new record.
-void MakeThumbnailImage(const TICCImgInfo &Source, TICCImgInfo &Thumbnail, TResizer *Resizer,
-                        TMultiThread *Pool);
 
 // An uncompressed TIFF for an external tool; Img has top-down rows. 14-bit
 // data is widened to 16 bits and 16-bit colour goes red first (Img changes).
