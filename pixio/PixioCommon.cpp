@@ -1,13 +1,21 @@
-// Error callback, output allocation and format detection shared by all decoders.
+// Error callback, output allocation, format detection and the child-process
+// runner shared by the decoders and encoders.
 #include "PixioInternal.h"
 
 #include "ImgInfo.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <mutex>
+#include <thread>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace pixio {
 
@@ -72,6 +80,65 @@ void ReleaseImage(TPixioDecode &Info) {
   Info.HasBGColor = Info.IsYCbCr = Info.IsCMYK = Info.IsInvertedCMYK = Info.IsGrayAlpha = 0;
   Info.XResolution = Info.YResolution = 0;
   Info.ResolutionUnit = 0;
+}
+
+SharedBlock::SharedBlock(size_t Len) {
+  void *p = mmap(nullptr, Len, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return;
+  FData = static_cast<uint8_t *>(p);
+  FLen = Len;
+}
+
+SharedBlock::~SharedBlock() {
+  if (FData) munmap(FData, FLen);
+}
+
+bool RunInChild(ChildStatus &Status, std::chrono::seconds Limit, const char *Name, const char *Stopped,
+                const std::function<int(char *Message, size_t MessageLen)> &Work, std::string &Failure) {
+  const pid_t pid = fork();
+  if (pid < 0) {
+    Failure = std::string("cannot start the ") + Name;
+    return false;
+  }
+  if (pid == 0) {
+    const rlimit noCore{0, 0};  // a crash on a damaged file leaves no core file behind
+    setrlimit(RLIMIT_CORE, &noCore);
+    // and prints nothing: the result travels through the status block.
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) dup2(null, STDERR_FILENO), dup2(null, STDOUT_FILENO);
+    const int rc = Work(Status.Message, sizeof Status.Message);
+    Status.Done = rc == 0 ? 1 : 2;
+    _exit(rc == 0 ? 0 : 1);
+  }
+  const auto limit = std::chrono::steady_clock::now() + Limit;
+  int ws = 0;
+  for (auto wait = std::chrono::microseconds(200);;) {
+    const pid_t r = waitpid(pid, &ws, WNOHANG);
+    if (r == pid) break;
+    if (r < 0 && errno == ECHILD) {
+      // The program reaps children itself (SIGCHLD ignored): the status block tells.
+      ws = Status.Done == 1 ? 0 : 1 << 8;
+      break;
+    }
+    if (r < 0 && errno != EINTR) {
+      Failure = std::string("lost the ") + Name;
+      return false;
+    }
+    if (std::chrono::steady_clock::now() > limit) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &ws, 0);
+      Failure = std::string(Name) + " did not finish";
+      return false;
+    }
+    std::this_thread::sleep_for(wait);
+    if (wait < std::chrono::milliseconds(20)) wait *= 2;
+  }
+  if (!WIFEXITED(ws) || WEXITSTATUS(ws) != 0 || Status.Done != 1) {
+    Status.Message[sizeof Status.Message - 1] = 0;
+    Failure = Status.Done == 2 ? Status.Message : Stopped;
+    return false;
+  }
+  return true;
 }
 
 WicFormat DetectWicFormat(std::span<const uint8_t> d) {

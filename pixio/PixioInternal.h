@@ -5,8 +5,10 @@
 
 #include "PixioApi.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -43,22 +45,60 @@ inline uint8_t *Row(const TPixioDecode &Info, uint32_t Y, bool TopDown) {
   return Info.Mem + size_t(r) * Info.Bpl;
 }
 
-// Runs a decoder; any exception is reported under Title and becomes 0, with
-// the record's image memory released.
+// Runs Body; any exception is reported under Title and gives false.
 template <class F>
-int Guarded(const char *Title, TPixioDecode *Info, F &&Body) {
-  if (!Info) return 0;
+bool Reported(const char *Title, F &&Body) {
   try {
     Body();
-    return 1;
+    return true;
   } catch (const std::exception &e) {
     ReportMessage(Title, e.what());
   } catch (...) {
     ReportMessage(Title, "unknown error");
   }
+  return false;
+}
+
+// Runs a decoder; any exception is reported under Title and becomes 0, with
+// the record's image memory released.
+template <class F>
+int Guarded(const char *Title, TPixioDecode *Info, F &&Body) {
+  if (!Info) return 0;
+  if (Reported(Title, Body)) return 1;
   ReleaseImage(*Info);
   return 0;
 }
+
+// Anonymous memory shared with child processes, zero-filled; Data() is null
+// when it cannot be mapped.
+class SharedBlock {
+public:
+  explicit SharedBlock(size_t Len);
+  ~SharedBlock();
+  SharedBlock(const SharedBlock &) = delete;
+  SharedBlock &operator=(const SharedBlock &) = delete;
+  uint8_t *Data() const { return FData; }
+
+private:
+  uint8_t *FData = nullptr;
+  size_t FLen = 0;
+};
+
+// What a child process leaves for its parent, in shared memory.
+struct ChildStatus {
+  int32_t Done;  // 1 succeeded, 2 failed with Message
+  char Message[256];
+};
+
+// Runs Work in a child process, for library code that asserts (aborting the
+// whole program), crashes or loops on some inputs. The child leaves no core
+// file and prints nothing; Work returns 0 on success or writes its reason
+// into the message buffer it is given (Status.Message, so Status must lie in
+// shared memory). A child still running after Limit is killed. False with
+// Failure set when the work did not succeed: Name is what ran ("JPEG XR
+// decoder"), Stopped the text for a child that ended without a reason.
+bool RunInChild(ChildStatus &Status, std::chrono::seconds Limit, const char *Name, const char *Stopped,
+                const std::function<int(char *Message, size_t MessageLen)> &Work, std::string &Failure);
 
 // Fixed formats the read_wic calls tell apart by their first bytes.
 enum class WicFormat { Unknown, Png, Jpeg, Tiff, Gif, WebP, Heif, Jxr, Ico };

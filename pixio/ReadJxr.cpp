@@ -6,15 +6,7 @@
 #include "JxrDecode.h"
 #include "PixioInternal.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <thread>
 
 namespace pixio {
 
@@ -36,19 +28,6 @@ bool KeptForDecoding(uint16_t tag) {
     default: return false;
   }
 }
-
-// Shared memory the child decodes into: a status block, then the pixel rows.
-struct SharedBlock {
-  void *Base = MAP_FAILED;
-  size_t Len = 0;
-  ~SharedBlock() {
-    if (Base != MAP_FAILED) munmap(Base, Len);
-  }
-};
-struct ChildStatus {
-  int32_t Done;  // 1 decoded, 2 failed
-  char Message[256];
-};
 
 }  // namespace
 
@@ -124,51 +103,22 @@ void DecodeJxr(TPixioDecode &Info, std::span<const uint8_t> Data) {
   // Macroblocks are 16x16; padding to whole blocks keeps the decoder's edge writes inside.
   const size_t padW = (size_t(f.Width) + 15) & ~size_t(15), padH = (size_t(f.Height) + 15) & ~size_t(15);
   const size_t stride = (padW * bytes + 127) & ~size_t(127);
+  // Shared memory the child decodes into: the status block, then the pixel rows.
   const size_t head = 4096;
-  SharedBlock shm;
-  shm.Len = head + padH * stride;
-  shm.Base = mmap(nullptr, shm.Len, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  if (shm.Base == MAP_FAILED) throw DecodeError("out of memory");
-  auto *status = static_cast<ChildStatus *>(shm.Base);
-  uint8_t *pixels = static_cast<uint8_t *>(shm.Base) + head;
-
-  const pid_t pid = fork();
-  if (pid < 0) throw DecodeError("cannot start the JPEG XR decoder");
-  if (pid == 0) {
-    const rlimit noCore{0, 0};  // a crash on a damaged file leaves no core file behind
-    setrlimit(RLIMIT_CORE, &noCore);
-    // and prints nothing: the result travels through the status block.
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) dup2(null, STDERR_FILENO), dup2(null, STDOUT_FILENO);
-    const int rc = JxrDecodeInto(clean.data(), clean.size(), pixels, uint32_t(stride), f.Width, f.Height, layout,
-                                 status->Message, sizeof status->Message);
-    status->Done = rc == 0 ? 1 : 2;
-    _exit(rc == 0 ? 0 : 1);
-  }
+  const SharedBlock shm(head + padH * stride);
+  if (!shm.Data()) throw DecodeError("out of memory");
+  auto *status = reinterpret_cast<ChildStatus *>(shm.Data());
+  uint8_t *pixels = shm.Data() + head;
   // Generous for any real image, but a looping decoder does not hold up the batch forever.
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30 + uint64_t(f.Width) * f.Height / 200000);
-  int ws = 0;
-  for (auto wait = std::chrono::microseconds(200);;) {
-    const pid_t r = waitpid(pid, &ws, WNOHANG);
-    if (r == pid) break;
-    if (r < 0 && errno == ECHILD) {
-      // The program reaps children itself (SIGCHLD ignored): the status block tells.
-      ws = status->Done == 1 ? 0 : 1 << 8;
-      break;
-    }
-    if (r < 0 && errno != EINTR) throw DecodeError("lost the JPEG XR decoder");
-    if (std::chrono::steady_clock::now() > limit) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &ws, 0);
-      throw DecodeError("JPEG XR decoder did not finish");
-    }
-    std::this_thread::sleep_for(wait);
-    if (wait < std::chrono::milliseconds(20)) wait *= 2;
-  }
-  if (!WIFEXITED(ws) || WEXITSTATUS(ws) != 0 || status->Done != 1) {
-    status->Message[sizeof status->Message - 1] = 0;
-    throw DecodeError(status->Done == 2 ? status->Message : "damaged JPEG XR image data");
-  }
+  const std::chrono::seconds limit(30 + uint64_t(f.Width) * f.Height / 200000);
+  std::string failure;
+  if (!RunInChild(*status, limit, "JPEG XR decoder", "damaged JPEG XR image data",
+                  [&](char *Message, size_t MessageLen) {
+                    return JxrDecodeInto(clean.data(), clean.size(), pixels, uint32_t(stride), f.Width, f.Height,
+                                         layout, Message, MessageLen);
+                  },
+                  failure))
+    throw DecodeError(failure);
 
   uint32_t ch = 3, bits = 8;
   switch (layout) {

@@ -21,15 +21,7 @@ public:
 // Runs an encoder; any exception is reported under Title and becomes 0.
 template <class F>
 int GuardedEncode(const char *Title, F &&Body) {
-  try {
-    Body();
-    return 1;
-  } catch (const std::exception &e) {
-    ReportMessage(Title, e.what());
-  } catch (...) {
-    ReportMessage(Title, "unknown error");
-  }
-  return 0;
+  return Reported(Title, Body) ? 1 : 0;
 }
 
 // Bits per sample with 0 read as 8.

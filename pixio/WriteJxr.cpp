@@ -6,17 +6,8 @@
 #include "JxrEncode.h"
 #include "WriteInternal.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <thread>
 
 namespace pixio {
 
@@ -80,57 +71,17 @@ int LayoutOf(uint32_t channels, uint32_t bits) {
   return channels == 1 ? JXR_GRAY16 : channels == 3 ? JXR_RGB16 : JXR_RGBA16;
 }
 
-struct ChildStatus {
-  int32_t Done;  // 1 written, 2 failed
-  char Message[256];
-};
-
 // Runs the encoder in a child process; a crash or a hang fails the call instead of the program.
 void EncodeInChild(const char *FileName, const JxrEncodeParams &P) {
-  const size_t len = 4096;
-  void *base = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  if (base == MAP_FAILED) throw EncodeError("out of memory");
-  struct Unmap {
-    void *Base;
-    size_t Len;
-    ~Unmap() { munmap(Base, Len); }
-  } unmap{base, len};
-  auto *status = static_cast<ChildStatus *>(base);
-
-  const pid_t pid = fork();
-  if (pid < 0) throw EncodeError("cannot start the JPEG XR encoder");
-  if (pid == 0) {
-    const rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) dup2(null, STDERR_FILENO), dup2(null, STDOUT_FILENO);
-    const int rc = JxrEncodeFile(FileName, &P, status->Message, sizeof status->Message);
-    status->Done = rc == 0 ? 1 : 2;
-    _exit(rc == 0 ? 0 : 1);
-  }
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60 + uint64_t(P.Width) * P.Height / 100000);
-  int ws = 0;
-  for (auto wait = std::chrono::microseconds(200);;) {
-    const pid_t r = waitpid(pid, &ws, WNOHANG);
-    if (r == pid) break;
-    if (r < 0 && errno == ECHILD) {
-      // The program reaps children itself: the status block tells.
-      ws = status->Done == 1 ? 0 : 1 << 8;
-      break;
-    }
-    if (r < 0 && errno != EINTR) throw EncodeError("lost the JPEG XR encoder");
-    if (std::chrono::steady_clock::now() > limit) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &ws, 0);
-      throw EncodeError("JPEG XR encoder did not finish");
-    }
-    std::this_thread::sleep_for(wait);
-    if (wait < std::chrono::milliseconds(20)) wait *= 2;
-  }
-  if (!WIFEXITED(ws) || WEXITSTATUS(ws) != 0 || status->Done != 1) {
-    status->Message[sizeof status->Message - 1] = 0;
-    throw EncodeError(status->Done == 2 ? status->Message : "the JPEG XR encoder stopped on this image");
-  }
+  const SharedBlock shm(4096);
+  if (!shm.Data()) throw EncodeError("out of memory");
+  auto *status = reinterpret_cast<ChildStatus *>(shm.Data());
+  const std::chrono::seconds limit(60 + uint64_t(P.Width) * P.Height / 100000);
+  std::string failure;
+  if (!RunInChild(*status, limit, "JPEG XR encoder", "the JPEG XR encoder stopped on this image",
+                  [&](char *Message, size_t MessageLen) { return JxrEncodeFile(FileName, &P, Message, MessageLen); },
+                  failure))
+    throw EncodeError(failure);
 }
 
 void Encode(const TPixioEncode &Info, const char *FileName, const uint8_t *Exif, uint32_t ExifLen,

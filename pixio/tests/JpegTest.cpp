@@ -31,6 +31,12 @@ struct DjpegCase {
   int DCTMethod;  // 0 islow, 2 float
 };
 
+// How a case reads in test listings and failure messages.
+void PrintTo(const DjpegCase &c, std::ostream *os) {
+  *os << c.Width << "x" << c.Height << ", " << c.Channels << " channels, cjpeg \"" << c.CjpegOptions
+      << "\", scale 1/" << c.Denom << (c.DCTMethod == 2 ? ", float DCT" : "");
+}
+
 class JpegVsDjpeg : public ::testing::TestWithParam<DjpegCase> {};
 
 TEST_P(JpegVsDjpeg, SamePixels) {

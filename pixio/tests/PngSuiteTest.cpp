@@ -5,6 +5,7 @@
 #include <png.h>
 
 #include <algorithm>
+#include <cstdio>
 
 using namespace pixiotest;
 
@@ -113,6 +114,16 @@ struct PngFact {
   bool HasProfile;
 };
 
+void PrintTo(const PngFact &f, std::ostream *os) {
+  *os << f.File << ": " << f.Channels << " channels, " << f.Bits << " bits";
+  if (f.HasBG) {
+    char color[16];
+    std::snprintf(color, sizeof color, "%06X", unsigned(f.BGColor));
+    *os << ", background " << color;
+  }
+  if (f.HasProfile) *os << ", profile";
+}
+
 class PngFacts : public ::testing::TestWithParam<PngFact> {};
 
 TEST_P(PngFacts, AreReported) {
@@ -142,7 +153,11 @@ INSTANTIATE_TEST_SUITE_P(Suite, PngFacts,
                                            PngFact{"basn3p04.png", 3, 8, false, 0, false},
                                            PngFact{"tbbn3p08.png", 4, 8, true, 0x000000, false},
                                            PngFact{"ccwn2c08.png", 3, 8, false, 0, false},
-                                           PngFact{"basn2c16.png", 3, 16, false, 0, false}));
+                                           PngFact{"basn2c16.png", 3, 16, false, 0, false}),
+                         [](const auto &info) {
+                           const std::string file = info.param.File;
+                           return file.substr(0, file.find('.'));
+                         });
 
 TEST(PngFacts, ProfileAndDensity) {
   const auto dir = std::string(TESSIVO_TESTDATA_DIR) + "/pngsuite/";

@@ -65,6 +65,11 @@ struct TiffCase {
   bool Tiled;
 };
 
+void PrintTo(const TiffCase &c, std::ostream *os) {
+  *os << c.Spp << " samples of " << c.Bps << " bits, compression " << c.Compression
+      << (c.Planar == PLANARCONFIG_SEPARATE ? ", planar" : "") << (c.Tiled ? ", tiled" : "");
+}
+
 std::vector<uint8_t> WriteTiff(const TiffCase &c, uint32_t w, uint32_t h, const void *samples) {
   const auto path = TempDir() / (std::string(c.Name) + ".tif");
   TIFF *t = TIFFOpen(path.c_str(), "w");
@@ -194,6 +199,11 @@ struct GifCase {
   bool Interlace;
   int Transparent;
 };
+
+void PrintTo(const GifCase &c, std::ostream *os) {
+  *os << (c.Interlace ? "interlaced" : "not interlaced");
+  if (c.Transparent >= 0) *os << ", transparent index " << c.Transparent;
+}
 class Gif : public ::testing::TestWithParam<GifCase> {};
 
 TEST_P(Gif, DecodesFirstFrame) {
@@ -223,7 +233,12 @@ TEST_P(Gif, DecodesFirstFrame) {
   EXPECT_FALSE(DecodeWic(broken, cut));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Gif, ::testing::Values(GifCase{false, -1}, GifCase{true, -1}, GifCase{false, 2}));
+INSTANTIATE_TEST_SUITE_P(Cases, Gif, ::testing::Values(GifCase{false, -1}, GifCase{true, -1}, GifCase{false, 2}),
+                         [](const auto &info) {
+                           return std::string(info.param.Interlace ? "interlaced" : "plain") +
+                                  (info.param.Transparent >= 0 ? "_transparent" + std::to_string(info.param.Transparent)
+                                                               : "");
+                         });
 
 // ---- WebP ----
 
@@ -395,6 +410,8 @@ struct HeifCase {
   const char *Ext;
   uint32_t Channels;
 };
+
+void PrintTo(const HeifCase &c, std::ostream *os) { *os << c.Ext << ", " << c.Channels << " channels"; }
 class Heif : public ::testing::TestWithParam<HeifCase> {};
 
 TEST_P(Heif, DecodesCloseToTheSource) {
@@ -466,6 +483,10 @@ struct JxrCase {
   uint32_t Channels, Bits;
   const char *Format;  // JxrEncApp -c
 };
+
+void PrintTo(const JxrCase &c, std::ostream *os) {
+  *os << c.Channels << " channels, " << c.Bits << " bits, JxrEncApp -c " << c.Format;
+}
 class Jxr : public ::testing::TestWithParam<JxrCase> {};
 
 TEST_P(Jxr, LosslessRoundTrip) {

@@ -262,6 +262,12 @@ struct JpegCase {
   int Tolerance;  // largest difference allowed per sample after decoding (-1: not checked)
 };
 
+void PrintTo(const JpegCase &c, std::ostream *os) {
+  *os << c.Channels << " channels, sampling " << c.HSamp << "x" << c.VSamp << ", quality " << c.Quality
+      << ", DCT method " << c.DCTMethod << (c.Progressive ? ", progressive" : "");
+  if (c.Tolerance >= 0) *os << ", tolerance " << c.Tolerance;
+}
+
 class JpegWrite : public ::testing::TestWithParam<JpegCase> {};
 
 TEST_P(JpegWrite, ToolsAcceptAndPixelsComeBack) {
@@ -490,6 +496,10 @@ struct PngCase {
   int Filter, Level;
 };
 
+void PrintTo(const PngCase &c, std::ostream *os) {
+  *os << c.Channels << " channels, " << c.Bits << " bits, filters " << c.Filter << ", level " << c.Level;
+}
+
 class PngWrite : public ::testing::TestWithParam<PngCase> {};
 
 TEST_P(PngWrite, LosslessAndAccepted) {
@@ -610,6 +620,10 @@ struct TiffCase {
   int Compression;
 };
 
+void PrintTo(const TiffCase &c, std::ostream *os) {
+  *os << c.Channels << " channels, " << c.Bits << " bits, compression option " << c.Compression;
+}
+
 class TiffWrite : public ::testing::TestWithParam<TiffCase> {};
 
 void ExpectTiffToolsAccept(const std::filesystem::path &p) {
@@ -728,6 +742,12 @@ struct HdpCase {
   int Quality, Overlap, Subsampling, Tiles, Interleaved;
   int Tolerance;  // per sample, in 8-bit steps
 };
+
+void PrintTo(const HdpCase &c, std::ostream *os) {
+  *os << c.Channels << " channels, " << c.Bits << " bits, quality " << c.Quality << ", overlap " << c.Overlap
+      << ", subsampling " << c.Subsampling << ", tile slices " << c.Tiles
+      << (c.Interleaved ? ", interleaved alpha" : "") << ", tolerance " << c.Tolerance;
+}
 
 class HdpWrite : public ::testing::TestWithParam<HdpCase> {};
 
