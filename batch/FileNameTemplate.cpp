@@ -58,6 +58,19 @@ std::string Padded(int64_t N, int Width) {
 std::string Two(int32_t V) { return Padded(V, 2); }
 std::string Four(int32_t V) { return Padded(V, 4); }
 
+// The single date and time fields both template kinds know; false for other tokens.
+bool AppendDateField(const std::string &Token, const TDateTimeParts &D, std::string &R) {
+  if (Token == "yyyy") R += Four(D.Year);
+  else if (Token == "yy") R += Two(D.Year % 100);
+  else if (Token == "mm") R += Two(D.Month);
+  else if (Token == "dd") R += Two(D.Day);
+  else if (Token == "hh") R += Two(D.Hour);
+  else if (Token == "nn") R += Two(D.Minute);
+  else if (Token == "ss") R += Two(D.Second);
+  else return false;
+  return true;
+}
+
 // The entry's date: shooting date, else modification date.
 double EntryDate(const TImageInfo &Info) {
   return Info.DateTimeOriginal != 0 ? Info.DateTimeOriginal : Info.DateTimeLastWrite;
@@ -279,13 +292,7 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
     // Not given by the shared table for names: the same digits as ymdhns
     // without the seconds, so names sort like the dates they carry.
     else if (token == "ymdhn") R += Four(d.Year) + Two(d.Month) + Two(d.Day) + Two(d.Hour) + Two(d.Minute);
-    else if (token == "yyyy") R += Four(d.Year);
-    else if (token == "yy") R += Two(d.Year % 100);
-    else if (token == "mm") R += Two(d.Month);
-    else if (token == "dd") R += Two(d.Day);
-    else if (token == "hh") R += Two(d.Hour);
-    else if (token == "nn") R += Two(d.Minute);
-    else if (token == "ss") R += Two(d.Second);
+    else if (AppendDateField(token, d, R)) continue;
     else if (token == "dir") R += Info.Dir;
     else if (token == "pdir") {
       std::string folder = FolderPart(Info.FPath);
@@ -354,13 +361,7 @@ std::string ExpandTextTemplate(const std::string &T, const std::string &NewName,
     else if (token == "ymd") R += ymd;
     else if (token == "ymdhn") R += ymd + " " + Two(d.Hour) + ":" + Two(d.Minute);
     else if (token == "ymdhns") R += ymd + " " + Two(d.Hour) + ":" + Two(d.Minute) + ":" + Two(d.Second);
-    else if (token == "yyyy") R += Four(d.Year);
-    else if (token == "yy") R += Two(d.Year % 100);
-    else if (token == "mm") R += Two(d.Month);
-    else if (token == "dd") R += Two(d.Day);
-    else if (token == "hh") R += Two(d.Hour);
-    else if (token == "nn") R += Two(d.Minute);
-    else if (token == "ss") R += Two(d.Second);
+    else if (AppendDateField(token, d, R)) continue;
     else if (token == "n") R += std::to_string(Number);
     else if (token[0] == 'n' && token.size() >= 2 && token[1] >= '1' && token[1] <= '9') R += Padded(Number, token[1] - '0');
     else R += token;

@@ -56,7 +56,8 @@ void CalcNewSize(int32_t Rule, double v, double u, bool NoExpand, int32_t DownSc
   if (w <= 0 || h <= 0) return;
   const double ds = DownScale < 1 ? 1 : DownScale;
   int32_t W = w, H = h, a;
-  switch (CaseOf(Rule, h > w)) {
+  const TCase c = CaseOf(Rule, h > w);
+  switch (c) {
     case CaseA:
       W = Round(w * v * ds / 100);
       H = Round(h * v * ds / 100);
@@ -85,9 +86,12 @@ void CalcNewSize(int32_t Rule, double v, double u, bool NoExpand, int32_t DownSc
       W = Round(u);
       H = Round(v);
       break;
+    // v on the width and u on the height (I and K: the other way round), the
+    // aspect kept: H and I fit inside that box, J and K cover it.
     case CaseH:
+    case CaseJ:
       a = Round(v * h / w);
-      if (a > u) {
+      if (c == CaseH ? a > u : a < u) {
         W = Round(w * u / h);
         H = Round(u);
       } else {
@@ -96,28 +100,9 @@ void CalcNewSize(int32_t Rule, double v, double u, bool NoExpand, int32_t DownSc
       }
       break;
     case CaseI:
-      a = Round(v * w / h);
-      if (a > u) {
-        W = Round(u);
-        H = Round(h * u / w);
-      } else {
-        W = a;
-        H = Round(v);
-      }
-      break;
-    case CaseJ:
-      a = Round(v * h / w);
-      if (a < u) {
-        W = Round(w * u / h);
-        H = Round(u);
-      } else {
-        W = Round(v);
-        H = a;
-      }
-      break;
     case CaseK:
       a = Round(v * w / h);
-      if (a < u) {
+      if (c == CaseI ? a > u : a < u) {
         W = Round(u);
         H = Round(h * u / w);
       } else {
