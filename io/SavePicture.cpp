@@ -255,6 +255,18 @@ void PackIndexes(TICCImgInfo &Img, const TPaletteInfo &Palette, const std::vecto
 
 uint32_t PaletteBits(uint32_t Count, bool Keep8Bit) { return Keep8Bit ? 8 : Count <= 2 ? 1 : Count <= 16 ? 4 : 8; }
 
+// The palette as R,G,B triplets for the codec library, Entries long (unused
+// entries black).
+std::vector<uint8_t> PaletteTriplets(const TPaletteInfo &Palette, uint32_t Entries) {
+  std::vector<uint8_t> rgb(size_t(std::max(Entries, Palette.Count)) * 3, 0);
+  for (uint32_t k = 0; k < Palette.Count; ++k) {
+    rgb[3 * k] = uint8_t(Palette.Colors[k] >> 16);
+    rgb[3 * k + 1] = uint8_t(Palette.Colors[k] >> 8);
+    rgb[3 * k + 2] = uint8_t(Palette.Colors[k]);
+  }
+  return rgb;
+}
+
 }  // namespace
 
 bool BuildPalette(TICCImgInfo &Img, bool Keep8Bit, TPaletteInfo &Palette) {
@@ -666,12 +678,7 @@ bool SaveIndexedPNGFile(const std::string &FileName, TICCImgInfo &Img, const TSa
       break;
     }
   }
-  std::vector<uint8_t> rgb(size_t(pal.Count) * 3);
-  for (uint32_t k = 0; k < pal.Count; ++k) {
-    rgb[3 * k] = uint8_t(pal.Colors[k] >> 16);
-    rgb[3 * k + 1] = uint8_t(pal.Colors[k] >> 8);
-    rgb[3 * k + 2] = uint8_t(pal.Colors[k]);
-  }
+  std::vector<uint8_t> rgb = PaletteTriplets(pal, pal.Count);
   TPixioEncode e = base;
   e.Mem = Img.Mem, e.Bpl = Img.Bpl, e.Channels = 1, e.BitsPerSample = 8;
   // A palette image holds RGB entries, so only an RGB profile fits it.
@@ -806,12 +813,7 @@ bool SaveIndexedTIFFFile(const std::string &FileName, TICCImgInfo &Img, const TS
   PackIndexes(Img, pal, index);
   FlipRows(Img);
   const uint32_t entries = 1u << pal.Bits;
-  std::vector<uint8_t> rgb(size_t(entries) * 3, 0);
-  for (uint32_t k = 0; k < pal.Count; ++k) {
-    rgb[3 * k] = uint8_t(pal.Colors[k] >> 16);
-    rgb[3 * k + 1] = uint8_t(pal.Colors[k] >> 8);
-    rgb[3 * k + 2] = uint8_t(pal.Colors[k]);
-  }
+  std::vector<uint8_t> rgb = PaletteTriplets(pal, entries);
   TPixioEncode e = base;
   e.Mem = Img.Mem, e.Bpl = Img.Bpl, e.Channels = 1, e.BitsPerSample = pal.Bits;
   // An indexed file holds RGB entries, so only an RGB profile fits it.
