@@ -73,6 +73,16 @@ std::string IncludeTrailingDelimiter(const std::string &Folder) {
   return Folder + "/";
 }
 
+std::string ExcludeTrailingDelimiter(std::string Path) {
+  while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
+  return Path;
+}
+
+std::string ExtractFilePath(const std::string &Path) {
+  const size_t slash = Path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
+}
+
 void ApplyStoredTemplate(TFileOption &Option, const std::string &StoredTemplate, bool StoredSameDirectory) {
   Option.FileNameFormat = NormalizeStoredPath(StoredTemplate);
   Option.OutputDirectory = NormalizeStoredPath(Option.OutputDirectory);

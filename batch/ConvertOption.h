@@ -157,6 +157,10 @@ bool IsAbsoluteTemplate(const std::string &Template);
 std::string NormalizeStoredPath(std::string Path);
 // Folder with exactly one trailing "/" (empty stays empty).
 std::string IncludeTrailingDelimiter(const std::string &Folder);
+// Path without trailing "/" (the root stays "/").
+std::string ExcludeTrailingDelimiter(std::string Path);
+// Folder part of a path (up to and including the last "/"), empty when none.
+std::string ExtractFilePath(const std::string &Path);
 // Reading the settings: the stored template, and "SameDirectory" (consulted
 // only for a relative template; when off the template is put under
 // OutputDirectory and so becomes absolute).

@@ -27,11 +27,6 @@ std::string EnvOr(const char *Name, const std::string &Fallback) {
   return v && *v ? std::string(v) : Fallback;
 }
 
-std::string WithoutTrailingDelimiter(std::string s) {
-  while (s.size() > 1 && s.back() == '/') s.pop_back();
-  return s;
-}
-
 }  // namespace
 
 std::string UserPictureFolder() {
@@ -48,13 +43,13 @@ std::string UserPictureFolder() {
     if (q == std::string::npos) break;
     v.resize(q);
     if (v.compare(0, 5, "$HOME") == 0) v = home + v.substr(5);
-    if (!v.empty() && v.front() == '/') return WithoutTrailingDelimiter(v);
+    if (!v.empty() && v.front() == '/') return ExcludeTrailingDelimiter(v);
     break;
   }
   return home + "/Pictures";
 }
 
-std::string SystemTempFolder() { return WithoutTrailingDelimiter(EnvOr("TMPDIR", "/tmp")); }
+std::string SystemTempFolder() { return ExcludeTrailingDelimiter(EnvOr("TMPDIR", "/tmp")); }
 
 // ---------------------------------------------------------------------------
 

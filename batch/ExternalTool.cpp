@@ -19,11 +19,6 @@ namespace {
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
-std::string WithoutTrailingDelimiter(std::string Path) {
-  while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
-  return Path;
-}
-
 std::string ArchiveNameOf(const TExternalToolEntry &E) {
   if (!E.IsArchive) return "NotArchive";
   std::string n = ExtractFileName(E.SourcePath);
@@ -87,7 +82,7 @@ std::vector<std::vector<std::string>> BuildExternalCommands(const std::string &C
                                                             const std::string &OutputDirectory,
                                                             const std::vector<TExternalToolEntry> &Entries) {
   std::vector<std::string> Template = SplitCommandLine(Command);
-  for (auto &a : Template) a = ReplaceTokenNoCase(a, "<DIR>", WithoutTrailingDelimiter(OutputDirectory));
+  for (auto &a : Template) a = ReplaceTokenNoCase(a, "<DIR>", ExcludeTrailingDelimiter(OutputDirectory));
   std::set<std::vector<std::string>> Lines;
   for (const auto &E : Entries) {
     if (E.OutPutFileName.empty()) continue;
@@ -101,11 +96,11 @@ std::vector<std::vector<std::string>> BuildExternalCommands(const std::string &C
 std::vector<std::string> BuildDeleteFolders(const std::string &DeleteFileName, const std::string &OutputDirectory,
                                             const std::vector<TExternalToolEntry> &Entries) {
   const std::string K = ReplaceTokenNoCase(NormalizeStoredPath(DeleteFileName), "<DIR>",
-                                           WithoutTrailingDelimiter(OutputDirectory));
+                                           ExcludeTrailingDelimiter(OutputDirectory));
   std::set<std::string> Folders;
   for (const auto &E : Entries) {
     if (E.OutPutFileName.empty()) continue;
-    Folders.insert(WithoutTrailingDelimiter(SubstituteEntry(K, E)));
+    Folders.insert(ExcludeTrailingDelimiter(SubstituteEntry(K, E)));
   }
   return {Folders.begin(), Folders.end()};
 }

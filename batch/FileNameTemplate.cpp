@@ -76,12 +76,6 @@ double EntryDate(const TImageInfo &Info) {
   return Info.DateTimeOriginal != 0 ? Info.DateTimeOriginal : Info.DateTimeLastWrite;
 }
 
-// Folder part of a path (up to and including the last "/"), empty when none.
-std::string FolderPart(const std::string &Path) {
-  const size_t slash = Path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
-}
-
 std::string WithoutExtension(const std::string &Name) {
   const size_t dot = Name.find_last_of('.');
   return dot == std::string::npos ? Name : Name.substr(0, dot);
@@ -268,7 +262,7 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
 
   // Relative templates are put after the source folder; the "c" tokens count
   // files in the folder the name lands in.
-  const std::string prefix = IsAbsoluteTemplate(T) ? std::string() : FolderPart(Info.FPath);
+  const std::string prefix = IsAbsoluteTemplate(T) ? std::string() : ExtractFilePath(Info.FPath);
   const TDateTimeParts d = DecodeDateTime(EntryDate(Info));
   const std::string name = Info.GetName();
 
@@ -295,7 +289,7 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
     else if (AppendDateField(token, d, R)) continue;
     else if (token == "dir") R += Info.Dir;
     else if (token == "pdir") {
-      std::string folder = FolderPart(Info.FPath);
+      std::string folder = ExtractFilePath(Info.FPath);
       if (!folder.empty()) folder.pop_back();
       const size_t slash = folder.find_last_of('/');
       R += slash == std::string::npos ? folder : folder.substr(slash + 1);
@@ -312,12 +306,12 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
       }
     } else if (token == "resizemode") R += ResizeModeText(Scale);
     else if (token == "n") R += std::to_string(Number);
-    else if (token == "c") R += std::to_string(NextFolderCount(FolderPart(prefix + R)));
+    else if (token == "c") R += std::to_string(NextFolderCount(ExtractFilePath(prefix + R)));
     else if ((token[0] == 'n' || token[0] == 'c') && token.size() >= 2 && token[1] >= '1' && token[1] <= '9') {
       // Only the digit right after the letter counts.
       const int width = token[1] - '0';
       if (token[0] == 'n') R += Padded(Number, width);
-      else R += Padded(NextFolderCount(FolderPart(prefix + R)), width);
+      else R += Padded(NextFolderCount(ExtractFilePath(prefix + R)), width);
     } else {
       return {};
     }
@@ -376,5 +370,5 @@ std::string PreviewOutputFileName(const std::string &Template, const TImageInfo 
   std::string name = ExpandFileNameTemplate(copy, Info, int32_t(int64_t(start) + Index), Scale);
   ClearFolderCountCache();
   if (name.empty() || IsAbsoluteTemplate(copy)) return name;
-  return FolderPart(Info.FPath) + name;
+  return ExtractFilePath(Info.FPath) + name;
 }

@@ -26,17 +26,6 @@ uint64_t NextThreadID() {
   return id++;
 }
 
-std::string FolderPart(const std::string &Path) {
-  const size_t slash = Path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
-}
-
-// The path without trailing delimiters (the root stays "/").
-std::string StripTrailingDelimiters(std::string Path) {
-  while (Path.size() > 1 && Path.back() == '/') Path.pop_back();
-  return Path;
-}
-
 // The member as it may be listed: its folder without empty, "." and ".."
 // components (a hostile archive must not place outputs above its own
 // folder), "\\" read as "/"; false for a member without a usable name.
@@ -120,16 +109,16 @@ uint32_t TListupThread::Execute() {
 }
 
 void TListupThread::ListPath(const std::string &PathText) {
-  const std::string path = StripTrailingDelimiters(NormalizeStoredPath(PathText));
+  const std::string path = ExcludeTrailingDelimiter(NormalizeStoredPath(PathText));
   if (path.empty()) return;
-  BaseDir = FolderPart(path);
+  BaseDir = ExtractFilePath(path);
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ListFolder(path);
   else ListFile(path);
 }
 
 void TListupThread::ListFolder(const std::string &DirText) {
-  const std::string dir = StripTrailingDelimiters(DirText);
+  const std::string dir = ExcludeTrailingDelimiter(DirText);
   struct stat st {};
   if (::stat(dir.c_str(), &st) != 0) return;
   // A folder is walked once per run, so links that lead back up cannot loop.
@@ -254,7 +243,7 @@ void TListupThread::AddEntry(std::unique_ptr<TImageInfo> Info) {
   // duplicate must not delete the file the listed entry still reads.
   Info->IsTempFile = FIsTemp ? LongTrue : LongFalse;
   Info->Checked = true;
-  const std::string folder = FolderPart(Info->FPath);
+  const std::string folder = ExtractFilePath(Info->FPath);
   Info->Dir = folder.compare(0, BaseDir.size(), BaseDir) == 0 ? folder.substr(BaseDir.size()) : std::string();
   Info->Base = BaseDir;
   if (FOptions.SortByName) Info->FillSortKeys();
