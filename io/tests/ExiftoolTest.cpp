@@ -316,6 +316,20 @@ protected:
     return f;
   }
 
+  // What a save of the upright 200 x 320 image at 96 dpi with GPS blanked
+  // shows: orientation reset, resolution, software, size, the GPS directory
+  // down to its version and a JPEG thumbnail.
+  static void ExpectUprightAt96(const TTags &after) {
+    EXPECT_EQ(after["IFD0:Orientation"], "1");
+    EXPECT_EQ(after["IFD0:XResolution"], "96");
+    EXPECT_EQ(after["IFD0:ResolutionUnit"], "2");
+    EXPECT_EQ(after["IFD0:Software"], "TessivoPlus");
+    EXPECT_EQ(after["ExifIFD:ExifImageWidth"], "200");
+    EXPECT_EQ(after["ExifIFD:ExifImageHeight"], "320");
+    EXPECT_EQ(after.Group("GPS"), (std::map<std::string, std::string>{{"GPS:GPSVersionID", "2 2 0 0"}}));
+    EXPECT_EQ(after["IFD1:Compression"], "6");
+  }
+
   // The save of a non-JPEG source: the carrier's Exif patched and given an
   // appended thumbnail IFD, for the upright 200 x 320 image.
   void ExpectSavedNonJpeg(const TTags &Before, const uint8_t *Carrier, size_t CarrierLen, const std::string &Name) {
@@ -329,14 +343,7 @@ protected:
     ASSERT_GT(payload.size(), 6u);
     const fs::path out = Save(payload, rotated.Img, Name + "-saved.jpg");
     const TTags after = ReadTags(out);
-    EXPECT_EQ(after["IFD0:Orientation"], "1");
-    EXPECT_EQ(after["IFD0:XResolution"], "96");
-    EXPECT_EQ(after["IFD0:ResolutionUnit"], "2");
-    EXPECT_EQ(after["IFD0:Software"], "TessivoPlus");
-    EXPECT_EQ(after["ExifIFD:ExifImageWidth"], "200");
-    EXPECT_EQ(after["ExifIFD:ExifImageHeight"], "320");
-    EXPECT_EQ(after.Group("GPS"), (std::map<std::string, std::string>{{"GPS:GPSVersionID", "2 2 0 0"}}));
-    EXPECT_EQ(after["IFD1:Compression"], "6");
+    ExpectUprightAt96(after);
     EXPECT_EQ(after["IFD1:Orientation"], "1");
     EXPECT_EQ(after["IFD1:XResolution"], "96");
     EXPECT_EQ(after["IFD1:YResolution"], "96");
@@ -458,15 +465,8 @@ TEST_F(ExiftoolRoundTrip, SaveTimePatch) {
     const fs::path out = Save(payload, rotated.Img, src.stem().string() + "-saved.jpg");
 
     const TTags after = ReadTags(out);
-    EXPECT_EQ(after["IFD0:Orientation"], "1");
-    EXPECT_EQ(after["IFD0:XResolution"], "96");
+    ExpectUprightAt96(after);
     EXPECT_EQ(after["IFD0:YResolution"], "96");
-    EXPECT_EQ(after["IFD0:ResolutionUnit"], "2");
-    EXPECT_EQ(after["IFD0:Software"], "TessivoPlus");
-    EXPECT_EQ(after["ExifIFD:ExifImageWidth"], "200");
-    EXPECT_EQ(after["ExifIFD:ExifImageHeight"], "320");
-    EXPECT_EQ(after.Group("GPS"), (std::map<std::string, std::string>{{"GPS:GPSVersionID", "2 2 0 0"}}));
-    EXPECT_EQ(after["IFD1:Compression"], "6");
     if (before.Has("IFD1:Orientation")) {
       EXPECT_EQ(after["IFD1:Orientation"], "1");
     }
