@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -54,30 +55,152 @@ uint32_t GetAlignedBpl16(uint32_t Width, uint32_t Channels) {
   return AlignStride(uint64_t(Width) * Channels * 2);
 }
 
-void *PageAlloc(size_t Size) {
+namespace {
+
+// Blocks that are written whole right away are mapped with MAP_POPULATE: the
+// kernel maps and clears their pages in one call instead of one fault per
+// page. Other large blocks get the huge-page advice, which makes their first
+// touch cheaper on most machines; under virtualisation a fresh huge page can
+// cost more than its 512 small ones, so the pre-mapped blocks take small pages.
+void *MapBlock(size_t Size, bool Populate) {
   const size_t page = PageSize();
   if (Size > SIZE_MAX - 2 * page) throw EOutOfMemory();
   const size_t len = (Size + page - 1) / page * page + page;
-  void *p = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (Populate ? MAP_POPULATE : 0);
+  void *p = mmap(nullptr, len, PROT_READ | PROT_WRITE, flags, -1, 0);
   if (p == MAP_FAILED) throw EOutOfMemory();
 #ifdef MADV_HUGEPAGE
-  // Large pixel blocks are filled right after allocation; with huge pages the
-  // first touch costs a fraction of the 4 KiB page faults (advice only).
-  if (len >= (size_t(2) << 20)) madvise(p, len, MADV_HUGEPAGE);
+  if (!Populate && len >= (size_t(2) << 20)) madvise(p, len, MADV_HUGEPAGE);
 #endif
   static_cast<PageHeader *>(p)->MapLen = len;
   return static_cast<uint8_t *>(p) + page;
 }
 
+}  // namespace
+
+void *PageAlloc(size_t Size) { return MapBlock(Size, false); }
+
+namespace {
+
+// Released blocks kept for reuse. Only large blocks are kept (small ones cost
+// little to map anew); the oldest leaves first when the keeping is full.
+class TPageCache {
+public:
+  static constexpr size_t MinBlock = size_t(4) << 20;
+  static constexpr size_t MaxTotal = size_t(512) << 20;
+  static constexpr int MaxBlocks = 8;
+
+  // False when the block is not kept (the caller unmaps it).
+  bool Put(void *P, size_t Capacity) {
+    if (Capacity < MinBlock || Capacity > MaxTotal) return false;
+    void *evicted[MaxBlocks];
+    int evictedCount = 0;
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      while (FCount > 0 && (FCount == MaxBlocks || FTotal + Capacity > MaxTotal)) {
+        evicted[evictedCount++] = FBlocks[0].P;
+        FTotal -= FBlocks[0].Capacity;
+        RemoveAt(0);
+      }
+      FBlocks[FCount++] = {P, Capacity};
+      FTotal += Capacity;
+    }
+    for (int i = 0; i < evictedCount; ++i) Unmap(evicted[i]);
+    return true;
+  }
+
+  // The smallest kept block of at least Size bytes that does not waste more
+  // than about half of itself; null when none fits.
+  void *Take(size_t Size) {
+    std::lock_guard<std::mutex> lock(FLock);
+    int best = -1;
+    for (int i = 0; i < FCount; ++i) {
+      const size_t c = FBlocks[i].Capacity;
+      if (c >= Size && c / 2 <= Size + MinBlock && (best < 0 || c < FBlocks[best].Capacity)) best = i;
+    }
+    return best < 0 ? nullptr : TakeAt(best);
+  }
+
+  void *TakeLargest() {
+    std::lock_guard<std::mutex> lock(FLock);
+    int best = -1;
+    for (int i = 0; i < FCount; ++i)
+      if (best < 0 || FBlocks[i].Capacity > FBlocks[best].Capacity) best = i;
+    return best < 0 ? nullptr : TakeAt(best);
+  }
+
+  void Clear() {
+    for (;;) {
+      void *p = TakeLargest();
+      if (!p) return;
+      Unmap(p);
+    }
+  }
+
+  static void Unmap(void *P) {
+    auto *base = static_cast<uint8_t *>(P) - PageSize();
+    munmap(base, reinterpret_cast<PageHeader *>(base)->MapLen);
+  }
+
+private:
+  struct TKept {
+    void *P;
+    size_t Capacity;
+  };
+  void RemoveAt(int I) {
+    for (int j = I + 1; j < FCount; ++j) FBlocks[j - 1] = FBlocks[j];
+    --FCount;
+  }
+  void *TakeAt(int I) {
+    void *p = FBlocks[I].P;
+    FTotal -= FBlocks[I].Capacity;
+    RemoveAt(I);
+    return p;
+  }
+
+  std::mutex FLock;
+  TKept FBlocks[MaxBlocks]{};
+  int FCount = 0;
+  size_t FTotal = 0;
+};
+
+// Never destroyed: blocks may still be released while the program ends.
+TPageCache &PageCache() {
+  static TPageCache *cache = new TPageCache;
+  return *cache;
+}
+
+}  // namespace
+
+size_t PageBlockCapacity(const void *P) {
+  if (!P) return 0;
+  const auto *base = static_cast<const uint8_t *>(P) - PageSize();
+  return reinterpret_cast<const PageHeader *>(base)->MapLen - PageSize();
+}
+
 void PageFree(void *P) {
   if (!P) return;
-  auto *base = static_cast<uint8_t *>(P) - PageSize();
-  munmap(base, reinterpret_cast<PageHeader *>(base)->MapLen);
+  if (PageCache().Put(P, PageBlockCapacity(P))) return;
+  TPageCache::Unmap(P);
 }
+
+void *PageAllocReused(size_t Size) {
+  if (void *p = PageCache().Take(Size)) return p;
+  return MapBlock(Size, Size >= TPageCache::MinBlock);
+}
+
+void *TakeSpareBlock() { return PageCache().TakeLargest(); }
+
+void ReleasePageCache() { PageCache().Clear(); }
 
 uint8_t *AllocPixelBlock(uint32_t Bpl, uint32_t Height) {
   const uint64_t size = uint64_t(Bpl) * AllocRows(Height);
   return static_cast<uint8_t *>(PageAlloc(size_t(size ? size : Bpl)));
+}
+
+uint8_t *AllocPixelBlockReused(uint32_t Bpl, uint32_t Height) {
+  const uint64_t size = uint64_t(Bpl) * AllocRows(Height);
+  return static_cast<uint8_t *>(PageAllocReused(size_t(size ? size : Bpl)));
 }
 
 void FreeICCImgInfo(TICCImgInfo &Img, bool WithProfile) {

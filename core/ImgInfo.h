@@ -107,6 +107,21 @@ void PageFree(void *P);
 // A pixel block for Bpl x Height (height rounded up to 4 rows). Raises EOutOfMemory.
 uint8_t *AllocPixelBlock(uint32_t Bpl, uint32_t Height);
 
+// Large released blocks are kept for a while (up to 8 of them and 512 MiB)
+// so that the next file's image of the same size finds its pages mapped and
+// cleared already; a batch would otherwise have the kernel clear every image
+// block anew. Blocks of the reuse functions hold undefined bytes: only code
+// that writes every pixel row takes them.
+void *PageAllocReused(size_t Size);
+uint8_t *AllocPixelBlockReused(uint32_t Bpl, uint32_t Height);
+// Bytes usable behind a page block.
+size_t PageBlockCapacity(const void *P);
+// The largest kept block, taken out of the keeping (null when none); the
+// caller uses it or returns it with PageFree.
+void *TakeSpareBlock();
+// Returns every kept block to the system.
+void ReleasePageCache();
+
 // Releases Mem, and the profile when WithProfile and the record owns it, then zeroes the record.
 void FreeICCImgInfo(TICCImgInfo &Img, bool WithProfile);
 // New pixel block with the source's pixels; the profile pointer is shared only when ShareProfile.

@@ -57,7 +57,7 @@ void InPlace(TICCImgInfo &Img, TRowKernel K, uint32_t Width, uint32_t Param = 0)
 // Fills a new block of stride NewBpl from the image's rows with K, then
 // releases the old block and stores the new Mem and Bpl.
 void Replace(TICCImgInfo &Img, uint32_t NewBpl, TRowKernel K, uint32_t Width, uint32_t Param = 0) {
-  uint8_t *mem = AllocPixelBlock(NewBpl, Img.Height);
+  uint8_t *mem = AllocPixelBlockReused(NewBpl, Img.Height);  // every row is written
   for (uint32_t y = 0; y < Img.Height; ++y) K(ScanLine(Img, y), mem + size_t(y) * NewBpl, Width, Param);
   PageFree(Img.Mem);
   Img.Mem = mem;

@@ -374,13 +374,18 @@ void LoadJPEGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool
   TJPEGQualityInfo quality{};
   d.ScaleDenom = Denominator;
   d.DCTMethod = JPEGOption.DCTMethod == 1 ? 2 : 0;
+  // The previous image's block, when one is kept, saves mapping and clearing a new one.
+  d.SpareMem = static_cast<uint8_t *>(TakeSpareBlock());
   if (WantQualityInfo) {
     d.WantQualityInfo = 1;
     d.QualityInfo = reinterpret_cast<TPixioQualityInfo *>(&quality);
   }
   {
     TLibraryCall call;
-    if (!lib.read_jpeg(&d, Data, Size)) {
+    const bool ok = lib.read_jpeg(&d, Data, Size);
+    PageFree(d.SpareMem);
+    d.SpareMem = nullptr;
+    if (!ok) {
       ReleaseDecode(d);
       call.Fail("JPEG画像の読み込みに失敗しました");
     }

@@ -67,6 +67,11 @@ typedef struct TPixioDecode {
   double XResolution;      /* density found in the file, 0 when none */
   double YResolution;
   int32_t ResolutionUnit;  /* 0 aspect ratio only, 1 per inch, 2 per centimetre, 3 per metre */
+
+  /* read_jpeg: a page block of the caller's (contents undefined) that the
+     decoder fills instead of a new one when it fits the image; set to null
+     when taken, left for the caller to release otherwise */
+  uint8_t *SpareMem;
 } TPixioDecode;
 
 /* What read_wic_info learns without decoding the pixels. */

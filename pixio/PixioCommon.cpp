@@ -44,7 +44,7 @@ void ReportMessage(const char *Title, const std::string &Message) {
 void SetErrorCallback(TPixioErrorProc Proc) { ErrorProc.store(Proc); }
 
 void AllocImage(TPixioDecode &Info, uint32_t Width, uint32_t Height, uint32_t Channels,
-                uint32_t BitsPerSample) {
+                uint32_t BitsPerSample, uint8_t **Spare) {
   if (Width == 0 || Height == 0) throw DecodeError("image has no pixels");
   if (Width > MaxSide || Height > MaxSide || uint64_t(Width) * Height > MaxPixels)
     throw DecodeError("image is too large (" + std::to_string(Width) + "x" + std::to_string(Height) + ")");
@@ -53,8 +53,18 @@ void AllocImage(TPixioDecode &Info, uint32_t Width, uint32_t Height, uint32_t Ch
   if (Info.Mem) PageFree(Info.Mem);
   Info.Mem = nullptr;
   Info.Bpl = BitsPerSample == 16 ? GetAlignedBpl16(Width, Channels) : GetAlignedBpl(Width, Channels);
-  Info.Mem = AllocPixelBlock(Info.Bpl, Height);
-  AdviseHugePages(Info.Mem, size_t(Info.Bpl) * Height);
+  const size_t size = size_t(Info.Bpl) * AllocRows(Height);
+  const size_t capacity = Spare && *Spare ? PageBlockCapacity(*Spare) : 0;
+  // A spare much larger than the image is left to the caller.
+  if (capacity >= size && capacity / 2 <= size + (size_t(4) << 20)) {
+    Info.Mem = *Spare;
+    *Spare = nullptr;
+  } else if (Spare) {
+    Info.Mem = AllocPixelBlockReused(Info.Bpl, Height);
+  } else {
+    Info.Mem = AllocPixelBlock(Info.Bpl, Height);
+    AdviseHugePages(Info.Mem, size_t(Info.Bpl) * Height);
+  }
   Info.Width = Width;
   Info.Height = Height;
   Info.Channels = Channels;

@@ -31,9 +31,12 @@ void SetErrorCallback(TPixioErrorProc Proc);
 constexpr uint64_t MaxPixels = uint64_t(1) << 30;
 constexpr uint32_t MaxSide = 1u << 20;
 
-// Checks the geometry and allocates Mem/Bpl for it (height rounded up to 4 rows).
+// Checks the geometry and allocates Mem/Bpl for it (height rounded up to 4 rows),
+// zero-filled. A decoder that writes every row may pass a spare block of the
+// caller's instead: it is taken (set to null) when it fits, with whatever bytes
+// it holds.
 void AllocImage(TPixioDecode &Info, uint32_t Width, uint32_t Height, uint32_t Channels,
-                uint32_t BitsPerSample);
+                uint32_t BitsPerSample, uint8_t **Spare = nullptr);
 // Copies a profile into a page block owned by the record.
 void AttachProfile(TPixioDecode &Info, const uint8_t *Data, size_t Len);
 // Releases whatever the record holds and clears its image and result fields.

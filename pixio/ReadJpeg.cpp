@@ -158,7 +158,8 @@ void DecodeJpeg(TPixioDecode &Info, std::span<const uint8_t> Data, bool TopDown)
   j_decompress_ptr c = &d.Cinfo;
   if (Info.WantQualityInfo && Info.QualityInfo) FillQualityInfo(*c, *Info.QualityInfo);
 
-  AllocImage(Info, c->output_width, c->output_height, uint32_t(c->out_color_components), 8);
+  // Every output row is written, so a spare block needs no clearing.
+  AllocImage(Info, c->output_width, c->output_height, uint32_t(c->out_color_components), 8, &Info.SpareMem);
   if (uint32_t(c->out_color_components) != Info.Channels) throw DecodeError("unexpected component count");
   Info.IsYCbCr = c->out_color_space == JCS_YCbCr;
   Info.IsCMYK = c->out_color_space == JCS_CMYK;

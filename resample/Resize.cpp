@@ -514,7 +514,8 @@ uint8_t *TResizer::Resize(const TICCImgInfo &Src, TMultiThread *Pool, bool UseLi
   }
 
   DestBpl = RF->FDestBpl;
-  uint8_t *dest = AllocPixelBlock(DestBpl, NewHeight);
+  // The passes write every row of the destination.
+  uint8_t *dest = AllocPixelBlockReused(DestBpl, NewHeight);
   try {
     RF->Execute(Src.Mem, dest, Pool);
   } catch (...) {

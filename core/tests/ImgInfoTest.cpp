@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -146,6 +147,47 @@ TEST(ImgInfo, AlignedBlocksHonourAlignmentAndAreWritable) {
   }
   AlignedFree(nullptr);
   HeapAlignedFree(nullptr);
+}
+
+TEST(ImgInfo, ReleasedLargeBlocksAreReusedButNeverHandedOutAsZeroed) {
+  ReleasePageCache();
+  const size_t big = size_t(16) << 20;
+  auto *a = static_cast<uint8_t *>(PageAllocReused(big));
+  ASSERT_GE(PageBlockCapacity(a), big);
+  std::memset(a, 0x5A, big);
+  PageFree(a);
+  // A zero-filled allocation of the same size never gets the kept block.
+  auto *z = static_cast<uint8_t *>(PageAlloc(big));
+  EXPECT_NE(z, a);
+  for (size_t i = 0; i < big; i += 4093) ASSERT_EQ(z[i], 0) << i;
+  // A request far smaller than the kept block is not served by it.
+  void *small = PageAllocReused(size_t(1) << 20);
+  EXPECT_NE(small, a);
+  PageFree(small);
+  // The same size gets the kept block back, bytes and all.
+  auto *b = static_cast<uint8_t *>(PageAllocReused(big - 4096));
+  EXPECT_EQ(b, a);
+  EXPECT_EQ(b[big - 1], 0x5A);
+  PageFree(b);
+  PageFree(z);
+  // The largest kept block is the spare; the keeping is bounded.
+  EXPECT_EQ(TakeSpareBlock(), static_cast<void *>(a));
+  PageFree(a);
+  ReleasePageCache();
+  EXPECT_EQ(TakeSpareBlock(), nullptr);
+  std::vector<void *> blocks;
+  for (int i = 0; i < 12; ++i) blocks.push_back(PageAllocReused(size_t(5 + i) << 20));
+  for (void *p : blocks) PageFree(p);
+  std::vector<void *> kept;
+  while (void *p = TakeSpareBlock()) {
+    if (!kept.empty()) EXPECT_LE(PageBlockCapacity(p), PageBlockCapacity(kept.back()));  // largest first
+    kept.push_back(p);
+    ASSERT_LE(kept.size(), 8u);
+  }
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ(PageBlockCapacity(kept.front()), PageBlockCapacity(blocks.back()));  // the oldest left first
+  for (void *p : kept) PageFree(p);
+  ReleasePageCache();
 }
 
 TEST(ImgInfo, OutOfMemoryIsRaised) {

@@ -266,4 +266,33 @@ TEST(JpegBroken, SurvivesFlippedBytes) {
   }
 }
 
+// A spare block of the caller's is filled instead of a new one when it fits,
+// whatever it held, and left to the caller when it does not.
+TEST(JpegSpare, FitsAreTakenOthersLeft) {
+  const uint32_t w = 301, h = 203;
+  const auto data = EncodeWithLibjpeg(TestPicture(w, h, 3).Pixels, w, h, 3, JCS_RGB);
+  Decoded plain;
+  ASSERT_NE(Lib().read_jpeg(&plain.D, data.data(), data.size()), 0);
+  const size_t need = size_t(plain.D.Bpl) * AllocRows(h);
+  struct Case {
+    size_t Size;
+    bool Taken;
+  };
+  const Case cases[] = {{need, true}, {need + (size_t(1) << 20), true}, {need - 4096, false},
+                        {size_t(64) << 20, false}};
+  for (const Case &c : cases) {
+    auto *spare = static_cast<uint8_t *>(PageAlloc(c.Size));
+    std::memset(spare, 0xA5, PageBlockCapacity(spare));
+    Decoded d;
+    d.D.SpareMem = spare;
+    ASSERT_NE(Lib().read_jpeg(&d.D, data.data(), data.size()), 0) << c.Size;
+    EXPECT_EQ(d.D.Mem == spare, c.Taken) << c.Size;
+    EXPECT_EQ(d.D.SpareMem, c.Taken ? nullptr : spare) << c.Size;
+    ASSERT_EQ(d.D.Bpl, plain.D.Bpl);
+    for (uint32_t y = 0; y < h; ++y)
+      ASSERT_EQ(std::memcmp(d.Row(y, false), plain.Row(y, false), size_t(w) * 3), 0) << c.Size << " row " << y;
+    PageFree(d.D.SpareMem);
+  }
+}
+
 }  // namespace
