@@ -5,6 +5,7 @@
 #include "Effect.h"
 #include "ErrorLogFrm.h"
 #include "ExternalTool.h"
+#include "ImgInfo.h"
 #include "MTResizeThread.h"
 #include "MakeOutputFileName.h"
 
@@ -222,6 +223,7 @@ void TProgressForm::WorkerDone(uint64_t ThreadID, bool Stopped) {
   if (Stopped) Canceled = true;
   if (ActiveThreadCount > 0) return;
   Thread.clear();
+  ReleasePageCache();  // image blocks kept for the workers' next files
   if (FView) FView->ShowProgress(Snapshot());
   if (Canceled) {
     Close(MR_CANCEL);
