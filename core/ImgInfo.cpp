@@ -57,20 +57,19 @@ uint32_t GetAlignedBpl16(uint32_t Width, uint32_t Channels) {
 
 namespace {
 
-// Blocks that are written whole right away are mapped with MAP_POPULATE: the
-// kernel maps and clears their pages in one call instead of one fault per
-// page. Other large blocks get the huge-page advice, which makes their first
-// touch cheaper on most machines; under virtualisation a fresh huge page can
-// cost more than its 512 small ones, so the pre-mapped blocks take small pages.
-void *MapBlock(size_t Size, bool Populate) {
+// Large blocks get the huge-page advice, which makes their first touch cheaper
+// on most machines. Blocks for the reuse path go without it: they are touched
+// once per batch, and under virtualisation a fresh huge page can cost more
+// than its 512 small ones. (Pre-populating them was tried too: the mapping
+// call then holds the address-space lock so long that the other workers stall.)
+void *MapBlock(size_t Size, bool HugePages) {
   const size_t page = PageSize();
   if (Size > SIZE_MAX - 2 * page) throw EOutOfMemory();
   const size_t len = (Size + page - 1) / page * page + page;
-  const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (Populate ? MAP_POPULATE : 0);
-  void *p = mmap(nullptr, len, PROT_READ | PROT_WRITE, flags, -1, 0);
+  void *p = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw EOutOfMemory();
 #ifdef MADV_HUGEPAGE
-  if (!Populate && len >= (size_t(2) << 20)) madvise(p, len, MADV_HUGEPAGE);
+  if (HugePages && len >= (size_t(2) << 20)) madvise(p, len, MADV_HUGEPAGE);
 #endif
   static_cast<PageHeader *>(p)->MapLen = len;
   return static_cast<uint8_t *>(p) + page;
@@ -78,7 +77,7 @@ void *MapBlock(size_t Size, bool Populate) {
 
 }  // namespace
 
-void *PageAlloc(size_t Size) { return MapBlock(Size, false); }
+void *PageAlloc(size_t Size) { return MapBlock(Size, true); }
 
 namespace {
 
@@ -186,7 +185,7 @@ void PageFree(void *P) {
 
 void *PageAllocReused(size_t Size) {
   if (void *p = PageCache().Take(Size)) return p;
-  return MapBlock(Size, Size >= TPageCache::MinBlock);
+  return MapBlock(Size, false);
 }
 
 void *TakeSpareBlock() { return PageCache().TakeLargest(); }
