@@ -25,6 +25,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 
 TColorReductionDropsAlphaProc ColorReductionDropsAlphaHook = nullptr;
@@ -138,8 +139,11 @@ void DecodeWIC(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool Thumbnai
   guard.Done = true;
 }
 
-// The whole file at Path.
-bool ReadWholeFile(const std::string &Path, std::vector<uint8_t> &Bytes, std::string &Error) {
+// The whole file at Path, read into the buffer Reserve(size) hands out
+// (null when there is no memory for it); Got receives the bytes read.
+template <class TReserve>
+bool ReadWholeFile(const std::string &Path, TReserve &&Reserve, size_t &Got, std::string &Error) {
+  Got = 0;
   const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     Error = "ファイルを開けません (" + std::string(std::strerror(errno)) + ")";
@@ -152,28 +156,59 @@ bool ReadWholeFile(const std::string &Path, std::vector<uint8_t> &Bytes, std::st
     return false;
   }
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  try {
-    Bytes.resize(size_t(st.st_size));
-  } catch (const std::bad_alloc &) {
+  const size_t size = size_t(st.st_size);
+  uint8_t *buf = size ? Reserve(size) : nullptr;
+  if (size && !buf) {
     ::close(fd);
     Error = "メモリが不足しています";
     return false;
   }
-  size_t got = 0;
-  while (got < Bytes.size()) {
-    const ssize_t n = ::read(fd, Bytes.data() + got, Bytes.size() - got);
+  while (Got < size) {
+    const ssize_t n = ::read(fd, buf + Got, size - Got);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    got += size_t(n);
+    Got += size_t(n);
   }
   ::close(fd);
-  Bytes.resize(got);  // a file that shrank while being read is decoded as far as it goes
-  if (Bytes.empty()) {
+  // A file that shrank while being read is decoded as far as it goes.
+  if (Got == 0) {
     Error = "ファイルが空です";
     return false;
   }
   return true;
 }
+
+bool ReadWholeFile(const std::string &Path, std::vector<uint8_t> &Bytes, std::string &Error) {
+  size_t got = 0;
+  const bool ok = ReadWholeFile(
+      Path,
+      [&Bytes](size_t n) -> uint8_t * {
+        try {
+          Bytes.resize(n);
+        } catch (const std::bad_alloc &) {
+          return nullptr;
+        }
+        return Bytes.data();
+      },
+      got, Error);
+  Bytes.resize(got);
+  return ok;
+}
+
+// The source bytes of an entry being decoded. A file is read into a buffer
+// that is not cleared first (every byte of it up to Size comes from the file);
+// an archive member comes from the extraction hook.
+struct TSourceBytes {
+  std::unique_ptr<uint8_t[]> File;
+  std::vector<uint8_t> Member;
+  size_t Size = 0;
+  std::span<const uint8_t> View() const { return {File ? File.get() : Member.data(), Size}; }
+  void Release() {
+    File.reset();
+    std::vector<uint8_t>().swap(Member);
+    Size = 0;
+  }
+};
 
 // The byte range [Pos, Pos + Len) of a file, or false.
 bool ReadFileRange(const std::string &Path, size_t Pos, size_t Len, std::vector<uint8_t> &Bytes) {
@@ -202,7 +237,7 @@ bool ExifWanted(int32_t OutputType) {
 }
 
 // The Exif carrier of a JPEG source: the APP1 payload the probe found.
-void AttachJPEGExif(const TImageProbe &Entry, const std::vector<uint8_t> &Bytes, TICCImgInfo &Img) {
+void AttachJPEGExif(const TImageProbe &Entry, std::span<const uint8_t> Bytes, TICCImgInfo &Img) {
   if (!Entry.FHasExif || Entry.FExifPos <= 0 || Entry.FExifSize == 0) return;
   const size_t pos = size_t(Entry.FExifPos);
   if (pos > Bytes.size() || Entry.FExifSize > Bytes.size() - pos) return;  // the file changed since probing
@@ -210,7 +245,7 @@ void AttachJPEGExif(const TImageProbe &Entry, const std::vector<uint8_t> &Bytes,
 }
 
 // The Exif carrier of another source, made by the codec library.
-void AttachWICExif(const TImageProbe &Entry, const std::vector<uint8_t> &Bytes, TICCImgInfo &Img) {
+void AttachWICExif(const TImageProbe &Entry, std::span<const uint8_t> Bytes, TICCImgInfo &Img) {
   if (!Entry.FHasExif) return;
   TPixio *lib = Pixio();
   if (!lib || !lib->create_exif) return;
@@ -264,7 +299,7 @@ std::string EntryName(const TImageProbe &Entry) { return Entry.FPath; }
 
 // Decodes the source bytes by format into Img. Inverted receives whether
 // CMYK pixels are stored inverted (Adobe JPEG).
-void DecodeByFormat(const TImageProbe &Entry, const std::vector<uint8_t> &Bytes, TICCImgInfo &Img,
+void DecodeByFormat(const TImageProbe &Entry, std::span<const uint8_t> Bytes, TICCImgInfo &Img,
                     bool WantQuality, int32_t Denominator, bool Thumbnail, bool &Inverted) {
   Inverted = false;
   switch (Entry.PictureFormat) {
@@ -330,6 +365,33 @@ bool ReadEntryBytes(const TImageProbe &Entry, std::vector<uint8_t> &Bytes) {
   }
   return true;
 }
+
+namespace {
+
+// ReadEntryBytes for decoding: a file's bytes land in an uncleared buffer.
+bool ReadSourceBytes(const TImageProbe &Entry, TSourceBytes &Src) {
+  Src.Release();
+  if (Entry.FIsArchive) {
+    if (!ReadEntryBytes(Entry, Src.Member)) return false;
+    Src.Size = Src.Member.size();
+    return true;
+  }
+  std::string error;
+  const bool ok = ReadWholeFile(
+      Entry.FPath,
+      [&Src](size_t n) -> uint8_t * {
+        Src.File.reset(new (std::nothrow) uint8_t[n]);
+        return Src.File.get();
+      },
+      Src.Size, error);
+  if (!ok) {
+    Src.Release();
+    PutLoadError(EntryName(Entry) + ": " + error);
+  }
+  return ok;
+}
+
+}  // namespace
 
 void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img) {
   TPixio &lib = Library();
@@ -443,8 +505,9 @@ int32_t LoadPicture(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, b
     PutLoadError(EntryName(Entry) + ": " + BMP_UNSUPPORTED_MSG);
     return 0;
   }
-  std::vector<uint8_t> bytes;
-  if (!ReadEntryBytes(Entry, bytes)) return 0;
+  TSourceBytes src;
+  if (!ReadSourceBytes(Entry, src)) return 0;
+  const std::span<const uint8_t> bytes = src.View();
   const bool wantExif = WantExif && ExifWanted(OutputType);
   const bool wantQuality = JPEGOption.KeepQuality && OutputType == OUTPUT_JPEG && !JPEGOption.UseFileSizeLimit;
   int32_t denominator = 1;
@@ -461,7 +524,7 @@ int32_t LoadPicture(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, b
     } else if (Entry.PictureFormat == PICTURE_WIC && wantExif) {
       AttachWICExif(Entry, bytes, Img);
     }
-    std::vector<uint8_t>().swap(bytes);
+    src.Release();
     ApplyExifProfile(Entry, Img);
     if (HasAlpha(Img) && OutputDropsAlpha(OutputType)) FlattenAlpha(Img, Transform, Background);
     ConvertCMYK(Img, Transform, inverted);
@@ -511,8 +574,9 @@ bool MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumb
     PutLoadError(EntryName(Entry) + ": " + BMP_UNSUPPORTED_MSG);
     return false;
   }
-  std::vector<uint8_t> bytes;
-  if (!ReadEntryBytes(Entry, bytes)) return false;
+  TSourceBytes src;
+  if (!ReadSourceBytes(Entry, src)) return false;
+  const std::span<const uint8_t> bytes = src.View();
   try {
     TLoadedGuard guard{Bitmap};
     int32_t denominator = 1;
@@ -523,7 +587,7 @@ bool MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumb
     }
     bool inverted = false;
     DecodeByFormat(Entry, bytes, Bitmap, false, denominator, true, inverted);
-    std::vector<uint8_t>().swap(bytes);
+    src.Release();
     const uint32_t w = Bitmap.Width, h = Bitmap.Height;
     const bool shrink = std::max(w, h) > side;
     if (shrink) {
