@@ -186,6 +186,18 @@ void TWndFuncWeight::Build(TWeightTable &WT, int32_t SrcLength, int32_t Step, in
   // units) or 2M (enlarging, source-pixel units): equal geometry gives
   // bit-identical rows, which the row sharing relies on.
   const double denom = reduce ? 2.0 * double(N) : 2.0 * double(M);
+  // The taps of a row sit at (2i + 1)M - (2d + 1)N over denom: rows whose
+  // first tap has the same numerator see the same kernel values, and with
+  // lengths in a simple ratio only a few rows differ. While every numerator
+  // is an integer a double holds exactly, the kernel values of each distinct
+  // first numerator are computed once and reused (the same calls on the same
+  // arguments, so the rows do not change).
+  const __int128 limit = __int128(1) << 53;
+  const bool exact = __int128(2 * (N + n) + 3) * M < limit && __int128(2 * M + 1) * N < limit;
+  constexpr size_t KERNEL_CACHE_VALUES = size_t(1) << 20;
+  std::unordered_map<int64_t, size_t> known;
+  std::vector<double> kernel;
+  std::vector<double> scratch;
   for (int64_t d = 0; d < M; ++d) {
     const int64_t i0 = reduce ? FloorDiv(__int128(2 * d - 2 * R + 1) * N + M, 2 * M)
                               : FloorDiv(__int128(2 * d + 1) * N - __int128(2 * R - 1) * M, 2 * M);
@@ -195,10 +207,34 @@ void TWndFuncWeight::Build(TWeightTable &WT, int32_t SrcLength, int32_t Step, in
     std::fill(values.begin(), values.begin() + length, 0.0);
     double sum = 0;
     const double centre = double(2 * d + 1) * double(N);
+    const auto compute = [&](double *Out) {
+      for (int64_t k = 0; k < n; ++k) {
+        const int64_t i = i0 + k;
+        Out[k] = WeightFunc((double(2 * i + 1) * double(M) - centre) / denom);
+      }
+    };
+    const double *raw = nullptr;
+    if (exact) {
+      const int64_t key = (2 * i0 + 1) * M - (2 * d + 1) * N;
+      const auto it = known.find(key);
+      if (it != known.end()) {
+        raw = kernel.data() + it->second;
+      } else if (kernel.size() + size_t(n) <= KERNEL_CACHE_VALUES) {
+        const size_t at = kernel.size();
+        kernel.resize(at + size_t(n));
+        compute(kernel.data() + at);
+        known.emplace(key, at);
+        raw = kernel.data() + at;
+      }
+    }
+    if (!raw) {
+      scratch.resize(size_t(n));
+      compute(scratch.data());
+      raw = scratch.data();
+    }
     for (int64_t k = 0; k < n; ++k) {
       const int64_t i = i0 + k;
-      const double x = (double(2 * i + 1) * double(M) - centre) / denom;
-      const double v = WeightFunc(x);
+      const double v = raw[k];
       values[size_t(std::clamp<int64_t>(i, 0, N - 1) - first)] += v;  // fold taps beyond the edges
       sum += v;
     }
