@@ -135,7 +135,7 @@ void PaintLandscape(uint8_t *Mem, uint32_t Bpl, uint32_t W, uint32_t H, uint32_t
 
 }  // namespace
 
-std::vector<uint8_t> MakeSampleExif(const TSamplePhotoSpec &Spec) {
+std::vector<uint8_t> MakeSampleExif(const TSamplePhotoSpec &Desc) {
   TTiffBuilder B;
   std::vector<TTiffBuilder::TEntry> Ifd0, ExifIfd;
   B.Ascii(Ifd0, 0x010F, "TessivoPlus");
@@ -144,48 +144,48 @@ std::vector<uint8_t> MakeSampleExif(const TSamplePhotoSpec &Spec) {
   B.Rational(Ifd0, 0x011A, 72, 1);
   B.Rational(Ifd0, 0x011B, 72, 1);
   B.Short(Ifd0, 0x0128, 2);
-  if (!Spec.DateTimeOriginal.empty()) {
-    B.Ascii(Ifd0, 0x0132, Spec.DateTimeOriginal);
-    B.Ascii(ExifIfd, 0x9003, Spec.DateTimeOriginal);
-    B.Ascii(ExifIfd, 0x9004, Spec.DateTimeOriginal);
+  if (!Desc.DateTimeOriginal.empty()) {
+    B.Ascii(Ifd0, 0x0132, Desc.DateTimeOriginal);
+    B.Ascii(ExifIfd, 0x9003, Desc.DateTimeOriginal);
+    B.Ascii(ExifIfd, 0x9004, Desc.DateTimeOriginal);
   }
   ExifIfd.push_back({0x9000, 7, 4, {'0', '2', '3', '0'}});
   B.Short(ExifIfd, 0xA001, 1);
-  B.Long(ExifIfd, 0xA002, Spec.Width);
-  B.Long(ExifIfd, 0xA003, Spec.Height);
+  B.Long(ExifIfd, 0xA002, Desc.Width);
+  B.Long(ExifIfd, 0xA003, Desc.Height);
   const std::vector<uint8_t> Tiff = B.Build(Ifd0, ExifIfd);
   TExifReader Reader;
   if (!Reader.SetStream(Tiff)) throw ETessivoError("sample Exif block is not a TIFF structure");
   TExifInfo Info;
   Info.Flags = EXIFINFO_ORIENTATION | EXIFINFO_COLORSPACE;
-  Info.Orientation = Spec.Orientation;
+  Info.Orientation = Desc.Orientation;
   Info.ColorSpace = 1;
   return Reader.OverWriteExifInfo(Info, TExifWriteOptions{});
 }
 
-void WriteSamplePhoto(const std::string &Path, const TSamplePhotoSpec &Spec) {
+void WriteSamplePhoto(const std::string &Path, const TSamplePhotoSpec &Desc) {
   TPixio *Lib = Pixio();
   if (!Lib || !Lib->write_jpeg) throw ETessivoError("the codec library with its JPEG writer is not loaded");
-  if (Spec.Width == 0 || Spec.Height == 0) throw ETessivoError("sample photo without pixels");
-  const uint32_t Bpl = GetAlignedBpl(Spec.Width, 3);
-  uint8_t *Mem = AllocPixelBlock(Bpl, Spec.Height);
-  PaintLandscape(Mem, Bpl, Spec.Width, Spec.Height, Spec.Seed);
+  if (Desc.Width == 0 || Desc.Height == 0) throw ETessivoError("sample photo without pixels");
+  const uint32_t Bpl = GetAlignedBpl(Desc.Width, 3);
+  uint8_t *Mem = AllocPixelBlock(Bpl, Desc.Height);
+  PaintLandscape(Mem, Bpl, Desc.Width, Desc.Height, Desc.Seed);
   TPixioEncode E;
   std::memset(&E, 0, sizeof E);
   E.Mem = Mem;
-  E.Width = Spec.Width;
-  E.Height = Spec.Height;
+  E.Width = Desc.Width;
+  E.Height = Desc.Height;
   E.Bpl = Bpl;
   E.Channels = 3;
   E.BitsPerSample = 8;
-  E.Quality = Spec.Quality;
-  E.HSamp = Spec.Subsample420 ? 2 : 1;
-  E.VSamp = Spec.Subsample420 ? 2 : 1;
+  E.Quality = Desc.Quality;
+  E.HSamp = Desc.Subsample420 ? 2 : 1;
+  E.VSamp = Desc.Subsample420 ? 2 : 1;
   E.XDensity = E.YDensity = 72;
   E.DensityUnit = 1;
   std::vector<uint8_t> Exif;
-  if (Spec.Orientation != 0) {
-    const std::vector<uint8_t> Tiff = MakeSampleExif(Spec);
+  if (Desc.Orientation != 0) {
+    const std::vector<uint8_t> Tiff = MakeSampleExif(Desc);
     Exif = {'E', 'x', 'i', 'f', 0, 0};
     Exif.insert(Exif.end(), Tiff.begin(), Tiff.end());
     E.Flags |= PIXIO_FLAG_OMIT_APP0;

@@ -20,6 +20,6 @@ struct TSamplePhotoSpec {
 };
 
 // The TIFF structure of the Exif block ("MM" byte order).
-std::vector<uint8_t> MakeSampleExif(const TSamplePhotoSpec &Spec);
+std::vector<uint8_t> MakeSampleExif(const TSamplePhotoSpec &Desc);
 // Writes the photo; raises ETessivoError when it cannot.
-void WriteSamplePhoto(const std::string &Path, const TSamplePhotoSpec &Spec);
+void WriteSamplePhoto(const std::string &Path, const TSamplePhotoSpec &Desc);

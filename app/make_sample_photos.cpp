@@ -60,37 +60,37 @@ int main(int argc, char **argv) {
       };
       int n = 1;
       for (const auto &s : Set) {
-        TSamplePhotoSpec Spec;
-        Spec.Width = s.W;
-        Spec.Height = s.H;
-        Spec.Orientation = s.Orientation;
-        Spec.DateTimeOriginal = s.Date;
-        Spec.Quality = Quality;
-        Spec.Seed = uint32_t(n);
+        TSamplePhotoSpec Desc;
+        Desc.Width = s.W;
+        Desc.Height = s.H;
+        Desc.Orientation = s.Orientation;
+        Desc.DateTimeOriginal = s.Date;
+        Desc.Quality = Quality;
+        Desc.Seed = uint32_t(n);
         char Name[32];
         std::snprintf(Name, sizeof Name, "IMG_%04d.jpg", n++);
-        Photos.push_back({Name, Spec});
+        Photos.push_back({Name, Desc});
       }
     } else {
       for (int n = 1; n <= Count; ++n) {
-        TSamplePhotoSpec Spec;
-        Spec.Width = W;
-        Spec.Height = H;
-        Spec.Orientation = 1;
+        TSamplePhotoSpec Desc;
+        Desc.Width = W;
+        Desc.Height = H;
+        Desc.Orientation = 1;
         char Date[32], Name[32];
         std::snprintf(Date, sizeof Date, "2020:01:%02d 12:00:%02d", 1 + (n - 1) % 28, n % 60);
-        Spec.DateTimeOriginal = Date;
-        Spec.Quality = Quality;
-        Spec.Seed = uint32_t(n);
+        Desc.DateTimeOriginal = Date;
+        Desc.Quality = Quality;
+        Desc.Seed = uint32_t(n);
         std::snprintf(Name, sizeof Name, "IMG_%04d.jpg", n);
-        Photos.push_back({Name, Spec});
+        Photos.push_back({Name, Desc});
       }
     }
-    for (const auto &[Name, Spec] : Photos) {
+    for (const auto &[Name, Desc] : Photos) {
       const std::string Path = Out + "/" + Name;
-      WriteSamplePhoto(Path, Spec);
-      std::printf("%s  %ux%u  orientation %u  %s\n", Path.c_str(), Spec.Width, Spec.Height, Spec.Orientation,
-                  Spec.DateTimeOriginal.empty() ? "(no date)" : Spec.DateTimeOriginal.c_str());
+      WriteSamplePhoto(Path, Desc);
+      std::printf("%s  %ux%u  orientation %u  %s\n", Path.c_str(), Desc.Width, Desc.Height, Desc.Orientation,
+                  Desc.DateTimeOriginal.empty() ? "(no date)" : Desc.DateTimeOriginal.c_str());
     }
   } catch (const std::exception &E) {
     std::fprintf(stderr, "make-sample-photos: %s\n", E.what());

@@ -53,13 +53,13 @@ protected:
 
   // A photo in the source folder; answers its path.
   std::string Photo(const std::string &Name, uint32_t W = 640, uint32_t H = 480, uint32_t Seed = 1) {
-    TSamplePhotoSpec Spec;
-    Spec.Width = W;
-    Spec.Height = H;
-    Spec.Seed = Seed;
-    Spec.DateTimeOriginal = "2013:07:04 12:34:56";
+    TSamplePhotoSpec Desc;
+    Desc.Width = W;
+    Desc.Height = H;
+    Desc.Seed = Seed;
+    Desc.DateTimeOriginal = "2013:07:04 12:34:56";
     const std::string Path = Dir + "/p/" + Name;
-    WriteSamplePhoto(Path, Spec);
+    WriteSamplePhoto(Path, Desc);
     return Path;
   }
   // A settings profile "t.ini" in the settings folder.

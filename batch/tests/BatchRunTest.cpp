@@ -58,13 +58,13 @@ protected:
   void AddPhotos(int Count) {
     fs::create_directories(Dir + "/in");
     for (int i = 1; i <= Count; ++i) {
-      TSamplePhotoSpec Spec;
-      Spec.Width = 640;
-      Spec.Height = 480;
-      Spec.Seed = uint32_t(i);
-      Spec.DateTimeOriginal = "2013:07:04 12:00:00";
+      TSamplePhotoSpec Desc;
+      Desc.Width = 640;
+      Desc.Height = 480;
+      Desc.Seed = uint32_t(i);
+      Desc.DateTimeOriginal = "2013:07:04 12:00:00";
       const std::string Path = Dir + "/in/P" + std::to_string(i) + ".jpg";
-      WriteSamplePhoto(Path, Spec);
+      WriteSamplePhoto(Path, Desc);
       auto E = std::make_unique<TImageInfo>();
       ASSERT_TRUE(ProbeImageFile(Path, *E));
       E->Checked = true;

@@ -295,7 +295,7 @@ TEST(BitmapReader, GrayPalettesGiveOneChannel) {
 TEST(BitmapReader, HostileFieldsAreRefusedAsBroken) {
   struct Case {
     const char *Name;
-    TBmpSpec Spec;
+    TBmpSpec Desc;
     size_t Truncate;  // bytes cut from the end
   };
   std::vector<Case> cases;
@@ -349,7 +349,7 @@ TEST(BitmapReader, HostileFieldsAreRefusedAsBroken) {
     cases.push_back({"Truncated", s, 12});
   }
   for (const auto &c : cases) {
-    auto file = MakeBmp(c.Spec);
+    auto file = MakeBmp(c.Desc);
     file.resize(file.size() - c.Truncate);
     EXPECT_EQ(ErrorOf(file), BMP_BROKEN_MSG) << c.Name;
   }

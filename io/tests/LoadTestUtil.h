@@ -67,7 +67,7 @@ struct TBmpSpec {
   std::vector<uint8_t> Pixels;
   int64_t OffsetOverride = -1;          // bfOffBits, when set
 };
-std::vector<uint8_t> MakeBmp(const TBmpSpec &Spec);
+std::vector<uint8_t> MakeBmp(const TBmpSpec &Desc);
 
 // Rows of 32-bit pixels (B, G, R, X) for MakeBmp, bottom row first.
 std::vector<uint8_t> Pixels32(const std::vector<std::array<uint8_t, 4>> &Px);

@@ -88,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
              std::to_string(info.param.DCTMethod);
     });
 
-// The standard tables of the JPEG specification, natural order, as cjpeg scales them.
+// The standard tables of the JPEG standard (Annex K), natural order, as cjpeg scales them.
 const uint16_t StdLuma[64] = {16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
                               14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
                               18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
