@@ -413,6 +413,22 @@ TEST_F(Loader, DamagedFilesFailWithTheirNameInTheLog) {
     const std::string all = log.All();
     EXPECT_NE(all.find(c.Name + ": "), std::string::npos) << all;
   }
+  // A file cut short or emptied after probing: the read takes what is there.
+  for (const size_t keep : {size_t(200), size_t(0)}) {
+    SCOPED_TRACE(keep);
+    TErrorLog log;
+    TImageProbe e;
+    ASSERT_TRUE(ProbeImageFile(jpg, e));
+    std::filesystem::resize_file(jpg, keep);
+    TImg img;
+    EXPECT_EQ(LoadPicture(e, img.I, {}, false, true, nullptr, false, OUTPUT_JPEG), 0);
+    EXPECT_EQ(img.I.Mem, nullptr);
+    EXPECT_NE(log.All().find("whole.jpg: "), std::string::npos) << log.All();
+    if (keep == 0) {
+      EXPECT_NE(log.All().find("ファイルが空です"), std::string::npos) << log.All();
+    }
+    WriteFile(jpg, bytes);
+  }
   // A file that vanished after probing.
   TErrorLog log;
   TImageProbe e;
