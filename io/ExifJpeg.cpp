@@ -169,16 +169,26 @@ void MakeThumbnailImage(const TICCImgInfo &Source, TICCImgInfo &Thumbnail, TResi
 
 std::vector<uint8_t> MakeExifThumbnail(const TICCImgInfo &Src, TResizer *Resizer, TMultiThread *Pool,
                                        int32_t Quality, int32_t HSamp, int32_t VSamp, size_t Limit) {
+  return MakeFittingExifThumbnail(Src, Resizer, Pool, Quality, Quality, 1, HSamp, VSamp, Limit);
+}
+
+std::vector<uint8_t> MakeFittingExifThumbnail(const TICCImgInfo &Src, TResizer *Resizer, TMultiThread *Pool,
+                                              int32_t FirstQuality, int32_t LastQuality, int32_t Step,
+                                              int32_t HSamp, int32_t VSamp, size_t Limit) {
   // Gray with alpha has no JPEG layout.
-  if (Src.Channels == 2) return {};
+  if (Src.Channels == 2 || Step <= 0) return {};
+  // The reduction is the costly part: it is made once and only the encode is
+  // repeated for each quality.
   TImgOwner small;
   MakeThumbnailImage(Src, small.Img, Resizer, Pool);
   if (!small.Img.Mem) return {};
-  TJpegEncodeParams p;
-  p.Quality = Quality, p.HSamp = HSamp, p.VSamp = VSamp, p.OmitAPP0 = true;
-  std::vector<uint8_t> out;
-  if (!EncodeJpegToMemory(small.Img, p, out, Limit)) return {};
-  return out;
+  for (int32_t q = FirstQuality; q >= LastQuality; q -= Step) {
+    TJpegEncodeParams p;
+    p.Quality = q, p.HSamp = HSamp, p.VSamp = VSamp, p.OmitAPP0 = true;
+    std::vector<uint8_t> out;
+    if (EncodeJpegToMemory(small.Img, p, out, Limit)) return out;
+  }
+  return {};
 }
 
 bool MakeExifImage(const TImageProbe &Entry, uint8_t *&Dest, uint32_t &DestLen, uint32_t SrcLen, const uint8_t *Src) {

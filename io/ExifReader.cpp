@@ -353,13 +353,10 @@ void UpdateThumbnailInPlace(TTiff &T, uint32_t IFD1, bool AutoRotation, const TI
   });
   if (!hasComp || !hasOff || !hasLen || comp != 6 || len == 0) return;
   T.Check(off, len);
-  for (int32_t q = 90; q >= 10; q -= 5) {
-    const auto jpeg = MakeExifThumbnail(Src, Resizer, Pool, q, 2, 2, len);
-    if (jpeg.empty()) continue;
-    T.Zero(off, len);
-    std::memcpy(T.Data() + off, jpeg.data(), jpeg.size());
-    return;
-  }
+  const auto jpeg = MakeFittingExifThumbnail(Src, Resizer, Pool, 90, 10, 5, 2, 2, len);
+  if (jpeg.empty()) return;
+  T.Zero(off, len);
+  std::memcpy(T.Data() + off, jpeg.data(), jpeg.size());
 }
 
 }  // namespace

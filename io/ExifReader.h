@@ -100,6 +100,12 @@ bool AppendExifThumbnail(std::vector<uint8_t> &Payload, std::span<const uint8_t>
 // not fit into Limit bytes.
 std::vector<uint8_t> MakeExifThumbnail(const TICCImgInfo &Src, TResizer *Resizer, TMultiThread *Pool,
                                        int32_t Quality, int32_t HSamp, int32_t VSamp, size_t Limit);
+// The same over one reduction, trying the qualities FirstQuality,
+// FirstQuality - Step, ... down to LastQuality; the first JPEG that fits into
+// Limit bytes, empty when none does.
+std::vector<uint8_t> MakeFittingExifThumbnail(const TICCImgInfo &Src, TResizer *Resizer, TMultiThread *Pool,
+                                              int32_t FirstQuality, int32_t LastQuality, int32_t Step,
+                                              int32_t HSamp, int32_t VSamp, size_t Limit);
 
 // ---------------------------------------------------------------------------
 // Console tool
