@@ -93,32 +93,7 @@ protected:
     return R;
   }
 
-  TRun Run(std::vector<std::string> Args) {
-    std::vector<std::string> Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "XDG_DATA_HOME=" + Dir + "/xdg",
-                                    "HOME=" + Dir, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    Args.insert(Args.begin(), Program);
-    std::vector<char *> Argv, Envp;
-    for (auto &a : Args) Argv.push_back(a.data());
-    Argv.push_back(nullptr);
-    for (auto &e : Env) Envp.push_back(e.data());
-    Envp.push_back(nullptr);
-    const std::string ErrFile = Dir + "/stderr.txt";
-    posix_spawn_file_actions_t A;
-    posix_spawn_file_actions_init(&A);
-    posix_spawn_file_actions_addopen(&A, 2, ErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&A, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addchdir_np(&A, (Dir + "/p").c_str());
-    pid_t Pid;
-    TRun R;
-    if (posix_spawn(&Pid, Program.c_str(), &A, nullptr, Argv.data(), Envp.data()) == 0) {
-      int S = 0;
-      ::waitpid(Pid, &S, 0);
-      R.Status = WIFEXITED(S) ? WEXITSTATUS(S) : 128;
-    }
-    posix_spawn_file_actions_destroy(&A);
-    R.Err = ReadFile(ErrFile);
-    return R;
-  }
+  TRun Run(std::vector<std::string> Args) { return Wait(Start(std::move(Args))); }
 
   std::string Dir;
 };
