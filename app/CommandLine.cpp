@@ -1,5 +1,5 @@
 // Parsing the command line of an unattended run.
-#include "CommandLine.h"
+#include "app/CommandLine.h"
 
 #include <cctype>
 #include <fstream>

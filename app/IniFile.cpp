@@ -1,8 +1,8 @@
 // In-memory INI file: loading with encoding detection, line-preserving
 // edits, writing in UTF-8 with a byte-order mark; comma texts.
-#include "IniFile.h"
+#include "app/IniFile.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <cerrno>
 #include <charconv>

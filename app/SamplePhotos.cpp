@@ -1,10 +1,10 @@
 // Generated photo-like JPEG files with Exif.
-#include "SamplePhotos.h"
+#include "app/SamplePhotos.h"
 
-#include "Errors.h"
-#include "ExifReader.h"
-#include "ImgInfo.h"
-#include "Pixio.h"
+#include "core/Errors.h"
+#include "io/ExifReader.h"
+#include "core/ImgInfo.h"
+#include "io/Pixio.h"
 
 #include <algorithm>
 #include <cmath>

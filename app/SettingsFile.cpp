@@ -1,18 +1,18 @@
 // Settings folders and reading a settings file.
-#include "SettingsFile.h"
+#include "app/SettingsFile.h"
 
-#include "ConvertOption.h"
-#include "ConvertOptionIni.h"
-#include "Effect.h"
-#include "Errors.h"
-#include "FileNameTemplate.h"
-#include "FormatOption.h"
-#include "Filter.h"
-#include "ICCUtil.h"
-#include "IniFile.h"
-#include "JpegSegment.h"
-#include "BatchObjects.h"
-#include "MultiThread.h"
+#include "batch/ConvertOption.h"
+#include "batch/ConvertOptionIni.h"
+#include "effects/Effect.h"
+#include "core/Errors.h"
+#include "batch/FileNameTemplate.h"
+#include "io/FormatOption.h"
+#include "resample/Filter.h"
+#include "color/ICCUtil.h"
+#include "app/IniFile.h"
+#include "io/JpegSegment.h"
+#include "batch/BatchObjects.h"
+#include "core/MultiThread.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -6,8 +6,8 @@
 //       orientations and shooting dates
 //   make-sample-photos --count N --size WxH [--quality Q] OUTDIR
 //       N photos of one size (the benchmark set)
-#include "Pixio.h"
-#include "SamplePhotos.h"
+#include "io/Pixio.h"
+#include "app/SamplePhotos.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,21 +1,21 @@
 // tessivo: the headless runner. Converts the given files and folders with a
 // settings profile, unattended, with a progress bar on standard error, and
 // prints the error log at the end. Never needs a display.
-#include "BatchObjects.h"
-#include "CommandLine.h"
-#include "ConvertOption.h"
-#include "Effect.h"
-#include "ErrorLogFrm.h"
-#include "Errors.h"
-#include "Filter.h"
-#include "IniFile.h"
-#include "MultiThread.h"
-#include "Pixio.h"
-#include "ProgressFrm.h"
-#include "ProgressFrm3.h"
-#include "SettingsFile.h"
-#include "SizeRule.h"
-#include "TerminalView.h"
+#include "batch/BatchObjects.h"
+#include "app/CommandLine.h"
+#include "batch/ConvertOption.h"
+#include "effects/Effect.h"
+#include "batch/ErrorLogFrm.h"
+#include "core/Errors.h"
+#include "resample/Filter.h"
+#include "app/IniFile.h"
+#include "core/MultiThread.h"
+#include "io/Pixio.h"
+#include "batch/ProgressFrm.h"
+#include "batch/ProgressFrm3.h"
+#include "app/SettingsFile.h"
+#include "batch/SizeRule.h"
+#include "batch/TerminalView.h"
 
 #include <csignal>
 #include <cstdio>

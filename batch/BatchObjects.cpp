@@ -1,10 +1,10 @@
 // The program-wide processing objects of the batch.
-#include "BatchObjects.h"
+#include "batch/BatchObjects.h"
 
-#include "ICCUtil.h"
-#include "MultiThread.h"
-#include "Resize.h"
-#include "WeightedMean.h"
+#include "color/ICCUtil.h"
+#include "core/MultiThread.h"
+#include "resample/Resize.h"
+#include "resample/WeightedMean.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
 // The program-wide settings records and the rules derived from them.
-#include "ConvertOption.h"
+#include "batch/ConvertOption.h"
 
-#include "Errors.h"
-#include "Resize.h"
-#include "WeightedMean.h"
+#include "core/Errors.h"
+#include "resample/Resize.h"
+#include "resample/WeightedMean.h"
 
 #include <algorithm>
 #include <cerrno>

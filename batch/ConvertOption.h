@@ -7,8 +7,8 @@
 // process priority, and how the resampling kernels reach the main resizer.
 #pragma once
 
-#include "ColorManagementOption.h"
-#include "ImgInfo.h"
+#include "color/ColorManagementOption.h"
+#include "core/ImgInfo.h"
 
 #include <array>
 #include <cstdint>

@@ -1,10 +1,10 @@
 // Settings-file keys of the program-wide records.
-#include "ConvertOptionIni.h"
+#include "batch/ConvertOptionIni.h"
 
-#include "IniFile.h"
-#include "PixelConvert.h"
-#include "Resize.h"
-#include "SizeRule.h"
+#include "app/IniFile.h"
+#include "core/PixelConvert.h"
+#include "resample/Resize.h"
+#include "batch/SizeRule.h"
 
 #include <algorithm>
 #include <cstdlib>

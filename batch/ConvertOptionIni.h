@@ -5,8 +5,8 @@
 // its default; a missing key or a value that does not parse takes it.
 #pragma once
 
-#include "ColorManagementOption.h"
-#include "ConvertOption.h"
+#include "color/ColorManagementOption.h"
+#include "batch/ConvertOption.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // The error log shared by every thread of a run.
-#include "ErrorLogFrm.h"
+#include "batch/ErrorLogFrm.h"
 
-#include "ImageProbe.h"
+#include "io/ImageProbe.h"
 
 void TErrorLogForm::PutErrorMsg(const std::string &Text) {
   std::lock_guard lock(CS);

@@ -1,8 +1,8 @@
 // The post-run command and folder deletion.
-#include "ExternalTool.h"
+#include "batch/ExternalTool.h"
 
-#include "ConvertOption.h"
-#include "OutputFile.h"
+#include "batch/ConvertOption.h"
+#include "batch/OutputFile.h"
 
 #include <algorithm>
 #include <cerrno>

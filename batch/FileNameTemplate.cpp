@@ -1,9 +1,9 @@
 // Expansion of the output-name and overlay-text templates, the start-number
 // directive, the conversion table and the per-run folder counts.
-#include "FileNameTemplate.h"
+#include "batch/FileNameTemplate.h"
 
-#include "ConvertOption.h"
-#include "ImageInfo.h"
+#include "batch/ConvertOption.h"
+#include "batch/ImageInfo.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -4,7 +4,7 @@
 // output type of a name.
 #pragma once
 
-#include "Scale.h"
+#include "core/Scale.h"
 
 #include <cstdint>
 #include <map>

@@ -1,7 +1,7 @@
 // The input list: entries, the owning list and its sorts, the refresh after
 // a sort or a batch, the type-name and thumbnail caches and the list-view
 // texts.
-#include "ImageInfo.h"
+#include "batch/ImageInfo.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -4,8 +4,8 @@
 // view (a GUI-free table model that the window and the terminal share).
 #pragma once
 
-#include "ImageProbe.h"
-#include "ImgInfo.h"
+#include "io/ImageProbe.h"
+#include "core/ImgInfo.h"
 
 #include <array>
 #include <cstdint>

@@ -5,8 +5,8 @@
 // failure goes to the error log and never stops the worker.
 #pragma once
 
-#include "Effect.h"
-#include "MultiThread.h"
+#include "effects/Effect.h"
+#include "core/MultiThread.h"
 
 #include <atomic>
 #include <cstdint>

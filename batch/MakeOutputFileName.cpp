@@ -1,8 +1,8 @@
 // The naming pass of a run and its thread.
-#include "MakeOutputFileName.h"
+#include "batch/MakeOutputFileName.h"
 
-#include "ConvertOption.h"
-#include "ImageInfo.h"
+#include "batch/ConvertOption.h"
+#include "batch/ImageInfo.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

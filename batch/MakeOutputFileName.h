@@ -3,8 +3,8 @@
 // once before any worker starts, on its own thread.
 #pragma once
 
-#include "FileNameTemplate.h"
-#include "MultiThread.h"
+#include "batch/FileNameTemplate.h"
+#include "core/MultiThread.h"
 
 #include <atomic>
 #include <cstdint>

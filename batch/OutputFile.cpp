@@ -1,8 +1,8 @@
 // File-system steps of the per-file worker: moves, copies, read-only bits,
 // output times, the freedesktop.org Trash and folder removal.
-#include "OutputFile.h"
+#include "batch/OutputFile.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,13 +1,13 @@
 // The batch controller and the post-run command thread.
-#include "ProgressFrm.h"
+#include "batch/ProgressFrm.h"
 
-#include "ConvertOption.h"
-#include "Effect.h"
-#include "ErrorLogFrm.h"
-#include "ExternalTool.h"
-#include "ImgInfo.h"
-#include "MTResizeThread.h"
-#include "MakeOutputFileName.h"
+#include "batch/ConvertOption.h"
+#include "effects/Effect.h"
+#include "batch/ErrorLogFrm.h"
+#include "batch/ExternalTool.h"
+#include "core/ImgInfo.h"
+#include "batch/MTResizeThread.h"
+#include "batch/MakeOutputFileName.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,8 +7,8 @@
 // ShowModal (the main thread).
 #pragma once
 
-#include "ImageInfo.h"
-#include "MultiThread.h"
+#include "batch/ImageInfo.h"
+#include "core/MultiThread.h"
 
 #include <atomic>
 #include <chrono>

@@ -3,9 +3,9 @@
 // probing is skipped), duplicates dropped by exact path, archive members
 // listed through the archive plug-ins, and symbolic links followed as the
 // shortcuts they stand in for.
-#include "ProgressFrm3.h"
+#include "batch/ProgressFrm3.h"
 
-#include "ConvertOption.h"
+#include "batch/ConvertOption.h"
 
 #include <dirent.h>
 #include <fcntl.h>

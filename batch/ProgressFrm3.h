@@ -5,7 +5,7 @@
 // the thread runs.
 #pragma once
 
-#include "ImageInfo.h"
+#include "batch/ImageInfo.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Recursive-descent evaluator of size expressions.
-#include "SizeExpression.h"
+#include "batch/SizeExpression.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,9 +1,9 @@
 // Size-rule table, the stored size lists, the history and the resolution of
 // the shown rule into the resize step's parameters.
-#include "SizeRule.h"
+#include "batch/SizeRule.h"
 
-#include "Errors.h"
-#include "IniFile.h"
+#include "core/Errors.h"
+#include "app/IniFile.h"
 
 #include <algorithm>
 #include <cmath>

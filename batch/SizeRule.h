@@ -4,7 +4,7 @@
 // step's parameters.
 #pragma once
 
-#include "ConvertOption.h"
+#include "batch/ConvertOption.h"
 
 #include <cstdint>
 #include <string>

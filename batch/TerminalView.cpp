@@ -1,5 +1,5 @@
 // Progress of a batch on the terminal.
-#include "TerminalView.h"
+#include "batch/TerminalView.h"
 
 #include <algorithm>
 #include <cstdio>

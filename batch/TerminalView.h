@@ -4,7 +4,7 @@
 // standard error is not one.
 #pragma once
 
-#include "ProgressFrm.h"
+#include "batch/ProgressFrm.h"
 
 #include <atomic>
 #include <cstdio>

@@ -6,11 +6,11 @@
 // convert on an MPC copy of the image (memory-mapped, so reading costs
 // little) with two threads, and "ImageMagick/load_only" shows what the
 // command costs without the filter.
-#include "Filter.h"
-#include "ImgInfo.h"
-#include "MultiThread.h"
-#include "ResizeFilterInfo.h"
-#include "WeightedMean.h"
+#include "resample/Filter.h"
+#include "core/ImgInfo.h"
+#include "core/MultiThread.h"
+#include "resize/ResizeFilterInfo.h"
+#include "resample/WeightedMean.h"
 
 #include <benchmark/benchmark.h>
 #include <spawn.h>

@@ -1,7 +1,7 @@
 // Colour transforms on a 6000 x 4000 photo-sized image with a 2-thread pool:
 // an sRGB file profile into the built-in sRGB, into 16-bit Lab and back, and
 // the slower exact paths (16-bit data, CMYK) for comparison.
-#include "ICCUtil.h"
+#include "color/ICCUtil.h"
 
 #include <benchmark/benchmark.h>
 

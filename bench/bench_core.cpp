@@ -1,9 +1,9 @@
 // Image-core benchmarks: pool dispatch cost and per-pixel conversions on a
 // 6000x4000 image. Throughput is reported as MPix/s ("MPix/s" counter).
-#include "ImgInfo.h"
-#include "MultiThread.h"
-#include "PixelConvert.h"
-#include "PixelConvertKernels.h"
+#include "core/ImgInfo.h"
+#include "core/MultiThread.h"
+#include "core/PixelConvert.h"
+#include "core/PixelConvertKernels.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,11 +1,11 @@
 // Adding and naming at list scale: walking and probing a folder of small
 // BMP files (probed and unprobed), the automatic and column sorts over a
 // large list, and the naming pass with "[k]" numbering checks.
-#include "ConvertOption.h"
-#include "FileNameTemplate.h"
-#include "ImageInfo.h"
-#include "MakeOutputFileName.h"
-#include "ProgressFrm3.h"
+#include "batch/ConvertOption.h"
+#include "batch/FileNameTemplate.h"
+#include "batch/ImageInfo.h"
+#include "batch/MakeOutputFileName.h"
+#include "batch/ProgressFrm3.h"
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>

@@ -4,8 +4,8 @@
 // of the decode, which a busy shared machine disturbs far less than the wall
 // clock: the calling thread for read_jpeg, the child's rusage for djpeg
 // (including its start-up and its discarded PPM output).
-#include "ImgInfo.h"
-#include "Pixio.h"
+#include "core/ImgInfo.h"
+#include "io/Pixio.h"
 
 #include <benchmark/benchmark.h>
 

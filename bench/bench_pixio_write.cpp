@@ -4,8 +4,8 @@
 // shared machine disturbs far less than the wall clock: the calling thread
 // for write_jpeg (into /dev/null), the child's rusage for cjpeg (including its
 // start-up and the reading of its PPM input).
-#include "ImgInfo.h"
-#include "Pixio.h"
+#include "core/ImgInfo.h"
+#include "io/Pixio.h"
 
 #include <benchmark/benchmark.h>
 

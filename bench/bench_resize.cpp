@@ -2,10 +2,10 @@
 // built once outside the timing), per data path, code path and thread count.
 // Reductions report source MPix/s, enlargements destination MPix/s.
 //   bench_resize --benchmark_filter=RGBi   etc.
-#include "Filter.h"
-#include "ImgInfo.h"
-#include "MultiThread.h"
-#include "Weight.h"
+#include "resample/Filter.h"
+#include "core/ImgInfo.h"
+#include "core/MultiThread.h"
+#include "resample/Weight.h"
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>

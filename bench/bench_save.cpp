@@ -1,10 +1,10 @@
 // The JPEG file-size search on a 6000 x 4000 photograph-like image: how many
 // encodes a search takes and how long, for a limit met at once, one met after
 // a few steps, and one never met (the whole search, then the final write).
-#include "FormatOption.h"
-#include "ImgInfo.h"
-#include "Pixio.h"
-#include "SavePicture.h"
+#include "io/FormatOption.h"
+#include "core/ImgInfo.h"
+#include "io/Pixio.h"
+#include "io/SavePicture.h"
 
 #include <benchmark/benchmark.h>
 

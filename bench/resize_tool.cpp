@@ -2,12 +2,12 @@
 // alpha) with any kernel, parameter, data path, linear light, limiter and
 // thread count, writes the result and prints the time of the resize alone.
 // It can also generate the noisy, detailed test image the comparisons use.
-#include "Errors.h"
-#include "Filter.h"
-#include "ImgInfo.h"
-#include "MultiThread.h"
-#include "Resize.h"
-#include "Weight.h"
+#include "core/Errors.h"
+#include "resample/Filter.h"
+#include "core/ImgInfo.h"
+#include "core/MultiThread.h"
+#include "resample/Resize.h"
+#include "resample/Weight.h"
 
 #include <algorithm>
 #include <chrono>

@@ -3,7 +3,7 @@
 // reads it.
 #pragma once
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 // Tone curves for linear-light processing (TGammaInfo, the degamma and
 // regamma tables) and the RGB profile made from Exif colour data.
-#include "ICCUtil.h"
+#include "color/ICCUtil.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
 // The program's profiles (TCMS), profile files, checks, the colour folders and
 // the display profile.
-#include "ICCUtil.h"
+#include "color/ICCUtil.h"
 
-#include "Errors.h"
-#include "PixelConvert.h"
+#include "core/Errors.h"
+#include "core/PixelConvert.h"
 
 #include <dlfcn.h>
 

@@ -29,9 +29,9 @@
 //     code's GammaTableMaker hook, so start-up can install it there.
 #pragma once
 
-#include "ColorManagementOption.h"
-#include "ImgInfo.h"
-#include "MultiThread.h"
+#include "color/ColorManagementOption.h"
+#include "core/ImgInfo.h"
+#include "core/MultiThread.h"
 
 #include <lcms2.h>
 

@@ -1,8 +1,8 @@
 // TTransForm: image, CMYK, single-colour and Lab transforms, run in row bands
 // on the worker pool.
-#include "ICCUtil.h"
+#include "color/ICCUtil.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // Allocation, sizing, copying and release of image records.
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // Worker pool: threads sleep on auto-reset events between jobs.
-#include "MultiThread.h"
+#include "core/MultiThread.h"
 
 #include <algorithm>
 

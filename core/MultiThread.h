@@ -3,7 +3,7 @@
 // Jobs divide the work themselves (see SplitRange).
 #pragma once
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <atomic>
 #include <condition_variable>

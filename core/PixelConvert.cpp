@@ -1,11 +1,11 @@
 // Drivers of the pixel-format conversions: validation of the layout, block
 // allocation by the stride rule, kernel choice per call, and the scalar parts
 // (dithering, table lookups).
-#include "PixelConvert.h"
+#include "core/PixelConvert.h"
 
-#include "Errors.h"
-#include "PixelConvertKernels.h"
-#include "SFMT.h"
+#include "core/Errors.h"
+#include "core/PixelConvertKernels.h"
+#include "core/SFMT.h"
 
 #include <algorithm>
 #include <atomic>

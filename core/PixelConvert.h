@@ -11,7 +11,7 @@
 // fields are never touched.
 #pragma once
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <cstdint>
 #include <span>

@@ -3,8 +3,8 @@
 // operation used works lane by lane). The tail of a row
 // runs the 128-bit step, so the row overrun stays that of the SSE2 kernels.
 // Built with -mavx2 and only reached after a run-time processor check.
-#include "PixelConvertKernels.h"
-#include "PixelConvertSSE2.h"
+#include "core/PixelConvertKernels.h"
+#include "core/PixelConvertSSE2.h"
 
 #include <immintrin.h>
 

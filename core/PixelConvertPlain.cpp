@@ -1,6 +1,6 @@
 // Plain C++ row kernels: the reference for the vector kernels and the path for
 // processors and buffers that the vector code cannot take.
-#include "PixelConvertKernels.h"
+#include "core/PixelConvertKernels.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,8 +2,8 @@
 // 16-bit lane per pixel and channel (planes), compute there and interleave back;
 // the per-sample kernels work on 16 samples at a time. All of them may read and
 // write past the last pixel, into the row padding, by less than KERNEL_OVERRUN.
-#include "PixelConvertKernels.h"
-#include "PixelConvertSSE2.h"
+#include "core/PixelConvertKernels.h"
+#include "core/PixelConvertSSE2.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // SFMT19937: recursion, initialisation and bulk generation as published.
-#include "SFMT.h"
+#include "core/SFMT.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The permutation behind the order dialog.
-#include "ChangeOrder.h"
+#include "effects/ChangeOrder.h"
 
 #include <utility>
 

@@ -3,7 +3,7 @@
 // the new order to the list. The window only mirrors this model.
 #pragma once
 
-#include "Effect.h"
+#include "effects/Effect.h"
 
 #include <cstdint>
 #include <string>

@@ -1,10 +1,10 @@
 // The effect base class, the chain and its order and persistence.
-#include "Effect.h"
+#include "effects/Effect.h"
 
-#include "Errors.h"
-#include "ImageInfo.h"
-#include "IniFile.h"
-#include "ResizeFilter.h"
+#include "core/Errors.h"
+#include "batch/ImageInfo.h"
+#include "app/IniFile.h"
+#include "effects/ResizeFilter.h"
 
 #include <algorithm>
 #include <cstring>

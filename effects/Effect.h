@@ -6,9 +6,9 @@
 // program knows; creating the default chain walks it.
 #pragma once
 
-#include "ImgInfo.h"
-#include "Scale.h"
-#include "SavePicture.h"
+#include "core/ImgInfo.h"
+#include "core/Scale.h"
+#include "io/SavePicture.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,9 +1,9 @@
 // Every effect the program knows, by identifier. The default chain is made
 // from the rows whose Create is filled in, in their default positions; an
 // effect joins the program by naming its class in its row.
-#include "Effect.h"
+#include "effects/Effect.h"
 
-#include "ResizeFilter.h"
+#include "effects/ResizeFilter.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // Target sizes of the size rules and the resize step.
-#include "ResizeFilter.h"
+#include "effects/ResizeFilter.h"
 
-#include "ConvertOption.h"
-#include "Errors.h"
-#include "ImageInfo.h"
-#include "PixelConvert.h"
-#include "Resize.h"
+#include "batch/ConvertOption.h"
+#include "core/Errors.h"
+#include "batch/ImageInfo.h"
+#include "core/PixelConvert.h"
+#include "resample/Resize.h"
 
 #include <climits>
 #include <cmath>

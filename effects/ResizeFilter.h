@@ -3,7 +3,7 @@
 // It has no dialog of its own; its settings are the resize options.
 #pragma once
 
-#include "Effect.h"
+#include "effects/Effect.h"
 
 #include <cstdint>
 

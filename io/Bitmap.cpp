@@ -1,10 +1,10 @@
 // BMP decoding. Every header field, offset and length is checked against the
 // bytes that are really there before it is used; a file that does not fit is
 // refused with a message instead of being read past its end.
-#include "Bitmap.h"
+#include "io/Bitmap.h"
 
-#include "Errors.h"
-#include "FormatOption.h"
+#include "core/Errors.h"
+#include "io/FormatOption.h"
 
 #include <algorithm>
 #include <bit>

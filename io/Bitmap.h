@@ -3,7 +3,7 @@
 // files, and the plug-in DIBs that share its pixel rules.
 #pragma once
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,11 +1,11 @@
 // The carrier JPEG, thumbnail images (for Exif and for the TIFF and HD Photo
 // savers) and the libjpeg encoder behind the JPEG ones.
-#include "ExifJpeg.h"
+#include "io/ExifJpeg.h"
 
-#include "Errors.h"
-#include "ExifReader.h"
-#include "PixelConvert.h"
-#include "Resize.h"
+#include "core/Errors.h"
+#include "io/ExifReader.h"
+#include "core/PixelConvert.h"
+#include "resample/Resize.h"
 
 #include <algorithm>
 #include <cmath>

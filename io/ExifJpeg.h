@@ -4,7 +4,7 @@
 // TIFF and HD Photo savers embed as pixels.
 #pragma once
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <cstddef>
 #include <cstdint>

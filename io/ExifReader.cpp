@@ -1,10 +1,10 @@
 // The main program's Exif handling: the probe parse, the capture date, the
 // save-time patch of the carrier, GPS blanking and the appended thumbnail.
-#include "ExifReader.h"
+#include "io/ExifReader.h"
 
-#include "ExifJpeg.h"
-#include "ICCUtil.h"
-#include "JpegSegment.h"
+#include "io/ExifJpeg.h"
+#include "color/ICCUtil.h"
+#include "io/JpegSegment.h"
 
 #include <algorithm>
 #include <cmath>

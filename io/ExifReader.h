@@ -9,9 +9,9 @@
 // unchanged, never read or written outside its bytes.
 #pragma once
 
-#include "ExifTiff.h"
-#include "ImageProbe.h"
-#include "ImgInfo.h"
+#include "io/ExifTiff.h"
+#include "io/ImageProbe.h"
+#include "core/ImgInfo.h"
 
 #include <cstdint>
 #include <functional>

@@ -5,7 +5,7 @@
 // Header-only so that the codec library can use it without the program's code.
 #pragma once
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <cstddef>
 #include <cstdint>

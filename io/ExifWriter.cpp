@@ -1,9 +1,9 @@
 // The console tool's Exif classes: TExifReader reads, patches and rebuilds a
 // TIFF structure; TExifMM keeps the rebuilt layout clear of the bytes that
 // must stay where they were (the maker note, data nobody points at).
-#include "ExifReader.h"
+#include "io/ExifReader.h"
 
-#include "JpegSegment.h"
+#include "io/JpegSegment.h"
 
 #include <algorithm>
 #include <array>

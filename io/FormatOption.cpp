@@ -1,5 +1,5 @@
 // The program-wide format option records with their defaults.
-#include "FormatOption.h"
+#include "io/FormatOption.h"
 
 TJPEGOption JPEGOption;
 TBitmapOption BitmapOption;

@@ -4,7 +4,7 @@
 // conversion runs, so the workers read them without locks.
 #pragma once
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
 // The JPEG segment walk and everything built on it: extra segments, ICC
 // chunks, segment replacement and deletion, quantisation tables.
-#include "JpegSegment.h"
+#include "io/JpegSegment.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,7 +4,7 @@
 // and quantisation tables with their ".dqt" files.
 #pragma once
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <cstddef>
 #include <cstdint>

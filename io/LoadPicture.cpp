@@ -2,19 +2,19 @@
 // the whole source are read first (a file or an archive member), handed to
 // the decoder of the probed format, and released before the image is
 // prepared for its output: Exif-derived profile, alpha flattening, CMYK.
-#include "LoadPicture.h"
+#include "io/LoadPicture.h"
 
-#include "Bitmap.h"
-#include "ColorManagementOption.h"
-#include "Errors.h"
-#include "ExifJpeg.h"
-#include "ExifReader.h"
-#include "FormatOption.h"
-#include "ICCUtil.h"
-#include "JpegSegment.h"
-#include "PixelConvert.h"
-#include "Pixio.h"
-#include "Resize.h"
+#include "io/Bitmap.h"
+#include "color/ColorManagementOption.h"
+#include "core/Errors.h"
+#include "io/ExifJpeg.h"
+#include "io/ExifReader.h"
+#include "io/FormatOption.h"
+#include "color/ICCUtil.h"
+#include "io/JpegSegment.h"
+#include "core/PixelConvert.h"
+#include "io/Pixio.h"
+#include "resample/Resize.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -8,10 +8,10 @@
 // as the file name, ": " and the message, and leaves the image empty.
 #pragma once
 
-#include "ImageProbe.h"
-#include "ImgInfo.h"
-#include "OutputType.h"
-#include "Scale.h"
+#include "io/ImageProbe.h"
+#include "core/ImgInfo.h"
+#include "io/OutputType.h"
+#include "core/Scale.h"
 
 #include <cstddef>
 #include <cstdint>

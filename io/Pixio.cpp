@@ -1,7 +1,7 @@
 // Run-time binding of the codec library.
-#include "Pixio.h"
+#include "io/Pixio.h"
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

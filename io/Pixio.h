@@ -3,8 +3,8 @@
 // missing library or symbol is reported as "LoadLibrary Error".
 #pragma once
 
-#include "Errors.h"
-#include "PixioApi.h"
+#include "core/Errors.h"
+#include "pixio/PixioApi.h"
 
 #include <string>
 

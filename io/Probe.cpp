@@ -1,11 +1,11 @@
 // Header probes: BMP, PNG and JPEG headers read by hand (bounded by the
 // bytes that are there), everything else asked of the imaging service, and
 // the order in which they are tried.
-#include "ImageProbe.h"
+#include "io/ImageProbe.h"
 
-#include "Errors.h"
-#include "ImgInfo.h"
-#include "Pixio.h"
+#include "core/Errors.h"
+#include "core/ImgInfo.h"
+#include "io/Pixio.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -1,12 +1,12 @@
 // The JPEG copy without recompression and the external PNG optimiser.
-#include "SavePicture.h"
+#include "io/SavePicture.h"
 
-#include "Errors.h"
-#include "ExifReader.h"
-#include "ExifTiff.h"
-#include "PixelConvert.h"
-#include "Resize.h"
-#include "SaveFile.h"
+#include "core/Errors.h"
+#include "io/ExifReader.h"
+#include "io/ExifTiff.h"
+#include "core/PixelConvert.h"
+#include "resample/Resize.h"
+#include "io/SaveFile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 // Temporary output files, the read-only guard and small file helpers of the savers.
-#include "SaveFile.h"
+#include "io/SaveFile.h"
 
-#include "Errors.h"
-#include "SavePicture.h"
+#include "core/Errors.h"
+#include "io/SavePicture.h"
 
 #include <cerrno>
 #include <cstdio>

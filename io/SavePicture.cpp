@@ -1,14 +1,14 @@
 // The savers: output type, resolution rules, profile choice, and the BMP,
 // JPEG, PNG, TIFF and HD Photo writers with their indexed variants.
-#include "SavePicture.h"
+#include "io/SavePicture.h"
 
-#include "Errors.h"
-#include "ExifReader.h"
-#include "ICCUtil.h"
-#include "JpegSegment.h"
-#include "PixelConvert.h"
-#include "Pixio.h"
-#include "SaveFile.h"
+#include "core/Errors.h"
+#include "io/ExifReader.h"
+#include "color/ICCUtil.h"
+#include "io/JpegSegment.h"
+#include "core/PixelConvert.h"
+#include "io/Pixio.h"
+#include "io/SaveFile.h"
 
 #include <algorithm>
 #include <cctype>

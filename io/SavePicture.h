@@ -13,11 +13,11 @@
 // raise ETessivoError with the message the worker logs after the file name.
 #pragma once
 
-#include "ExifJpeg.h"
-#include "FormatOption.h"
-#include "ImageProbe.h"
-#include "ImgInfo.h"
-#include "OutputType.h"
+#include "io/ExifJpeg.h"
+#include "io/FormatOption.h"
+#include "io/ImageProbe.h"
+#include "core/ImgInfo.h"
+#include "io/OutputType.h"
 
 #include <array>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // whose IFD0 also describes the file's pixels, is rebuilt as a compact TIFF
 // structure: IFD0 without those tags, the Exif IFD and the GPS IFD, in the
 // source's byte order.
-#include "WriteInternal.h"
+#include "pixio/WriteInternal.h"
 
 #include "../io/ExifTiff.h"
 

@@ -1,6 +1,6 @@
 /* JPEG XR decoding over jxrlib, in the file's own pixel format; the caller
  * maps that onto the library's output layout. */
-#include "JxrDecode.h"
+#include "pixio/JxrDecode.h"
 
 #include <JXRGlue.h>
 

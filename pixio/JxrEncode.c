@@ -1,5 +1,5 @@
 /* JPEG XR encoding over jxrlib, from one of the library's sample layouts. */
-#include "JxrEncode.h"
+#include "pixio/JxrEncode.h"
 
 #include <JXRGlue.h>
 

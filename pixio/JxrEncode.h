@@ -2,7 +2,7 @@
 #ifndef PIXIO_JXR_ENCODE_H
 #define PIXIO_JXR_ENCODE_H
 
-#include "JxrDecode.h"
+#include "pixio/JxrDecode.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,8 +1,8 @@
 // Error callback, output allocation, format detection and the child-process
 // runner shared by the decoders and encoders.
-#include "PixioInternal.h"
+#include "pixio/PixioInternal.h"
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <algorithm>
 #include <atomic>

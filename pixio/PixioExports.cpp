@@ -1,7 +1,7 @@
 // The C entry points of the codec library. Each one clears the output fields,
 // runs its decoder under a guard and reports failures through the error
 // callback; no exception and no libjpeg/libpng longjmp ever leaves the library.
-#include "PixioInternal.h"
+#include "pixio/PixioInternal.h"
 
 #include <libheif/heif.h>
 

@@ -3,7 +3,7 @@
 // stride rule, and the guard that turns every failure into a 0 result.
 #pragma once
 
-#include "PixioApi.h"
+#include "pixio/PixioApi.h"
 
 #include <chrono>
 #include <cstdint>

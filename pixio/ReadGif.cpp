@@ -1,7 +1,7 @@
 // GIF decoding over giflib: the first frame on the logical screen, with its
 // transparent colour as alpha. Records are walked one by one so that only the
 // first frame is ever decoded.
-#include "PixioInternal.h"
+#include "pixio/PixioInternal.h"
 
 #include <gif_lib.h>
 

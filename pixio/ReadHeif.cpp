@@ -1,6 +1,6 @@
 // HEIF and AVIF decoding over libheif: the primary image (or its thumbnail on
 // request), 8-bit as B,G,R(,A), deeper sources widened to 16 bits in R,G,B(,A).
-#include "PixioInternal.h"
+#include "pixio/PixioInternal.h"
 
 #include <libheif/heif.h>
 

@@ -1,6 +1,6 @@
 // ICO and CUR decoding: the largest, deepest entry of the directory, either an
 // embedded PNG or a DIB with its AND mask, always delivered as B,G,R,A.
-#include "PixioInternal.h"
+#include "pixio/PixioInternal.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // JPEG decoding over libjpeg-turbo: scaled decoding (1/2, 1/4, 1/8), DCT method
 // choice, B,G,R or undecoded Y,Cb,Cr output, CMYK as stored (Adobe inversion
 // flagged), and the source's sampling and quantisation tables on request.
-#include "PixioInternal.h"
+#include "pixio/PixioInternal.h"
 
 #include <cstdio>
 #include <csetjmp>

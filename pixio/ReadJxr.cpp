@@ -3,8 +3,8 @@
 // because it asserts (aborting the whole program) or misbehaves on damaged
 // streams. Output follows the read_wic layout: 8-bit B,G,R(,A), 16-bit
 // R,G,B(,A), CMYK flagged.
-#include "JxrDecode.h"
-#include "PixioInternal.h"
+#include "pixio/JxrDecode.h"
+#include "pixio/PixioInternal.h"
 
 #include <chrono>
 

@@ -1,6 +1,6 @@
 // PNG decoding over libpng: 8 or 16 bits per sample, palette and tRNS expanded,
 // bKGD, iCCP and pHYs reported; libpng errors come back through longjmp.
-#include "PixioInternal.h"
+#include "pixio/PixioInternal.h"
 
 #include <png.h>
 

@@ -3,7 +3,7 @@
 // other layout (palette, bilevel, YCbCr, old JPEG, ...) goes through libtiff's
 // RGBA reader at 8 bits. The first page is read, or for a thumbnail the first
 // reduced-resolution page when the file has one.
-#include "PixioInternal.h"
+#include "pixio/PixioInternal.h"
 
 #include <tiffio.h>
 

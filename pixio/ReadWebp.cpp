@@ -1,6 +1,6 @@
 // WebP decoding over libwebp: still images straight into the output rows,
 // animations as their first composed frame; the ICC chunk is attached.
-#include "PixioInternal.h"
+#include "pixio/PixioInternal.h"
 
 #include <webp/decode.h>
 #include <webp/demux.h>

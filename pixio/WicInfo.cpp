@@ -1,7 +1,7 @@
 // Header facts for read_wic_info: size, resolution in dpi and the Exif fields
 // the image list shows, read from each format's own structures. Every offset
 // is checked against the data before it is followed.
-#include "PixioInternal.h"
+#include "pixio/PixioInternal.h"
 
 #include <libheif/heif.h>
 #include <webp/decode.h>

@@ -1,5 +1,5 @@
 // Record checks and the Exif walk shared by the encoders.
-#include "WriteInternal.h"
+#include "pixio/WriteInternal.h"
 
 #include <algorithm>
 #include <cstring>

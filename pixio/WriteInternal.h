@@ -3,7 +3,7 @@
 // block as the TIFF and HD Photo writers take it apart.
 #pragma once
 
-#include "PixioInternal.h"
+#include "pixio/PixioInternal.h"
 
 #include <cstdint>
 #include <span>

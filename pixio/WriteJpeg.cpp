@@ -2,7 +2,7 @@
 // quality, sampling, smoothing, DCT method, explicit tables with their
 // component mapping, progressive scans, and the segments in the order
 // JFIF (unless Exif replaces it), Exif, ICC profile chunks, extra segments.
-#include "WriteInternal.h"
+#include "pixio/WriteInternal.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,8 +3,8 @@
 // planar alpha, resolution, ICC profile, the descriptive text of the source's
 // IFD0 and its Exif and GPS directories. jxrlib asserts (aborting the whole
 // program) on some inputs, so it runs in a child process that writes the file.
-#include "JxrEncode.h"
-#include "WriteInternal.h"
+#include "pixio/JxrEncode.h"
+#include "pixio/WriteInternal.h"
 
 #include <algorithm>
 #include <chrono>

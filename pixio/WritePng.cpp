@@ -2,7 +2,7 @@
 // gray, gray+alpha, colour, colour+alpha or palette (with index 0 transparent
 // on request and small palettes packed below 8 bits), filters and level,
 // bKGD, iCCP and pHYs.
-#include "WriteInternal.h"
+#include "pixio/WriteInternal.h"
 
 #include <png.h>
 

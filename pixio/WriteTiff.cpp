@@ -2,7 +2,7 @@
 // palette images of 1, 2, 4 or 8 bits, compression none, LZW, ZIP or LZW with
 // horizontal differencing, resolution, ICC profile, a reduced-resolution
 // second page as thumbnail, and the source's Exif as Exif and GPS directories.
-#include "WriteInternal.h"
+#include "pixio/WriteInternal.h"
 
 #include <tiffio.h>
 

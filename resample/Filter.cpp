@@ -1,7 +1,7 @@
 // Filter objects and the binding of the resampling library.
-#include "Filter.h"
+#include "resample/Filter.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

@@ -4,10 +4,10 @@
 // of the resampling library (bin/libresize.so), bound once at start-up.
 #pragma once
 
-#include "ImgInfo.h"
-#include "MultiThread.h"
-#include "ResizeFilterInfo.h"
-#include "Weight.h"
+#include "core/ImgInfo.h"
+#include "core/MultiThread.h"
+#include "resize/ResizeFilterInfo.h"
+#include "resample/Weight.h"
 
 #include <cstdint>
 #include <string>

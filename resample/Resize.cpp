@@ -1,9 +1,9 @@
 // The resizer front end and the overshoot limiter.
-#include "Resize.h"
+#include "resample/Resize.h"
 
-#include "Errors.h"
-#include "Filter.h"
-#include "ICCUtil.h"
+#include "core/Errors.h"
+#include "resample/Filter.h"
+#include "color/ICCUtil.h"
 
 #include <algorithm>
 #include <cstring>

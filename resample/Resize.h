@@ -4,9 +4,9 @@
 // result to the source's local range (TLimiter). The output is 14-bit.
 #pragma once
 
-#include "ImgInfo.h"
-#include "MultiThread.h"
-#include "Weight.h"
+#include "core/ImgInfo.h"
+#include "core/MultiThread.h"
+#include "resample/Weight.h"
 
 #include <cstdint>
 #include <optional>

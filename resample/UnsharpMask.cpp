@@ -1,8 +1,8 @@
 // The sharpening stage of the unsharp mask: local 3 x 3 limits built row by
 // row on each pool thread, the plain reference kernels and the choice of the
 // code path.
-#include "Errors.h"
-#include "UnsharpMaskKernels.h"
+#include "core/Errors.h"
+#include "resample/UnsharpMaskKernels.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 // -mavx2 and entered only when the processor has it. Nothing here calls an
 // inline function of a header (std::min and the like): the linker could keep
 // this file's AVX2 copy for the whole program.
-#include "UnsharpMaskKernels.h"
+#include "resample/UnsharpMaskKernels.h"
 
 #include <immintrin.h>
 

@@ -3,7 +3,7 @@
 // same results bit for bit.
 #pragma once
 
-#include "WeightedMean.h"
+#include "resample/WeightedMean.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 // SSE2 kernels of the unsharp mask: eight 16-bit samples per vector. Each
 // kernel leaves the ragged ends of a row to the plain code, so the results
 // match the reference bit for bit.
-#include "UnsharpMaskKernels.h"
+#include "resample/UnsharpMaskKernels.h"
 
 #include <emmintrin.h>
 

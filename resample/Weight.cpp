@@ -1,8 +1,8 @@
 // Weight-table construction: kernels, edge folding, normalisation, the
 // integer and single-precision row layouts and the sharing of equal rows.
-#include "Weight.h"
+#include "resample/Weight.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <algorithm>
 #include <cmath>

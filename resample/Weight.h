@@ -3,7 +3,7 @@
 // destination length) pair and consumed by the filter passes.
 #pragma once
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <atomic>
 #include <cstdint>

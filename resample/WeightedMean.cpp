@@ -1,11 +1,11 @@
 // Gaussian weight tables that map an axis onto itself, the same-size filter
 // objects over the library's horizontal-and-vertical pass, and the blur and
 // unsharp-mask engines.
-#include "WeightedMean.h"
+#include "resample/WeightedMean.h"
 
-#include "Errors.h"
-#include "PixelConvert.h"
-#include "UnsharpMaskKernels.h"
+#include "core/Errors.h"
+#include "core/PixelConvert.h"
+#include "resample/UnsharpMaskKernels.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,11 +4,11 @@
 // threshold and overshoot bounds around the local 3 x 3 range.
 #pragma once
 
-#include "Filter.h"
-#include "ImgInfo.h"
-#include "MultiThread.h"
-#include "ResizeFilterInfo.h"
-#include "Weight.h"
+#include "resample/Filter.h"
+#include "core/ImgInfo.h"
+#include "core/MultiThread.h"
+#include "resize/ResizeFilterInfo.h"
+#include "resample/Weight.h"
 
 #include <cstdint>
 #include <memory>

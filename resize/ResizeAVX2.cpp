@@ -1,11 +1,11 @@
 // AVX2 code path (with FMA): 8 lanes per vector; chosen at run time.
 #include <immintrin.h>
 
-#include "ResizeCommon.h"
+#include "resize/ResizeCommon.h"
 
 namespace resize_avx2 {
 
-#include "ResizeSSE2Shared.h"
+#include "resize/ResizeSSE2Shared.h"
 
 struct Isa : TSSE2Shared {
   // Gathering with one byte shuffle per unit and row (zero extension
@@ -205,6 +205,6 @@ struct Isa : TSSE2Shared {
   }
 };
 
-#include "ResizePasses.inc"
+#include "resize/ResizePasses.inc"
 
 }  // namespace resize_avx2

@@ -2,8 +2,8 @@
 // SSE2, AVX2): data-path traits, scratch memory and the entry table.
 #pragma once
 
-#include "Errors.h"
-#include "ResizeFilterInfo.h"
+#include "core/Errors.h"
+#include "resize/ResizeFilterInfo.h"
 
 #include <algorithm>
 #include <cmath>

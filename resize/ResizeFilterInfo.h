@@ -3,8 +3,8 @@
 // the block records and the record of pass functions the library hands out.
 #pragma once
 
-#include "MultiThread.h"
-#include "Weight.h"
+#include "core/MultiThread.h"
+#include "resample/Weight.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 // Entries of the resampling library: one per data path, each returning the
 // record of pass functions for the SSE2 code or, when asked and available,
 // the AVX2 code.
-#include "ResizeCommon.h"
+#include "resize/ResizeCommon.h"
 
 namespace {
 

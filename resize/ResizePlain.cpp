@@ -1,7 +1,7 @@
 // The reference code path: plain C++ for every kernel. The vector paths must
 // give the same integer results bit for bit; their float results may differ
 // only by rounding.
-#include "ResizeCommon.h"
+#include "resize/ResizeCommon.h"
 
 namespace resize_plain {
 
@@ -91,6 +91,6 @@ struct Isa {
   }
 };
 
-#include "ResizePasses.inc"
+#include "resize/ResizePasses.inc"
 
 }  // namespace resize_plain

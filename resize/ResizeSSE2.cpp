@@ -1,11 +1,11 @@
 // SSE2 code path: 4 lanes per vector, pmaddwd on the paired 16-bit weights.
 #include <emmintrin.h>
 
-#include "ResizeCommon.h"
+#include "resize/ResizeCommon.h"
 
 namespace resize_sse2 {
 
-#include "ResizeSSE2Shared.h"
+#include "resize/ResizeSSE2Shared.h"
 
 struct Isa : TSSE2Shared {
   static void HInt(const uint32_t *W, const TWeightTableInfo *Tab, const int32_t *Idx, int32_t N, int Shift,
@@ -113,6 +113,6 @@ struct Isa : TSSE2Shared {
   }
 };
 
-#include "ResizePasses.inc"
+#include "resize/ResizePasses.inc"
 
 }  // namespace resize_sse2

@@ -1,6 +1,6 @@
-#include "IniFile.h"
+#include "app/IniFile.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <gtest/gtest.h>
 

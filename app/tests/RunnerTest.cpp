@@ -1,9 +1,9 @@
 // The headless runner end to end: the real tessivo program on generated
 // photos in a temporary folder, with its own settings folder and Trash.
-#include "ImageProbe.h"
-#include "JpegSegment.h"
-#include "Pixio.h"
-#include "SamplePhotos.h"
+#include "io/ImageProbe.h"
+#include "io/JpegSegment.h"
+#include "io/Pixio.h"
+#include "app/SamplePhotos.h"
 
 #include <gtest/gtest.h>
 

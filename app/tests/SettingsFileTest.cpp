@@ -1,13 +1,13 @@
 // Reading a settings file into the records: the format sections with their
 // legacy keys and forced-off options, the conversion table, the serial
 // number, the effect sections, and the settings folders.
-#include "BatchObjects.h"
-#include "ConvertOption.h"
-#include "Effect.h"
-#include "FileNameTemplate.h"
-#include "FormatOption.h"
-#include "JpegSegment.h"
-#include "SettingsFile.h"
+#include "batch/BatchObjects.h"
+#include "batch/ConvertOption.h"
+#include "effects/Effect.h"
+#include "batch/FileNameTemplate.h"
+#include "io/FormatOption.h"
+#include "io/JpegSegment.h"
+#include "app/SettingsFile.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // settings: size expressions, the size-rule history, the size lists and the
 // records read from an arbitrary INI text. Nothing may crash or hang; bad
 // values either fall back to defaults or raise ETessivoError.
-#include "ConvertOption.h"
-#include "ConvertOptionIni.h"
-#include "Errors.h"
-#include "IniFile.h"
-#include "SizeExpression.h"
-#include "SizeRule.h"
+#include "batch/ConvertOption.h"
+#include "batch/ConvertOptionIni.h"
+#include "core/Errors.h"
+#include "app/IniFile.h"
+#include "batch/SizeExpression.h"
+#include "batch/SizeRule.h"
 
 #include <cstddef>
 #include <cstdint>

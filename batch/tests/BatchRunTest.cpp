@@ -1,19 +1,19 @@
 // The batch controller with real workers on generated photos: two workers
 // and a stop request, entries without a usable source, progress that ends
 // full, and the elapsed-time text.
-#include "BatchObjects.h"
-#include "ConvertOption.h"
-#include "Effect.h"
-#include "ErrorLogFrm.h"
-#include "Filter.h"
-#include "FormatOption.h"
-#include "ImageInfo.h"
-#include "ImageProbe.h"
-#include "MTResizeThread.h"
-#include "Pixio.h"
-#include "ProgressFrm.h"
-#include "SamplePhotos.h"
-#include "TerminalView.h"
+#include "batch/BatchObjects.h"
+#include "batch/ConvertOption.h"
+#include "effects/Effect.h"
+#include "batch/ErrorLogFrm.h"
+#include "resample/Filter.h"
+#include "io/FormatOption.h"
+#include "batch/ImageInfo.h"
+#include "io/ImageProbe.h"
+#include "batch/MTResizeThread.h"
+#include "io/Pixio.h"
+#include "batch/ProgressFrm.h"
+#include "app/SamplePhotos.h"
+#include "batch/TerminalView.h"
 
 #include <gtest/gtest.h>
 

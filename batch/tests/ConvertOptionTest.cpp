@@ -1,8 +1,8 @@
-#include "ConvertOption.h"
-#include "ConvertOptionIni.h"
-#include "Errors.h"
-#include "IniFile.h"
-#include "Resize.h"
+#include "batch/ConvertOption.h"
+#include "batch/ConvertOptionIni.h"
+#include "core/Errors.h"
+#include "app/IniFile.h"
+#include "resample/Resize.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Template expansion of output names and overlay texts, start-number
 // directives, the conversion table, output types and the resampling text.
-#include "ConvertOption.h"
-#include "FileNameTemplate.h"
-#include "ImageInfo.h"
-#include "ListTestUtil.h"
+#include "batch/ConvertOption.h"
+#include "batch/FileNameTemplate.h"
+#include "batch/ImageInfo.h"
+#include "batch/tests/ListTestUtil.h"
 
 #include <gtest/gtest.h>
 

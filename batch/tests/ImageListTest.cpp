@@ -1,11 +1,11 @@
 // The input list: keys, sorts, refresh, caches, list-view texts, and adding
 // files and folders through the adding thread on real files.
-#include "ConvertOption.h"
-#include "FileNameTemplate.h"
-#include "ImageInfo.h"
-#include "ListTestUtil.h"
-#include "MakeOutputFileName.h"
-#include "ProgressFrm3.h"
+#include "batch/ConvertOption.h"
+#include "batch/FileNameTemplate.h"
+#include "batch/ImageInfo.h"
+#include "batch/tests/ListTestUtil.h"
+#include "batch/MakeOutputFileName.h"
+#include "batch/ProgressFrm3.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

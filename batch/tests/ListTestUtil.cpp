@@ -1,4 +1,4 @@
-#include "ListTestUtil.h"
+#include "batch/tests/ListTestUtil.h"
 
 #include <jpeglib.h>
 #include <sys/stat.h>

@@ -1,8 +1,8 @@
 // File steps of the worker on real files in a temporary folder: moves that
 // never replace, copies through a temporary file, output times, the Trash
 // and folder removal; and the post-run command line and its folders.
-#include "ExternalTool.h"
-#include "OutputFile.h"
+#include "batch/ExternalTool.h"
+#include "batch/OutputFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // The naming pass of a run on real files: serial numbers, the overwrite
 // policy with "[k]" numbering, read-only outputs, invalid templates, created
 // folders, and the thread with pause and stop.
-#include "ConvertOption.h"
-#include "FileNameTemplate.h"
-#include "ImageInfo.h"
-#include "ListTestUtil.h"
-#include "MakeOutputFileName.h"
-#include "ProgressFrm3.h"
+#include "batch/ConvertOption.h"
+#include "batch/FileNameTemplate.h"
+#include "batch/ImageInfo.h"
+#include "batch/tests/ListTestUtil.h"
+#include "batch/MakeOutputFileName.h"
+#include "batch/ProgressFrm3.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
-#include "Errors.h"
-#include "SizeExpression.h"
+#include "core/Errors.h"
+#include "batch/SizeExpression.h"
 
 #include <gtest/gtest.h>
 

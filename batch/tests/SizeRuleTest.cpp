@@ -1,5 +1,5 @@
-#include "Errors.h"
-#include "SizeRule.h"
+#include "core/Errors.h"
+#include "batch/SizeRule.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ColorTestUtil.h"
+#include "color/tests/ColorTestUtil.h"
 
 #include <cstring>
 #include <fstream>

@@ -2,7 +2,7 @@
 // files of the system's colour folder.
 #pragma once
 
-#include "ICCUtil.h"
+#include "color/ICCUtil.h"
 
 #include <cstdint>
 #include <random>

@@ -1,5 +1,5 @@
 // Tone curves, the linear-light tables and the profile made from Exif data.
-#include "ColorTestUtil.h"
+#include "color/tests/ColorTestUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Accuracy against Little CMS's own calculator, transicc: the same colours
 // converted between real profiles, one at a time in floating point.
-#include "ColorTestUtil.h"
+#include "color/tests/ColorTestUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The program's profiles, profile checks and the colour folders.
-#include "ColorTestUtil.h"
+#include "color/tests/ColorTestUtil.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <gtest/gtest.h>
 

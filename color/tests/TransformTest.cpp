@@ -1,8 +1,8 @@
 // Image, CMYK, single-colour and Lab transforms.
-#include "ColorTestUtil.h"
+#include "color/tests/ColorTestUtil.h"
 
-#include "Errors.h"
-#include "PixelConvert.h"
+#include "core/Errors.h"
+#include "core/PixelConvert.h"
 
 #include <gtest/gtest.h>
 

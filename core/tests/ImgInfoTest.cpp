@@ -1,5 +1,5 @@
-#include "Errors.h"
-#include "ImgInfo.h"
+#include "core/Errors.h"
+#include "core/ImgInfo.h"
 
 #include <gtest/gtest.h>
 

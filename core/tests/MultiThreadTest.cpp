@@ -1,4 +1,4 @@
-#include "MultiThread.h"
+#include "core/MultiThread.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "Errors.h"
-#include "PixelConvert.h"
-#include "PixelConvertKernels.h"
-#include "SFMT.h"
+#include "core/Errors.h"
+#include "core/PixelConvert.h"
+#include "core/PixelConvertKernels.h"
+#include "core/SFMT.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "Errors.h"
-#include "SFMT.h"
+#include "core/Errors.h"
+#include "core/SFMT.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // The chain, its order and persistence, and down-scaled loading.
-#include "ChangeOrder.h"
-#include "ConvertOption.h"
-#include "Effect.h"
-#include "Errors.h"
-#include "ImageInfo.h"
-#include "IniFile.h"
-#include "ResizeFilter.h"
-#include "TestImage.h"
+#include "effects/ChangeOrder.h"
+#include "batch/ConvertOption.h"
+#include "effects/Effect.h"
+#include "core/Errors.h"
+#include "batch/ImageInfo.h"
+#include "app/IniFile.h"
+#include "effects/ResizeFilter.h"
+#include "resample/tests/TestImage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // Target sizes of the size rules, and the resize step run through the chain.
-#include "ConvertOption.h"
-#include "Effect.h"
-#include "Errors.h"
-#include "Filter.h"
-#include "ImageInfo.h"
-#include "PixelConvert.h"
-#include "Resize.h"
-#include "ResizeFilter.h"
-#include "TestImage.h"
+#include "batch/ConvertOption.h"
+#include "effects/Effect.h"
+#include "core/Errors.h"
+#include "resample/Filter.h"
+#include "batch/ImageInfo.h"
+#include "core/PixelConvert.h"
+#include "resample/Resize.h"
+#include "effects/ResizeFilter.h"
+#include "resample/tests/TestImage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // libFuzzer target: arbitrary bytes as an Exif TIFF structure through the
 // probe parse, the save-time patch of the carrier and the console tool's
 // rebuilds. A rebuilt structure must read back as sound.
-#include "ExifReader.h"
-#include "JpegSegment.h"
+#include "io/ExifReader.h"
+#include "io/JpegSegment.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,11 +1,11 @@
 // libFuzzer target: arbitrary bytes through the BMP reader (as a file and as
 // a plug-in DIB, under each alpha rule) and through the header probes, the
 // probe order of an archive member and the Exif probe parse behind them.
-#include "Bitmap.h"
-#include "Errors.h"
-#include "ExifReader.h"
-#include "FormatOption.h"
-#include "ImageProbe.h"
+#include "io/Bitmap.h"
+#include "core/Errors.h"
+#include "io/ExifReader.h"
+#include "io/FormatOption.h"
+#include "io/ImageProbe.h"
 
 #include <cstring>
 

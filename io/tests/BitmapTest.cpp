@@ -3,12 +3,12 @@
 // or refused cleanly), and small files made here for the rules the suite
 // does not pin down (header sizes, alpha detection, 16-bit alpha layouts,
 // hostile offsets and RLE codes).
-#include "Bitmap.h"
+#include "io/Bitmap.h"
 
-#include "Errors.h"
-#include "FormatOption.h"
-#include "LoadPicture.h"
-#include "LoadTestUtil.h"
+#include "core/Errors.h"
+#include "io/FormatOption.h"
+#include "io/LoadPicture.h"
+#include "io/tests/LoadTestUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The probe parse, the capture date and the save-time patch of the carrier.
-#include "ExifReader.h"
-#include "ExifTestUtil.h"
-#include "JpegSegment.h"
+#include "io/ExifReader.h"
+#include "io/tests/ExifTestUtil.h"
+#include "io/JpegSegment.h"
 
 #include <gtest/gtest.h>
 

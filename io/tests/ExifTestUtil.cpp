@@ -1,4 +1,4 @@
-#include "ExifTestUtil.h"
+#include "io/tests/ExifTestUtil.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // Builders for the Exif tests: TIFF structures, JPEG files and images made in code.
 #pragma once
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <cstdint>
 #include <initializer_list>

@@ -1,6 +1,6 @@
 // The console tool's Exif classes: reading, patching in place and rebuilding.
-#include "ExifReader.h"
-#include "ExifTestUtil.h"
+#include "io/ExifReader.h"
+#include "io/tests/ExifTestUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // JPEG's Exif, the console tool's rebuild, and the block the codec library
 // makes for a non-JPEG source. exiftool must find every value we meant, every
 // tag we did not touch as it was, and no problem the source did not have.
-#include "ExifJpeg.h"
-#include "ExifReader.h"
-#include "ExifTestUtil.h"
-#include "ImageProbe.h"
-#include "JpegSegment.h"
-#include "Pixio.h"
+#include "io/ExifJpeg.h"
+#include "io/ExifReader.h"
+#include "io/tests/ExifTestUtil.h"
+#include "io/ImageProbe.h"
+#include "io/JpegSegment.h"
+#include "io/Pixio.h"
 
 #include <gtest/gtest.h>
 

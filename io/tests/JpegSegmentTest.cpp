@@ -1,6 +1,6 @@
 // The segment walk, extra segments, ICC chunks, replacement, deletion and quantisation tables.
-#include "ExifTestUtil.h"
-#include "JpegSegment.h"
+#include "io/tests/ExifTestUtil.h"
+#include "io/JpegSegment.h"
 
 #include <gtest/gtest.h>
 

@@ -2,16 +2,16 @@
 // members in memory, PngSuite through the loader, reduced JPEG decoding, the
 // JPEG quality information, CMYK sources, alpha flattening by output type,
 // list thumbnails, and damaged files that must fail with a message.
-#include "LoadPicture.h"
+#include "io/LoadPicture.h"
 
-#include "Bitmap.h"
-#include "Filter.h"
-#include "ExifReader.h"
-#include "FormatOption.h"
-#include "ICCUtil.h"
-#include "ImageProbe.h"
-#include "LoadTestUtil.h"
-#include "Resize.h"
+#include "io/Bitmap.h"
+#include "resample/Filter.h"
+#include "io/ExifReader.h"
+#include "io/FormatOption.h"
+#include "color/ICCUtil.h"
+#include "io/ImageProbe.h"
+#include "io/tests/LoadTestUtil.h"
+#include "resample/Resize.h"
 
 #include <gtest/gtest.h>
 

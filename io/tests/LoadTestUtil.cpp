@@ -1,6 +1,6 @@
-#include "LoadTestUtil.h"
+#include "io/tests/LoadTestUtil.h"
 
-#include "Pixio.h"
+#include "io/Pixio.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // record, pixel access in picture coordinates and a BMP file builder.
 #pragma once
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <array>
 #include <cstdint>

@@ -1,9 +1,9 @@
 // The run-time binding of the codec library: a missing library or entry point
 // raises "LoadLibrary Error" with the system's text; memory the library hands
 // out is released by the program's own page allocator.
-#include "Pixio.h"
+#include "io/Pixio.h"
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <gtest/gtest.h>
 

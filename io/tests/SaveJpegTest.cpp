@@ -1,12 +1,12 @@
 // JPEG output: the file-size search order, metadata of re-encoded files, and
 // the copy without recompression.
-#include "SaveTestUtil.h"
+#include "io/tests/SaveTestUtil.h"
 
-#include "Errors.h"
-#include "ExifJpeg.h"
-#include "ExifReader.h"
-#include "JpegSegment.h"
-#include "PixelConvert.h"
+#include "core/Errors.h"
+#include "io/ExifJpeg.h"
+#include "io/ExifReader.h"
+#include "io/JpegSegment.h"
+#include "core/PixelConvert.h"
 
 // jpeglib.h defines JPEG_APP0 and JPEG_COM as bare codes; markers are spelt out below.
 #include <jpeglib.h>

@@ -1,13 +1,13 @@
 // BMP, PNG and TIFF output read back with independent decoders, the palette
 // search, thumbnails, the PNG optimiser hand-over, and what a failed or
 // read-only save leaves behind.
-#include "SaveTestUtil.h"
+#include "io/tests/SaveTestUtil.h"
 
-#include "Errors.h"
-#include "Pixio.h"
-#include "PixelConvert.h"
-#include "Resize.h"
-#include "SaveFile.h"
+#include "core/Errors.h"
+#include "io/Pixio.h"
+#include "core/PixelConvert.h"
+#include "resample/Resize.h"
+#include "io/SaveFile.h"
 
 #include <tiffio.h>
 

@@ -1,7 +1,7 @@
-#include "SaveTestUtil.h"
+#include "io/tests/SaveTestUtil.h"
 
-#include "Pixio.h"
-#include "PixelConvert.h"
+#include "io/Pixio.h"
+#include "core/PixelConvert.h"
 
 #include <png.h>
 #include <tiffio.h>

@@ -3,9 +3,9 @@
 // check what was written.
 #pragma once
 
-#include "FormatOption.h"
-#include "ImgInfo.h"
-#include "SavePicture.h"
+#include "io/FormatOption.h"
+#include "core/ImgInfo.h"
+#include "io/SavePicture.h"
 
 #include <gtest/gtest.h>
 

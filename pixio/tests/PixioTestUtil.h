@@ -2,8 +2,8 @@
 // folder, tool lookup and small image comparisons.
 #pragma once
 
-#include "Pixio.h"
-#include "ImgInfo.h"
+#include "io/Pixio.h"
+#include "core/ImgInfo.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The encoders of the codec library: every output is read back by our own
 // decoders and checked by the outside tools (jpeginfo, pngcheck, tiffinfo,
 // JxrDecApp, ImageMagick's identify, exiftool) when they are installed.
-#include "PixioTestUtil.h"
+#include "pixio/tests/PixioTestUtil.h"
 
 #include <fcntl.h>
 #include <lcms2.h>

@@ -1,12 +1,12 @@
 // Gaussian blur and unsharp mask: same-size Gaussian tables, the sharpening
 // rules (strengths, soft threshold, 3 x 3 bounds), the mask blur with its
 // opacity, and the vector kernels against the plain reference.
-#include "Errors.h"
-#include "Filter.h"
-#include "MultiThread.h"
-#include "TestImage.h"
-#include "UnsharpMaskKernels.h"
-#include "WeightedMean.h"
+#include "core/Errors.h"
+#include "resample/Filter.h"
+#include "core/MultiThread.h"
+#include "resample/tests/TestImage.h"
+#include "resample/UnsharpMaskKernels.h"
+#include "resample/WeightedMean.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "Resize.h"
+#include "resample/Resize.h"
 
-#include "Errors.h"
-#include "TestImage.h"
+#include "core/Errors.h"
+#include "resample/tests/TestImage.h"
 
 #include <gtest/gtest.h>
 

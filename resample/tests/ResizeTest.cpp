@@ -1,8 +1,8 @@
-#include "Resize.h"
+#include "resample/Resize.h"
 
-#include "Errors.h"
-#include "Filter.h"
-#include "TestImage.h"
+#include "core/Errors.h"
+#include "resample/Filter.h"
+#include "resample/tests/TestImage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // A small owned image record for the resampling tests.
 #pragma once
 
-#include "ImgInfo.h"
+#include "core/ImgInfo.h"
 
 #include <cstdint>
 

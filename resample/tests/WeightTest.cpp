@@ -1,6 +1,6 @@
-#include "Weight.h"
+#include "resample/Weight.h"
 
-#include "Errors.h"
+#include "core/Errors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Filter objects and the passes of the resampling library: the vector code
 // paths against the plain reference on random images, the data-path choice,
 // block records, alpha weighting and the library binding.
-#include "Errors.h"
-#include "Filter.h"
-#include "MultiThread.h"
-#include "Weight.h"
+#include "core/Errors.h"
+#include "resample/Filter.h"
+#include "core/MultiThread.h"
+#include "resample/Weight.h"
 
 #include <gtest/gtest.h>
 

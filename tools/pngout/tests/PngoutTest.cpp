@@ -1,8 +1,8 @@
 // bin/pngout on PNG files written by the codec library (as the saver writes
 // them before optimising: level 1, the library's filters): smaller files with
 // the same pixels, the chunks asked for and no others, untouched files on errors.
-#include "ImgInfo.h"
-#include "Pixio.h"
+#include "core/ImgInfo.h"
+#include "io/Pixio.h"
 
 #include <gtest/gtest.h>
 #include <png.h>
