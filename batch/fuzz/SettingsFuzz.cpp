@@ -6,7 +6,7 @@
 #include "batch/ConvertOptionIni.h"
 #include "core/Errors.h"
 #include "app/IniFile.h"
-#include "batch/SizeExpression.h"
+#include "core/SizeExpression.h"
 #include "batch/SizeRule.h"
 
 #include <cstddef>

@@ -1,5 +1,5 @@
 #include "core/Errors.h"
-#include "batch/SizeExpression.h"
+#include "core/SizeExpression.h"
 
 #include <gtest/gtest.h>
 

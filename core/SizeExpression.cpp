@@ -1,5 +1,5 @@
 // Recursive-descent evaluator of size expressions.
-#include "batch/SizeExpression.h"
+#include "core/SizeExpression.h"
 
 #include "core/Errors.h"
 
