@@ -5,6 +5,7 @@
 
 namespace resize_avx2 {
 
+#include "resize/ResizePathCommon.h"
 #include "resize/ResizeSSE2Shared.h"
 
 struct Isa : TSSE2Shared {

@@ -3,6 +3,8 @@
 // the AVX2 code.
 #include "resize/ResizeCommon.h"
 
+#include "core/Errors.h"
+
 namespace {
 
 bool CpuHasAVX2() {
@@ -15,6 +17,9 @@ const TResizeFilterInfo *Select(int32_t Kind, int32_t UseAVX) {
 }
 
 }  // namespace
+
+void ThrowResizeError(const char *Message) { throw ETessivoError(Message); }
+void ThrowResizeOutOfMemory() { throw EOutOfMemory(); }
 
 #define RESIZE_EXPORT extern "C" __attribute__((visibility("default")))
 

@@ -5,6 +5,8 @@
 
 namespace resize_plain {
 
+#include "resize/ResizePathCommon.h"
+
 struct Isa {
   // Gathering is left entirely to the shared loops.
   template <class Tr, bool S16>

@@ -5,6 +5,7 @@
 
 namespace resize_sse2 {
 
+#include "resize/ResizePathCommon.h"
 #include "resize/ResizeSSE2Shared.h"
 
 struct Isa : TSSE2Shared {
