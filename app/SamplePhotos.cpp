@@ -4,6 +4,8 @@
 #include "core/Errors.h"
 #include "io/ExifReader.h"
 #include "core/ImgInfo.h"
+#include "effects/Geometry.h"
+#include "effects/RotationFilter.h"
 #include "io/Pixio.h"
 
 #include <algorithm>
@@ -163,13 +165,41 @@ std::vector<uint8_t> MakeSampleExif(const TSamplePhotoSpec &Desc) {
   return Reader.OverWriteExifInfo(Info, TExifWriteOptions{});
 }
 
+namespace {
+
+// Paints the landscape upright as a viewer shows it, then stores it the way
+// a camera held on its side does: turned so that the orientation tag brings
+// it upright again. Desc.Width x Desc.Height is the stored size.
+void StoreAsCameraDoes(TICCImgInfo &Img, const TSamplePhotoSpec &Desc) {
+  const TOrientationFix Fix = OrientationFix(Desc.Orientation);
+  const bool Swaps = Desc.Orientation >= 5 && Desc.Orientation <= 8;
+  Img.Width = Swaps ? Desc.Height : Desc.Width;
+  Img.Height = Swaps ? Desc.Width : Desc.Height;
+  Img.Channels = 3;
+  Img.BPP = BPP_8;
+  Img.PixelFormat = PIXFMT_BGR;
+  Img.Bpl = GetAlignedBpl(Img.Width, 3);
+  Img.Mem = AllocPixelBlock(Img.Bpl, Img.Height);
+  PaintLandscape(Img.Mem, Img.Bpl, Img.Width, Img.Height, Desc.Seed);
+  // The inverse of the fix: its steps backwards, each quarter turn the other way.
+  for (int i = Fix.Count - 1; i >= 0; --i) {
+    const TGeometryOp Op = Fix.Ops[i] == TGeometryOp::Rotate90CW    ? TGeometryOp::Rotate90CCW
+                           : Fix.Ops[i] == TGeometryOp::Rotate90CCW ? TGeometryOp::Rotate90CW
+                                                                    : Fix.Ops[i];
+    ApplyGeometryOp(Img, Op);
+  }
+}
+
+}  // namespace
+
 void WriteSamplePhoto(const std::string &Path, const TSamplePhotoSpec &Desc) {
   TPixio *Lib = Pixio();
   if (!Lib || !Lib->write_jpeg) throw ETessivoError("the codec library with its JPEG writer is not loaded");
   if (Desc.Width == 0 || Desc.Height == 0) throw ETessivoError("sample photo without pixels");
-  const uint32_t Bpl = GetAlignedBpl(Desc.Width, 3);
-  uint8_t *Mem = AllocPixelBlock(Bpl, Desc.Height);
-  PaintLandscape(Mem, Bpl, Desc.Width, Desc.Height, Desc.Seed);
+  TICCImgInfo Img{};
+  StoreAsCameraDoes(Img, Desc);
+  uint8_t *Mem = Img.Mem;
+  const uint32_t Bpl = Img.Bpl;
   TPixioEncode E;
   std::memset(&E, 0, sizeof E);
   E.Mem = Mem;

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+// Width x Height is the stored size. With an orientation of 2 to 8 the
+// landscape is painted upright as a viewer shows it and stored turned, as a
+// camera held on its side stores it (5 to 8: the picture is Height x Width).
 struct TSamplePhotoSpec {
   uint32_t Width = 1600;
   uint32_t Height = 1200;

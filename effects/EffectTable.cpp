@@ -4,14 +4,15 @@
 #include "effects/Effect.h"
 
 #include "effects/ResizeFilter.h"
+#include "effects/RotationFilter.h"
 
 namespace {
 
 constexpr TEffectInfo Rows[] = {
     // ID, class, section, display name, accelerator, on at creation, default position, factory
     {EFFECT_GRAYSCALE, "TGrayscaleFilter", "GrayscaleFilter", "グレースケール化", u'G', false, 0, nullptr},
-    {EFFECT_ROTATION, "TRotationFilter", "RotationFilter", "回転", u'O', false, 3, nullptr},
-    {EFFECT_EXIF_ROTATION, "TExifRotationFilter", "ExifRotationFilter", "Exif自動回転", u'E', true, 1, nullptr},
+    {EFFECT_ROTATION, "TRotationFilter", "RotationFilter", "回転", u'O', false, 3, NewEffect<TRotationFilter>},
+    {EFFECT_EXIF_ROTATION, "TExifRotationFilter", "ExifRotationFilter", "Exif自動回転", u'E', true, 1, NewEffect<TExifRotationFilter>},
     {EFFECT_RESIZE, "TResizeFilter", "ResizeFilter", "リサイズ", u'R', true, 4, NewEffect<TResizeFilter>},
     {EFFECT_TRIMMING, "TTrimmingFilter", "TrimmingFilter", "トリミング", u'T', false, 2, nullptr},
     {EFFECT_ADD_BLANK, "TAddBlankFilter", "AddBlankFilter", "余白の追加", u'B', false, 5, nullptr},

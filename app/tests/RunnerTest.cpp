@@ -369,3 +369,58 @@ TEST_F(Runner, BadArgumentsAndSettings) {
   EXPECT_EQ(R.Status, 0) << R.Err;
   EXPECT_TRUE(IsJPEG(Dir + "/p/resize/IMG_1.jpg"));
 }
+
+namespace {
+
+bool Shell(const std::string &Command) { return std::system((Command + " >/dev/null 2>&1").c_str()) == 0; }
+
+// What a command line prints on standard output.
+std::string Capture(const std::string &Command) {
+  std::string Out;
+  if (FILE *F = ::popen(Command.c_str(), "r")) {
+    char Buf[4096];
+    for (size_t n; (n = std::fread(Buf, 1, sizeof Buf, F)) > 0;) Out.append(Buf, n);
+    ::pclose(F);
+  }
+  return Out;
+}
+
+}  // namespace
+
+// ImageMagick makes the source, exiftool tags it with each orientation, and
+// ImageMagick's own -auto-orient of the same file is the expected picture.
+// Both decode the JPEG with the slow integer DCT at 4:4:4, so the upright
+// pixels must match exactly.
+TEST_F(Runner, EveryExifOrientationComesOutAsImageMagickAutoOrientsIt) {
+  if (!Shell("command -v convert") || !Shell("command -v exiftool")) GTEST_SKIP() << "ImageMagick or exiftool missing";
+  const std::string P = Dir + "/p/";
+  ASSERT_TRUE(Shell("convert -seed 3 -size 72x44 plasma:fractal -sampling-factor 1x1 -quality 95 " + P + "src.jpg"));
+  for (int o = 1; o <= 8; ++o) {
+    const std::string Name = P + "o" + std::to_string(o) + ".jpg";
+    fs::copy_file(P + "src.jpg", Name);
+    ASSERT_TRUE(Shell("exiftool -q -overwrite_original -n -Software=ImageMagickSample -Orientation=" + std::to_string(o) + " " +
+                      Name));
+    ASSERT_TRUE(Shell("convert " + Name + " -auto-orient " + Dir + "/expected" + std::to_string(o) + ".ppm"));
+  }
+  fs::remove(P + "src.jpg");
+  Profile("[File]\nFileNameFormat=" + Dir + "/png/<old>.png\nAddSubFolder=0\n");
+  TRun R = Run({"/ini=t.ini", Dir + "/p"});
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  for (int o = 1; o <= 8; ++o) {
+    const std::string Out = Dir + "/png/o" + std::to_string(o) + ".png";
+    ASSERT_TRUE(IsPNG(Out)) << Out;
+    const std::string Got = Dir + "/got" + std::to_string(o) + ".ppm";
+    ASSERT_TRUE(Shell("convert " + Out + " " + Got));
+    const std::string Expected = ReadFile(Dir + "/expected" + std::to_string(o) + ".ppm");
+    EXPECT_EQ(Expected.substr(0, 10), o <= 4 ? "P6\n72 44\n2" : "P6\n44 72\n2") << "orientation " << o;
+    EXPECT_TRUE(ReadFile(Got) == Expected) << "orientation " << o;
+  }
+
+  // A JPEG output of an upright-turned source says so, and names the program
+  // in the place of the source's Software value.
+  Profile("[File]\nFileNameFormat=" + Dir + "/jpg/<old>\nAddSubFolder=0\n");
+  R = Run({"/ini=t.ini", P + "o6.jpg"});
+  ASSERT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(Capture("exiftool -s3 -n -IFD0:Orientation -IFD0:Software -File:ImageWidth " + Dir + "/jpg/o6.jpg"),
+            "1\nTessivoPlus\n44\n");
+}
