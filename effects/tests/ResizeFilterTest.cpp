@@ -6,6 +6,7 @@
 #include "batch/ImageInfo.h"
 #include "core/PixelConvert.h"
 #include "resample/Resize.h"
+#include "resample/Weight.h"
 #include "effects/ResizeFilter.h"
 #include "resample/tests/TestImage.h"
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <string>
 
 namespace {
 
@@ -122,6 +124,25 @@ struct ChainCase {
   double v, u;
 };
 
+// "Lanczos", "Spline36", "Average": the method without its parameter.
+std::string ModeName(int32_t Mode) {
+  const TResizeModeInfo *m = FindResizeMode(uint32_t(Mode));
+  if (!m) return "Mode" + std::to_string(Mode);
+  const std::string d = m->Descriptor;
+  return d.substr(0, d.find('%'));
+}
+
+// e.g. "Lanczos_Spline36_3ch_8bit_int_limiter_rule8"
+std::string ChainCaseName(const ChainCase &c) {
+  return ModeName(c.decimation) + "_" + ModeName(c.interpolation) + "_" + std::to_string(c.channels) + "ch_" +
+         std::to_string(c.bpp) + "bit_" + (c.simd == SIMD_MODE_FLOAT ? "float" : "int") +
+         (c.limiter ? "_limiter" : "") + "_rule" + std::to_string(c.rule);
+}
+
+void PrintTo(const ChainCase &c, std::ostream *os) {
+  *os << ChainCaseName(c) << ", size values " << c.v << " and " << c.u;
+}
+
 class ResizeChain : public testing::TestWithParam<ChainCase> {};
 
 TEST_P(ResizeChain, MatchesTheConfiguredResizer) {
@@ -178,7 +199,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ChainCase{1, BPP_16, RESIZE_SPLINE16, RESIZE_SPLINE16, SIMD_MODE_INTEGER, true, 12, 100, 30},
                     ChainCase{4, BPP_8, RESIZE_GAUSSIAN, RESIZE_BILINEAR, SIMD_MODE_INTEGER, false, 8, 90, 20},
                     ChainCase{4, BPP_16, RESIZE_AREA_AVERAGE, RESIZE_NEAREST_NEIGHBOR, SIMD_MODE_FLOAT, true, 3, 30,
-                              0}));
+                              0}),
+    [](const auto &i) { return ChainCaseName(i.param); });
 
 TEST(ResizeFilter, FullScaleAndErrors) {
   ResizeOption = TResizeOption();

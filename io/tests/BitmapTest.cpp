@@ -9,6 +9,7 @@
 #include "io/FormatOption.h"
 #include "io/LoadPicture.h"
 #include "io/tests/LoadTestUtil.h"
+#include "testutil/TestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -36,8 +37,8 @@ bool LoadReference(const std::string &Name, TICCImgInfo &Ref) {
 
 TEST(BmpSuite, ValidFilesMatchTheirReferences) {
   const std::string dir = TestDataDir("bmpsuite/g");
-  if (dir.empty()) GTEST_SKIP() << "no bmpsuite";
-  if (!BindPixio()) GTEST_SKIP() << "codec library missing (references are PNG)";
+  TESSIVO_REQUIRE(!dir.empty()) << "no bmpsuite";
+  TESSIVO_REQUIRE(BindPixio()) << "codec library missing (references are PNG)";
   int compared = 0;
   const auto files = ListFiles(dir, ".bmp");
   ASSERT_FALSE(files.empty());
@@ -67,7 +68,7 @@ TEST(BmpSuite, ValidFilesMatchTheirReferences) {
 
 TEST(BmpSuite, BrokenFilesAreRefusedWithAMessage) {
   const std::string dir = TestDataDir("bmpsuite/b");
-  if (dir.empty()) GTEST_SKIP() << "no bmpsuite";
+  TESSIVO_REQUIRE(!dir.empty()) << "no bmpsuite";
   const auto files = ListFiles(dir, ".bmp");
   ASSERT_FALSE(files.empty());
   for (const auto &path : files) {
@@ -99,7 +100,7 @@ TEST(BmpSuite, BrokenFilesAreRefusedWithAMessage) {
 
 TEST(BmpSuite, QuestionableFilesDecodeOrFailCleanly) {
   const std::string dir = TestDataDir("bmpsuite/q");
-  if (dir.empty()) GTEST_SKIP() << "no bmpsuite";
+  TESSIVO_REQUIRE(!dir.empty()) << "no bmpsuite";
   const bool refs = BindPixio();
   int decoded = 0, refused = 0, matching = 0, withReference = 0;
   for (const auto &path : ListFiles(dir, ".bmp")) {
@@ -164,6 +165,11 @@ struct AlphaCase {
   int32_t AlphaCheck;
   uint32_t Channels;
 };
+void PrintTo(const AlphaCase &c, std::ostream *os) {
+  *os << c.Name << ": alpha bytes";
+  for (const auto &p : c.Pixels) *os << " " << int(p[3]);
+  *os << ", alpha check " << c.AlphaCheck << ", " << c.Channels << " channels expected";
+}
 
 class BitmapAlpha : public ::testing::TestWithParam<AlphaCase> {};
 
@@ -218,6 +224,11 @@ struct Alpha16Case {
   uint16_t Pixel;
   std::array<int, 4> BGRA;
 };
+void PrintTo(const Alpha16Case &c, std::ostream *os) {
+  *os << c.Name << std::hex << ": masks R 0x" << c.Masks[0] << " G 0x" << c.Masks[1] << " B 0x" << c.Masks[2]
+      << " A 0x" << c.Masks[3] << ", pixel 0x" << c.Pixel << std::dec << " -> BGRA " << c.BGRA[0] << " " << c.BGRA[1]
+      << " " << c.BGRA[2] << " " << c.BGRA[3];
+}
 
 class Bitmap16Alpha : public ::testing::TestWithParam<Alpha16Case> {};
 

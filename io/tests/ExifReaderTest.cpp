@@ -173,6 +173,7 @@ TEST(ExifProbe, RandomDamageNeverReadsOutside) {
   const auto good = FullStructure(true).Build();
   std::mt19937 rng(7);
   TCollectErrors errors;
+  size_t broken = 0;
   for (int i = 0; i < 3000; ++i) {
     auto bad = good;
     for (int k = 0; k < 4; ++k) bad[rng() % bad.size()] = uint8_t(rng());
@@ -182,7 +183,17 @@ TEST(ExifProbe, RandomDamageNeverReadsOutside) {
     std::memcpy(p.get(), bad.data(), bad.size());
     TImageProbe e;
     ParseExifIFDs(e, p.get(), bad.size(), 0, bad.size());
+    broken += e.FExifBroken != 0;
+    // A thumbnail the probe keeps lies inside what it was given.
+    if (!e.FExifBroken && e.FThumbnailSize) {
+      EXPECT_LE(size_t(e.FThumbnailPos) + e.FThumbnailSize, bad.size()) << "case " << i;
+    }
   }
+  // Cut short at random, most structures break and a few stay whole; each
+  // broken one is logged once.
+  EXPECT_GT(broken, 0u);
+  EXPECT_LT(broken, 3000u);
+  EXPECT_EQ(errors.Lines.size(), broken);
 }
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include "io/ImageProbe.h"
 #include "io/tests/LoadTestUtil.h"
 #include "resample/Resize.h"
+#include "testutil/TestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,7 @@ struct TOptionGuard {
 class Loader : public ::testing::Test {
 protected:
   void SetUp() override {
-    if (!BindPixio()) GTEST_SKIP() << "codec library missing";
+    TESSIVO_REQUIRE(BindPixio()) << "codec library missing";
   }
   TTempDir Tmp;
   TOptionGuard Options;
@@ -92,7 +93,7 @@ TEST(Probe, JPEGScaleDenominators) {
 
 TEST_F(Loader, HeaderProbesAndTheSecondPass) {
   const std::string png = TestDataDir("pngsuite");
-  if (png.empty()) GTEST_SKIP() << "no pngsuite";
+  TESSIVO_REQUIRE(!png.empty()) << "no pngsuite";
   // A PNG named .jpg and a BMP named .png are still found.
   std::filesystem::copy_file(png + "/basn2c08.png", Tmp / "really-png.jpg");
   WriteFile(Tmp / "really-bmp.png", SmallBmp());
@@ -130,7 +131,7 @@ TEST_F(Loader, HeaderProbesAndTheSecondPass) {
 }
 
 TEST_F(Loader, JPEGProbeReadsDensitiesExifAndExtraMarkers) {
-  if (!HaveProgram("convert")) GTEST_SKIP() << "ImageMagick missing";
+  TESSIVO_REQUIRE(HaveProgram("convert")) << "ImageMagick missing";
   const std::string path = MakeJpeg(Tmp, "d.jpg", "-size 40x30 xc:blue -density 300 -units PixelsPerInch -set comment hello");
   ASSERT_FALSE(path.empty());
   TImageProbe e;
@@ -192,7 +193,7 @@ TEST_F(Loader, ArchiveMembersProbeFromMemoryAndReloadThroughTheHook) {
 
 TEST_F(Loader, PngSuiteThroughTheLoader) {
   const std::string dir = TestDataDir("pngsuite");
-  if (dir.empty()) GTEST_SKIP() << "no pngsuite";
+  TESSIVO_REQUIRE(!dir.empty()) << "no pngsuite";
   int good = 0, bad = 0;
   for (const auto &path : ListFiles(dir, ".png")) {
     const std::string name = path.filename().string();
@@ -233,7 +234,7 @@ TEST_F(Loader, PngSuiteThroughTheLoader) {
 
 TEST_F(Loader, GrayAlphaIsFlattenedOntoBKGDOrTheBackground) {
   const std::string dir = TestDataDir("pngsuite");
-  if (dir.empty()) GTEST_SKIP() << "no pngsuite";
+  TESSIVO_REQUIRE(!dir.empty()) << "no pngsuite";
   // bgbn4a08: 8-bit gray with alpha and a black bKGD.
   TImageProbe e;
   ASSERT_TRUE(ProbeImageFile(dir + "/bgbn4a08.png", e));
@@ -271,7 +272,7 @@ TEST_F(Loader, GrayAlphaIsFlattenedOntoBKGDOrTheBackground) {
 }
 
 TEST_F(Loader, ReducedJPEGDecoding) {
-  if (!HaveProgram("convert")) GTEST_SKIP() << "ImageMagick missing";
+  TESSIVO_REQUIRE(HaveProgram("convert")) << "ImageMagick missing";
   const std::string path = MakeJpeg(Tmp, "big.jpg", "-size 800x600 gradient:red-blue");
   ASSERT_FALSE(path.empty());
   TImageProbe e;
@@ -292,7 +293,7 @@ TEST_F(Loader, ReducedJPEGDecoding) {
 }
 
 TEST_F(Loader, QualityInformationOfAJPEGSource) {
-  if (!HaveProgram("cjpeg") || !HaveProgram("convert")) GTEST_SKIP() << "cjpeg or ImageMagick missing";
+  TESSIVO_REQUIRE(HaveProgram("cjpeg") && HaveProgram("convert")) << "cjpeg or ImageMagick missing";
   const std::string ppm = Tmp / "src.ppm", jpg = Tmp / "q75.jpg";
   ASSERT_TRUE(RunCommand("convert -size 64x48 plasma:fractal -seed 3 " + ppm));
   ASSERT_TRUE(RunCommand("cjpeg -quality 75 -sample 2x2 -outfile " + jpg + " " + ppm));
@@ -335,7 +336,7 @@ TEST_F(Loader, QualityInformationOfAJPEGSource) {
 }
 
 TEST_F(Loader, CMYKJPEGBecomesRGB) {
-  if (!HaveProgram("convert")) GTEST_SKIP() << "ImageMagick missing";
+  TESSIVO_REQUIRE(HaveProgram("convert")) << "ImageMagick missing";
   const std::string path = MakeJpeg(Tmp, "cmyk.jpg", "-size 32x16 xc:red -colorspace CMYK -quality 95");
   ASSERT_FALSE(path.empty());
   TImageProbe e;
@@ -344,11 +345,13 @@ TEST_F(Loader, CMYKJPEGBecomesRGB) {
   TImg raw;
   LoadJPEGFromMemory(ReadFile(path).data(), ReadFile(path).size(), raw.I, false, 1);
   ASSERT_EQ(raw.I.PixelFormat, PIXFMT_CMYK);
+  std::string noProfile;
   try {
     CMS.EnsureInitialized();
   } catch (const std::exception &ex) {
-    GTEST_SKIP() << "no CMYK profile: " << ex.what();
+    noProfile = ex.what();
   }
+  TESSIVO_REQUIRE(noProfile.empty()) << "no CMYK profile (libgs-common): " << noProfile;
   TImg img;
   TTransForm transform;
   ASSERT_EQ(LoadPicture(e, img.I, {}, false, false, &transform, false, OUTPUT_PNG), 1) << log.All();
@@ -361,7 +364,7 @@ TEST_F(Loader, CMYKJPEGBecomesRGB) {
 }
 
 TEST_F(Loader, ExifAndExtraMarkersTravelWithTheImage) {
-  if (!HaveProgram("convert") || !HaveProgram("exiftool")) GTEST_SKIP() << "ImageMagick or exiftool missing";
+  TESSIVO_REQUIRE(HaveProgram("convert") && HaveProgram("exiftool")) << "ImageMagick or exiftool missing";
   const std::string path = MakeJpeg(Tmp, "exif.jpg", "-size 20x10 xc:green -set comment note");
   ASSERT_FALSE(path.empty());
   ASSERT_TRUE(RunCommand("exiftool -overwrite_original -Orientation=6 -n -Software=x " + path));
@@ -386,7 +389,7 @@ TEST_F(Loader, ExifAndExtraMarkersTravelWithTheImage) {
 
 TEST_F(Loader, DamagedFilesFailWithTheirNameInTheLog) {
   const std::string dir = TestDataDir("pngsuite");
-  if (dir.empty() || !HaveProgram("convert")) GTEST_SKIP() << "no pngsuite or ImageMagick";
+  TESSIVO_REQUIRE(!dir.empty() && HaveProgram("convert")) << "no pngsuite or ImageMagick";
   const std::string jpg = MakeJpeg(Tmp, "whole.jpg", "-size 64x64 plasma:");
   ASSERT_FALSE(jpg.empty());
   auto bytes = ReadFile(jpg);
@@ -440,7 +443,7 @@ TEST_F(Loader, DamagedFilesFailWithTheirNameInTheLog) {
 }
 
 TEST_F(Loader, ListThumbnailsAreReducedAndCached) {
-  if (!HaveProgram("convert")) GTEST_SKIP() << "ImageMagick missing";
+  TESSIVO_REQUIRE(HaveProgram("convert")) << "ImageMagick missing";
   LoadResizeLibrary(TESSIVO_BIN_DIR, true);
   const std::string path = MakeJpeg(Tmp, "wide.jpg", "-size 1000x400 gradient:yellow-navy");
   ASSERT_FALSE(path.empty());
@@ -471,7 +474,7 @@ TEST_F(Loader, ListThumbnailsAreReducedAndCached) {
 }
 
 TEST_F(Loader, ListThumbnailPrefersTheExifThumbnail) {
-  if (!HaveProgram("convert") || !HaveProgram("exiftool")) GTEST_SKIP() << "ImageMagick or exiftool missing";
+  TESSIVO_REQUIRE(HaveProgram("convert") && HaveProgram("exiftool")) << "ImageMagick or exiftool missing";
   LoadResizeLibrary(TESSIVO_BIN_DIR, true);
   const std::string path = MakeJpeg(Tmp, "withthumb.jpg", "-size 800x600 xc:white");
   const std::string th = MakeJpeg(Tmp, "t.jpg", "-size 120x90 xc:black");
@@ -501,8 +504,8 @@ namespace {
 // The imaging service delivers rows top-down and 16-bit colour red first;
 // the loader turns both around. CMYK TIFFs of either depth become RGB.
 TEST_F(Loader, WICSourcesComeOutBottomUpInBlueGreenRedOrder) {
-  if (!HaveProgram("convert")) GTEST_SKIP() << "ImageMagick missing";
-  if (WICExtensionList().find(".tif,") == std::string::npos) GTEST_SKIP() << "no TIFF reader";
+  TESSIVO_REQUIRE(HaveProgram("convert")) << "ImageMagick missing";
+  TESSIVO_REQUIRE(WICExtensionList().find(".tif,") != std::string::npos) << "no TIFF reader";
   struct Case {
     const char *Name;
     const char *Args;
@@ -557,7 +560,7 @@ namespace {
 // library's reason for that file and no other's.
 TEST_F(Loader, ConcurrentLoadsReportEachFailureOnce) {
   const std::string dir = TestDataDir("pngsuite");
-  if (dir.empty()) GTEST_SKIP() << "no pngsuite";
+  TESSIVO_REQUIRE(!dir.empty()) << "no pngsuite";
   const auto files = ListFiles(dir, ".png");
   TErrorLog log;
   std::atomic<int> loaded{0}, failed{0};

@@ -1,6 +1,7 @@
 #include "io/tests/LoadTestUtil.h"
 
 #include "io/Pixio.h"
+#include "testutil/TestEnv.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,11 +11,7 @@
 
 namespace loadtest {
 
-std::string TestDataDir(const std::string &Sub) {
-  const std::filesystem::path p = std::filesystem::path(TESSIVO_TESTDATA_DIR) / Sub;
-  std::error_code ec;
-  return std::filesystem::is_directory(p, ec) ? p.string() : std::string();
-}
+std::string TestDataDir(const std::string &Sub) { return testenv::TestDataDir(Sub); }
 
 std::vector<uint8_t> ReadFile(const std::string &Path) {
   std::ifstream f(Path, std::ios::binary);

@@ -17,6 +17,7 @@ struct BadLibrary {
   const char *Path;
   const char *Expect;  // part of the system's text
 };
+void PrintTo(const BadLibrary &c, std::ostream *os) { *os << c.Path << ", message names " << c.Expect; }
 
 class PixioBindingErrors : public ::testing::TestWithParam<BadLibrary> {};
 
@@ -34,7 +35,10 @@ TEST_P(PixioBindingErrors, RaiseLoadLibraryError) {
 INSTANTIATE_TEST_SUITE_P(Cases, PixioBindingErrors,
                          ::testing::Values(BadLibrary{"/nonexistent/bin/libpixio.so", "libpixio.so"},
                                            // a real library without our entry points
-                                           BadLibrary{"libm.so.6", "read_png"}));
+                                           BadLibrary{"libm.so.6", "read_png"}),
+                         [](const auto &i) {
+                           return std::string(i.param.Path[0] == '/' ? "MissingFile" : "LibraryWithoutEntryPoints");
+                         });
 
 TEST(PixioBinding, BindsEveryDecoderAndSharesThePageAllocator) {
   LoadPixio(LibPath);

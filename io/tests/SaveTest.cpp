@@ -8,6 +8,7 @@
 #include "core/PixelConvert.h"
 #include "resample/Resize.h"
 #include "io/SaveFile.h"
+#include "testutil/TestEnv.h"
 
 #include <tiffio.h>
 
@@ -293,7 +294,7 @@ TEST_F(SaveTest, PNGOptimiserMissingOrPresent) {
   EXPECT_EQ(Scratch.Names(), std::vector<std::string>{"o.png"});
   EXPECT_FALSE(OptimizePNG(out, Context));
   const std::string tool = std::string(TESSIVO_BIN_DIR) + "/pngout";
-  if (access(tool.c_str(), X_OK) != 0) GTEST_SKIP() << "bin/pngout is not built";
+  TESSIVO_REQUIRE(access(tool.c_str(), X_OK) == 0) << "bin/pngout is not built";
   Context.PNGOutPath = tool;
   const std::string out2 = Scratch.Path("o2.png");
   SavePicture(copy.Img, Entry, out2, RInfo, 8, Context);

@@ -2,6 +2,7 @@
 // djpeg's output, the quality information is what cjpeg used, CMYK and
 // undecoded YCbCr are reported, and broken files fail with a message.
 #include "pixio/tests/PixioTestUtil.h"
+#include "testutil/TestEnv.h"
 
 #include <cmath>
 #include <cstdio>
@@ -40,7 +41,7 @@ void PrintTo(const DjpegCase &c, std::ostream *os) {
 class JpegVsDjpeg : public ::testing::TestWithParam<DjpegCase> {};
 
 TEST_P(JpegVsDjpeg, SamePixels) {
-  if (!HaveJpegTools()) GTEST_SKIP() << "cjpeg/djpeg not installed (libjpeg-turbo-progs)";
+  TESSIVO_REQUIRE(HaveJpegTools()) << "cjpeg/djpeg not installed (libjpeg-turbo-progs)";
   const DjpegCase c = GetParam();
   const auto jpg = MakeJpeg(c.Name, TestPicture(c.Width, c.Height, c.Channels), c.CjpegOptions);
   const auto ppm = TempDir() / (std::string(c.Name) + "-" + std::to_string(c.Denom) + ".pnm");
@@ -104,7 +105,7 @@ uint16_t Scaled(uint16_t base, int quality) {
 }
 
 TEST(JpegQualityInfo, IsWhatCjpegUsed) {
-  if (!HaveJpegTools()) GTEST_SKIP() << "cjpeg not installed (libjpeg-turbo-progs)";
+  TESSIVO_REQUIRE(HaveJpegTools()) << "cjpeg not installed (libjpeg-turbo-progs)";
   const auto data = ReadFile(MakeJpeg("q75", TestPicture(64, 48, 3), "-quality 75 -sample 2x2"));
   TPixioQualityInfo q{};
   Decoded d;
@@ -170,7 +171,7 @@ TEST(JpegLayouts, CmykIsFlaggedAsAdobe) {
 }
 
 TEST(JpegLayouts, UndecodedYCbCrMatchesTheColourDecode) {
-  if (!HaveJpegTools()) GTEST_SKIP() << "cjpeg not installed (libjpeg-turbo-progs)";
+  TESSIVO_REQUIRE(HaveJpegTools()) << "cjpeg not installed (libjpeg-turbo-progs)";
   const auto data = ReadFile(MakeJpeg("ycc", TestPicture(50, 30, 3), "-sample 1x1"));
   Decoded bgr, ycc;
   ycc.D.WantYCbCr = 1;
@@ -192,7 +193,7 @@ TEST(JpegLayouts, UndecodedYCbCrMatchesTheColourDecode) {
 }
 
 TEST(JpegLayouts, EmbeddedProfileIsReturned) {
-  if (!HaveJpegTools()) GTEST_SKIP() << "cjpeg not installed (libjpeg-turbo-progs)";
+  TESSIVO_REQUIRE(HaveJpegTools()) << "cjpeg not installed (libjpeg-turbo-progs)";
   std::vector<uint8_t> icc(70000);  // longer than one APP2 segment
   for (size_t i = 0; i < icc.size(); ++i) icc[i] = uint8_t(i * 31 + 7);
   const auto iccPath = TempDir() / "fake.icc";
@@ -233,7 +234,7 @@ TEST(JpegBroken, FailsWithAMessage) {
 // A progressive file whose last scan is repeated over and over must be refused
 // after a bounded amount of work instead of decoding every scan.
 TEST(JpegBroken, EndlessScansAreRefused) {
-  if (!HaveJpegTools()) GTEST_SKIP() << "cjpeg not installed (libjpeg-turbo-progs)";
+  TESSIVO_REQUIRE(HaveJpegTools()) << "cjpeg not installed (libjpeg-turbo-progs)";
   const auto good = ReadFile(MakeJpeg("scans", TestPicture(32, 32, 3), "-progressive"));
   size_t lastSos = 0;
   for (size_t i = 2; i + 1 < good.size(); ++i)

@@ -1,6 +1,7 @@
 // read_png over the PNG suite: valid files give libpng's own pixels (checked
 // against its simplified reader), broken ones fail without harm.
 #include "pixio/tests/PixioTestUtil.h"
+#include "testutil/TestEnv.h"
 
 #include <png.h>
 
@@ -48,7 +49,7 @@ class PngSuite : public ::testing::TestWithParam<std::filesystem::path> {};
 
 TEST_P(PngSuite, MatchesLibpngOrFailsCleanly) {
   const auto path = GetParam();
-  if (!std::filesystem::exists(path)) GTEST_SKIP() << "no pngsuite folder";
+  TESSIVO_REQUIRE(std::filesystem::exists(path)) << "no pngsuite folder";
   CaptureMessages();
   const auto data = ReadFile(path);
   Decoded ours;

@@ -2,6 +2,7 @@
 // are written in code (libtiff, giflib, libwebp, our own ICO bytes) or with
 // the Debian encoders (heif-enc, JxrEncApp) into a scratch folder.
 #include "pixio/tests/PixioTestUtil.h"
+#include "testutil/TestEnv.h"
 
 #include <gif_lib.h>
 #include <png.h>
@@ -415,15 +416,15 @@ void PrintTo(const HeifCase &c, std::ostream *os) { *os << c.Ext << ", " << c.Ch
 class Heif : public ::testing::TestWithParam<HeifCase> {};
 
 TEST_P(Heif, DecodesCloseToTheSource) {
-  if (!HaveTool("heif-enc")) GTEST_SKIP() << "heif-enc not installed (libheif-examples)";
+  TESSIVO_REQUIRE(HaveTool("heif-enc")) << "heif-enc not installed (libheif-examples)";
   CaptureMessages();
   const auto [ext, ch] = GetParam();
   const uint32_t w = 64, h = 48;
   const auto rgb = Smooth(w, h, ch);
   const auto png = WritePng(std::string("heif") + ext + std::to_string(ch), w, h, ch, rgb);
   const auto out = TempDir() / ("t" + std::to_string(ch) + "." + ext);
-  if (!RunTool("heif-enc -q 95 -o " + Quote(out) + " " + Quote(png)))
-    GTEST_SKIP() << "heif-enc cannot encode " << ext << " here";
+  const bool encoded = RunTool("heif-enc -q 95 -o " + Quote(out) + " " + Quote(png));
+  TESSIVO_REQUIRE(encoded) << "heif-enc cannot encode " << ext << " here";
   const auto file = ReadFile(out);
   Decoded d;
   ASSERT_TRUE(DecodeWic(d, file)) << LastMessage();
@@ -445,7 +446,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, Heif,
                          [](const auto &info) { return std::string(info.param.Ext) + std::to_string(info.param.Channels); });
 
 TEST(Heif, TenBitSourcesWidenTo16Bits) {
-  if (!HaveTool("heif-enc")) GTEST_SKIP() << "heif-enc not installed (libheif-examples)";
+  TESSIVO_REQUIRE(HaveTool("heif-enc")) << "heif-enc not installed (libheif-examples)";
   const uint32_t w = 48, h = 32;
   std::vector<uint16_t> rgb(size_t(w) * h * 3);
   for (uint32_t y = 0; y < h; ++y)
@@ -470,7 +471,8 @@ TEST(Heif, TenBitSourcesWidenTo16Bits) {
     fclose(fp);
   }
   const auto out = TempDir() / "deep.heic";
-  if (!RunTool("heif-enc -q 95 -b 10 -o " + Quote(out) + " " + Quote(png))) GTEST_SKIP() << "heif-enc cannot write 10 bits here";
+  const bool encoded = RunTool("heif-enc -q 95 -b 10 -o " + Quote(out) + " " + Quote(png));
+  TESSIVO_REQUIRE(encoded) << "heif-enc cannot write 10 bits here";
   Decoded d;
   ASSERT_TRUE(DecodeWic(d, ReadFile(out))) << LastMessage();
   EXPECT_EQ(d.D.BitsPerSample, 16u);
@@ -490,7 +492,7 @@ void PrintTo(const JxrCase &c, std::ostream *os) {
 class Jxr : public ::testing::TestWithParam<JxrCase> {};
 
 TEST_P(Jxr, LosslessRoundTrip) {
-  if (!HaveTool("JxrEncApp")) GTEST_SKIP() << "JxrEncApp not installed (libjxr-tools)";
+  TESSIVO_REQUIRE(HaveTool("JxrEncApp")) << "JxrEncApp not installed (libjxr-tools)";
   CaptureMessages();
   const JxrCase c = GetParam();
   const uint32_t w = 50, h = 35;
@@ -523,7 +525,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, Jxr,
 // The decoder runs in a child process; a program that ignores SIGCHLD (so the
 // kernel reaps children at once) must still get its pixels.
 TEST(Jxr, DecodesWhenChildrenAreReapedAutomatically) {
-  if (!HaveTool("JxrEncApp")) GTEST_SKIP() << "JxrEncApp not installed (libjxr-tools)";
+  TESSIVO_REQUIRE(HaveTool("JxrEncApp")) << "JxrEncApp not installed (libjxr-tools)";
   const auto s = Samples<uint8_t>(20, 12, 3, 6);
   WriteTiff({"jxr_sig", 3, 8, COMPRESSION_NONE, PLANARCONFIG_CONTIG, false}, 20, 12, s.data());
   const auto out = TempDir() / "jxr_sig.jxr";
@@ -570,7 +572,7 @@ TEST(WicPngJpeg, RowOrderAndSampleOrder) {
 
 TEST(WicPngJpeg, JpegRowsComeTopDown) {
   const auto rgb = Smooth(40, 30, 3);
-  if (!HaveTool("cjpeg")) GTEST_SKIP() << "cjpeg not installed (libjpeg-turbo-progs)";
+  TESSIVO_REQUIRE(HaveTool("cjpeg")) << "cjpeg not installed (libjpeg-turbo-progs)";
   Pnm pic{40, 30, 3, rgb};
   const auto src = TempDir() / "wic.ppm", out = TempDir() / "wic.jpg";
   WriteFile(src, MakePnm(pic));
@@ -606,7 +608,7 @@ TEST(WicLayouts, CmykTiffIsFlagged) {
 }
 
 TEST(WicLayouts, AnimatedWebPGivesItsFirstFrame) {
-  if (!HaveTool("img2webp")) GTEST_SKIP() << "img2webp not installed (webp)";
+  TESSIVO_REQUIRE(HaveTool("img2webp")) << "img2webp not installed (webp)";
   const auto a = Smooth(30, 20, 4), b = Samples<uint8_t>(30, 20, 4, 3);
   const auto pa = WritePng("anim-a", 30, 20, 4, a), pb = WritePng("anim-b", 30, 20, 4, b);
   const auto out = TempDir() / "anim.webp";
@@ -646,10 +648,11 @@ TEST(WicThumbnail, TiffReducedPageAndHeifThumbnail) {
   EXPECT_EQ(thumb.D.Width, 16u);
   EXPECT_EQ(Mismatches(thumb, small, 3), 0u);
 
-  if (!HaveTool("heif-enc")) GTEST_SKIP() << "heif-enc not installed (libheif-examples)";
+  TESSIVO_REQUIRE(HaveTool("heif-enc")) << "heif-enc not installed (libheif-examples)";
   const auto png = WritePng("thumbsrc", 96, 64, 3, Smooth(96, 64, 3));
   const auto heic = TempDir() / "thumb.heic";
-  if (!RunTool("heif-enc -q 80 -t 24 -o " + Quote(heic) + " " + Quote(png))) GTEST_SKIP() << "heif-enc cannot encode here";
+  const bool encoded = RunTool("heif-enc -q 80 -t 24 -o " + Quote(heic) + " " + Quote(png));
+  TESSIVO_REQUIRE(encoded) << "heif-enc cannot encode here";
   const auto hf = ReadFile(heic);
   Decoded hthumb;
   ASSERT_NE(Lib().read_wic_thumbnail(&hthumb.D, hf.data(), hf.size()), 0);

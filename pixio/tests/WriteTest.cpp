@@ -2,6 +2,7 @@
 // decoders and checked by the outside tools (jpeginfo, pngcheck, tiffinfo,
 // JxrDecApp, ImageMagick's identify, exiftool) when they are installed.
 #include "pixio/tests/PixioTestUtil.h"
+#include "testutil/TestEnv.h"
 
 #include <fcntl.h>
 #include <lcms2.h>
@@ -318,7 +319,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, JpegWrite,
                          });
 
 TEST(JpegWrite, SameImageAsCjpeg) {
-  if (!HaveTool("cjpeg")) GTEST_SKIP() << "cjpeg not installed (libjpeg-turbo-progs)";
+  TESSIVO_REQUIRE(HaveTool("cjpeg")) << "cjpeg not installed (libjpeg-turbo-progs)";
   const Picture pic = MakePicture(101, 67, 3, 8);
   Pnm pnm{pic.Width, pic.Height, 3, {}};
   for (uint32_t y = 0; y < pic.Height; ++y)  // top-down R,G,B from bottom-up B,G,R

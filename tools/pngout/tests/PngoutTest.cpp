@@ -147,6 +147,10 @@ struct ShrinkCase {
   const char *Options;
   double MaxRatio;  // largest result size over the original
 };
+void PrintTo(const ShrinkCase &c, std::ostream *os) {
+  *os << c.Width << "x" << c.Height << ", " << c.Channels << " channels of " << c.Bits << " bits, pngout " << c.Options
+      << ", at most " << c.MaxRatio << " of the original size";
+}
 
 class PngoutShrinks : public ::testing::TestWithParam<ShrinkCase> {};
 
