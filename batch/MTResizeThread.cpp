@@ -112,60 +112,11 @@ void TMTResizeThread::WaitFor() {
 void TMTResizeThread::CreateWorkerObjects() {
   EffectParams.Preview = false;
   EffectParams.ThreadNum = ThreadNum;
-  const int32_t Workers = Parent.WorkerCount();
-  if (Workers <= 1) {
-    EffectParams.Resizer = MainResizer;
-    EffectParams.UnSharpMask = ProgramUnsharpMask;
-    EffectParams.Antialiasing = AntialiasingResizer;
-    EffectParams.GaussianBlur = ProgramGaussianBlur;
-    EffectParams.ThumbnailResizer = ThumbnailResizer;
-    EffectParams.ColorTransform = ProgramColorTransform;
-    EffectParams.MT = ProgramMultiThread;
-    return;
-  }
-  // Copies of the program-wide objects are made on the main thread, which owns them.
-  FOwnsObjects = true;
-  Parent.Synchronize([this, Workers] {
-    const int32_t PoolSize = BatchWorkerPoolSize(SystemOption, Workers);
-    EffectParams.MT = new TMultiThread(PoolSize);
-    if (MainResizer) {
-      EffectParams.Resizer = MainResizer->CreateMTResizer();
-      EffectParams.Resizer->SetMaxThreadNum(PoolSize);
-    }
-    if (AntialiasingResizer) {
-      EffectParams.Antialiasing = AntialiasingResizer->CreateMTResizer();
-      EffectParams.Antialiasing->SetMaxThreadNum(PoolSize);
-    }
-    if (ThumbnailResizer) {
-      EffectParams.ThumbnailResizer = ThumbnailResizer->CreateMTResizer();
-      EffectParams.ThumbnailResizer->SetMaxThreadNum(PoolSize);
-    }
-    if (ProgramUnsharpMask) {
-      EffectParams.UnSharpMask = ProgramUnsharpMask->CreateMTUnSharpMask();
-      EffectParams.UnSharpMask->SetMaxThreadNum(PoolSize);
-    }
-    if (ProgramGaussianBlur) {
-      EffectParams.GaussianBlur = ProgramGaussianBlur->CreateMTGauusinBlur();
-      EffectParams.GaussianBlur->SetMaxThread(PoolSize);
-    }
-  });
-  EffectParams.ColorTransform = new TTransForm;
-  EffectParams.ColorTransform->SetMultiThread(EffectParams.MT);
+  if (!Engines) throw ETessivoError("リサイズ処理が初期化されていません");
+  Engines->Bind(EffectParams);
 }
 
 void TMTResizeThread::FreeWorkerObjects() {
-  if (FOwnsObjects) {
-    Parent.Synchronize([this] {
-      delete EffectParams.Resizer;
-      delete EffectParams.UnSharpMask;
-      delete EffectParams.Antialiasing;
-      delete EffectParams.GaussianBlur;
-      delete EffectParams.ThumbnailResizer;
-      delete EffectParams.MT;
-    });
-    delete EffectParams.ColorTransform;
-    FOwnsObjects = false;
-  }
   EffectParams.Resizer = nullptr;
   EffectParams.UnSharpMask = nullptr;
   EffectParams.Antialiasing = nullptr;
@@ -173,6 +124,7 @@ void TMTResizeThread::FreeWorkerObjects() {
   EffectParams.ThumbnailResizer = nullptr;
   EffectParams.MT = nullptr;
   EffectParams.ColorTransform = nullptr;
+  Engines.reset();
 }
 
 void TMTResizeThread::Execute() {

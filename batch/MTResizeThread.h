@@ -5,6 +5,7 @@
 // failure goes to the error log and never stops the worker.
 #pragma once
 
+#include "batch/BatchObjects.h"
 #include "effects/Effect.h"
 #include "core/MultiThread.h"
 
@@ -37,6 +38,9 @@ public:
   TProgressForm &Parent;
   int32_t ThreadNum;
   TEffectParams EffectParams{};
+  // The worker's own pool and engines, handed over by the controller before
+  // Resume and freed when the worker ends.
+  std::unique_ptr<TEngineSet> Engines;
   TAutoResetEvent RunEvent;   // resumes the worker after a pause
 
 private:
@@ -50,7 +54,6 @@ private:
   bool PassThrough(TImageInfo &Entry);
 
   std::atomic<bool> FTerminated{false};
-  bool FOwnsObjects = false;  // copies made for this worker (several workers)
   uint64_t FThreadID = 0;
   std::thread FThread;
 };

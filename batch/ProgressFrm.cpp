@@ -1,6 +1,7 @@
 // The batch controller and the post-run command thread.
 #include "batch/ProgressFrm.h"
 
+#include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
 #include "effects/Effect.h"
 #include "batch/ErrorLogFrm.h"
@@ -71,6 +72,7 @@ TProgressForm::~TProgressForm() {
 }
 
 int32_t TProgressForm::ShowModal() {
+  RunEngines = TEngineSet::FromPrototypes();
   FEffects.LoadExternalImage();
   StartTime = MillisecondClock();
   if (FView) FView->NamingStarted();
@@ -209,7 +211,11 @@ void TProgressForm::NamesDone() {
   CompletedSize = 0;
   if (FView) FView->ConvertStarted(OutputFileCount, MaxThreadNum);
   Thread.clear();
-  for (int32_t i = 0; i < MaxThreadNum; ++i) Thread.push_back(std::make_unique<TMTResizeThread>(*this, i));
+  const int32_t PoolSize = BatchWorkerPoolSize(SystemOption, MaxThreadNum);
+  for (int32_t i = 0; i < MaxThreadNum; ++i) {
+    Thread.push_back(std::make_unique<TMTResizeThread>(*this, i));
+    Thread.back()->Engines = RunEngines->CreateFor(PoolSize);
+  }
   for (auto &W : Thread) W->Resume();
 }
 

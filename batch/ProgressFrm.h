@@ -23,6 +23,7 @@
 #include <vector>
 
 class TEffectList;
+class TEngineSet;
 class TMTResizeThread;
 class TMakeOutputFileNameThread;
 class TExternalToolThread;
@@ -130,6 +131,9 @@ public:
   uint64_t StartTime = 0;
   int32_t OutputFileCount = 0;
   std::unique_ptr<TMakeOutputFileNameThread> MakeOutputFileNameThread;
+  // The engines as they were when the run started; each worker gets copies
+  // of its own with its own pool.
+  std::unique_ptr<TEngineSet> RunEngines;
   std::unique_ptr<TExternalToolThread> ExternalToolThread;
   LongBool ConvertStarted = LongFalse;
   uint64_t LastProgress = 0;

@@ -132,7 +132,7 @@ void BM_UnsharpSharpenStage(benchmark::State &State) {
   const int32_t threads = int32_t(State.range(1));
   TOwnedImage img(3);
   TMultiThread pool(threads);
-  SetUnsharpMaskCoefficients(100, 100, 0, 0, 0);
+  const TUnsharpMaskCoefficients k = MakeUnsharpMaskCoefficients(100, 100, 0, 0, 0);
   TRGBUSMFilter_i16 f(isa);
   TGaussianBlurWeight w(1.5);
   f.SetMaxThread(uint32_t(threads));
@@ -143,7 +143,7 @@ void BM_UnsharpSharpenStage(benchmark::State &State) {
   std::vector<uint8_t> blur(size_t(f.FDestBpl) * AllocRows(H));
   f.Execute(img.I.Mem, blur.data(), &pool);
   for (auto _ : State) {
-    f.UnsharpMask(img.I, blur.data(), &pool);
+    f.UnsharpMask(img.I, blur.data(), k, &pool);
     benchmark::ClobberMemory();
   }
   SetRate(State, double(W) * H);

@@ -2,6 +2,44 @@
 #include "core/MultiThread.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#if !defined(NDEBUG) || defined(TESSIVO_SANITIZE)
+#define TESSIVO_POOL_CHECK 1
+#else
+#define TESSIVO_POOL_CHECK 0
+#endif
+
+bool PoolEntryChecked() { return TESSIVO_POOL_CHECK != 0; }
+
+namespace {
+
+#if TESSIVO_POOL_CHECK
+// Claims the pool for the calling thread for one job; two consumers driving
+// one pool would overwrite each other's jobs, so that is a programming error.
+class TRunnerClaim {
+public:
+  TRunnerClaim(std::atomic<std::thread::id> &Runner, int32_t Threads) : FRunner(Runner) {
+    std::thread::id none{};
+    if (!FRunner.compare_exchange_strong(none, std::this_thread::get_id())) {
+      std::fprintf(stderr,
+                   "TMultiThread: a pool of %d threads was entered by a second thread while it runs a job; "
+                   "each consumer needs its own pool\n",
+                   int(Threads));
+      std::abort();
+    }
+  }
+  ~TRunnerClaim() { FRunner.store(std::thread::id{}); }
+  TRunnerClaim(const TRunnerClaim &) = delete;
+  TRunnerClaim &operator=(const TRunnerClaim &) = delete;
+
+private:
+  std::atomic<std::thread::id> &FRunner;
+};
+#endif
+
+}  // namespace
 
 void TAutoResetEvent::Set() {
   {
@@ -63,6 +101,9 @@ TMultiThread::~TMultiThread() {
 }
 
 void TMultiThread::exec_multi_thread_func(TMultiThreadProc Proc, void *Param) {
+#if TESSIVO_POOL_CHECK
+  const TRunnerClaim claim(FRunner, FMaxThread);
+#endif
   for (auto &info : Info) {
     info.job.proc = Proc;
     info.job.param = Param;

@@ -71,6 +71,9 @@ public:
   // Runs Proc(i, N, Param) on every pool thread and returns when all are done.
   // A job that throws does not hang the pool: the first exception (by thread
   // index) is rethrown here after every thread has finished.
+  // One caller at a time: a pool belongs to one consumer. In checked builds
+  // (PoolEntryChecked) a second thread entering while a job runs aborts the
+  // program with a message instead of silently mixing the two jobs.
   void exec_multi_thread_func(TMultiThreadProc Proc, void *Param);
 
   int32_t MaxThread() const { return FMaxThread; }
@@ -78,7 +81,14 @@ public:
 private:
   int32_t FMaxThread;
   std::vector<TThreadInfo> Info;
+  // The thread running a job on the pool (none between jobs); kept in every
+  // build so the layout does not depend on whether the check is compiled in.
+  std::atomic<std::thread::id> FRunner{};
 };
+
+// Whether this build catches a pool entered from a second thread (debug and
+// sanitizer builds; release builds skip the check to stay fast).
+bool PoolEntryChecked();
 
 // The static row split used by most jobs: job i of n handles [First, Last).
 struct TRowRange {

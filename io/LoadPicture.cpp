@@ -600,7 +600,7 @@ bool MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumb
         nw = std::max<uint32_t>(1, uint32_t((uint64_t(w) * side + h / 2) / h));
       }
       std::unique_ptr<TResizer> own;
-      TResizer *resizer = ThumbnailResizer;
+      TResizer *resizer = Options.Resizer;
       if (!resizer) {
         const TCreatedWeightSetter s = CreateWeightSetter(RESIZE_SPLINE16, 0);
         s.Setter->AddRef();

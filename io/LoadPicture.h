@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <vector>
 
+class TResizer;
 class TTransForm;
 
 
@@ -53,6 +54,7 @@ struct TListThumbnailOptions {
   int32_t ThumbnailSize = 1;            // 1: 160, 2: 320, other: 640 pixels on the long side
   bool IgnoreEmbeddedThumbnail = false; // never show the Exif thumbnail
   TTransForm *MonitorTransform = nullptr;  // scratch transform for the monitor conversion; null: own one
+  TResizer *Resizer = nullptr;  // the thumbnail maker's own reduction engine; null: one made for the call
 };
 
 // Target long side of list thumbnails for a ThumbnailSize setting.

@@ -204,14 +204,15 @@ void TCustomUnsharpMaskFilter::GetLimit(const int16_t *Above, const int16_t *Row
   USMKernels(FIsa)->VLimit(Above, Row, Below, LimitGroups(FSamples), Out);
 }
 
-void TCustomUnsharpMaskFilter::UnsharpMask(TICCImgInfo &Img, const uint8_t *Blur, TMultiThread *Pool) {
+void TCustomUnsharpMaskFilter::UnsharpMask(TICCImgInfo &Img, const uint8_t *Blur, const TUnsharpMaskCoefficients &K,
+                                           TMultiThread *Pool) {
   if (!Blur || !Img.Mem || FLimitBPL <= 0 || Img.Width != uint32_t(Param.SrcWidth) ||
       Img.Height != uint32_t(Param.SrcHeight) || Img.Channels != FChannels || Img.BPP != FBPP)
     throw ETessivoError("アンシャープマスクのパラメータが設定されていません");
   const int32_t threads = Pool ? Pool->MaxThread() : 1;
   TAlignedBlock buf;
   buf.P = AlignedAlloc(size_t(threads) * SLOTS * size_t(FLimitBPL), 128);
-  TUSMJob job{this, &Img, Blur, FDestBpl, static_cast<uint8_t *>(buf.P), USMKernels(FIsa), UnsharpMaskCoefficients};
+  TUSMJob job{this, &Img, Blur, FDestBpl, static_cast<uint8_t *>(buf.P), USMKernels(FIsa), K};
   if (Pool) {
     Pool->exec_multi_thread_func(EdgeRowsJob, &job);
     Pool->exec_multi_thread_func(SharpenJob, &job);

@@ -237,8 +237,6 @@ void TWeightedMeanFilter::Execute(const uint8_t *Src, uint8_t *Dest, TMultiThrea
 
 // ---- Unsharp-mask filters and coefficients -------------------------------------
 
-TUnsharpMaskCoefficients UnsharpMaskCoefficients;
-
 TUnsharpMaskCoefficients MakeUnsharpMaskCoefficients(int32_t Highlight, int32_t Shadow, int32_t Threshold,
                                                      int32_t Max, int32_t Min) {
   const int32_t h = std::clamp(Highlight, 0, 500), s = std::clamp(Shadow, 0, 500);
@@ -251,10 +249,6 @@ TUnsharpMaskCoefficients MakeUnsharpMaskCoefficients(int32_t Highlight, int32_t 
   k.Upper = int16_t(-(h * mx) * 4096 / 10000);
   k.Lower = int16_t(-(s * mn) * 4096 / 10000);
   return k;
-}
-
-void SetUnsharpMaskCoefficients(int32_t Highlight, int32_t Shadow, int32_t Threshold, int32_t Max, int32_t Min) {
-  UnsharpMaskCoefficients = MakeUnsharpMaskCoefficients(Highlight, Shadow, Threshold, Max, Min);
 }
 
 TCustomUnsharpMaskFilter::TCustomUnsharpMaskFilter(int32_t Kind, int32_t Isa) : TWeightedMeanFilter(Kind, Isa) {
@@ -367,7 +361,7 @@ void TUnsharpMask::SetUnSharpMaskParam(int32_t Highlight, int32_t Shadow, bool D
     USMWeight->SetParam(Radius + 0.5);
   else
     USMWeight = std::make_unique<TGaussianBlurWeight>(Radius + 0.5);
-  SetUnsharpMaskCoefficients(Highlight, Shadow, Threshold, Max, Min);
+  Coefficients = MakeUnsharpMaskCoefficients(Highlight, Shadow, Threshold, Max, Min);
   USM.reset();
   FWidth = 0;
 }
@@ -381,6 +375,7 @@ void TUnsharpMask::SetMaxThreadNum(int32_t Value) {
 TUnsharpMask *TUnsharpMask::CreateMTUnSharpMask() const {
   auto *copy = new TUnsharpMask;
   copy->FDegamma = FDegamma;
+  copy->Coefficients = Coefficients;
   copy->USMWeight = std::make_unique<TGaussianBlurWeight>(USMWeight ? USMWeight->FRadius : 1.5);
   copy->FMaxThread = FMaxThread;
   copy->Isa = Isa;
@@ -422,5 +417,5 @@ void TUnsharpMask::DoUnSharpMask(TICCImgInfo &Info, bool IsRGBA, TMultiThread *P
   TPageBlock blur;
   blur.P = static_cast<uint8_t *>(PageAlloc(size_t(USM->FDestBpl) * AllocRows(Info.Height) + 8));
   USM->Execute(Info.Mem, blur.P, Pool);
-  USM->UnsharpMask(Info, blur.P, Pool);
+  USM->UnsharpMask(Info, blur.P, Coefficients, Pool);
 }

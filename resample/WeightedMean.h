@@ -84,9 +84,9 @@ public:
   explicit TGaussianBlurFilter_i16(int32_t Isa = -1) : TWeightedMeanFilter(RFK_GRAYi, Isa) {}
 };
 
-// The program-wide coefficients of the sharpening kernels, on the 14-bit scale
-// with 4096 = 1.0. The strengths are negative so that a sample moves away from
-// its blurred surroundings.
+// The coefficients of the sharpening kernels, on the 14-bit scale with
+// 4096 = 1.0; each unsharp-mask engine holds its own. The strengths are
+// negative so that a sample moves away from its blurred surroundings.
 struct TUnsharpMaskCoefficients {
   int16_t StrengthS = 0;    // -Shadow x 4096 / 100: applied where the sample is darker than the blur
   int16_t StrengthH = 0;    // -Highlight x 4096 / 100: where it is brighter
@@ -94,14 +94,11 @@ struct TUnsharpMaskCoefficients {
   int16_t Upper = 0;        // -(Highlight x Max) x 4096 / 10000
   int16_t Lower = 0;        // -(Shadow x Min) x 4096 / 10000
 };
-extern TUnsharpMaskCoefficients UnsharpMaskCoefficients;
 
-// Sets the program-wide coefficients (percentages; the threshold in 8-bit
+// The coefficients of the settings (percentages; the threshold in 8-bit
 // steps). Values are kept to the dialog ranges (strengths 0 to 500, Max and
 // Min 0 to 100, threshold 0 to 255) so that every coefficient fits the 16-bit
 // lanes of the kernels.
-void SetUnsharpMaskCoefficients(int32_t Highlight, int32_t Shadow, int32_t Threshold, int32_t Max, int32_t Min);
-// The coefficients those settings give (the same arithmetic, nothing stored).
 TUnsharpMaskCoefficients MakeUnsharpMaskCoefficients(int32_t Highlight, int32_t Shadow, int32_t Threshold,
                                                      int32_t Max, int32_t Min);
 
@@ -118,8 +115,8 @@ public:
   // rows above, itself and below (the same row twice at the image's edges).
   void GetLimit(const int16_t *Above, const int16_t *Row, const int16_t *Below, int16_t *Out) const;
   // Sharpens Img in place against its blur (14-bit, FDestBpl stride) with the
-  // program-wide coefficients, on the pool (null: here).
-  void UnsharpMask(TICCImgInfo &Img, const uint8_t *Blur, TMultiThread *Pool);
+  // coefficients K, on the pool (null: here).
+  void UnsharpMask(TICCImgInfo &Img, const uint8_t *Blur, const TUnsharpMaskCoefficients &K, TMultiThread *Pool);
 
   int32_t LimitBPL() const { return FLimitBPL; }
 
@@ -182,8 +179,8 @@ private:
   uint32_t FWidth = 0, FHeight = 0, FBpl = 0, FBPP = 0, FThreads = 0;
 };
 
-// Unsharp mask. Not for two threads at once; each worker has its own copy,
-// and all copies read the program-wide coefficients.
+// Unsharp mask. Not for two threads at once; each consumer has its own copy,
+// and each copy carries its own coefficients.
 class TUnsharpMask {
 public:
   TUnsharpMask();
@@ -193,7 +190,7 @@ public:
 
   // Strengths in percent, Radius of the blur (the Gaussian's radius becomes
   // Radius + 0.5), Min and Max in percent of the strengths, Threshold in
-  // 8-bit steps. Sets the program-wide coefficients and frees the filter.
+  // 8-bit steps. Sets this engine's coefficients and frees the filter.
   void SetUnSharpMaskParam(int32_t Highlight, int32_t Shadow, bool Degamma, double Radius, int32_t Min,
                            int32_t Max, int32_t Threshold);
   void SetMaxThreadNum(int32_t Value);
@@ -205,6 +202,7 @@ public:
 
   std::unique_ptr<TCustomUnsharpMaskFilter> USM;
   std::unique_ptr<TGaussianBlurWeight> USMWeight;
+  TUnsharpMaskCoefficients Coefficients = MakeUnsharpMaskCoefficients(0, 0, 0, 0, 0);
   bool FDegamma = false;
   int32_t FMaxThread = 1;
   // Code path of the filters made from here on (tests; < 0: start-up choice).

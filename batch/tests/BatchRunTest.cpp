@@ -12,6 +12,8 @@
 #include "batch/MTResizeThread.h"
 #include "io/Pixio.h"
 #include "batch/ProgressFrm.h"
+#include "resample/Resize.h"
+#include "resample/WeightedMean.h"
 #include "app/SamplePhotos.h"
 #include "batch/TerminalView.h"
 
@@ -195,6 +197,60 @@ TEST_F(BatchRun, PauseLetsFilesInProgressFinishAndStartsNoOther) {
   EXPECT_LE(View.StartsAtResume, 2);
   EXPECT_EQ(View.Starts, 6);
   EXPECT_EQ(Outputs().size(), 6u);
+}
+
+// Every worker, the only one of a run too, resizes on copies of its own: the
+// program-wide resizer is a prototype that nothing runs on, so a list
+// thumbnail or a preview can use its own engines at the same time.
+TEST_F(BatchRun, WorkersResizeOnTheirOwnEnginesNeverOnTheProgramWideOnes) {
+  AddPhotos(3);
+  for (const int32_t Workers : {1, 2}) {
+    SCOPED_TRACE(std::to_string(Workers) + " workers");
+    fs::remove_all(Dir + "/out");
+    SystemOption.MaxThread = Workers;
+    SystemOption.ParallelProcessing = Workers > 1;
+    const uint64_t Rebuilds = MainResizer->RebuildCount();
+    TProgressForm Form(List, Effects);
+    EXPECT_EQ(Form.ShowModal(), MR_OK);
+    EXPECT_EQ(Form.Snapshot().Workers, Workers);
+    EXPECT_EQ(Outputs().size(), 3u);
+    EXPECT_EQ(MainResizer->RebuildCount(), Rebuilds);
+  }
+  EXPECT_EQ(ErrorLogForm().GetErrorCount(), 0);
+}
+
+TEST(EngineSet, EachConsumerGetsItsOwnPoolAndCopiesSizedToIt) {
+  CreateBatchObjects(4);
+  const std::unique_ptr<TEngineSet> Run = TEngineSet::FromPrototypes();
+  EXPECT_EQ(Run->MT, nullptr);  // the run's set is only copied from
+  const std::unique_ptr<TEngineSet> A = Run->CreateFor(3), B = Run->CreateFor(3);
+  for (const TEngineSet *S : {A.get(), B.get()}) {
+    ASSERT_NE(S->MT, nullptr);
+    EXPECT_EQ(S->MT->MaxThread(), 3);
+    EXPECT_EQ(S->Resizer->MaxThreadNum, 3);
+    EXPECT_EQ(S->UnSharpMask->FMaxThread, 3);
+    EXPECT_EQ(S->GaussianBlur->FMaxThread, 3);
+    for (const TResizer *R : {S->Resizer.get(), S->Antialiasing.get(), S->ThumbnailResizer.get()})
+      for (const TResizer *Shared : {::MainResizer, ::AntialiasingResizer, ::ThumbnailResizer}) EXPECT_NE(R, Shared);
+    EXPECT_NE(S->UnSharpMask.get(), ProgramUnsharpMask);
+    EXPECT_NE(S->GaussianBlur.get(), ProgramGaussianBlur);
+  }
+  EXPECT_NE(A->MT, B->MT);
+  EXPECT_NE(A->Resizer, B->Resizer);
+  EXPECT_NE(A->UnSharpMask, B->UnSharpMask);
+  EXPECT_NE(A->ColorTransform, B->ColorTransform);
+  TEffectParams P;
+  A->Bind(P);
+  EXPECT_EQ(P.MT, A->MT.get());
+  EXPECT_EQ(P.Resizer, A->Resizer.get());
+  EXPECT_EQ(P.ThumbnailResizer, A->ThumbnailResizer.get());
+  EXPECT_EQ(P.ColorTransform, A->ColorTransform.get());
+  // Kernels chosen after the run started reach only later runs.
+  const uint32_t Before = Run->Resizer->DecimationMode;
+  ConfigureMainResizer(RESIZE_BICUBIC, 2, RESIZE_SPLINE36, 0, std::nullopt, false);
+  EXPECT_EQ(Run->CreateFor(1)->Resizer->DecimationMode, Before);
+  EXPECT_EQ(TEngineSet::FromPrototypes()->Resizer->DecimationMode, uint32_t(RESIZE_BICUBIC));
+  FreeBatchObjects();
 }
 
 TEST(BatchText, ElapsedTime) {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -86,6 +89,64 @@ TEST(MultiThread, DestroyWithoutJobEndsCleanly) {
   CallLog log(1);
   zero.exec_multi_thread_func(CountCall, &log);
   EXPECT_EQ(log.calls[0].load(), 1);
+}
+
+// A job that holds its pool until the test lets it go.
+struct Gate {
+  std::mutex m;
+  std::condition_variable cv;
+  bool started = false;
+  bool released = false;
+  void WaitStarted() {
+    std::unique_lock lock(m);
+    cv.wait(lock, [this] { return started; });
+  }
+  void Release() {
+    {
+      std::lock_guard lock(m);
+      released = true;
+    }
+    cv.notify_all();
+  }
+};
+
+void HoldAtGate(int32_t, int32_t, void *param) {
+  auto *gate = static_cast<Gate *>(param);
+  std::unique_lock lock(gate->m);
+  gate->started = true;
+  gate->cv.notify_all();
+  gate->cv.wait(lock, [gate] { return gate->released; });
+}
+
+void Throw(int32_t, int32_t, void *) { throw std::runtime_error("job failed"); }
+
+TEST(MultiThread, PoolHandedFromOneThreadToAnotherRunsJobsForEach) {
+  TMultiThread pool(2);
+  CallLog first(2), second(2);
+  std::thread([&] { pool.exec_multi_thread_func(CountCall, &first); }).join();
+  // A job that failed still gives the pool back.
+  std::thread([&] { EXPECT_THROW(pool.exec_multi_thread_func(Throw, nullptr), std::runtime_error); }).join();
+  std::thread([&] { pool.exec_multi_thread_func(CountCall, &second); }).join();
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(first.calls[i].load(), 1);
+    EXPECT_EQ(second.calls[i].load(), 1);
+  }
+}
+
+TEST(MultiThreadDeathTest, EnteringAPoolThatRunsAnotherThreadsJobAborts) {
+  if (!PoolEntryChecked()) GTEST_SKIP() << "release build: the pool entry check is compiled out";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TMultiThread pool(1);
+  Gate gate;
+  std::thread owner([&] { pool.exec_multi_thread_func(HoldAtGate, &gate); });
+  gate.WaitStarted();
+  CallLog intruder(1);
+  EXPECT_DEATH(pool.exec_multi_thread_func(CountCall, &intruder), "entered by a second thread");
+  gate.Release();
+  owner.join();
+  EXPECT_EQ(intruder.calls[0].load(), 0);
+  pool.exec_multi_thread_func(CountCall, &intruder);  // free again once the owner's job ended
+  EXPECT_EQ(intruder.calls[0].load(), 1);
 }
 
 TEST(MultiThread, WorkerPoolSizes) {

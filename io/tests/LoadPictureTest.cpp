@@ -449,8 +449,19 @@ TEST_F(Loader, ListThumbnailsAreReducedAndCached) {
   ASSERT_FALSE(path.empty());
   TImageProbe e;
   ASSERT_TRUE(ProbeImageFile(path, e));
+  // The thumbnail maker reduces on its own engine, never on the program-wide
+  // one that batch workers copy.
+  CreateProgramResizers(1);
+  const uint64_t programWide = ThumbnailResizer->RebuildCount();
+  std::unique_ptr<TResizer> own(ThumbnailResizer->CreateMTResizer());
+  TListThumbnailOptions withOwn;
+  withOwn.Resizer = own.get();
   TImg thumb;
-  ASSERT_TRUE(MakeListThumbnail(thumb.I, e, {}));
+  ASSERT_TRUE(MakeListThumbnail(thumb.I, e, withOwn));
+  EXPECT_EQ(own->RebuildCount(), 1u);
+  EXPECT_EQ(ThumbnailResizer->RebuildCount(), programWide);
+  own.reset();
+  FreeProgramResizers();
   EXPECT_EQ(thumb.I.Width, 160u);
   EXPECT_EQ(thumb.I.Height, 64u);
   EXPECT_EQ(thumb.I.BPP, BPP_8);

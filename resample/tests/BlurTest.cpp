@@ -130,7 +130,7 @@ TEST(GaussianWeightTest, RefusesAbsurdRadii) {
 
 // ---- Coefficients and the sharpening step ------------------------------------------
 
-TEST(UnsharpCoefficientTest, ProgramWideValuesFromTheSettings) {
+TEST(UnsharpCoefficientTest, ValuesFromTheSettings) {
   struct TCase {
     int32_t H, S, T, Max, Min;
     TUnsharpMaskCoefficients Want;
@@ -447,7 +447,7 @@ TEST_F(BlurTest, EngineMatchesADirectComputationOnAnyPool) {
           LocalRange(before, src, x, y, c, lo, hi);
           const size_t i = (size_t(y) * w + x) * l.Channels + c;
           const int16_t b = reinterpret_cast<const int16_t *>(blur.data() + size_t(y) * f->FDestBpl)[x * l.Channels + c];
-          const int16_t r = usm_plain::SharpenSample(before[i] * scale, b, hi * scale, lo * scale, UnsharpMaskCoefficients);
+          const int16_t r = usm_plain::SharpenSample(before[i] * scale, b, hi * scale, lo * scale, probe.Coefficients);
           want[i] = l.BPP == BPP_8 ? std::min(uint16_t(r) >> 6, 255) : r;
         }
 
@@ -485,6 +485,37 @@ TEST_F(BlurTest, CopiesSharpenLikeTheOriginalAndFiltersFollowTheGeometry) {
     EXPECT_EQ(Samples(a), Samples(b)) << Name(l) << " width " << w;
     w += 9;
   }
+}
+
+// Each engine sharpens with its own settings: configuring another engine (a
+// second worker, a preview) or the one it was copied from changes nothing in
+// its results.
+TEST_F(BlurTest, EachEngineKeepsItsOwnStrengthsWhileOthersAreConfigured) {
+  std::mt19937 rng(8);
+  TTestImage src(40, 17, 3, BPP_8);
+  FillRandom(src, rng, 0, Full(src));
+  const auto SharpenCopy = [&](TUnsharpMask &E) {
+    TTestImage t(40, 17, 3, BPP_8);
+    for (uint32_t y = 0; y < 17; ++y) std::memcpy(ScanLine(t.I, y), ScanLine(src.I, y), src.I.Bpl);
+    E.DoUnSharpMask(t.I, false, nullptr);
+    return Samples(t);
+  };
+  TUnsharpMask prototype;
+  prototype.SetUnSharpMaskParam(60, 40, false, 1.5, 0, 0, 0);
+  std::unique_ptr<TUnsharpMask> copy(prototype.CreateMTUnSharpMask());
+  TUnsharpMask gentle;
+  gentle.SetUnSharpMaskParam(60, 40, false, 1.5, 0, 0, 0);
+  const std::vector<int32_t> want = SharpenCopy(gentle);
+  ASSERT_NE(want, Samples(src));
+
+  TUnsharpMask strong;
+  strong.SetUnSharpMaskParam(500, 500, false, 1.5, 100, 100, 0);
+  const std::vector<int32_t> strongResult = SharpenCopy(strong);
+  ASSERT_NE(strongResult, want);
+  prototype.SetUnSharpMaskParam(0, 0, false, 1.5, 0, 0, 0);
+  EXPECT_EQ(SharpenCopy(gentle), want);
+  EXPECT_EQ(SharpenCopy(*copy), want);
+  EXPECT_EQ(SharpenCopy(prototype), Samples(src));  // strength 0 leaves the image as it was
 }
 
 TEST_F(BlurTest, UnreadableImagesRaiseErrors) {
