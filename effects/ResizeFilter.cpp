@@ -1,5 +1,6 @@
 // Target sizes of the size rules and the resize step.
 #include "effects/ResizeFilter.h"
+#include "effects/SizeValues.h"
 
 #include "batch/ConvertOption.h"
 #include "core/Errors.h"
@@ -12,15 +13,8 @@
 
 namespace {
 
-// x + 0.5 truncated toward zero, kept within the 32-bit range so that an
-// absurd rule value cannot overflow; NaN (a broken value) gives 0.
-int32_t Round(double x) {
-  const double r = std::trunc(x + 0.5);
-  if (std::isnan(r)) return 0;
-  if (r <= double(INT32_MIN)) return INT32_MIN;
-  if (r >= double(INT32_MAX)) return INT32_MAX;
-  return int32_t(r);
-}
+// x + 0.5 truncated toward zero; an absurd rule value cannot overflow.
+int32_t Round(double x) { return RoundSize(x); }
 
 // Larger sides than this would overflow the strides of the resampling
 // passes; a rule that asks for one fails the file instead.

@@ -424,3 +424,18 @@ TEST_F(Runner, EveryExifOrientationComesOutAsImageMagickAutoOrientsIt) {
   EXPECT_EQ(Capture("exiftool -s3 -n -IFD0:Orientation -IFD0:Software -File:ImageWidth " + Dir + "/jpg/o6.jpg"),
             "1\nTessivoPlus\n44\n");
 }
+
+TEST_F(Runner, MalformedTrimmingExpressionFailsOnlyTheFilesThatUseIt) {
+  Photo("wide.jpg", 320, 240, 1);
+  Photo("tall.jpg", 240, 320, 2);
+  // The portrait values hold a broken expression; the landscape ones crop 10 pixels a side.
+  Profile("[TrimmingFilter]\nUse=1\nType=1\nValue=10,10,10,10,0,(w,0,0\n[File]\nFileNameFormat=" + Dir +
+          "/out/<old>\nAddSubFolder=0\n");
+  const TRun R = Run({"/ini=t.ini", Dir + "/p"});
+  EXPECT_EQ(R.Status, 1) << R.Err;
+  EXPECT_NE(R.Err.find("tall.jpg: 式の評価でエラーが発生しました"), std::string::npos) << R.Err;
+  EXPECT_FALSE(fs::exists(Dir + "/out/tall.jpg"));
+  ASSERT_TRUE(IsJPEG(Dir + "/out/wide.jpg")) << R.Err;
+  EXPECT_EQ(ProbeOf(Dir + "/out/wide.jpg").Width, 300);
+  EXPECT_EQ(ProbeOf(Dir + "/out/wide.jpg").Height, 220);
+}
