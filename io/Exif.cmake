@@ -33,8 +33,7 @@ if(TARGET exif_tests)
 endif()
 
 # libFuzzer target over the probe parse, the save-time patch and the rebuild;
-# clang only, never part of the normal build.
-option(TESSIVO_FUZZ "Build the libFuzzer targets (clang)" OFF)
+# clang only (TESSIVO_FUZZ, top-level CMakeLists.txt), never part of the normal build.
 if(TESSIVO_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   add_executable(exif_fuzz ${CMAKE_CURRENT_LIST_DIR}/fuzz/ExifFuzz.cpp)
   target_link_libraries(exif_fuzz PRIVATE tessivo_io)
