@@ -3,6 +3,7 @@
 // effect joins the program by naming its class in its row.
 #include "effects/Effect.h"
 
+#include "effects/AddBlankFilter.h"
 #include "effects/ResizeFilter.h"
 #include "effects/RotationFilter.h"
 #include "effects/TrimmingFilter.h"
@@ -16,7 +17,7 @@ constexpr TEffectInfo Rows[] = {
     {EFFECT_EXIF_ROTATION, "TExifRotationFilter", "ExifRotationFilter", "Exif自動回転", u'E', true, 1, NewEffect<TExifRotationFilter>},
     {EFFECT_RESIZE, "TResizeFilter", "ResizeFilter", "リサイズ", u'R', true, 4, NewEffect<TResizeFilter>},
     {EFFECT_TRIMMING, "TTrimmingFilter", "TrimmingFilter", "トリミング", u'T', false, 2, NewEffect<TTrimmingFilter>},
-    {EFFECT_ADD_BLANK, "TAddBlankFilter", "AddBlankFilter", "余白の追加", u'B', false, 5, nullptr},
+    {EFFECT_ADD_BLANK, "TAddBlankFilter", "AddBlankFilter", "余白の追加", u'B', false, 5, NewEffect<TAddBlankFilter>},
     {EFFECT_UNSHARP_MASK, "TUSMFilter", "UnSharpMask", "アンシャープマスク", u'U', false, 6, nullptr},
     {EFFECT_COLOR_ADJUST, "TColorAdjust", "ColorCorrection", "色調補正", u'H', false, 7, nullptr},
     {EFFECT_TONE_CURVE, "TToneCurveEffect", "ToneCurve", "トーンカーブ", u'S', false, 8, nullptr},
