@@ -8,6 +8,8 @@
 #include "batch/ErrorLogFrm.h"
 #include "core/Errors.h"
 #include "resample/Filter.h"
+#include "resample/Resize.h"
+#include "resample/WeightedMean.h"
 #include "app/IniFile.h"
 #include "core/MultiThread.h"
 #include "io/Pixio.h"
@@ -143,7 +145,7 @@ int main(int argc, char **argv) {
   SystemOption.ProcessorCount = P;
   try {
     LoadPixio();
-    LoadResizeLibrary(std::string(), true);
+    LoadResizeLibrary();
   } catch (const std::exception &E) {
     return Fail(EXIT_START_FAILED, E.what());
   }
@@ -155,7 +157,12 @@ int main(int argc, char **argv) {
     try {
       const std::string Warning = LoadIniFile(IniPath, Effects);
       if (!Warning.empty()) std::fprintf(stderr, "tessivo: %s\n", Warning.c_str());
-      if (!SystemOption.UseAVX) LoadResizeLibrary(std::string(), false);
+      // The AVX option picks the code path of the filters the program-wide
+      // resizers and sharpener make; the resampling library stays as loaded.
+      const int32_t Isa = ResizeIsaFor(SystemOption.UseAVX != LongFalse);
+      for (TResizer *R : {MainResizer, AntialiasingResizer, ThumbnailResizer})
+        if (R) R->FilterIsa = Isa;
+      if (ProgramUnsharpMask) ProgramUnsharpMask->Isa = Isa;
     } catch (const std::exception &E) {
       FreeBatchObjects();
       return Fail(EXIT_USAGE, "cannot use the settings file " + IniPath + ": " + E.what());

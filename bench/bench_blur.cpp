@@ -64,7 +64,7 @@ struct TOwnedImage {
 void EnsureLibrary() {
   static bool loaded = false;
   if (!loaded) {
-    LoadResizeLibrary(TESSIVO_BIN_DIR, true);
+    LoadResizeLibrary(TESSIVO_BIN_DIR);
     loaded = true;
   }
 }

@@ -121,12 +121,12 @@ void RunCase(benchmark::State &State, const TBenchCase &C, int32_t Isa, int32_t 
 }  // namespace
 
 int main(int argc, char **argv) {
-  LoadResizeLibrary(TESSIVO_BIN_DIR, true);
+  LoadResizeLibrary(TESSIVO_BIN_DIR);
   const char *isaNames[] = {"plain", "sse2", "avx2"};
   for (const TBenchCase &c : Cases)
     for (int32_t isa = RISA_PLAIN; isa <= RISA_AVX2; ++isa)
       for (int32_t threads : {1, 2}) {
-        if (isa == RISA_AVX2 && !ResizeLibrary.UseAVX) continue;
+        if (isa == RISA_AVX2 && !ResizeLibrary()->HasAVX) continue;
         const std::string name = std::string(c.Name) + "/" + isaNames[isa] + "/threads:" + std::to_string(threads);
         auto *b = benchmark::RegisterBenchmark(name.c_str(),
                                                [&c, isa, threads](benchmark::State &s) { RunCase(s, c, isa, threads); });

@@ -373,7 +373,7 @@ int main(int argc, char **argv) {
     if (!dw) Fail("--size is required");
     if (!depth) depth = src.Img.BPP == BPP_8 ? 8 : 16;
 
-    LoadResizeLibrary(libDir, true);
+    LoadResizeLibrary(libDir);
     const uint32_t decMode = KernelMode(dec), intMode = KernelMode(inter);
     const TCreatedWeightSetter d = CreateWeightSetter(decMode, decParam);
     const TCreatedWeightSetter e = CreateWeightSetter(intMode, intParam);

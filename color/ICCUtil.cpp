@@ -112,13 +112,11 @@ bool AcceptGray(cmsHPROFILE P) { return IsSpace(P, cmsSigGrayData) && CheckOutpu
 bool AcceptCMYK(cmsHPROFILE P) { return IsSpace(P, cmsSigCmykData); }
 bool AcceptMonitor(cmsHPROFILE P) { return IsRGBOrGrayOutput(P); }
 
-// The _ICC_PROFILE property of the X root window. libX11 is opened at run
-// time so that the program has no link dependency on X and runs headless.
-std::vector<uint8_t> ReadDisplayProfile() {
-  std::vector<uint8_t> Bytes;
-  if (!std::getenv("DISPLAY")) return Bytes;
-  void *X = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-  if (!X) return Bytes;
+// The entry points of libX11 that the display profile needs. libX11 is
+// opened at run time so that the program has no link dependency on X and runs
+// headless; it is opened once per process and never closed (Xlib leaves
+// handlers and thread data behind that must outlive it).
+struct TXLibrary {
   using Display = void;
   using XOpenDisplayFn = Display *(*)(const char *);
   using XCloseDisplayFn = int (*)(Display *);
@@ -128,31 +126,49 @@ std::vector<uint8_t> ReadDisplayProfile() {
                                        unsigned long, unsigned long *, int *, unsigned long *,
                                        unsigned long *, unsigned char **);
   using XFreeFn = int (*)(void *);
-  auto Open = reinterpret_cast<XOpenDisplayFn>(dlsym(X, "XOpenDisplay"));
-  auto Close = reinterpret_cast<XCloseDisplayFn>(dlsym(X, "XCloseDisplay"));
-  auto Root = reinterpret_cast<XDefaultRootWindowFn>(dlsym(X, "XDefaultRootWindow"));
-  auto Intern = reinterpret_cast<XInternAtomFn>(dlsym(X, "XInternAtom"));
-  auto GetProp = reinterpret_cast<XGetWindowPropertyFn>(dlsym(X, "XGetWindowProperty"));
-  auto Free = reinterpret_cast<XFreeFn>(dlsym(X, "XFree"));
-  if (Open && Close && Root && Intern && GetProp && Free) {
-    if (Display *D = Open(nullptr)) {
-      unsigned long Atom = Intern(D, "_ICC_PROFILE", 1);
+  XOpenDisplayFn Open = nullptr;
+  XCloseDisplayFn Close = nullptr;
+  XDefaultRootWindowFn Root = nullptr;
+  XInternAtomFn Intern = nullptr;
+  XGetWindowPropertyFn GetProp = nullptr;
+  XFreeFn Free = nullptr;
+
+  TXLibrary() {
+    void *X = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (!X) return;
+    Open = reinterpret_cast<XOpenDisplayFn>(dlsym(X, "XOpenDisplay"));
+    Close = reinterpret_cast<XCloseDisplayFn>(dlsym(X, "XCloseDisplay"));
+    Root = reinterpret_cast<XDefaultRootWindowFn>(dlsym(X, "XDefaultRootWindow"));
+    Intern = reinterpret_cast<XInternAtomFn>(dlsym(X, "XInternAtom"));
+    GetProp = reinterpret_cast<XGetWindowPropertyFn>(dlsym(X, "XGetWindowProperty"));
+    Free = reinterpret_cast<XFreeFn>(dlsym(X, "XFree"));
+  }
+  bool Usable() const { return Open && Close && Root && Intern && GetProp && Free; }
+};
+
+// The _ICC_PROFILE property of the X root window.
+std::vector<uint8_t> ReadDisplayProfile() {
+  std::vector<uint8_t> Bytes;
+  if (!std::getenv("DISPLAY")) return Bytes;
+  static const TXLibrary XLib;
+  if (XLib.Usable()) {
+    if (TXLibrary::Display *D = XLib.Open(nullptr)) {
+      unsigned long Atom = XLib.Intern(D, "_ICC_PROFILE", 1);
       if (Atom) {
         unsigned long Type = 0, Items = 0, After = 0;
         int Format = 0;
         unsigned char *Data = nullptr;
         constexpr unsigned long AnyPropertyType = 0;
-        if (GetProp(D, Root(D), Atom, 0, long(MAX_PROFILE_FILE / 4), 0, AnyPropertyType, &Type,
-                    &Format, &Items, &After, &Data) == 0 &&
+        if (XLib.GetProp(D, XLib.Root(D), Atom, 0, long(MAX_PROFILE_FILE / 4), 0, AnyPropertyType, &Type,
+                         &Format, &Items, &After, &Data) == 0 &&
             Data) {
           if (Format == 8) Bytes.assign(Data, Data + Items);
-          Free(Data);
+          XLib.Free(Data);
         }
       }
-      Close(D);
+      XLib.Close(D);
     }
   }
-  dlclose(X);
   return Bytes;
 }
 

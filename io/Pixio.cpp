@@ -6,8 +6,10 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstddef>
-#include <memory>
+#include <forward_list>
+#include <mutex>
 #include <vector>
 
 // The quality record is handed to the library as the image record's own field.
@@ -37,7 +39,10 @@ void Bind(void *Handle, F &Fn, const char *Name, bool Required) {
   Fn = reinterpret_cast<F>(p);
 }
 
-std::unique_ptr<TPixio> GPixio;
+std::mutex BindingLock;
+// Every binding made, never freed (see LoadPixio).
+std::forward_list<TPixio> &Bindings = *new std::forward_list<TPixio>;
+std::atomic<TPixio *> Current{nullptr};
 
 }  // namespace
 
@@ -65,13 +70,6 @@ TPixio::TPixio(const std::string &Path) : FPath(Path) {
   }
 }
 
-TPixio::~TPixio() {
-  if (FHandle) {
-    if (set_errormsg_callback) set_errormsg_callback(nullptr);
-    dlclose(FHandle);
-  }
-}
-
 std::string TPixio::DefaultPath() {
   std::vector<char> buf(4096);
   const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
@@ -85,10 +83,16 @@ std::string TPixio::DefaultPath() {
 }
 
 void LoadPixio(const std::string &Path) {
-  GPixio.reset();
-  GPixio = std::make_unique<TPixio>(Path);
+  std::lock_guard guard(BindingLock);
+  for (TPixio &lib : Bindings)
+    if (lib.Path() == Path) {
+      Current.store(&lib);
+      return;
+    }
+  Bindings.emplace_front(Path);
+  Current.store(&Bindings.front());
 }
 
-TPixio *Pixio() { return GPixio.get(); }
+TPixio *Pixio() { return Current.load(); }
 
-void FreePixio() { GPixio.reset(); }
+void FreePixio() { Current.store(nullptr); }

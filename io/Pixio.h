@@ -1,6 +1,6 @@
 // The program's binding to the codec library bin/libpixio.so: the library is
-// opened once at start-up, every entry point is looked up by name, and a
-// missing library or symbol is reported as "LoadLibrary Error".
+// opened once per process and never closed, every entry point is looked up by
+// name, and a missing library or symbol is reported as "LoadLibrary Error".
 #pragma once
 
 #include "core/Errors.h"
@@ -24,8 +24,10 @@ private:
 class TPixio {
 public:
   // Opens the library at Path (see DefaultPath) and binds every entry point.
+  // The library stays loaded when the binding goes: callers on other threads
+  // may still be inside it, and it keeps its own state (the message callback).
   explicit TPixio(const std::string &Path);
-  ~TPixio();
+  ~TPixio() = default;
   TPixio(const TPixio &) = delete;
   TPixio &operator=(const TPixio &) = delete;
 
@@ -56,8 +58,11 @@ private:
   std::string FPath;
 };
 
-// The program-wide binding: LoadPixio at start-up (raises ELoadLibraryError),
-// Pixio() for the calls (null when not loaded), FreePixio at shut-down.
+// The program-wide binding: LoadPixio at start-up (raises ELoadLibraryError
+// and leaves the current binding as it was), Pixio() for the calls (null when
+// not loaded), FreePixio at shut-down. A binding, once made, lives as long as
+// the process, so a TPixio pointer stays valid and names one library for good;
+// loading the same path again makes its binding current without reopening.
 void LoadPixio(const std::string &Path = TPixio::DefaultPath());
 TPixio *Pixio();
 void FreePixio();

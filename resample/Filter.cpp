@@ -7,11 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstring>
-
-TResizeLibrary ResizeLibrary;
+#include <forward_list>
+#include <mutex>
 
 const char *const ResizeFilterEntryNames[RFK_COUNT] = {
     "GetFilterInfo_GRAYi", "GetFilterInfo_RGBi",   "GetFilterInfo_CMYKi",
@@ -41,44 +42,68 @@ std::string ProgramBinFolder() {
   return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/bin";
 }
 
-void FreeResizeLibrary() {
-  if (ResizeLibrary.Handle) dlclose(ResizeLibrary.Handle);
-  ResizeLibrary = TResizeLibrary{};
-}
+namespace {
 
-void LoadResizeLibrary(const std::string &BinFolder, bool UseAVX) {
-  FreeResizeLibrary();
-  const std::string path = (BinFolder.empty() ? ProgramBinFolder() : BinFolder) + "/libresize.so";
-  void *h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+std::mutex LibraryLock;
+// Every library record made, never freed (see TResizeLibrary).
+std::forward_list<TResizeLibrary> &LibraryRecords = *new std::forward_list<TResizeLibrary>;
+std::atomic<const TResizeLibrary *> CurrentLibrary{nullptr};
+
+std::string LoadLibraryError(const std::string &Detail) { return "LoadLibrary Error: " + Detail; }
+
+// Opens the library at Path and looks up its entries; a library that lacks
+// one is closed again before anything from it has been handed out.
+TResizeLibrary OpenResizeLibrary(const std::string &Path) {
+  void *h = dlopen(Path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h) {
     const char *e = dlerror();
-    throw ETessivoError(std::string("LoadLibrary Error: ") + (e ? e : path.c_str()));
+    throw ETessivoError(LoadLibraryError(e ? e : Path));
   }
   TResizeLibrary lib;
   lib.Handle = h;
+  lib.Path = Path;
   for (int k = 0; k < RFK_COUNT; ++k) {
     lib.GetFilterInfo[k] = reinterpret_cast<TGetFilterInfoFunc>(dlsym(h, ResizeFilterEntryNames[k]));
     if (!lib.GetFilterInfo[k]) {
       dlclose(h);
-      throw ETessivoError(std::string("LoadLibrary Error: ") + path + ": " + ResizeFilterEntryNames[k] +
-                          " not found");
+      throw ETessivoError(LoadLibraryError(Path + ": " + ResizeFilterEntryNames[k] + " not found"));
     }
   }
   // The AVX query is optional: a library without it has no AVX code.
-  if (auto avx = reinterpret_cast<TIsSupportedAVXFunc>(dlsym(h, "is_supported_avx")))
-    lib.UseAVX = UseAVX && avx() == 1;
+  if (auto avx = reinterpret_cast<TIsSupportedAVXFunc>(dlsym(h, "is_supported_avx"))) lib.HasAVX = avx() == 1;
   lib.GetFilterInfoForIsa = reinterpret_cast<TGetFilterInfoForIsaFunc>(dlsym(h, "GetFilterInfoForIsa"));
-  ResizeLibrary = lib;
+  return lib;
 }
+
+}  // namespace
+
+void LoadResizeLibrary(const std::string &BinFolder) {
+  const std::string path = (BinFolder.empty() ? ProgramBinFolder() : BinFolder) + "/libresize.so";
+  std::lock_guard guard(LibraryLock);
+  for (const TResizeLibrary &lib : LibraryRecords)
+    if (lib.Path == path) {
+      CurrentLibrary.store(&lib);
+      return;
+    }
+  LibraryRecords.push_front(OpenResizeLibrary(path));
+  CurrentLibrary.store(&LibraryRecords.front());
+}
+
+void FreeResizeLibrary() { CurrentLibrary.store(nullptr); }
+
+const TResizeLibrary *ResizeLibrary() { return CurrentLibrary.load(); }
 
 const TResizeFilterInfo *BoundFilterInfo(int32_t Kind, int32_t Isa) {
   if (Kind < 0 || Kind >= RFK_COUNT) throw ETessivoError("不明なリサイズフィルタです");
-  if (!ResizeLibrary.Handle) throw ETessivoError("LoadLibrary Error: libresize.so is not loaded");
+  const TResizeLibrary *lib = ResizeLibrary();
+  if (!lib) throw ETessivoError(LoadLibraryError("libresize.so is not loaded"));
   const TResizeFilterInfo *info = nullptr;
   if (Isa < 0)
-    info = ResizeLibrary.GetFilterInfo[Kind](ResizeLibrary.UseAVX ? LongTrue : LongFalse);
-  else if (ResizeLibrary.GetFilterInfoForIsa)
-    info = ResizeLibrary.GetFilterInfoForIsa(Kind, Isa);
+    info = lib->GetFilterInfo[Kind](lib->HasAVX ? LongTrue : LongFalse);
+  else if (lib->GetFilterInfoForIsa)
+    info = lib->GetFilterInfoForIsa(Kind, Isa);
+  else if (Isa == RISA_SSE2)
+    info = lib->GetFilterInfo[Kind](LongFalse);  // a library without the extra entry
   if (!info) throw ETessivoError("リサイズフィルタを利用できません");
   return info;
 }

@@ -1,7 +1,7 @@
 // Filter objects of the separable resize: one class per data path. A filter
 // holds the geometry, both weight tables, the blocks and the per-thread work
 // buffers of one resize, and hands the parameter record to the pass functions
-// of the resampling library (bin/libresize.so), bound once at start-up.
+// of the resampling library (bin/libresize.so), loaded once per process.
 #pragma once
 
 #include "core/ImgInfo.h"
@@ -15,13 +15,16 @@
 
 // ---- Library binding ---------------------------------------------------------
 
+// One loaded resampling library. Records are made once per library file and
+// never freed, like the library itself: filters and pool jobs hold pointers
+// into it for as long as the process runs.
 struct TResizeLibrary {
   void *Handle = nullptr;
-  bool UseAVX = false;  // the library has AVX2 code for this processor and the option allows it
+  std::string Path;
+  bool HasAVX = false;  // the library has AVX2 code for this processor
   TGetFilterInfoFunc GetFilterInfo[RFK_COUNT] = {};
   TGetFilterInfoForIsaFunc GetFilterInfoForIsa = nullptr;  // optional entry
 };
-extern TResizeLibrary ResizeLibrary;
 
 // Names of the library's entries, in TResizeFilterKind order.
 extern const char *const ResizeFilterEntryNames[RFK_COUNT];
@@ -29,17 +32,30 @@ extern const char *const ResizeFilterEntryNames[RFK_COUNT];
 // The "bin" folder beside the running program.
 std::string ProgramBinFolder();
 
-// Loads libresize.so from BinFolder (empty: ProgramBinFolder()) and looks up
-// every entry by name. AVX code is used when the library reports it and
-// UseAVX (the system option) is on. Raises ETessivoError with a text starting
-// "LoadLibrary Error" when the library or an entry is missing; nothing stays
-// loaded then. Loading again first releases the previous binding.
-void LoadResizeLibrary(const std::string &BinFolder, bool UseAVX);
+// Binds libresize.so from BinFolder (empty: ProgramBinFolder()) and looks up
+// every entry by name. Each library file is loaded once per process and
+// never unloaded; binding a file again only makes it current. Raises
+// ETessivoError with a text starting "LoadLibrary Error" when the library or
+// an entry is missing; the current binding is then unchanged.
+void LoadResizeLibrary(const std::string &BinFolder = std::string());
+// Forgets the current binding (BoundFilterInfo refuses from then on); the
+// library stays loaded, so filters already made keep working.
 void FreeResizeLibrary();
+// The current binding, or null.
+const TResizeLibrary *ResizeLibrary();
 
-// The bound record of a data path (Isa < 0: the start-up choice). Raises
-// ETessivoError when the library is not loaded or lacks the code path.
-const TResizeFilterInfo *BoundFilterInfo(int32_t Kind, int32_t Isa = -1);
+// The code path argument of the filters (Isa below): RISA_PLAIN, RISA_SSE2
+// or RISA_AVX2 force one (tests, benchmarks); RISA_BEST takes the fastest the
+// processor has.
+constexpr int32_t RISA_BEST = -1;
+// The code path a consumer passes to the filters it makes, from the system
+// option UseAVX as it reads at the time: AVX is a choice per filter, not a
+// property of the loaded library.
+constexpr int32_t ResizeIsaFor(bool UseAVX) { return UseAVX ? RISA_BEST : RISA_SSE2; }
+
+// The bound record of a data path for a code path. Raises ETessivoError when
+// the library is not loaded or lacks the code path.
+const TResizeFilterInfo *BoundFilterInfo(int32_t Kind, int32_t Isa = RISA_BEST);
 
 // ---- Filters -------------------------------------------------------------------
 
@@ -136,8 +152,8 @@ extern const TFilterVariant FilterVariants[RFK_COUNT];
 template <int Kind>
 class TResizeFilterOf : public TCustomResizeFilter {
 public:
-  // Isa < 0: the code path chosen when the library was loaded.
-  explicit TResizeFilterOf(int32_t Isa = -1)
+  // Isa: see BoundFilterInfo.
+  explicit TResizeFilterOf(int32_t Isa = RISA_BEST)
       : TCustomResizeFilter(BoundFilterInfo(Kind, Isa), FilterVariants[Kind].IsRGBA,
                             FilterVariants[Kind].NeedGammaTable) {}
   void SetResizeParam(const TICCImgInfo &Src, int32_t DestWidth, int32_t DestHeight) override {
@@ -166,4 +182,4 @@ class TLinearRGBAFilter_f32 : public TResizeFilterOf<RFK_LRGBAf> { using TResize
 // alpha always the float RGBA filters, four channels without alpha the
 // integer CMYK filter. Channels other than 1, 3 and 4 raise ETessivoError.
 int32_t ChooseFilterKind(uint32_t Channels, bool IsRGBA, bool IntegerMode, bool Linear);
-TCustomResizeFilter *CreateResizeFilter(int32_t Kind, int32_t Isa = -1);
+TCustomResizeFilter *CreateResizeFilter(int32_t Kind, int32_t Isa = RISA_BEST);

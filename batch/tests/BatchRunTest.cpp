@@ -31,7 +31,7 @@ class BatchRun : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     LoadPixio(std::string(TESSIVO_BIN_DIR) + "/libpixio.so");
-    LoadResizeLibrary(TESSIVO_BIN_DIR, true);
+    LoadResizeLibrary(TESSIVO_BIN_DIR);
     SystemOption.ProcessorCount = 2;
     CreateBatchObjects(2);
   }

@@ -22,7 +22,7 @@ namespace {
 
 class LibraryEnv : public testing::Environment {
 public:
-  void SetUp() override { LoadResizeLibrary(TESSIVO_BIN_DIR, true); }
+  void SetUp() override { LoadResizeLibrary(TESSIVO_BIN_DIR); }
   void TearDown() override { FreeResizeLibrary(); }
 };
 const auto *const Env = testing::AddGlobalTestEnvironment(new LibraryEnv);

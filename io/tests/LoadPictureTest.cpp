@@ -444,7 +444,7 @@ TEST_F(Loader, DamagedFilesFailWithTheirNameInTheLog) {
 
 TEST_F(Loader, ListThumbnailsAreReducedAndCached) {
   TESSIVO_REQUIRE(HaveProgram("convert")) << "ImageMagick missing";
-  LoadResizeLibrary(TESSIVO_BIN_DIR, true);
+  LoadResizeLibrary(TESSIVO_BIN_DIR);
   const std::string path = MakeJpeg(Tmp, "wide.jpg", "-size 1000x400 gradient:yellow-navy");
   ASSERT_FALSE(path.empty());
   TImageProbe e;
@@ -486,7 +486,7 @@ TEST_F(Loader, ListThumbnailsAreReducedAndCached) {
 
 TEST_F(Loader, ListThumbnailPrefersTheExifThumbnail) {
   TESSIVO_REQUIRE(HaveProgram("convert") && HaveProgram("exiftool")) << "ImageMagick or exiftool missing";
-  LoadResizeLibrary(TESSIVO_BIN_DIR, true);
+  LoadResizeLibrary(TESSIVO_BIN_DIR);
   const std::string path = MakeJpeg(Tmp, "withthumb.jpg", "-size 800x600 xc:white");
   const std::string th = MakeJpeg(Tmp, "t.jpg", "-size 120x90 xc:black");
   ASSERT_FALSE(path.empty());

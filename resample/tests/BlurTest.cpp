@@ -21,7 +21,7 @@ namespace {
 
 class BlurTest : public ::testing::Test {
 protected:
-  void SetUp() override { LoadResizeLibrary(TESSIVO_BIN_DIR, true); }
+  void SetUp() override { LoadResizeLibrary(TESSIVO_BIN_DIR); }
 };
 
 // All samples of an image, row padding left out.

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <cstring>
 #include <memory>
 #include <random>
@@ -50,10 +52,11 @@ struct TTestImage {
   }
 };
 
-// Runs one resize through a filter of the given kind and code path and
-// returns the destination samples without row padding.
-std::vector<int16_t> RunResize(int32_t Kind, int32_t Isa, const TICCImgInfo &Src, int32_t DW, int32_t DH,
-                               TWeightSetter *HSetter, TWeightSetter *VSetter, int32_t Threads) {
+// A filter of the given kind and code path with its tables built for
+// resizing Src to DW x DH.
+std::unique_ptr<TCustomResizeFilter> PrepareResize(int32_t Kind, int32_t Isa, const TICCImgInfo &Src, int32_t DW,
+                                                   int32_t DH, TWeightSetter *HSetter, TWeightSetter *VSetter,
+                                                   int32_t Threads) {
   std::unique_ptr<TCustomResizeFilter> f(CreateResizeFilter(Kind, Isa));
   f->SetMaxThread(uint32_t(Threads));
   f->SetResizeParam(Src, DW, DH);
@@ -65,19 +68,30 @@ std::vector<int16_t> RunResize(int32_t Kind, int32_t Isa, const TICCImgInfo &Src
                        w ? int32_t(f->FTmpBpl) : f->Param.VStep, DH);
   f->SetBlockInfo();
   f->SetGammaTable(Src);
-  std::vector<uint8_t> dest(size_t(f->FDestBpl) * AllocRows(uint32_t(DH)), 0xCD);
+  return f;
+}
+
+// Runs a prepared filter and returns the destination samples without row padding.
+std::vector<int16_t> ExecuteResize(TCustomResizeFilter &F, const TICCImgInfo &Src, int32_t Threads) {
+  const int32_t DW = F.Param.DestWidth, DH = F.Param.DestHeight;
+  std::vector<uint8_t> dest(size_t(F.FDestBpl) * AllocRows(uint32_t(DH)), 0xCD);
   std::unique_ptr<TMultiThread> pool(Threads > 1 ? new TMultiThread(Threads) : nullptr);
-  f->Execute(Src.Mem, dest.data(), pool.get());
+  F.Execute(Src.Mem, dest.data(), pool.get());
   std::vector<int16_t> out(size_t(DW) * DH * Src.Channels);
   for (int32_t y = 0; y < DH; ++y)
-    std::memcpy(out.data() + size_t(y) * DW * Src.Channels, dest.data() + size_t(y) * f->FDestBpl,
+    std::memcpy(out.data() + size_t(y) * DW * Src.Channels, dest.data() + size_t(y) * F.FDestBpl,
                 size_t(DW) * Src.Channels * 2);
   return out;
 }
 
+std::vector<int16_t> RunResize(int32_t Kind, int32_t Isa, const TICCImgInfo &Src, int32_t DW, int32_t DH,
+                               TWeightSetter *HSetter, TWeightSetter *VSetter, int32_t Threads) {
+  return ExecuteResize(*PrepareResize(Kind, Isa, Src, DW, DH, HSetter, VSetter, Threads), Src, Threads);
+}
+
 class FilterTest : public ::testing::Test {
 protected:
-  void SetUp() override { LoadResizeLibrary(TESSIVO_BIN_DIR, true); }
+  void SetUp() override { LoadResizeLibrary(TESSIVO_BIN_DIR); }
   void TearDown() override { FreeResizeLibrary(); }
 };
 
@@ -135,7 +149,7 @@ TEST_F(FilterTest, VectorPathsMatchPlainReference) {
                    std::to_string(dh) + " modes " + std::to_string(kh.Mode) + "/" + std::to_string(kv.Mode));
       const std::vector<int16_t> ref = RunResize(pc.Kind, RISA_PLAIN, src.Img, dw, dh, hs.get(), vs.get(), 1);
       for (int32_t isa : isas) {
-        if (isa == RISA_AVX2 && !ResizeLibrary.UseAVX) continue;
+        if (isa == RISA_AVX2 && !ResizeLibrary()->HasAVX) continue;
         const int32_t threads = isa == RISA_PLAIN ? int32_t(2 + rng() % 4) : int32_t(1 + rng() % 5);
         const std::vector<int16_t> got = RunResize(pc.Kind, isa, src.Img, dw, dh, hs.get(), vs.get(), threads);
         ASSERT_EQ(got.size(), ref.size());
@@ -330,29 +344,102 @@ TEST_F(FilterTest, RefusesSourcesThePassesCannotRead) {
   }
 }
 
-TEST(FilterLibrary, MissingLibraryRaisesLoadLibraryError) {
+TEST(FilterLibrary, MissingLibraryRaisesLoadLibraryErrorWithNothingBound) {
   FreeResizeLibrary();
   try {
-    LoadResizeLibrary("/nonexistent-folder", true);
+    LoadResizeLibrary("/nonexistent-folder");
     FAIL() << "no exception";
   } catch (const ETessivoError &e) {
     EXPECT_NE(std::string(e.what()).find("LoadLibrary Error"), std::string::npos) << e.what();
   }
-  EXPECT_EQ(ResizeLibrary.Handle, nullptr);
+  EXPECT_EQ(ResizeLibrary(), nullptr);
   EXPECT_THROW(TRGBFilter_i16 f, ETessivoError);
 }
 
+// True when Code lies in a loaded libresize.so.
+bool InResizeLibrary(TMultiThreadProc Code) {
+  Dl_info where{};
+  if (dladdr(reinterpret_cast<void *>(Code), &where) == 0 || !where.dli_fname) return false;
+  const std::string file = where.dli_fname;
+  return file.size() >= 12 && file.compare(file.size() - 12, 12, "libresize.so") == 0;
+}
+
+// Filters made with AVX allowed, with AVX refused and on the plain path stay
+// usable whatever happens to the binding afterwards: the AVX option switched
+// off and on (filters made anew), the library bound again, the binding
+// forgotten, a load from a missing folder.
+TEST(FilterLibrary, FiltersKeepWorkingAcrossAVXSwitchesAndReloads) {
+  LoadResizeLibrary(TESSIVO_BIN_DIR);
+  std::mt19937 rng(31);
+  TTestImage src(97, 61, 3, BPP_8, rng);
+  TSetterPtr lanczos = MakeSetter(RESIZE_LANCZOS, 3);
+  const int32_t isas[] = {ResizeIsaFor(true), ResizeIsaFor(false), RISA_PLAIN};
+  std::vector<std::unique_ptr<TCustomResizeFilter>> held;
+  std::vector<std::vector<int16_t>> first;
+  for (int32_t isa : isas) {
+    held.push_back(PrepareResize(RFK_RGBi, isa, src.Img, 40, 90, lanczos.get(), lanczos.get(), 2));
+    first.push_back(ExecuteResize(*held.back(), src.Img, 2));
+  }
+  const TResizeLibrary *bound = ResizeLibrary();
+  for (bool avx : {false, true, false, true}) {
+    held.push_back(PrepareResize(RFK_RGBi, ResizeIsaFor(avx), src.Img, 40, 90, lanczos.get(), lanczos.get(), 2));
+    first.push_back(ExecuteResize(*held.back(), src.Img, 2));
+    LoadResizeLibrary(TESSIVO_BIN_DIR);
+  }
+  EXPECT_EQ(ResizeLibrary(), bound) << "binding the same library again made a new record";
+  FreeResizeLibrary();
+  EXPECT_THROW(LoadResizeLibrary("/nonexistent-folder"), ETessivoError);
+  for (size_t i = 0; i < held.size(); ++i) {
+    SCOPED_TRACE("filter " + std::to_string(i));
+    ASSERT_TRUE(InResizeLibrary(held[i]->FFilterInfo->HVFilter)) << "pass code unloaded under a live filter";
+    EXPECT_EQ(ExecuteResize(*held[i], src.Img, 2), first[i]);
+    EXPECT_EQ(first[i], first[0]);  // integer paths agree bit for bit
+  }
+  // With the library bound again, a failed load leaves the binding as it was.
+  LoadResizeLibrary(TESSIVO_BIN_DIR);
+  EXPECT_THROW(LoadResizeLibrary("/nonexistent-folder"), ETessivoError);
+  EXPECT_EQ(ResizeLibrary(), bound);
+}
+
+// The AVX choice travels with each filter: refused, the SSE2 passes run;
+// allowed, the AVX2 passes when the processor has them. Both give the plain
+// reference's integers and the same floats within rounding, call after call
+// in one process.
+TEST(FilterLibrary, AVXChoiceIsMadePerFilterAndGivesThePlainResult) {
+  LoadResizeLibrary(TESSIVO_BIN_DIR);
+  const TResizeLibrary *lib = ResizeLibrary();
+  ASSERT_NE(lib, nullptr);
+  ASSERT_NE(lib->GetFilterInfoForIsa, nullptr);
+  std::mt19937 rng(57);
+  TSetterPtr h = MakeSetter(RESIZE_LANCZOS, 3), v = MakeSetter(RESIZE_BICUBIC, 0);
+  for (const TPathCase &pc : PathCases) {
+    SCOPED_TRACE("kind " + std::to_string(pc.Kind) + " bpp " + std::to_string(pc.BPP));
+    const bool isInt = FilterVariants[pc.Kind].IsInteger;
+    TTestImage src(83, 47, uint32_t(FilterVariants[pc.Kind].Channels), pc.BPP, rng);
+    const std::vector<int16_t> ref = RunResize(pc.Kind, RISA_PLAIN, src.Img, 131, 29, h.get(), v.get(), 1);
+    for (bool avx : {true, false, true, false}) {
+      std::unique_ptr<TCustomResizeFilter> f(CreateResizeFilter(pc.Kind, ResizeIsaFor(avx)));
+      const int32_t expected = avx && lib->HasAVX ? RISA_AVX2 : RISA_SSE2;
+      EXPECT_EQ(f->FFilterInfo, lib->GetFilterInfoForIsa(pc.Kind, expected)) << "AVX " << avx;
+      const std::vector<int16_t> got = RunResize(pc.Kind, ResizeIsaFor(avx), src.Img, 131, 29, h.get(), v.get(), 2);
+      ASSERT_EQ(got.size(), ref.size());
+      int worst = 0;
+      for (size_t i = 0; i < ref.size(); ++i) worst = std::max(worst, std::abs(int(got[i]) - int(ref[i])));
+      EXPECT_LE(worst, isInt ? 0 : 16) << "AVX " << avx;  // float: within 1e-3 of full scale
+    }
+  }
+}
+
 TEST(FilterLibrary, BindsEveryEntry) {
-  LoadResizeLibrary(TESSIVO_BIN_DIR, true);
+  LoadResizeLibrary(TESSIVO_BIN_DIR);
   for (int32_t k = 0; k < RFK_COUNT; ++k) {
-    ASSERT_NE(ResizeLibrary.GetFilterInfo[k], nullptr) << ResizeFilterEntryNames[k];
-    const TResizeFilterInfo *info = ResizeLibrary.GetFilterInfo[k](LongFalse);
+    ASSERT_NE(ResizeLibrary()->GetFilterInfo[k], nullptr) << ResizeFilterEntryNames[k];
+    const TResizeFilterInfo *info = ResizeLibrary()->GetFilterInfo[k](LongFalse);
     ASSERT_NE(info, nullptr);
     EXPECT_GT(info->HBlockSize, 0);
     EXPECT_GT(info->VBlockSize, 0);
     EXPECT_GT(info->TmpBPL, 0);
   }
-  FreeResizeLibrary();
 }
 
 }  // namespace
