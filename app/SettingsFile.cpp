@@ -172,7 +172,6 @@ std::string LoadIniFile(const std::string &Path, TEffectList &Effects) {
   const TMemIniFile Ini(Path);
   SystemOption.ProcessorCount = LogicalProcessorCount();
   ReadConvertSettings(Ini);
-  Background = BackgroundColor;
   NextSerialNumber = FileOption.StartNumber;
   ReadFormatOptions(Ini, ProgramBinFolder());
   LoadConvertTable(Ini.ReadSectionValues("Convert"));

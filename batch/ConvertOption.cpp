@@ -199,3 +199,14 @@ void ApplyResizeThreadCount(const TResizeOption &Option, bool AfterRead, TUnshar
     if (ThumbnailResizer) ThumbnailResizer->SetMaxThreadNum(n);
   }
 }
+
+TRunSettings CurrentRunSettings() {
+  TRunSettings S;
+  S.System = SystemOption;
+  S.File = FileOption;
+  S.Resize = ResizeOption;
+  S.ColorManagement = ColorManagementOption;
+  S.ConvertMode = ConvertMode;
+  S.Formats = CurrentFormatOptions();
+  return S;
+}

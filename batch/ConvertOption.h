@@ -9,6 +9,7 @@
 
 #include "color/ColorManagementOption.h"
 #include "core/ImgInfo.h"
+#include "io/FormatOption.h"
 
 #include <array>
 #include <cstdint>
@@ -122,6 +123,22 @@ extern TResizeOption ResizeOption;
 extern TPreviewOption PreviewOption;
 extern TSPIOption SPIOption;
 extern int32_t ConvertMode;
+
+// What one run reads of the settings: copies of the program-wide records,
+// taken when the run starts. Workers, savers and the resize step read these
+// and never the program-wide records, so a window may edit the records (or
+// another profile may be read) while a run, a preview or a thumbnail is being
+// computed.
+struct TRunSettings {
+  TSystemOption System;
+  TFileOption File;
+  TResizeOption Resize;
+  TColorManagementOption ColorManagement;
+  int32_t ConvertMode = CONVERT_MODE_NORMAL;
+  TFormatOptions Formats;
+};
+// A copy of the program-wide records, taken on the thread that edits them.
+TRunSettings CurrentRunSettings();
 
 // The three switches the mode is stored as: "RenameOnly" of "File" and "Use"
 // of "JPEGTran" and "Combine".

@@ -1,6 +1,8 @@
 // Settings-file keys of the program-wide records.
 #include "batch/ConvertOptionIni.h"
 
+#include "io/FormatOption.h"
+
 #include "app/IniFile.h"
 #include "core/PixelConvert.h"
 #include "resample/Resize.h"
@@ -10,7 +12,6 @@
 #include <cstdlib>
 #include <fstream>
 
-uint32_t BackgroundColor = 0xFFFFFF;
 
 namespace {
 
@@ -303,7 +304,7 @@ void WriteConvertMode(TMemIniFile &Ini, int32_t Mode) {
 }
 
 void ReadConvertSettings(const TMemIniFile &Ini) {
-  ReadSystemOption(Ini, SystemOption, BackgroundColor);
+  ReadSystemOption(Ini, SystemOption, Background);
   ReadFileOption(Ini, FileOption);
   ReadResizeOption(Ini, ResizeOption, SystemOption.ProcessorCount);
   ReadPreviewOption(Ini, PreviewOption);
@@ -313,7 +314,7 @@ void ReadConvertSettings(const TMemIniFile &Ini) {
 }
 
 void WriteConvertSettings(TMemIniFile &Ini) {
-  WriteSystemOption(Ini, SystemOption, BackgroundColor);
+  WriteSystemOption(Ini, SystemOption, Background);
   WriteFileOption(Ini, FileOption);
   WriteResizeOption(Ini, ResizeOption);
   WritePreviewOption(Ini, PreviewOption);

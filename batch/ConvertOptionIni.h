@@ -14,10 +14,6 @@
 class TMemIniFile;
 class TUnsharpMask;
 
-// Background colour (0x00BBGGRR) that transparency is flattened onto; key
-// "Background" of "System".
-extern uint32_t BackgroundColor;
-
 // Folders the defaults of "File" and "Dir" point at: the user's picture
 // folder (XDG "PICTURES", else ~/Pictures) and the temporary folder.
 std::string UserPictureFolder();

@@ -37,19 +37,19 @@ uint32_t BlockCount(const TImageInfo &E) {
   return Blocks(E.Width) * Blocks(E.Height);
 }
 
-TOutputTimes OutputTimesOf(const TImageInfo &E) {
+TOutputTimes OutputTimesOf(const TImageInfo &E, const TMetadataOption &Metadata) {
   TOutputTimes T;
   T.DateTimeOriginal = E.DateTimeOriginal;
   T.DateTimeLastWrite = E.DateTimeLastWrite;
   T.DateTimeCreation = E.DateTimeCreation;
-  T.UpdateTimestampFromExif = MetadataOption.UpdateTimestampFromExif != 0;
-  T.KeepLastWriteTime = MetadataOption.KeepLastWriteTime != 0;
-  T.KeepCreationTime = MetadataOption.KeepCreationTime != 0;
+  T.UpdateTimestampFromExif = Metadata.UpdateTimestampFromExif != 0;
+  T.KeepLastWriteTime = Metadata.KeepLastWriteTime != 0;
+  T.KeepCreationTime = Metadata.KeepCreationTime != 0;
   return T;
 }
 
-bool KeepsFileTimes() { return MetadataOption.KeepCreationTime || MetadataOption.KeepLastWriteTime; }
-bool ChangesFileTimes() { return KeepsFileTimes() || MetadataOption.UpdateTimestampFromExif; }
+bool KeepsFileTimes(const TMetadataOption &M) { return M.KeepCreationTime || M.KeepLastWriteTime; }
+bool ChangesFileTimes(const TMetadataOption &M) { return KeepsFileTimes(M) || M.UpdateTimestampFromExif; }
 
 // Writes Bytes as Path through a temporary file renamed over it.
 bool WriteWholeFile(const std::string &Path, const std::vector<uint8_t> &Bytes) {
@@ -78,9 +78,9 @@ bool WriteWholeFile(const std::string &Path, const std::vector<uint8_t> &Bytes) 
   return Ok;
 }
 
-void DeleteSourceIfAllowed(const std::string &Source, const std::string &Output) {
-  if (!FileOption.DeleteInputFile || !MayDeleteSource(Source, Output)) return;
-  DeleteSourceFile(Source, FileOption.AllowUndo != 0);  // failures are ignored
+void DeleteSourceIfAllowed(const std::string &Source, const std::string &Output, const TFileOption &File) {
+  if (!File.DeleteInputFile || !MayDeleteSource(Source, Output)) return;
+  DeleteSourceFile(Source, File.AllowUndo != 0);  // failures are ignored
 }
 
 }  // namespace
@@ -112,6 +112,7 @@ void TMTResizeThread::WaitFor() {
 void TMTResizeThread::CreateWorkerObjects() {
   EffectParams.Preview = false;
   EffectParams.ThreadNum = ThreadNum;
+  EffectParams.Settings = &Parent.Settings();
   if (!Engines) throw ETessivoError("リサイズ処理が初期化されていません");
   Engines->Bind(EffectParams);
 }
@@ -179,6 +180,7 @@ bool TMTResizeThread::Run() {
 
 bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
   TEffectList &Effects = Parent.Effects();
+  const TRunSettings &S = Parent.Settings();
   TICCImgInfo Img{};
   EffectParams.RInfo.XResolution = Entry.FXResolution;
   EffectParams.RInfo.YResolution = Entry.FYResolution;
@@ -193,11 +195,11 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
   try {
     if (Parent.RenameOnly) {
       Ok = RenameEntry(Entry);
-    } else if (ConvertMode == CONVERT_MODE_JPEGTRAN) {
+    } else if (S.ConvertMode == CONVERT_MODE_JPEGTRAN) {
       // Lossless mode works on JPEG sources only; the console tool that does
       // the work is not part of this build yet.
       if (Entry.PictureFormat == PICTURE_JPEG) throw ETessivoError("ロスレスJPEG変換はこの版では使えません");
-    } else if (Entry.PictureFormat == PICTURE_JPEG && OutType == OUTPUT_JPEG && !JPEGOption.AlwaysRecompress &&
+    } else if (Entry.PictureFormat == PICTURE_JPEG && OutType == OUTPUT_JPEG && !S.Formats.JPEG.AlwaysRecompress &&
                EffectsInUse && !Effects.IsChange(Entry)) {
       Ok = PassThrough(Entry);
     } else {
@@ -218,16 +220,17 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
         Context.AutoRotation = Effects.FExifRotationUse;
         Context.DecreaseColor = EffectParams.DecreaseColor;
         Context.GrayscaleDecreaseColor = EffectParams.GrayscaleDecreaseColor != 0;
-        Context.Background = Background;
-        Context.ProcessPriority = SystemOption.ProcessPriority;
+        Context.Formats = S.Formats;
+        Context.ProcessPriority = S.System.ProcessPriority;
         Context.ThreadNum = ThreadNum;
         Context.ThumbnailResizer = EffectParams.ThumbnailResizer;
         Context.MT = EffectParams.MT;
         Context.ColorTransform = EffectParams.ColorTransform;
         SavePicture(Img, Entry, Entry.OutPutFileName, EffectParams.RInfo, LoadedBPP, Context);
       }
-      if (ChangesFileTimes()) SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry));
-      if (!Entry.FIsArchive) DeleteSourceIfAllowed(Entry.FPath, Entry.OutPutFileName);
+      if (ChangesFileTimes(S.Formats.Metadata))
+        SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry, S.Formats.Metadata));
+      if (!Entry.FIsArchive) DeleteSourceIfAllowed(Entry.FPath, Entry.OutPutFileName, S.File);
     }
   } catch (const std::exception &E) {
     ErrorLogForm().PutErrorMsg(Name + ": " + E.what());
@@ -245,12 +248,13 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
 
 bool TMTResizeThread::RenameEntry(TImageInfo &Entry) {
   const std::string Name = Entry.GetName();
+  const TMetadataOption &Metadata = Parent.Settings().Formats.Metadata;
   if (Entry.FIsArchive) {
     std::vector<uint8_t> Bytes;
     if (!ExtractArchiveMemberHook || !ExtractArchiveMemberHook(Entry, Bytes)) return true;  // nothing logged
     if (Entry.Size >= 0 && size_t(Entry.Size) < Bytes.size()) Bytes.resize(size_t(Entry.Size));
     WriteWholeFile(Entry.OutPutFileName, Bytes);  // write errors are ignored
-    if (KeepsFileTimes()) SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry));
+    if (KeepsFileTimes(Metadata)) SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry, Metadata));
     return true;
   }
   if (SameFileSystem(Entry.FPath, Entry.OutPutFileName)) {
@@ -262,20 +266,22 @@ bool TMTResizeThread::RenameEntry(TImageInfo &Entry) {
     ErrorLogForm().PutErrorMsg(Name + ": " + COPY_FAILED_MSG);
     return false;
   }
-  if (KeepsFileTimes()) SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry));
+  if (KeepsFileTimes(Metadata)) SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry, Metadata));
   return true;
 }
 
 bool TMTResizeThread::PassThrough(TImageInfo &Entry) {
   std::vector<uint8_t> Bytes;
   if (!ReadEntryBytes(Entry, Bytes)) return false;  // the reader has logged an unreadable file
+  const TRunSettings &S = Parent.Settings();
   TCopyOptions Options;
-  Options.DeleteInputFile = FileOption.DeleteInputFile && !Entry.FIsArchive;
+  Options.DeleteInputFile = S.File.DeleteInputFile && !Entry.FIsArchive;
+  Options.Formats = S.Formats;
   const std::string Output = Entry.OutPutFileName;
-  Options.DeleteSource = [Output](const std::string &Source) { DeleteSourceIfAllowed(Source, Output); };
+  Options.DeleteSource = [Output, &S](const std::string &Source) { DeleteSourceIfAllowed(Source, Output, S.File); };
   std::unique_ptr<TReadOnlyGuard> Guard = std::make_unique<TReadOnlyGuard>(Output);
   const bool Written = CopyJPEGWithoutRecompression(Bytes, Entry.FPath, Output, Entry, EffectParams.RInfo, Options);
   Guard.reset();
-  if (Written && KeepsFileTimes()) SetOutputTimes(Output, OutputTimesOf(Entry));
+  if (Written && KeepsFileTimes(S.Formats.Metadata)) SetOutputTimes(Output, OutputTimesOf(Entry, S.Formats.Metadata));
   return true;
 }

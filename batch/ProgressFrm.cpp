@@ -49,11 +49,12 @@ std::string ElapsedTimeText(uint64_t Milliseconds) {
 }
 
 TProgressForm::TProgressForm(TImageInfoList &List, TEffectList &Effects, TProgressView *View)
-    : FList(List), FEffects(Effects), FView(View) {
-  FileNameFormat = FileOption.FileNameFormat;
-  NotOverwrite = FileOption.NotOverwrite;
-  RenameOnly = FileOption.RenameOnly;
-  MaxThreadNum = SystemOption.ParallelProcessing ? std::max(1, SystemOption.MaxThread) : 1;
+    : FSettings(CurrentRunSettings()), FList(List), FEffects(Effects), FView(View) {
+  FileNameFormat = FSettings.File.FileNameFormat;
+  NotOverwrite = FSettings.File.NotOverwrite;
+  RenameOnly = FSettings.File.RenameOnly;
+  MaxThreadNum = FSettings.System.ParallelProcessing ? std::max(1, FSettings.System.MaxThread) : 1;
+  FEffects.FResizeNoExpand = FSettings.Resize.NoExpand;
   CurrentImageIndex = -1;
 }
 
@@ -211,7 +212,7 @@ void TProgressForm::NamesDone() {
   CompletedSize = 0;
   if (FView) FView->ConvertStarted(OutputFileCount, MaxThreadNum);
   Thread.clear();
-  const int32_t PoolSize = BatchWorkerPoolSize(SystemOption, MaxThreadNum);
+  const int32_t PoolSize = BatchWorkerPoolSize(FSettings.System, MaxThreadNum);
   for (int32_t i = 0; i < MaxThreadNum; ++i) {
     Thread.push_back(std::make_unique<TMTResizeThread>(*this, i));
     Thread.back()->Engines = RunEngines->CreateFor(PoolSize);
@@ -233,7 +234,7 @@ void TProgressForm::WorkerDone(uint64_t ThreadID, bool Stopped) {
   if (FView) FView->ShowProgress(Snapshot());
   if (Canceled) {
     Close(MR_CANCEL);
-  } else if (SystemOption.UseExternalTool && !SystemOption.Command.empty() &&
+  } else if (FSettings.System.UseExternalTool && !FSettings.System.Command.empty() &&
              ErrorLogForm().GetErrorCount() == 0) {
     StartExternalTool();
   } else {
@@ -359,8 +360,9 @@ void TExternalToolThread::Resume() {
     Entries.push_back({E->FIsArchive ? E->FArchivePath : E->FPath, E->FIsArchive != 0, E->OutPutFileName});
   }
   FThread = std::thread([this, Entries = std::move(Entries)] {
-    RunExternalTool(SystemOption.Command, FileOption.OutputDirectory, SystemOption.DeleteFile != 0,
-                    SystemOption.DeleteFileName, Entries, SystemOption.ProcessPriority);
+    const TRunSettings &S = Parent.Settings();
+    RunExternalTool(S.System.Command, S.File.OutputDirectory, S.System.DeleteFile != 0, S.System.DeleteFileName,
+                    Entries, S.System.ProcessPriority);
     Parent.PostMessage(WM_TOOL_DONE, CurrentThreadID());
   });
   // The report is handled on this (the main) thread, so the identifier is in

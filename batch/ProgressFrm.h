@@ -7,6 +7,7 @@
 // ShowModal (the main thread).
 #pragma once
 
+#include "batch/ConvertOption.h"
 #include "batch/ImageInfo.h"
 #include "core/MultiThread.h"
 
@@ -82,8 +83,10 @@ uint64_t MillisecondClock();
 
 class TProgressForm {
 public:
-  // The list, the effect chain and the settings records are only read while
-  // the run lasts. View may be null.
+  // The run starts here: it takes its copy of the settings records, which
+  // the workers read from then on, and tells the chain the resize options of
+  // the run. The list and the chain are only read while the run lasts. View
+  // may be null.
   TProgressForm(TImageInfoList &List, TEffectList &Effects, TProgressView *View = nullptr);
   ~TProgressForm();
   TProgressForm(const TProgressForm &) = delete;
@@ -116,6 +119,8 @@ public:
   TImageInfoList &ImageList() { return FList; }
   TEffectList &Effects() { return FEffects; }
   TProgressSnapshot Snapshot() const;
+  // The settings of this run, as they were when it started.
+  const TRunSettings &Settings() const { return FSettings; }
 
   std::vector<std::unique_ptr<TMTResizeThread>> Thread;
   std::string FileNameFormat;
@@ -155,6 +160,7 @@ private:
   void DoStop();
   void DoTogglePause();
 
+  const TRunSettings FSettings;
   TImageInfoList &FList;
   TEffectList &FEffects;
   TProgressView *FView;

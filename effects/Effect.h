@@ -27,6 +27,7 @@ class TResizer;
 class TTransForm;
 class TUnsharpMask;
 struct TImageInfo;
+struct TRunSettings;
 
 // Effect identifiers, one bit each (128 is not assigned).
 enum : uint32_t {
@@ -77,6 +78,8 @@ struct TEffectParams {
   LongBool GrayscaleDecreaseColor = LongFalse;  // reduce to MaxColor gray levels after the chain
   int32_t MaxColor = 0;
   TResizer *ThumbnailResizer = nullptr;
+  // The run's copy of the settings records (see TRunSettings); not owned.
+  const TRunSettings *Settings = nullptr;
 };
 using PEffectParams = TEffectParams *;
 
@@ -225,6 +228,7 @@ public:
   int32_t FResizeType = 0;    // size rule of the resize step, 0 to 13
   double FResizeValue = 0;    // first size value
   double FResizeValue2 = 0;   // second size value
+  bool FResizeNoExpand = false;  // "拡大しない" of the run's resize options: a rule never enlarges
   bool FExifRotationUse = false;  // mirror of the Exif-rotation effect's switch
   bool FConvertToGray = false;
   bool FUseJPEGTran = false;

@@ -118,12 +118,12 @@ TResizeFilter::TResizeFilter() : TEffect(EFFECT_RESIZE) {}
 
 void TResizeFilter::GetNewSize(int32_t &Width, int32_t &Height, int32_t DownScale) const {
   if (!FOwner) return;
-  CalcNewSize(FOwner->FResizeType, FOwner->FResizeValue, FOwner->FResizeValue2, ResizeOption.NoExpand, DownScale,
+  CalcNewSize(FOwner->FResizeType, FOwner->FResizeValue, FOwner->FResizeValue2, FOwner->FResizeNoExpand, DownScale,
               Width, Height);
 }
 
 void TResizeFilter::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
-  if (!Params.Resizer) throw ETessivoError("リサイズ処理が初期化されていません");
+  if (!Params.Resizer || !Params.Settings) throw ETessivoError("リサイズ処理が初期化されていません");
   if (Img.BPP == BPP_16) Convert16To14(Img);
   if (Img.Width > uint32_t(MaxSide) || Img.Height > uint32_t(MaxSide))
     throw ETessivoError("画像サイズが大きすぎます");
@@ -131,7 +131,7 @@ void TResizeFilter::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
   GetNewSize(w, h, Params.DownScale);
   if (w > MaxSide || h > MaxSide)
     throw ETessivoError("リサイズ後の画像サイズが大きすぎます: " + std::to_string(w) + " x " + std::to_string(h));
-  Params.Resizer->ResizeImage(Img, uint32_t(w), Params.MT, ResizeOption.Limiter, Img.PixelFormat == PIXFMT_BGRA,
+  Params.Resizer->ResizeImage(Img, uint32_t(w), Params.MT, Params.Settings->Resize.Limiter, Img.PixelFormat == PIXFMT_BGRA,
                               uint32_t(h));
   Params.DownScale = 1;
 }

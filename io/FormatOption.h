@@ -109,10 +109,27 @@ struct TMetadataOption {
 // declares none (COLORREF order, red in the low byte).
 inline constexpr uint32_t DEFAULT_BACKGROUND = 0xFFFFFF;
 
+// The format records as one run reads them: a copy taken when the run starts
+// travels with every save, so a dialog may edit the program-wide records
+// while a conversion, a preview or a thumbnail is being computed.
+struct TFormatOptions {
+  TJPEGOption JPEG;
+  TBitmapOption Bitmap;
+  TPNGOption PNG;
+  TTIFFOption TIFF;
+  THDPOption HDP;
+  TMetadataOption Metadata;
+  uint32_t Background = DEFAULT_BACKGROUND;  // key "Background" of section "System"
+};
+
 extern TJPEGOption JPEGOption;
 extern TBitmapOption BitmapOption;
 extern TPNGOption PNGOption;
 extern TTIFFOption TIFFOption;
 extern THDPOption HDPOption;
 extern TMetadataOption MetadataOption;
+// The background colour; the settings file keeps it in section "System".
 extern uint32_t Background;
+
+// A copy of the program-wide records (taken on the thread that edits them).
+TFormatOptions CurrentFormatOptions();

@@ -117,11 +117,11 @@ bool RunTool(const std::string &Program, const std::vector<std::string> &Args, i
 
 }  // namespace
 
-std::vector<std::string> PNGOutArguments(const std::string &FileName) {
-  std::string options = PNGOption.MaximumOptimization ? "-s0 -y" : "-s1 -y";
-  if (PNGOption.WritepHYsChunk && MetadataOption.KeepICCProfile) options += " -kpHYs,iCCP";
-  else if (PNGOption.WritepHYsChunk) options += " -kpHYs";
-  else if (MetadataOption.KeepICCProfile) options += " -kiCCP";
+std::vector<std::string> PNGOutArguments(const std::string &FileName, const TFormatOptions &Opt) {
+  std::string options = Opt.PNG.MaximumOptimization ? "-s0 -y" : "-s1 -y";
+  if (Opt.PNG.WritepHYsChunk && Opt.Metadata.KeepICCProfile) options += " -kpHYs,iCCP";
+  else if (Opt.PNG.WritepHYsChunk) options += " -kpHYs";
+  else if (Opt.Metadata.KeepICCProfile) options += " -kiCCP";
   std::vector<std::string> args{FileName, FileName};
   for (std::string &w : Words(options)) args.push_back(std::move(w));
   return args;
@@ -137,7 +137,7 @@ bool OptimizePNG(const std::string &FileName, const TSaveContext &Context) {
   TOutputFile work(FileName);
   work.Write({reinterpret_cast<const uint8_t *>(original.data()), original.size()});
   work.Close();
-  if (!RunTool(tool, PNGOutArguments(work.TempPath()), Context.ProcessPriority)) return false;
+  if (!RunTool(tool, PNGOutArguments(work.TempPath(), Context.Formats), Context.ProcessPriority)) return false;
   std::string result;
   if (!ReadWholeFile(work.TempPath(), result) || !LooksLikeCompletePNG(result)) return false;
   work.Commit();
@@ -170,10 +170,11 @@ bool StartsWith(const uint8_t *P, size_t Len, std::string_view Head) {
 bool CopyJPEGWithoutRecompression(const std::vector<uint8_t> &Bytes, const std::string &InputPath,
                                   const std::string &OutputPath, const TImageProbe &Entry,
                                   const TResolutionInfo &RInfo, const TCopyOptions &Options) {
+  const TFormatOptions &Opt = Options.Formats;
   (void)Entry;
   const size_t n = Bytes.size();
   if (n < 4 || Bytes[0] != 0xFF || Bytes[1] != 0xD8) throw ETessivoError("JPEGファイルではありません: " + InputPath);
-  const uint32_t dpi = uint32_t(std::clamp(MetadataOption.Resolution, 1, 65535));
+  const uint32_t dpi = uint32_t(std::clamp(Opt.Metadata.Resolution, 1, 65535));
   std::vector<uint8_t> out{0xFF, 0xD8};
   out.reserve(n + 32);
   bool modified = false, sawAPP0 = false, complete = false;
@@ -198,19 +199,19 @@ bool CopyJPEGWithoutRecompression(const std::vector<uint8_t> &Bytes, const std::
     if (marker == 0xFFE0) {
       sawAPP0 = true;
       // "JFIF\0", version, unit, X density, Y density.
-      if (!MetadataOption.KeepResolution && StartsWith(payload, plen, std::string_view("JFIF\0", 5)) && plen >= 12) {
+      if (!Opt.Metadata.KeepResolution && StartsWith(payload, plen, std::string_view("JFIF\0", 5)) && plen >= 12) {
         seg[4 + 7] = 1;
         PutBE16(seg, 4 + 8, dpi);
         PutBE16(seg, 4 + 10, dpi);
         modified = true;
       }
     } else if (marker == 0xFFE1 && StartsWith(payload, plen, "Exif")) {
-      if (!JPEGOption.AddExifInfo) {
+      if (!Opt.JPEG.AddExifInfo) {
         keep = false;
         modified = true;
         if (!sawAPP0) {
           uint32_t x = dpi, y = dpi;
-          if (MetadataOption.KeepResolution) {
+          if (Opt.Metadata.KeepResolution) {
             int32_t rx, ry;
             ResolutionToDPI(RInfo, rx, ry);
             if (rx > 1 && ry > 1) x = uint32_t(std::min(rx, 65535)), y = uint32_t(std::min(ry, 65535));
@@ -226,7 +227,7 @@ bool CopyJPEGWithoutRecompression(const std::vector<uint8_t> &Bytes, const std::
           seg.assign(Bytes.begin() + ptrdiff_t(pos), Bytes.begin() + ptrdiff_t(pos + 2 + len));
         }
       }
-    } else if (marker == 0xFFE2 && StartsWith(payload, plen, "ICC_PROFILE") && !MetadataOption.KeepICCProfile) {
+    } else if (marker == 0xFFE2 && StartsWith(payload, plen, "ICC_PROFILE") && !Opt.Metadata.KeepICCProfile) {
       keep = false;
       modified = true;
     }

@@ -75,9 +75,9 @@ bool ProfileSuits(const uint8_t *P, uint32_t Len, const TICCImgInfo &Img) {
 
 }  // namespace
 
-TICCInfo OutputICCProfile(const TICCImgInfo &Img) {
+TICCInfo OutputICCProfile(const TICCImgInfo &Img, const TMetadataOption &Metadata) {
   TICCInfo info{nullptr, 0};
-  if (!MetadataOption.KeepICCProfile) return info;
+  if (!Metadata.KeepICCProfile) return info;
   switch (Img.ProfileType) {
     case PROFILE_DEFAULT_RGB: CMS.GetDefaultRGBProfileData(info); break;
     case PROFILE_WORKSPACE: CMS.GetWorkSpaceProfileData(info); break;
@@ -147,7 +147,7 @@ void FlipRows(TICCImgInfo &Img) {
   }
 }
 
-TPixioEncode BaseRecord(const TICCImgInfo &Img) {
+TPixioEncode BaseRecord(const TICCImgInfo &Img, const TSaveJob &Job) {
   TPixioEncode e{};
   e.Mem = Img.Mem;
   e.Width = Img.Width;
@@ -155,7 +155,7 @@ TPixioEncode BaseRecord(const TICCImgInfo &Img) {
   e.Bpl = Img.Bpl;
   e.Channels = Img.Channels;
   e.BitsPerSample = Img.BPP == BPP_8 ? 8 : 16;
-  const TICCInfo icc = OutputICCProfile(Img);
+  const TICCInfo icc = OutputICCProfile(Img, Job.Context->Formats.Metadata);
   e.ICCProfile = icc.Profile;
   e.ProfileLen = icc.Len;
   return e;
@@ -290,10 +290,11 @@ void Put32(std::vector<uint8_t> &B, size_t At, uint32_t V) {
 }
 
 void BitmapPPM(const TSaveJob &Job, int32_t &X, int32_t &Y) {
-  if (MetadataOption.KeepResolution) {
+  const TFormatOptions &Opt = Job.Context->Formats;
+  if (Opt.Metadata.KeepResolution) {
     ResolutionToPPM(Job.RInfo, X, Y);
   } else {
-    X = Y = DPIToPPM(MetadataOption.Resolution);
+    X = Y = DPIToPPM(Opt.Metadata.Resolution);
   }
 }
 
@@ -351,8 +352,9 @@ void WriteBitmap(const std::string &FileName, const TICCImgInfo &Img, uint32_t B
 }
 
 void PrepareBitmap(TICCImgInfo &Img, const TSaveJob &Job) {
-  if ((Img.Channels == 2 || Img.Channels == 4) && !BitmapOption.AlphaChannelSupport)
-    FlattenAlpha(Img, Job.Context->ColorTransform, Job.Context->Background);
+  const TFormatOptions &Opt = Job.Context->Formats;
+  if ((Img.Channels == 2 || Img.Channels == 4) && !Opt.Bitmap.AlphaChannelSupport)
+    FlattenAlpha(Img, Job.Context->ColorTransform, Job.Context->Formats.Background);
   ConvertTo8Bit(Img, true);
   if (Img.Channels == 2) {
     ExpandGrayAlpha(Img);
@@ -363,12 +365,13 @@ void PrepareBitmap(TICCImgInfo &Img, const TSaveJob &Job) {
 }  // namespace
 
 void SaveBitmapFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob &Job) {
+  const TFormatOptions &Opt = Job.Context->Formats;
   CheckImage(Img, FileName);
   PrepareBitmap(Img, Job);
   switch (Img.Channels) {
     case 1: WriteBitmap(FileName, Img, 8, 256, nullptr, false, Job); break;
     case 3: WriteBitmap(FileName, Img, 24, 0, nullptr, false, Job); break;
-    case 4: WriteBitmap(FileName, Img, 32, 0, nullptr, BitmapOption.AlphaBitmapHeaderType == 1, Job); break;
+    case 4: WriteBitmap(FileName, Img, 32, 0, nullptr, Opt.Bitmap.AlphaBitmapHeaderType == 1, Job); break;
     default: SaveFailed("BMP", FileName);
   }
 }
@@ -403,24 +406,27 @@ bool UsableTable(const uint16_t *T) {
 // The image as the JPEG encoder takes it, the Exif to write and the record
 // fields that stay the same across the attempts of a size search.
 struct TJPEGPlan {
+  const TFormatOptions *Opt = nullptr;
   std::vector<uint8_t> Exif;
   TPixioEncode Base{};
 };
 
 TJPEGPlan PrepareJPEG(TICCImgInfo &Img, const TSaveJob &Job) {
+  const TFormatOptions &Opt = Job.Context->Formats;
   const TSaveContext &ctx = *Job.Context;
   // JPEG keeps no alpha: it goes onto the background (the loader usually did this already).
   if (Img.Channels == 2 || (Img.Channels == 4 && Img.PixelFormat != PIXFMT_CMYK))
-    FlattenAlpha(Img, ctx.ColorTransform, ctx.Background);
+    FlattenAlpha(Img, ctx.ColorTransform, ctx.Formats.Background);
   TJPEGPlan plan;
-  if (Img.ExifInfo && Img.ExifLen && JPEGOption.AddExifInfo) {
+  plan.Opt = &Opt;
+  if (Img.ExifInfo && Img.ExifLen && Opt.JPEG.AddExifInfo) {
     TExifSaveOptions opt;
-    opt.UpdateSoftwareTag = MetadataOption.UpdateSoftwareTag != 0;
-    opt.Resolution = uint32_t(std::max(MetadataOption.Resolution, 1));
+    opt.UpdateSoftwareTag = Opt.Metadata.UpdateSoftwareTag != 0;
+    opt.Resolution = uint32_t(std::max(Opt.Metadata.Resolution, 1));
     opt.DeleteGPSInfoIFD = ctx.DeleteGPSInfoIFD;
-    opt.UpdateExifThumbnail = JPEGOption.UpdateExifThumbnail;
+    opt.UpdateExifThumbnail = Opt.JPEG.UpdateExifThumbnail;
     plan.Exif = GetExifInfo(*Job.Entry, Img.ExifInfo, Img.ExifLen, ctx.AutoRotation, Img, ctx.MT,
-                            !MetadataOption.KeepResolution && JPEGOption.UpdateExifResolution, JPEGOption.UpdateExif,
+                            !Opt.Metadata.KeepResolution && Opt.JPEG.UpdateExifResolution, Opt.JPEG.UpdateExif,
                             ctx.ThumbnailResizer, opt);
   }
   if (Img.BPP == BPP_14 && Img.Channels == 3 && GetDitherOption() == DITHER_NONE) {
@@ -431,12 +437,12 @@ TJPEGPlan PrepareJPEG(TICCImgInfo &Img, const TSaveJob &Job) {
     ConvertTo8Bit(Img, true);
   }
   TPixioEncode &e = plan.Base;
-  e = BaseRecord(Img);
+  e = BaseRecord(Img, Job);
   e.BitsPerSample = 8;
   if (Img.PixelFormat == PIXFMT_YCC) e.Flags |= PIXIO_FLAG_YCBCR_INPUT;
-  if (!plan.Exif.empty() && JPEGOption.OmitAPP0Marker) e.Flags |= PIXIO_FLAG_OMIT_APP0;
-  e.DCTMethod = JPEGOption.DCTMethod == 1 ? 2 : 0;
-  if (MetadataOption.KeepResolution) {
+  if (!plan.Exif.empty() && Opt.JPEG.OmitAPP0Marker) e.Flags |= PIXIO_FLAG_OMIT_APP0;
+  e.DCTMethod = Opt.JPEG.DCTMethod == 1 ? 2 : 0;
+  if (Opt.Metadata.KeepResolution) {
     int32_t x, y;
     ResolutionToDPI(Job.RInfo, x, y);
     if (x > 1 && y > 1 && x <= 65535 && y <= 65535) {
@@ -445,7 +451,7 @@ TJPEGPlan PrepareJPEG(TICCImgInfo &Img, const TSaveJob &Job) {
       e.XDensity = e.YDensity = 1, e.DensityUnit = 0;
     }
   } else {
-    const uint32_t dpi = uint32_t(std::clamp(MetadataOption.Resolution, 1, 65535));
+    const uint32_t dpi = uint32_t(std::clamp(Opt.Metadata.Resolution, 1, 65535));
     e.XDensity = e.YDensity = dpi, e.DensityUnit = 1;
   }
   if (Img.Marker && Img.MarkerCount) {
@@ -453,7 +459,7 @@ TJPEGPlan PrepareJPEG(TICCImgInfo &Img, const TSaveJob &Job) {
     e.MarkerCount = Img.MarkerCount;
     e.MarkerSize = uint32_t(ExtraMarkerSize(Img.Marker, Img.MarkerCount));
   }
-  e.Progressive = JPEGOption.Progressive ? 1 : 0;
+  e.Progressive = Opt.JPEG.Progressive ? 1 : 0;
   return plan;
 }
 
@@ -461,6 +467,7 @@ TJPEGPlan PrepareJPEG(TICCImgInfo &Img, const TSaveJob &Job) {
 // (the source's own when kept, else the registered ones while allowed).
 TPixioEncode AttemptRecord(const TJPEGPlan &Plan, const TICCImgInfo &Img, int32_t Quality, int32_t SampleType,
                            int32_t Smoothing, bool AllowTables, bool &UsedTables) {
+  const TFormatOptions &Opt = *Plan.Opt;
   TPixioEncode e = Plan.Base;
   e.Quality = std::clamp(Quality, 0, 100);
   SamplingOf(SampleType, e.HSamp, e.VSamp);
@@ -481,14 +488,14 @@ TPixioEncode AttemptRecord(const TJPEGPlan &Plan, const TICCImgInfo &Img, int32_
     for (int t = 0; t < q.QTCount; ++t)
       for (int k = 0; k < 64; ++k) e.QT[t][k] = q.QT[t][k];
     if (q.HSamp >= 1 && q.HSamp <= 4 && q.VSamp >= 1 && q.VSamp <= 4) e.HSamp = q.HSamp, e.VSamp = q.VSamp;
-  } else if (JPEGOption.UseQuantizationTable) {
-    if (!UsableTable(JPEGOption.LumaQT) || (comps > 1 && !UsableTable(JPEGOption.ChromaQT))) return e;
+  } else if (Opt.JPEG.UseQuantizationTable) {
+    if (!UsableTable(Opt.JPEG.LumaQT) || (comps > 1 && !UsableTable(Opt.JPEG.ChromaQT))) return e;
     e.QTCount = comps > 1 ? 2 : 1;
     e.QTChannels = int32_t(comps);
     e.QTIndex[0] = 0, e.QTIndex[1] = 1, e.QTIndex[2] = 1;
     for (int k = 0; k < 64; ++k) {
-      e.QT[0][k] = JPEGOption.LumaQT[k];
-      e.QT[1][k] = JPEGOption.ChromaQT[k];
+      e.QT[0][k] = Opt.JPEG.LumaQT[k];
+      e.QT[1][k] = Opt.JPEG.ChromaQT[k];
     }
   } else {
     return e;
@@ -535,22 +542,23 @@ bool SaveJPEGToMemory(TICCImgInfo &Img, const TSaveJob &Job, int32_t Quality, in
 }
 
 void SaveJPEGFileWithSizeLimit(const std::string &FileName, TICCImgInfo &Img, const TSaveJob &Job) {
+  const TFormatOptions &Opt = Job.Context->Formats;
   CheckImage(Img, FileName);
   const TSaveContext &ctx = *Job.Context;
   const TJPEGPlan plan = PrepareJPEG(Img, Job);
-  const uint32_t capacity = uint32_t(std::clamp<int64_t>(int64_t(JPEGOption.FileSizeLimit) * 1024, 1024, 0x7FFFFC00));
+  const uint32_t capacity = uint32_t(std::clamp<int64_t>(int64_t(Opt.JPEG.FileSizeLimit) * 1024, 1024, 0x7FFFFC00));
   std::vector<uint8_t> buffer(capacity);
-  int32_t q = std::clamp(JPEGOption.Quality, 0, 100);
-  int32_t s = std::clamp(JPEGOption.SampleType, 0, 3);
+  int32_t q = std::clamp(Opt.JPEG.Quality, 0, 100);
+  int32_t s = std::clamp(Opt.JPEG.SampleType, 0, 3);
   // A limit outside the four codes would never be met by the sampling steps
   // below and the search would cycle for ever; such a value reads as 4:2:0.
-  const int32_t limit = JPEGOption.SampleTypeLimit >= 0 && JPEGOption.SampleTypeLimit <= 3
-                            ? JPEGOption.SampleTypeLimit : 0;
-  const int32_t qualityLimit = std::clamp(JPEGOption.QualityLimit, 0, 100);
+  const int32_t limit = Opt.JPEG.SampleTypeLimit >= 0 && Opt.JPEG.SampleTypeLimit <= 3
+                            ? Opt.JPEG.SampleTypeLimit : 0;
+  const int32_t qualityLimit = std::clamp(Opt.JPEG.QualityLimit, 0, 100);
   bool allowTables = true;
   for (;;) {
     bool used;
-    TPixioEncode rec = AttemptRecord(plan, Img, q, s, JPEGOption.Smoothing, allowTables, used);
+    TPixioEncode rec = AttemptRecord(plan, Img, q, s, Opt.JPEG.Smoothing, allowTables, used);
     uint32_t length = 0;
     const bool fitted = EncodeToMemory(plan, rec, buffer.data(), capacity, length);
     if (ctx.OnJPEGAttempt) ctx.OnJPEGAttempt({q, s, used, true, fitted});
@@ -565,7 +573,7 @@ void SaveJPEGFileWithSizeLimit(const std::string &FileName, TICCImgInfo &Img, co
     if (s == limit) {
       if (qualityLimit >= q) {
         // Nothing fits: the file is written at the lowest quality allowed, over the limit.
-        rec = AttemptRecord(plan, Img, q, s, JPEGOption.Smoothing, allowTables, used);
+        rec = AttemptRecord(plan, Img, q, s, Opt.JPEG.Smoothing, allowTables, used);
         if (ctx.OnJPEGAttempt) ctx.OnJPEGAttempt({q, s, used, false, false});
         WriteJPEGRecord(FileName, plan, rec);
         return;
@@ -595,21 +603,22 @@ uint32_t GrayOfColorRef(uint32_t C) {
 }
 
 void FillPNGRecord(TPixioEncode &e, const TICCImgInfo &Img, const TSaveJob &Job, bool Gray) {
-  e.Filter = PNGOption.Filter;
-  e.CompressLevel = std::clamp(PNGOption.CompressLevel, 0, 9);
-  if (PNGOption.UsebKGDChunk) {
-    const uint32_t bg = Img.hasBGColor ? Img.BGColor : Job.Context->Background;
+  const TFormatOptions &Opt = Job.Context->Formats;
+  e.Filter = Opt.PNG.Filter;
+  e.CompressLevel = std::clamp(Opt.PNG.CompressLevel, 0, 9);
+  if (Opt.PNG.UsebKGDChunk) {
+    const uint32_t bg = Img.hasBGColor ? Img.BGColor : Job.Context->Formats.Background;
     e.BGColor = Gray ? GrayOfColorRef(bg) : (bg & 0xFFFFFF);
     e.WriteBGColor = 1;
   }
-  if (PNGOption.WritepHYsChunk) {
-    if (MetadataOption.KeepResolution) {
+  if (Opt.PNG.WritepHYsChunk) {
+    if (Opt.Metadata.KeepResolution) {
       int32_t x, y;
       ResolutionToPPM(Job.RInfo, x, y);
       if (x > 0 && y > 0) e.PhysX = x, e.PhysY = y, e.PhysUnit = 1;
       else e.PhysX = e.PhysY = 1, e.PhysUnit = 0;
     } else {
-      e.PhysX = e.PhysY = DPIToPPM(MetadataOption.Resolution);
+      e.PhysX = e.PhysY = DPIToPPM(Opt.Metadata.Resolution);
       e.PhysUnit = 1;
     }
   }
@@ -640,18 +649,19 @@ void PreparePNG(TICCImgInfo &Img) {
 }  // namespace
 
 bool SaveIndexedPNGFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob &Job) {
+  const TFormatOptions &Opt = Job.Context->Formats;
   CheckImage(Img, FileName);
   PreparePNG(Img);
   if (Img.BPP != BPP_8 || (Img.Channels != 1 && Img.Channels != 3)) return false;
   // The transparent colour is read before the pixels become indexes.
-  const int32_t type = PNGOption.TransparentType;
+  const int32_t type = Opt.PNG.TransparentType;
   bool haveTransparent = false;
   uint32_t transparent = 0;
   if (type >= 1 && type <= 4) {
     transparent = CornerColor(Img, type);
     haveTransparent = true;
   } else if (type == 5) {
-    uint32_t c = PNGOption.TransparentColor & 0xFFFFFF;  // 0x00BBGGRR from the working space
+    uint32_t c = Opt.PNG.TransparentColor & 0xFFFFFF;  // 0x00BBGGRR from the working space
     if (Job.Context->ColorTransform && Job.Context->ColorTransform->InitWork2DestTransform(Img))
       c = Job.Context->ColorTransform->Work2DestColor(c) & 0xFFFFFF;
     transparent = SwapRedBlue(c);
@@ -659,7 +669,7 @@ bool SaveIndexedPNGFile(const std::string &FileName, TICCImgInfo &Img, const TSa
     haveTransparent = Img.Channels == 3 || (r == g && g == b);
   }
   const bool gray = Img.Channels == 1;
-  const TPixioEncode base = BaseRecord(Img);
+  const TPixioEncode base = BaseRecord(Img, Job);
   TPaletteInfo pal;
   if (!BuildPalette(Img, true, pal)) return false;
   bool index0 = false;
@@ -690,18 +700,19 @@ bool SaveIndexedPNGFile(const std::string &FileName, TICCImgInfo &Img, const TSa
   e.SmallPalette = pal.Count <= 16 ? 1 : 0;
   // Palette images are not filtered.
   e.Filter = 8;
-  e.CompressLevel = PNGOption.UsePNGOUT ? 1 : std::clamp(PNGOption.CompressLevel, 0, 9);
-  WritePNG(FileName, e, Job, PNGOption.UsePNGOUT != 0);
+  e.CompressLevel = Opt.PNG.UsePNGOUT ? 1 : std::clamp(Opt.PNG.CompressLevel, 0, 9);
+  WritePNG(FileName, e, Job, Opt.PNG.UsePNGOUT != 0);
   return true;
 }
 
 void SavePNGFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob &Job) {
+  const TFormatOptions &Opt = Job.Context->Formats;
   CheckImage(Img, FileName);
   PreparePNG(Img);
-  ApplyDepth(Img, Keeps16Bit(Img, PNGOption.Is16Bit, Job.LoadedBitsPerSample));
-  TPixioEncode e = BaseRecord(Img);
+  ApplyDepth(Img, Keeps16Bit(Img, Opt.PNG.Is16Bit, Job.LoadedBitsPerSample));
+  TPixioEncode e = BaseRecord(Img, Job);
   FillPNGRecord(e, Img, Job, Img.Channels <= 2);
-  const bool optimize = PNGOption.UsePNGOUT && (Img.Channels == 1 || PNGOption.FullColorOptimization);
+  const bool optimize = Opt.PNG.UsePNGOUT && (Img.Channels == 1 || Opt.PNG.FullColorOptimization);
   if (optimize) e.Filter = 8, e.CompressLevel = 1;
   WritePNG(FileName, e, Job, optimize);
 }
@@ -712,13 +723,14 @@ void SavePNGFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob &
 namespace {
 
 void ResolutionDoubles(const TSaveJob &Job, double &X, double &Y) {
-  if (MetadataOption.KeepResolution) {
+  const TFormatOptions &Opt = Job.Context->Formats;
+  if (Opt.Metadata.KeepResolution) {
     int32_t x, y;
     ResolutionToDPI(Job.RInfo, x, y);
     if (x < 2 || y < 2) x = y = 1;
     X = x, Y = y;
   } else {
-    X = Y = MetadataOption.Resolution;
+    X = Y = Opt.Metadata.Resolution;
   }
 }
 
@@ -743,20 +755,21 @@ void PrepareTopDown(TICCImgInfo &Img, const TSaveJob &Job, int32_t EmbedThumbnai
 }
 
 void FillTopDownRecord(TPixioEncode &e, const TICCImgInfo &Img, const TSaveJob &Job) {
+  const TFormatOptions &Opt = Job.Context->Formats;
   ResolutionDoubles(Job, e.XResolution, e.YResolution);
-  if (JPEGOption.UpdateExif) e.NewWidth = Img.Width, e.NewHeight = Img.Height;
+  if (Opt.JPEG.UpdateExif) e.NewWidth = Img.Width, e.NewHeight = Img.Height;
   e.ResetOrientation = Job.Context->AutoRotation ? 1 : 0;
-  e.CopyMakerNote = MetadataOption.AlwaysCopyMakerNote ? 1 : 0;
+  e.CopyMakerNote = Opt.Metadata.AlwaysCopyMakerNote ? 1 : 0;
   e.DeleteGPS = Job.Context->DeleteGPSInfoIFD ? 1 : 0;
 }
 
-const uint8_t *ExifOf(const TICCImgInfo &Img) {
-  return Img.ExifInfo && Img.ExifLen && JPEGOption.AddExifInfo ? Img.ExifInfo : nullptr;
+const uint8_t *ExifOf(const TICCImgInfo &Img, const TFormatOptions &Opt) {
+  return Img.ExifInfo && Img.ExifLen && Opt.JPEG.AddExifInfo ? Img.ExifInfo : nullptr;
 }
-uint32_t ExifLenOf(const TICCImgInfo &Img) { return ExifOf(Img) ? Img.ExifLen : 0; }
+uint32_t ExifLenOf(const TICCImgInfo &Img, const TFormatOptions &Opt) { return ExifOf(Img, Opt) ? Img.ExifLen : 0; }
 
-int32_t TIFFCompression() {
-  switch (TIFFOption.CompressionMethod) {
+int32_t TIFFCompression(const TFormatOptions &Opt) {
+  switch (Opt.TIFF.CompressionMethod) {
     case 1: return 4;
     case 2: return 6;
     case 3: return 7;
@@ -765,11 +778,11 @@ int32_t TIFFCompression() {
 }
 
 void WriteTIFF(const std::string &FileName, const TPixioEncode &Record, const TPixioImage *Thumb,
-               const uint8_t *Exif, uint32_t ExifLen) {
+               const uint8_t *Exif, uint32_t ExifLen, bool UpdateSoftwareTag) {
   auto write = Entry(Codec().write_tiff, "write_tiff");
   TOutputFile out(FileName);
   out.Close();
-  if (!write(&Record, Thumb, out.TempPath().c_str(), Exif, ExifLen, MetadataOption.UpdateSoftwareTag ? 1 : 0))
+  if (!write(&Record, Thumb, out.TempPath().c_str(), Exif, ExifLen, UpdateSoftwareTag ? 1 : 0))
     SaveFailed("TIFF", FileName);
   out.Commit();
 }
@@ -777,20 +790,23 @@ void WriteTIFF(const std::string &FileName, const TPixioEncode &Record, const TP
 }  // namespace
 
 void SaveTIFFFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob &Job) {
+  const TFormatOptions &Opt = Job.Context->Formats;
   CheckImage(Img, FileName);
   TTopDownPlan plan;
-  PrepareTopDown(Img, Job, TIFFOption.EmbedThumbnail, TIFFOption.Is16Bit, plan);
-  TPixioEncode e = BaseRecord(Img);
+  PrepareTopDown(Img, Job, Opt.TIFF.EmbedThumbnail, Opt.TIFF.Is16Bit, plan);
+  TPixioEncode e = BaseRecord(Img, Job);
   FillTopDownRecord(e, Img, Job);
-  e.Compression = TIFFCompression();
-  WriteTIFF(FileName, e, plan.HasThumb ? &plan.ThumbImage : nullptr, ExifOf(Img), ExifLenOf(Img));
+  e.Compression = TIFFCompression(Opt);
+  WriteTIFF(FileName, e, plan.HasThumb ? &plan.ThumbImage : nullptr, ExifOf(Img, Opt), ExifLenOf(Img, Opt),
+            Opt.Metadata.UpdateSoftwareTag != 0);
 }
 
 bool SaveIndexedTIFFFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob &Job) {
+  const TFormatOptions &Opt = Job.Context->Formats;
   CheckImage(Img, FileName);
   if (Img.BPP != BPP_8) {
     // Indexes are 8-bit: an image that keeps 16 bits is written by the plain variant.
-    if (Keeps16Bit(Img, TIFFOption.Is16Bit, Job.LoadedBitsPerSample)) return false;
+    if (Keeps16Bit(Img, Opt.TIFF.Is16Bit, Job.LoadedBitsPerSample)) return false;
     ConvertTo8Bit(Img, true);
   }
   TPaletteInfo pal;
@@ -799,7 +815,7 @@ bool SaveIndexedTIFFFile(const std::string &FileName, TICCImgInfo &Img, const TS
   pal.Bits = PaletteBits(pal.Count, false);
   const bool gray = Img.Channels == 1;
   TTopDownPlan plan;
-  if (TIFFOption.EmbedThumbnail) {
+  if (Opt.TIFF.EmbedThumbnail) {
     // The thumbnail comes from the colour pixels, before they become indexes.
     TImgOwner flipped;
     CopyICCImgInfo(Img, flipped.Img, false);
@@ -809,7 +825,7 @@ bool SaveIndexedTIFFFile(const std::string &FileName, TICCImgInfo &Img, const TS
     plan.ThumbImage = {t.Mem, t.Width, t.Height, t.Bpl, t.Channels};
     plan.HasThumb = t.Mem != nullptr;
   }
-  const TPixioEncode base = BaseRecord(Img);
+  const TPixioEncode base = BaseRecord(Img, Job);
   PackIndexes(Img, pal, index);
   FlipRows(Img);
   const uint32_t entries = 1u << pal.Bits;
@@ -819,45 +835,47 @@ bool SaveIndexedTIFFFile(const std::string &FileName, TICCImgInfo &Img, const TS
   // An indexed file holds RGB entries, so only an RGB profile fits it.
   if (gray) e.ICCProfile = nullptr, e.ProfileLen = 0;
   FillTopDownRecord(e, Img, Job);
-  e.Compression = TIFFCompression();
+  e.Compression = TIFFCompression(Opt);
   e.Palette = rgb.data();
   e.PaletteCount = int32_t(entries);
-  WriteTIFF(FileName, e, plan.HasThumb ? &plan.ThumbImage : nullptr, ExifOf(Img), ExifLenOf(Img));
+  WriteTIFF(FileName, e, plan.HasThumb ? &plan.ThumbImage : nullptr, ExifOf(Img, Opt), ExifLenOf(Img, Opt),
+            Opt.Metadata.UpdateSoftwareTag != 0);
   return true;
 }
 
 void SaveHDPFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob &Job) {
+  const TFormatOptions &Opt = Job.Context->Formats;
   CheckImage(Img, FileName);
   TTopDownPlan plan;
-  PrepareTopDown(Img, Job, HDPOption.EmbedThumbnail, HDPOption.Is16Bit, plan);
-  TPixioEncode e = BaseRecord(Img);
+  PrepareTopDown(Img, Job, Opt.HDP.EmbedThumbnail, Opt.HDP.Is16Bit, plan);
+  TPixioEncode e = BaseRecord(Img, Job);
   FillTopDownRecord(e, Img, Job);
-  e.Quality = HDPOption.Quality;
-  if (HDPOption.UseCodecOptions) {
-    e.Overlap = HDPOption.Overlap;
-    e.Subsampling = HDPOption.Subsampling;
-    e.HorizontalTileSlices = HDPOption.HorizontalTileSlices;
-    e.VerticalTileSlices = HDPOption.VerticalTileSlices;
-    e.InterleavedAlpha = HDPOption.InterleavedAlpha;
-    e.AlphaQuality = HDPOption.AlphaQuality;
+  e.Quality = Opt.HDP.Quality;
+  if (Opt.HDP.UseCodecOptions) {
+    e.Overlap = Opt.HDP.Overlap;
+    e.Subsampling = Opt.HDP.Subsampling;
+    e.HorizontalTileSlices = Opt.HDP.HorizontalTileSlices;
+    e.VerticalTileSlices = Opt.HDP.VerticalTileSlices;
+    e.InterleavedAlpha = Opt.HDP.InterleavedAlpha;
+    e.AlphaQuality = Opt.HDP.AlphaQuality;
   } else {
-    e.Overlap = HDPOption.Quality == 1 ? 0 : (HDPOption.Quality <= 64 || Img.BPP != BPP_8) ? 1 : 2;
+    e.Overlap = Opt.HDP.Quality == 1 ? 0 : (Opt.HDP.Quality <= 64 || Img.BPP != BPP_8) ? 1 : 2;
     e.Subsampling = 3;
     e.HorizontalTileSlices = 1;
     e.VerticalTileSlices = 1;
     e.InterleavedAlpha = 1;
-    e.AlphaQuality = HDPOption.Quality;
+    e.AlphaQuality = Opt.HDP.Quality;
   }
   auto write = Entry(Codec().write_hdp, "write_hdp");
   TOutputFile out(FileName);
   out.Close();
-  if (!write(&e, plan.HasThumb ? &plan.ThumbImage : nullptr, out.TempPath().c_str(), ExifOf(Img), ExifLenOf(Img),
-             MetadataOption.UpdateSoftwareTag ? 1 : 0))
+  if (!write(&e, plan.HasThumb ? &plan.ThumbImage : nullptr, out.TempPath().c_str(), ExifOf(Img, Opt), ExifLenOf(Img, Opt),
+             Opt.Metadata.UpdateSoftwareTag ? 1 : 0))
     SaveFailed("JPEG XR", FileName);
   out.Commit();
 }
 
-void SaveTIFFForTool(const std::string &FileName, TICCImgInfo &Img) {
+void SaveTIFFForTool(const std::string &FileName, TICCImgInfo &Img, const TMetadataOption &Metadata) {
   CheckImage(Img, FileName);
   if (Img.BPP == BPP_14) {
     Convert14To16(Img);
@@ -868,8 +886,8 @@ void SaveTIFFForTool(const std::string &FileName, TICCImgInfo &Img) {
   e.Mem = Img.Mem, e.Width = Img.Width, e.Height = Img.Height, e.Bpl = Img.Bpl, e.Channels = Img.Channels;
   e.BitsPerSample = Img.BPP == BPP_8 ? 8 : 16;
   e.Compression = 1;
-  e.XResolution = e.YResolution = MetadataOption.Resolution;
-  WriteTIFF(FileName, e, nullptr, nullptr, 0);
+  e.XResolution = e.YResolution = Metadata.Resolution;
+  WriteTIFF(FileName, e, nullptr, nullptr, 0, Metadata.UpdateSoftwareTag != 0);
 }
 
 // ---------------------------------------------------------------------------
@@ -880,6 +898,7 @@ void SavePicture(TICCImgInfo &Img, const TImageProbe &Entry, const std::string &
   const int32_t type = SaveOutputType(OutPutFileName);
   if (type == OUTPUT_NONE) return;
   CheckImage(Img, OutPutFileName);
+  const TFormatOptions &Opt = Context.Formats;
   TSaveJob job;
   job.Entry = &Entry;
   job.RInfo = RInfo;
@@ -889,18 +908,18 @@ void SavePicture(TICCImgInfo &Img, const TImageProbe &Entry, const std::string &
   switch (type) {
     case OUTPUT_BMP:
       PrepareBitmap(Img, job);
-      if (WantsIndexed(Img, BitmapOption.IndexColor, job) && SaveIndexedBitmapFile(OutPutFileName, Img, job)) break;
+      if (WantsIndexed(Img, Opt.Bitmap.IndexColor, job) && SaveIndexedBitmapFile(OutPutFileName, Img, job)) break;
       SaveBitmapFile(OutPutFileName, Img, job);
       break;
     case OUTPUT_JPEG:
-      if (JPEGOption.UseFileSizeLimit) SaveJPEGFileWithSizeLimit(OutPutFileName, Img, job);
-      else SaveJPEGFile(OutPutFileName, Img, job, JPEGOption.Quality, JPEGOption.SampleType, JPEGOption.Smoothing);
+      if (Opt.JPEG.UseFileSizeLimit) SaveJPEGFileWithSizeLimit(OutPutFileName, Img, job);
+      else SaveJPEGFile(OutPutFileName, Img, job, Opt.JPEG.Quality, Opt.JPEG.SampleType, Opt.JPEG.Smoothing);
       break;
     case OUTPUT_PNG: {
       PreparePNG(Img);
-      if (WantsIndexed(Img, PNGOption.IndexColor, job)) {
+      if (WantsIndexed(Img, Opt.PNG.IndexColor, job)) {
         // Indexes are 8-bit: an image that keeps 16 bits is not reduced for them.
-        if (!Keeps16Bit(Img, PNGOption.Is16Bit, LoadedBitsPerSample)) ConvertTo8Bit(Img, true);
+        if (!Keeps16Bit(Img, Opt.PNG.Is16Bit, LoadedBitsPerSample)) ConvertTo8Bit(Img, true);
         // A failed palette search leaves the pixels as they were.
         if (Img.BPP == BPP_8 && SaveIndexedPNGFile(OutPutFileName, Img, job)) break;
       }
@@ -909,7 +928,7 @@ void SavePicture(TICCImgInfo &Img, const TImageProbe &Entry, const std::string &
     }
     case OUTPUT_HDP: SaveHDPFile(OutPutFileName, Img, job); break;
     case OUTPUT_TIFF:
-      if (WantsIndexed(Img, TIFFOption.IndexColor, job) && SaveIndexedTIFFFile(OutPutFileName, Img, job)) break;
+      if (WantsIndexed(Img, Opt.TIFF.IndexColor, job) && SaveIndexedTIFFFile(OutPutFileName, Img, job)) break;
       SaveTIFFFile(OutPutFileName, Img, job);
       break;
     default: break;

@@ -63,7 +63,7 @@ struct TSaveContext {
   bool DecreaseColor = false;           // the colour reduction produced the pixels
   bool GrayscaleDecreaseColor = false;  // the grayscale step asked for gray levels
   bool DeleteGPSInfoIFD = false;        // lossless option, honoured when Exif is written
-  uint32_t Background = 0xFFFFFF;       // "Background" of section "System" (COLORREF)
+  TFormatOptions Formats;               // the run's copy of the format records and the background
   int32_t ProcessPriority = 2;          // for the external PNG optimiser
   int32_t ThreadNum = 0;
   TResizer *ThumbnailResizer = nullptr; // null: a box reduction
@@ -122,7 +122,7 @@ bool BuildPalette(TICCImgInfo &Img, bool Keep8Bit, TPaletteInfo &Palette);
 
 // The profile bytes to embed for Img by its profile type (none when
 // KeepICCProfile is off); the bytes stay owned by Img or the colour system.
-TICCInfo OutputICCProfile(const TICCImgInfo &Img);
+TICCInfo OutputICCProfile(const TICCImgInfo &Img, const TMetadataOption &Metadata);
 
 // The JPEG copy without recompression: Bytes is the whole source. Writes the
 // result to OutputPath when a segment was changed or the paths differ
@@ -132,6 +132,7 @@ TICCInfo OutputICCProfile(const TICCImgInfo &Img);
 struct TCopyOptions {
   bool DeleteInputFile = false;
   bool DeleteGPSInfoIFD = false;
+  TFormatOptions Formats;  // the run's copy of the records the copy reads
   // Removes the source (the worker's delete or trash move); null deletes it for good.
   std::function<void(const std::string &)> DeleteSource;
 };
@@ -141,13 +142,13 @@ bool CopyJPEGWithoutRecompression(const std::vector<uint8_t> &Bytes, const std::
 
 // An uncompressed TIFF for an external tool; Img has top-down rows. 14-bit
 // data is widened to 16 bits and 16-bit colour goes red first (Img changes).
-void SaveTIFFForTool(const std::string &FileName, TICCImgInfo &Img);
+void SaveTIFFForTool(const std::string &FileName, TICCImgInfo &Img, const TMetadataOption &Metadata);
 
 // Recompresses a PNG in place with bin/pngout; a missing tool leaves it alone.
 // Answers whether the tool ran and succeeded.
 bool OptimizePNG(const std::string &FileName, const TSaveContext &Context);
 // The argument vector handed to the tool (after the program name).
-std::vector<std::string> PNGOutArguments(const std::string &FileName);
+std::vector<std::string> PNGOutArguments(const std::string &FileName, const TFormatOptions &Formats);
 
 // The output's read-only state for one save: an existing output without
 // write permission is made writable (ATTRIBUTE_CHANGE_FAILED when that

@@ -3,6 +3,8 @@
 // full, and the elapsed-time text.
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
+#include "batch/ConvertOptionIni.h"
+#include "app/IniFile.h"
 #include "effects/Effect.h"
 #include "batch/ErrorLogFrm.h"
 #include "resample/Filter.h"
@@ -19,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -217,6 +221,107 @@ TEST_F(BatchRun, WorkersResizeOnTheirOwnEnginesNeverOnTheProgramWideOnes) {
     EXPECT_EQ(MainResizer->RebuildCount(), Rebuilds);
   }
   EXPECT_EQ(ErrorLogForm().GetErrorCount(), 0);
+}
+
+// Edits the program-wide records as soon as the first file starts, the way
+// a settings window may while a run (or a preview) is being computed.
+class TEditSettingsWhenRunning : public TProgressView {
+public:
+  void EntryStarted(const std::string &Text) override {
+    if (Text.empty() || Edited) return;
+    Edited = true;
+    MetadataOption = TMetadataOption{};
+    MetadataOption.KeepResolution = false;
+    MetadataOption.Resolution = 300;
+    JPEGOption = TJPEGOption{};
+    JPEGOption.Quality = 5;
+    ResizeOption = TResizeOption{};
+    ResizeOption.NoExpand = true;
+    FileOption.DeleteInputFile = LongTrue;
+    Background = 0x000000;
+  }
+  bool Edited = false;
+};
+
+std::string CommandOutput(const std::string &Command) {
+  std::string Out;
+  if (FILE *P = ::popen((Command + " 2>/dev/null").c_str(), "r")) {
+    char Buf[256];
+    while (std::fgets(Buf, sizeof Buf, P)) Out += Buf;
+    ::pclose(P);
+  }
+  while (!Out.empty() && (Out.back() == '\n' || Out.back() == '\r')) Out.pop_back();
+  return Out;
+}
+
+std::string ExifToolValue(const std::string &Tag, const std::string &Path) {
+  return CommandOutput("exiftool -s3 -" + Tag + " '" + Path + "'");
+}
+
+// A run works from the settings it took when it started: records edited (or
+// reset) while it runs reach neither the savers, nor the resize step, nor the
+// worker's source deletion.
+TEST_F(BatchRun, OutputsFollowTheSettingsTakenWhenTheRunStarted) {
+  if (std::system("exiftool -ver >/dev/null 2>&1") != 0 || std::system("identify -version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "exiftool or ImageMagick missing";
+  const TMetadataOption SavedMetadata = MetadataOption;
+  const TJPEGOption SavedJPEG = JPEGOption;
+  const TResizeOption SavedResize = ResizeOption;
+  const uint32_t SavedBackground = Background;
+  AddPhotos(4);
+  MetadataOption.KeepResolution = false;
+  MetadataOption.Resolution = 150;
+  JPEGOption.Quality = 95;
+  JPEGOption.OmitAPP0Marker = 0;  // the density is read from the JFIF segment
+  ResizeOption.NoExpand = false;
+  Effects.SetResizeParam(1, 1000, 0);  // long side 1000: the 640 x 480 photos grow
+  SystemOption.MaxThread = 1;
+  SystemOption.ParallelProcessing = false;
+  TEditSettingsWhenRunning View;
+  {
+    TProgressForm Form(List, Effects, &View);
+    EXPECT_EQ(Form.ShowModal(), MR_OK);
+  }
+  const TMetadataOption EditedMetadata = MetadataOption;
+  MetadataOption = SavedMetadata;
+  JPEGOption = SavedJPEG;
+  ResizeOption = SavedResize;
+  Background = SavedBackground;
+  ASSERT_TRUE(View.Edited);
+  EXPECT_EQ(EditedMetadata.Resolution, 300);
+  ASSERT_EQ(Outputs().size(), 4u);
+  for (const auto &Name : Outputs()) {
+    SCOPED_TRACE(Name);
+    const std::string Path = Dir + "/out/" + Name;
+    EXPECT_EQ(ExifToolValue("JFIF:XResolution", Path), "150");
+    EXPECT_EQ(ExifToolValue("ImageWidth", Path), "1000");
+    EXPECT_EQ(CommandOutput("identify -format %Q '" + Path + "'"), "95");  // ImageMagick's quality estimate
+    EXPECT_TRUE(fs::exists(Dir + "/in/" + Name));  // DeleteInputFile was off when the run started
+  }
+  EXPECT_EQ(ErrorLogForm().GetErrorCount(), 0);
+}
+
+// The background colour is one setting: the key "Background" of section
+// "System" is what every run flattens onto.
+TEST(RunSettings, BackgroundFromTheSettingsFileReachesTheRun) {
+  const TRunSettings Saved = CurrentRunSettings();
+  const TPreviewOption SavedPreview = PreviewOption;
+  const TSPIOption SavedSPI = SPIOption;
+  TMemIniFile Ini;
+  Ini.WriteInteger("System", "Background", 0x123456);
+  ReadConvertSettings(Ini);
+  EXPECT_EQ(CurrentRunSettings().Formats.Background, 0x123456u);
+  TMemIniFile Out;
+  WriteConvertSettings(Out);
+  EXPECT_EQ(Out.ReadInteger("System", "Background", 0), 0x123456);
+  SystemOption = Saved.System;
+  FileOption = Saved.File;
+  ResizeOption = Saved.Resize;
+  ColorManagementOption = Saved.ColorManagement;
+  ConvertMode = Saved.ConvertMode;
+  Background = Saved.Formats.Background;
+  PreviewOption = SavedPreview;
+  SPIOption = SavedSPI;
 }
 
 TEST(EngineSet, EachConsumerGetsItsOwnPoolAndCopiesSizedToIt) {

@@ -103,8 +103,9 @@ TEST(ResizeFilter, IsChangeAndTheOwnersRule) {
   EXPECT_FALSE(r->IsChange(info));
   list.SetResizeParam(8, 2000, 500);
   EXPECT_TRUE(r->IsChange(info));
-  ResizeOption.NoExpand = true;
+  list.FResizeNoExpand = true;
   EXPECT_FALSE(r->IsChange(info));  // it would grow, so it stays
+  list.FResizeNoExpand = false;
   r->SetUse(false);
   list.SetResizeParam(0, 10, 0);
   EXPECT_FALSE(r->IsChange(info));
@@ -148,7 +149,6 @@ class ResizeChain : public testing::TestWithParam<ChainCase> {};
 TEST_P(ResizeChain, MatchesTheConfiguredResizer) {
   const ChainCase &c = GetParam();
   ResizeOption = TResizeOption();
-  ResizeOption.Limiter = c.limiter;
   ResizeOption.DecimationSharp = 2;
 
   TCreatedWeightSetter a = CreateWeightSetter(RESIZE_AREA_AVERAGE, 0), b = CreateWeightSetter(RESIZE_AREA_AVERAGE, 0);
@@ -173,8 +173,11 @@ TEST_P(ResizeChain, MatchesTheConfiguredResizer) {
   info.Width = 61;
   info.Height = 47;
   TEffectParams p;
+  TRunSettings run;
+  run.Resize.Limiter = c.limiter;
   p.Resizer = &worker;
   p.MT = &pool;
+  p.Settings = &run;
   list.DoEffect(img.I, info, p, 1);
 
   int32_t W = 61, H = 47;
@@ -210,6 +213,8 @@ TEST(ResizeFilter, FullScaleAndErrors) {
   list.AddFilter(new TResizeFilter);
   TImageInfo info;
   TEffectParams p;
+  const TRunSettings run;
+  p.Settings = &run;
   p.Resizer = &resizer;
 
   // White stays white at the working depth, from 8 and from 16 bits.

@@ -90,15 +90,15 @@ protected:
 
 TEST_F(JpegSaveTest, SizeSearchSteppingSamplingThenQuality) {
   // Noise never fits into 1 KB: the whole search runs and the file is written at the lowest quality.
-  JPEGOption.UseFileSizeLimit = true;
-  JPEGOption.FileSizeLimit = 1;
-  JPEGOption.Quality = 90;
-  JPEGOption.SampleType = 2;
-  JPEGOption.SampleTypeLimit = 0;
-  JPEGOption.QualityLimit = 75;
-  JPEGOption.UseQuantizationTable = 1;
-  std::fill(std::begin(JPEGOption.LumaQT), std::end(JPEGOption.LumaQT), uint16_t(6));
-  std::fill(std::begin(JPEGOption.ChromaQT), std::end(JPEGOption.ChromaQT), uint16_t(9));
+  Context.Formats.JPEG.UseFileSizeLimit = true;
+  Context.Formats.JPEG.FileSizeLimit = 1;
+  Context.Formats.JPEG.Quality = 90;
+  Context.Formats.JPEG.SampleType = 2;
+  Context.Formats.JPEG.SampleTypeLimit = 0;
+  Context.Formats.JPEG.QualityLimit = 75;
+  Context.Formats.JPEG.UseQuantizationTable = 1;
+  std::fill(std::begin(Context.Formats.JPEG.LumaQT), std::end(Context.Formats.JPEG.LumaQT), uint16_t(6));
+  std::fill(std::begin(Context.Formats.JPEG.ChromaQT), std::end(Context.Formats.JPEG.ChromaQT), uint16_t(9));
   TImage img(128, 128, 3, BPP_8, Noise);
   const std::string out = Scratch.Path("limit.jpg");
   SavePicture(img.Img, Entry, out, RInfo, 8, Context);
@@ -117,12 +117,12 @@ TEST_F(JpegSaveTest, SizeSearchSteppingSamplingThenQuality) {
 }
 
 TEST_F(JpegSaveTest, SizeSearchLimitAboveSamplingLowersQualityAtOnce) {
-  JPEGOption.UseFileSizeLimit = true;
-  JPEGOption.FileSizeLimit = 1;
-  JPEGOption.Quality = 90;
-  JPEGOption.SampleType = 0;
-  JPEGOption.SampleTypeLimit = 2;
-  JPEGOption.QualityLimit = 87;
+  Context.Formats.JPEG.UseFileSizeLimit = true;
+  Context.Formats.JPEG.FileSizeLimit = 1;
+  Context.Formats.JPEG.Quality = 90;
+  Context.Formats.JPEG.SampleType = 0;
+  Context.Formats.JPEG.SampleTypeLimit = 2;
+  Context.Formats.JPEG.QualityLimit = 87;
   TImage img(128, 128, 3, BPP_8, Noise);
   SavePicture(img.Img, Entry, Scratch.Path("l2.jpg"), RInfo, 8, Context);
   const std::vector<TAttempt> want{{90, 0, false, true}, {89, 2, false, true}, {88, 2, false, true},
@@ -141,12 +141,12 @@ TEST_F(JpegSaveTest, SizeSearchStopsAtFirstFit) {
   ASSERT_TRUE(SaveJPEGToMemory(probe.Img, job, 80, 0, 0, false, buf.data(), uint32_t(buf.size()), small));
   const int32_t limitKB = int32_t(small / 1024 + 1);
   ASSERT_LT(limitKB * 1024u, big);
-  JPEGOption.UseFileSizeLimit = true;
-  JPEGOption.FileSizeLimit = limitKB;
-  JPEGOption.Quality = 90;
-  JPEGOption.SampleType = 2;
-  JPEGOption.SampleTypeLimit = 0;
-  JPEGOption.QualityLimit = 50;
+  Context.Formats.JPEG.UseFileSizeLimit = true;
+  Context.Formats.JPEG.FileSizeLimit = limitKB;
+  Context.Formats.JPEG.Quality = 90;
+  Context.Formats.JPEG.SampleType = 2;
+  Context.Formats.JPEG.SampleTypeLimit = 0;
+  Context.Formats.JPEG.QualityLimit = 50;
   bool lastFitted = false;
   Context.OnJPEGAttempt = [&](const TJPEGAttempt &a) {
     Attempts.push_back({a.Quality, a.SampleType, a.ExplicitTables, a.ToMemory});
@@ -169,8 +169,8 @@ TEST_F(JpegSaveTest, WorkingDepthGoesStraightToYCbCr) {
   for (int32_t dither : {DITHER_NONE, DITHER_DIFFUSION}) {
     SCOPED_TRACE(dither);
     SetDitherOption(dither);
-    JPEGOption.Quality = 98;
-    JPEGOption.SampleType = 2;
+    Context.Formats.JPEG.Quality = 98;
+    Context.Formats.JPEG.SampleType = 2;
     auto fill = [](uint32_t x, uint32_t y, uint32_t c) { return uint32_t(((x * 4 + y * 2 + c * 60) & 0xFF) * 64); };
     TImage img(64, 32, 3, BPP_14, fill);
     const std::string out = Scratch.Path("ycc.jpg");
@@ -294,11 +294,11 @@ TEST_F(JpegSaveTest, CopyRewritesSegments) {
   struct Case {
     const char *Name;
     bool App0;
-    std::function<void()> Options;
+    std::function<void(TFormatOptions &)> Options;
     std::vector<uint16_t> Markers;
     std::function<void(const std::vector<uint8_t> &)> Check;
   } cases[] = {
-      {"resolution rewritten", true, [] { MetadataOption.KeepResolution = false, MetadataOption.Resolution = 300; },
+      {"resolution rewritten", true, [](TFormatOptions &F) { F.Metadata.KeepResolution = false, F.Metadata.Resolution = 300; },
        {0xFFE0, 0xFFE1, 0xFFE2, 0xFFFE},
        [](const std::vector<uint8_t> &b) {
          const TJpegSegment s = WalkJpegSegments(b).Segments[0];
@@ -306,7 +306,7 @@ TEST_F(JpegSaveTest, CopyRewritesSegments) {
          EXPECT_EQ(b[s.PayloadPos + 8] << 8 | b[s.PayloadPos + 9], 300);
          EXPECT_EQ(b[s.PayloadPos + 10] << 8 | b[s.PayloadPos + 11], 300);
        }},
-      {"Exif dropped, JFIF put in its place", false, [] { JPEGOption.AddExifInfo = false; },
+      {"Exif dropped, JFIF put in its place", false, [](TFormatOptions &F) { F.JPEG.AddExifInfo = false; },
        {0xFFE0, 0xFFE2, 0xFFFE},
        [](const std::vector<uint8_t> &b) {
          const TJpegSegment s = WalkJpegSegments(b).Segments[0];
@@ -314,17 +314,18 @@ TEST_F(JpegSaveTest, CopyRewritesSegments) {
          EXPECT_TRUE(SegmentStartsWith(b, s, std::string_view("JFIF\0\1\1\1", 8)));
          EXPECT_EQ(b[s.PayloadPos + 8] << 8 | b[s.PayloadPos + 9], 72);  // the entry's 72 dpi
        }},
-      {"Exif dropped after JFIF", true, [] { JPEGOption.AddExifInfo = false; }, {0xFFE0, 0xFFE2, 0xFFFE}, nullptr},
-      {"profile dropped", true, [] { MetadataOption.KeepICCProfile = false; }, {0xFFE0, 0xFFE1, 0xFFFE}, nullptr},
+      {"Exif dropped after JFIF", true, [](TFormatOptions &F) { F.JPEG.AddExifInfo = false; }, {0xFFE0, 0xFFE2, 0xFFFE}, nullptr},
+      {"profile dropped", true, [](TFormatOptions &F) { F.Metadata.KeepICCProfile = false; }, {0xFFE0, 0xFFE1, 0xFFFE}, nullptr},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);
     SetUp();
-    c.Options();
+    TCopyOptions copy;
+    c.Options(copy.Formats);
     const std::string path = Scratch.Path("in.jpg");
     const auto src = SourceJpeg(c.App0);
     WriteFile(path, src);
-    EXPECT_TRUE(CopyJPEGWithoutRecompression(src, path, path, Entry, RInfo, {}));
+    EXPECT_TRUE(CopyJPEGWithoutRecompression(src, path, path, Entry, RInfo, copy));
     const auto out = ReadFile(path);
     EXPECT_EQ(Markers(out), c.Markers);
     if (c.Check) c.Check(out);
@@ -366,7 +367,8 @@ TEST_F(JpegSaveTest, CopyBlanksGPSAndDeletesSourceOnlyWhenElsewhere) {
 
 TEST_F(JpegSaveTest, CopyOfBrokenSegmentsIsUnchanged) {
   auto src = SourceJpeg(true);
-  MetadataOption.KeepResolution = false;  // would rewrite APP0 if the walk got through
+  TCopyOptions copy;
+  copy.Formats.Metadata.KeepResolution = false;  // would rewrite APP0 if the walk got through
   // The COM segment claims more bytes than the file has.
   const TJpegWalk walk = WalkJpegSegments(src);
   for (const TJpegSegment &s : walk.Segments)
@@ -374,10 +376,10 @@ TEST_F(JpegSaveTest, CopyOfBrokenSegmentsIsUnchanged) {
   src.resize(src.size() / 2 > 800 ? 800 : src.size());
   const std::string in = Scratch.Path("broken.jpg"), out = Scratch.Path("out.jpg");
   WriteFile(in, src);
-  EXPECT_FALSE(CopyJPEGWithoutRecompression(src, in, in, Entry, RInfo, {}));
-  EXPECT_TRUE(CopyJPEGWithoutRecompression(src, in, out, Entry, RInfo, {}));
+  EXPECT_FALSE(CopyJPEGWithoutRecompression(src, in, in, Entry, RInfo, copy));
+  EXPECT_TRUE(CopyJPEGWithoutRecompression(src, in, out, Entry, RInfo, copy));
   EXPECT_EQ(ReadFile(out), src);
-  EXPECT_THROW(CopyJPEGWithoutRecompression({1, 2, 3, 4}, in, out, Entry, RInfo, {}), ETessivoError);
+  EXPECT_THROW(CopyJPEGWithoutRecompression({1, 2, 3, 4}, in, out, Entry, RInfo, copy), ETessivoError);
   EXPECT_EQ(ReadFile(out), src);
 }
 
@@ -401,11 +403,11 @@ TEST_F(JpegSaveTest, ExplicitTablesAndDensity) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);
     SetUp();
-    MetadataOption.KeepResolution = c.KeepResolution;
-    MetadataOption.Resolution = 96;
-    JPEGOption.UseQuantizationTable = c.Registered;
-    std::fill(std::begin(JPEGOption.LumaQT), std::end(JPEGOption.LumaQT), uint16_t(7));
-    std::fill(std::begin(JPEGOption.ChromaQT), std::end(JPEGOption.ChromaQT), uint16_t(11));
+    Context.Formats.Metadata.KeepResolution = c.KeepResolution;
+    Context.Formats.Metadata.Resolution = 96;
+    Context.Formats.JPEG.UseQuantizationTable = c.Registered;
+    std::fill(std::begin(Context.Formats.JPEG.LumaQT), std::end(Context.Formats.JPEG.LumaQT), uint16_t(7));
+    std::fill(std::begin(Context.Formats.JPEG.ChromaQT), std::end(Context.Formats.JPEG.ChromaQT), uint16_t(11));
     TImage img(32, 16, 3, BPP_8, [](uint32_t x, uint32_t y, uint32_t ch) { return x * 5 + y * 3 + ch * 40; });
     if (c.KeepInfo) {
       TJPEGQualityInfo &q = img.Img.JPEGQualityInfo;

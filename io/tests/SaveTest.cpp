@@ -33,7 +33,7 @@ TEST_F(SaveTest, BitmapAlphaHeaders) {
   } cases[] = {{0, 40, 0}, {1, 108, 3}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.HeaderType);
-    BitmapOption.AlphaBitmapHeaderType = c.HeaderType;
+    Context.Formats.Bitmap.AlphaBitmapHeaderType = c.HeaderType;
     TImage img(5, 3, 4, BPP_8, [](uint32_t x, uint32_t y, uint32_t ch) { return ch == 3 ? 10 + x + 40 * y : x * 50 + ch * 7 + y; });
     const std::string out = Scratch.Path("alpha.bmp");
     SavePicture(img.Img, Entry, out, RInfo, 8, Context);
@@ -67,8 +67,8 @@ TEST_F(SaveTest, BitmapTrueColourRowsAndResolution) {
     uint32_t Ppm;
   } cases[] = {{true, 0, 2835}, {false, 300, 11811}};
   for (const Case &c : cases) {
-    MetadataOption.KeepResolution = c.Keep;
-    if (c.Dpi) MetadataOption.Resolution = c.Dpi;
+    Context.Formats.Metadata.KeepResolution = c.Keep;
+    if (c.Dpi) Context.Formats.Metadata.Resolution = c.Dpi;
     TImage img(7, 4, 3, BPP_14, [](uint32_t x, uint32_t y, uint32_t ch) { return (x * 900 + y * 2000 + ch * 64) % 16321; });
     const std::string out = Scratch.Path("rgb.bmp");
     SavePicture(img.Img, Entry, out, RInfo, 8, Context);
@@ -87,7 +87,7 @@ TEST_F(SaveTest, BitmapTrueColourRowsAndResolution) {
 }
 
 TEST_F(SaveTest, IndexedBitmapPacksAndFallsBack) {
-  BitmapOption.IndexColor = 1;
+  Context.Formats.Bitmap.IndexColor = 1;
   struct Case {
     uint32_t Colors;
     uint32_t Bits;  // 0: stays true colour
@@ -172,7 +172,7 @@ TEST_F(SaveTest, BuildPaletteLimitsAndPacking) {
 // PNG
 
 TEST_F(SaveTest, PNGIndexedOnlyUpTo256Colours) {
-  PNGOption.IndexColor = 1;
+  Context.Formats.PNG.IndexColor = 1;
   for (uint32_t colors : {200u, 300u}) {
     SCOPED_TRACE(colors);
     const uint32_t w = 20, h = 20;
@@ -192,14 +192,14 @@ TEST_F(SaveTest, PNGIndexedOnlyUpTo256Colours) {
 }
 
 TEST_F(SaveTest, PNGTransparentColourBecomesIndexZero) {
-  PNGOption.IndexColor = 1;
+  Context.Formats.PNG.IndexColor = 1;
   struct Case {
     int32_t Type;
     uint32_t X, Y;  // the pixel whose colour turns transparent (picture coordinates)
   } cases[] = {{1, 0, 0}, {2, 0, 3}, {3, 5, 0}, {4, 5, 3}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Type);
-    PNGOption.TransparentType = c.Type;
+    Context.Formats.PNG.TransparentType = c.Type;
     // Every pixel has its own colour, so the corner is never first in memory order by chance.
     TImage img(6, 4, 3, BPP_8, [](uint32_t x, uint32_t y, uint32_t ch) { return ColorSample(x + 6 * y, ch); });
     const std::string out = Scratch.Path("t.png");
@@ -243,8 +243,8 @@ TEST_F(SaveTest, PNGDepthsAndGrayAlpha) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);
-    PNGOption.Is16Bit = c.Is16Bit;
-    PNGOption.IndexColor = 0;
+    Context.Formats.PNG.Is16Bit = c.Is16Bit;
+    Context.Formats.PNG.IndexColor = 0;
     auto fill = [&](uint32_t x, uint32_t y, uint32_t ch) -> uint32_t {
       if (c.GrayAlpha) return ch == 3 ? 255 - x * 9 : x * 13 + y;  // B = G = R
       const uint32_t full = c.BPP == BPP_14 ? 16320 : c.BPP == BPP_16 ? 65535 : 255;
@@ -282,8 +282,8 @@ TEST_F(SaveTest, PNGDepthsAndGrayAlpha) {
 }
 
 TEST_F(SaveTest, PNGOptimiserMissingOrPresent) {
-  PNGOption.UsePNGOUT = 1;
-  PNGOption.IndexColor = 1;
+  Context.Formats.PNG.UsePNGOUT = 1;
+  Context.Formats.PNG.IndexColor = 1;
   TImage img(16, 16, 3, BPP_8, [](uint32_t x, uint32_t y, uint32_t ch) { return ColorSample((x / 4 + y / 4) % 7, ch); });
   TImage copy(16, 16, 3, BPP_8, [](uint32_t x, uint32_t y, uint32_t ch) { return ColorSample((x / 4 + y / 4) % 7, ch); });
   // A missing tool leaves the PNG as the library wrote it.
@@ -315,12 +315,12 @@ TEST_F(SaveTest, PNGOutArgumentVector) {
                {0, 1, false, {"-s1", "-y", "-kpHYs"}},
                {1, 0, true, {"-s0", "-y", "-kiCCP"}}};
   for (const Case &c : cases) {
-    PNGOption.MaximumOptimization = c.Max;
-    PNGOption.WritepHYsChunk = c.PHYs;
-    MetadataOption.KeepICCProfile = c.Icc;
+    Context.Formats.PNG.MaximumOptimization = c.Max;
+    Context.Formats.PNG.WritepHYsChunk = c.PHYs;
+    Context.Formats.Metadata.KeepICCProfile = c.Icc;
     std::vector<std::string> want{"a b\".png", "a b\".png"};
     want.insert(want.end(), c.Options.begin(), c.Options.end());
-    EXPECT_EQ(PNGOutArguments("a b\".png"), want);
+    EXPECT_EQ(PNGOutArguments("a b\".png", Context.Formats), want);
   }
 }
 
@@ -342,9 +342,9 @@ TEST_F(SaveTest, TIFFPlainIndexedAndDeep) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);
-    TIFFOption.IndexColor = c.Index;
-    TIFFOption.CompressionMethod = c.Compression;
-    TIFFOption.Is16Bit = c.Is16Bit;
+    Context.Formats.TIFF.IndexColor = c.Index;
+    Context.Formats.TIFF.CompressionMethod = c.Compression;
+    Context.Formats.TIFF.Is16Bit = c.Is16Bit;
     auto fill = [&](uint32_t x, uint32_t y, uint32_t ch) -> uint32_t {
       if (c.Colors) return ColorSample((x + 3 * y) % c.Colors, ch);
       return c.BPP == BPP_16 ? (x * 2311 + y * 911 + ch * 20000) & 0xFFFF : (x * 23 + y * 9 + ch * 70) & 0xFF;
@@ -378,7 +378,7 @@ TEST_F(SaveTest, TIFFPlainIndexedAndDeep) {
 TEST_F(SaveTest, TIFFForToolIsUncompressedRedFirst) {
   TImage img(11, 3, 3, BPP_14, [](uint32_t x, uint32_t y, uint32_t ch) { return x * 1000 + y * 300 + ch; });
   const std::string out = Scratch.Path("tool.tif");
-  SaveTIFFForTool(out, img.Img);
+  SaveTIFFForTool(out, img.Img, Context.Formats.Metadata);
   TDecoded d;
   ASSERT_TRUE(DecodeTIFF(out, d));
   ASSERT_EQ(d.Bits, 16u);
@@ -495,7 +495,7 @@ TEST_F(SaveTest, OutputTypesAndResolutionRules) {
 // JPEG XR
 
 TEST_F(SaveTest, HDPhotoLosslessRoundTrip) {
-  HDPOption.Quality = 1;  // stored value 1: lossless
+  Context.Formats.HDP.Quality = 1;  // stored value 1: lossless
   for (uint32_t channels : {3u, 4u}) {
     SCOPED_TRACE(channels);
     auto fill = [](uint32_t x, uint32_t y, uint32_t c) { return (x * 7 + y * 13 + c * 50) & 0xFF; };
@@ -535,13 +535,13 @@ TEST_F(SaveTest, PNGBackgroundPhysAndReductionResults) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);
     SetUp();
-    PNGOption.IndexColor = 0;
-    PNGOption.WritepHYsChunk = 1;
-    MetadataOption.KeepResolution = c.KeepResolution;
-    MetadataOption.Resolution = 100;
+    Context.Formats.PNG.IndexColor = 0;
+    Context.Formats.PNG.WritepHYsChunk = 1;
+    Context.Formats.Metadata.KeepResolution = c.KeepResolution;
+    Context.Formats.Metadata.Resolution = 100;
     Context.DecreaseColor = c.DecreaseColor;
     Context.GrayscaleDecreaseColor = c.GrayDecrease;
-    Context.Background = 0x0000FF;  // red, COLORREF
+    Context.Formats.Background = 0x0000FF;  // red, COLORREF
     TImage img(12, 6, c.Channels, BPP_8, [](uint32_t x, uint32_t, uint32_t ch) { return (x % 4) * 60 + ch; });
     const std::string out = Scratch.Path("b.png");
     SavePicture(img.Img, Entry, out, c.R, 8, Context);
