@@ -23,6 +23,7 @@ struct TImageInfo : TImageProbe {
   std::string Dir;                // folder relative to Base, with trailing "/", or empty
   std::string Base;               // folder that held what the user added, with trailing "/"
   std::string OutPutFileName;     // output path of the current run; empty: not converted
+  std::string UnnumberedOutput;   // the same before "[k]" numbering, where further numbers start from
   LongBool IsTempFile = LongFalse;  // a temporary file of this program, deleted with the entry
   int32_t Number = 0;             // index in the list when a worker took it
   std::string ZeroFillName;       // natural-sort key of the name (folder-and-name sort)

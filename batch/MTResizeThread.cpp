@@ -10,6 +10,7 @@
 #include "color/ICCUtil.h"
 #include "batch/ImageInfo.h"
 #include "io/LoadPicture.h"
+#include "batch/MakeOutputFileName.h"
 #include "batch/OutputFile.h"
 #include "batch/ProgressFrm.h"
 #include "resample/Resize.h"
@@ -76,6 +77,25 @@ bool WriteWholeFile(const std::string &Path, const std::vector<uint8_t> &Bytes) 
   if (Ok) Ok = ::rename(Tmp.data(), Path.c_str()) == 0;
   if (!Ok) ::unlink(Tmp.data());
   return Ok;
+}
+
+// How an entry's output takes its name. Without overwriting, nothing that is
+// there is replaced: another run writing into the same folder may have taken
+// the name since the naming pass chose it, and the next "[k]" is tried
+// (never with Skip, which gives up instead).
+TCommitRule CommitRuleFor(const TImageInfo &Entry, bool NotOverwrite, const TFileOption &File) {
+  TCommitRule Rule;
+  Rule.Exclusive = NotOverwrite;
+  if (NotOverwrite && !File.Skip) {
+    const std::string Base = Entry.UnnumberedOutput.empty() ? Entry.OutPutFileName : Entry.UnnumberedOutput;
+    Rule.NextName = [Base](int64_t k) { return k <= 1000000 ? NumberedName(Base, k) : std::string(); };
+  }
+  return Rule;
+}
+
+// The entry's output is where its commit went.
+void TakeCommittedName(TImageInfo &Entry, const TCommitRule &Rule) {
+  if (!Rule.Committed.empty()) Entry.OutPutFileName = Rule.Committed;
 }
 
 void DeleteSourceIfAllowed(const std::string &Source, const std::string &Output, const TFileOption &File) {
@@ -215,8 +235,10 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
       EffectParams.OutFileName = Entry.OutPutFileName;
       Effects.DoEffect(Img, Entry, EffectParams, Factor);
       Guard = std::make_unique<TReadOnlyGuard>(Entry.OutPutFileName);
+      TCommitRule Rule = CommitRuleFor(Entry, Parent.NotOverwrite, S.File);
       {
         TSaveContext Context;
+        Context.Commit = &Rule;
         Context.AutoRotation = Effects.FExifRotationUse;
         Context.DecreaseColor = EffectParams.DecreaseColor;
         Context.GrayscaleDecreaseColor = EffectParams.GrayscaleDecreaseColor != 0;
@@ -228,6 +250,7 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
         Context.ColorTransform = EffectParams.ColorTransform;
         SavePicture(Img, Entry, Entry.OutPutFileName, EffectParams.RInfo, LoadedBPP, Context);
       }
+      TakeCommittedName(Entry, Rule);
       if (ChangesFileTimes(S.Formats.Metadata))
         SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry, S.Formats.Metadata));
       if (!Entry.FIsArchive) DeleteSourceIfAllowed(Entry.FPath, Entry.OutPutFileName, S.File);
@@ -277,11 +300,17 @@ bool TMTResizeThread::PassThrough(TImageInfo &Entry) {
   TCopyOptions Options;
   Options.DeleteInputFile = S.File.DeleteInputFile && !Entry.FIsArchive;
   Options.Formats = S.Formats;
-  const std::string Output = Entry.OutPutFileName;
-  Options.DeleteSource = [Output, &S](const std::string &Source) { DeleteSourceIfAllowed(Source, Output, S.File); };
-  std::unique_ptr<TReadOnlyGuard> Guard = std::make_unique<TReadOnlyGuard>(Output);
-  const bool Written = CopyJPEGWithoutRecompression(Bytes, Entry.FPath, Output, Entry, EffectParams.RInfo, Options);
+  TCommitRule Rule = CommitRuleFor(Entry, Parent.NotOverwrite, S.File);
+  Options.Commit = &Rule;
+  Options.DeleteSource = [&Rule, &S](const std::string &Source) {
+    DeleteSourceIfAllowed(Source, Rule.Committed, S.File);
+  };
+  std::unique_ptr<TReadOnlyGuard> Guard = std::make_unique<TReadOnlyGuard>(Entry.OutPutFileName);
+  const bool Written =
+      CopyJPEGWithoutRecompression(Bytes, Entry.FPath, Entry.OutPutFileName, Entry, EffectParams.RInfo, Options);
   Guard.reset();
-  if (Written && KeepsFileTimes(S.Formats.Metadata)) SetOutputTimes(Output, OutputTimesOf(Entry, S.Formats.Metadata));
+  TakeCommittedName(Entry, Rule);
+  if (Written && KeepsFileTimes(S.Formats.Metadata))
+    SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry, S.Formats.Metadata));
   return true;
 }

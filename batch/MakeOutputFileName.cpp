@@ -83,6 +83,12 @@ int64_t Tiles(int32_t Side) { return (int64_t(Side) + 255) / 256; }
 
 }  // namespace
 
+std::string NumberedName(const std::string &Name, int64_t k) {
+  std::string base, ext;
+  SplitExtension(Name, base, ext);
+  return base + "[" + std::to_string(k) + "]" + ext;
+}
+
 TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template, const TScaleOfProc &ScaleOf,
                                       const std::atomic<bool> *Stop, const std::atomic<bool> *Suspend,
                                       TAutoResetEvent *RunEvent) {
@@ -105,6 +111,7 @@ TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template
     }
     TImageInfo &info = *List[i];
     info.OutPutFileName.clear();
+    info.UnnumberedOutput.clear();
     if (!info.Checked) continue;
     if (!FileExists(info.FIsArchive ? info.FArchivePath : info.FPath)) continue;
     if (!EnsureProbed(info)) continue;
@@ -122,6 +129,7 @@ TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template
       break;
     }
     name = prefix + name;
+    const std::string unnumbered = name;
 
     if (!option.NotOverwrite) {
       if (!option.IgnoreReadOnlyAttr && IsReadOnlyOutput(name)) name.clear();
@@ -130,11 +138,8 @@ TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template
       if (option.Skip) {
         name.clear();
       } else {
-        SplitExtension(name, base, ext);
         for (int64_t k = 1;; ++k) {
-          char buf[24];
-          std::snprintf(buf, sizeof buf, "[%lld]", static_cast<long long>(k));
-          const std::string candidate = base + buf + ext;
+          const std::string candidate = NumberedName(unnumbered, k);
           if (!PathExists(candidate) && !names.count(candidate)) {
             name = candidate;
             break;
@@ -147,6 +152,7 @@ TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template
       names.insert(name);
     }
     info.OutPutFileName = name;
+    if (!name.empty()) info.UnnumberedOutput = unnumbered;
   }
 
   if (Stop && Stop->load()) totals.Stopped = true;

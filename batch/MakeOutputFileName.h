@@ -30,6 +30,9 @@ struct TOutputNameTotals {
 // null means (1, 1).
 using TScaleOfProc = std::function<TScale(const TImageInfo &)>;
 
+// Name with "[k]" put before its extension: the k-th name tried when Name is taken.
+std::string NumberedName(const std::string &Name, int64_t k);
+
 // The pass itself, for callers that want no thread. Reads FileOption and
 // ConvertMode; updates NextSerialNumber (and StartNumber with ResetType 2).
 // Pausing: while *Suspend is set the pass waits on RunEvent; Stop is polled

@@ -3,6 +3,7 @@
 #include "batch/OutputFile.h"
 
 #include "core/Errors.h"
+#include "io/SaveFile.h"
 
 #include <cerrno>
 #include <cmath>
@@ -152,21 +153,7 @@ bool SameFileSystem(const std::string &Source, const std::string &Target) {
   return NearestDevice(ParentOf(Target), Dev) && Dev == st.st_dev;
 }
 
-bool MoveFileTo(const std::string &Source, const std::string &Target) {
-  if (::renameat2(AT_FDCWD, Source.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // File systems without the no-replace flag: a hard link fails on an existing
-  // target just the same; files that cannot be linked are renamed after a check.
-  if (::link(Source.c_str(), Target.c_str()) == 0) {
-    if (::unlink(Source.c_str()) == 0) return true;
-    ::unlink(Target.c_str());
-    return false;
-  }
-  if (errno == EEXIST) return false;
-  struct stat st;
-  if (::lstat(Target.c_str(), &st) == 0) return false;
-  return ::rename(Source.c_str(), Target.c_str()) == 0;
-}
+bool MoveFileTo(const std::string &Source, const std::string &Target) { return RenameNoReplace(Source, Target); }
 
 bool CopyFileTo(const std::string &Source, const std::string &Target, bool FailIfExists) {
   if (FailIfExists && ::access(Target.c_str(), F_OK) == 0) return false;

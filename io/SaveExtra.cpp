@@ -240,7 +240,7 @@ bool CopyJPEGWithoutRecompression(const std::vector<uint8_t> &Bytes, const std::
   if (!modified && samePath) return false;
   {
     TReadOnlyGuard readOnly(OutputPath);
-    TOutputFile file(OutputPath);
+    TOutputFile file(OutputPath, Options.Commit);
     if (modified) file.Write(out);
     else file.Write(Bytes);
     file.Commit();

@@ -36,7 +36,25 @@ std::string SystemMessage(int Err) { return std::strerror(Err); }
 
 }  // namespace
 
-TOutputFile::TOutputFile(const std::string &Target) : FTarget(Target) {
+bool RenameNoReplace(const std::string &From, const std::string &To) {
+  if (::renameat2(AT_FDCWD, From.c_str(), AT_FDCWD, To.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A hard link fails on an existing name just the same.
+  if (::link(From.c_str(), To.c_str()) == 0) {
+    ::unlink(From.c_str());
+    return true;
+  }
+  if (errno != EPERM && errno != EOPNOTSUPP) return false;
+  // A file system without either: a check, then a plain rename.
+  struct stat st;
+  if (::lstat(To.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(From.c_str(), To.c_str()) == 0;
+}
+
+TOutputFile::TOutputFile(const std::string &Target, TCommitRule *Rule) : FTarget(Target), FRule(Rule) {
   namespace fs = std::filesystem;
   const fs::path target(Target);
   fs::path folder = target.parent_path();
@@ -94,16 +112,29 @@ void TOutputFile::Close() {
 }
 
 void TOutputFile::Commit() {
+  const bool exclusive = FRule && FRule->Exclusive;
   // An existing output keeps its permissions; a new one gets the usual 0666 & ~umask.
   struct stat st;
-  const mode_t mode = ::stat(FTarget.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~ProcessUmask());
+  const mode_t mode = !exclusive && ::stat(FTarget.c_str(), &st) == 0 ? (st.st_mode & 07777)
+                                                                      : (0666 & ~ProcessUmask());
   // No fsync: a batch writes thousands of files, and the rename already keeps
   // a failed writer from touching the target.
   Close();
   ::chmod(FTempPath.c_str(), mode);
-  if (::rename(FTempPath.c_str(), FTarget.c_str()) != 0)
-    throw ETessivoError("ファイルを置き換えられません: " + FTarget + ": " + SystemMessage(errno));
+  std::string target = FTarget;
+  if (!exclusive) {
+    if (::rename(FTempPath.c_str(), target.c_str()) != 0)
+      throw ETessivoError("ファイルを置き換えられません: " + target + ": " + SystemMessage(errno));
+  } else {
+    for (int64_t k = 1; !RenameNoReplace(FTempPath, target); ++k) {
+      const int err = errno;
+      const std::string next = err == EEXIST && FRule->NextName ? FRule->NextName(k) : std::string();
+      if (next.empty()) throw ETessivoError("ファイルを置き換えられません: " + target + ": " + SystemMessage(err));
+      target = next;
+    }
+  }
   FCommitted = true;
+  if (FRule) FRule->Committed = target;
 }
 
 TReadOnlyGuard::TReadOnlyGuard(const std::string &FileName) : FFileName(FileName) {

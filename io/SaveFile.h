@@ -4,14 +4,33 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
+
+// How a finished output takes its place. By default it replaces whatever is
+// at the target, which the run decided to overwrite. An exclusive commit
+// never replaces a file: another run may have taken the name since it was
+// chosen, and then the next candidate name is tried.
+struct TCommitRule {
+  bool Exclusive = false;
+  // The k-th name to try (k = 1, 2, ...) after the target was found taken;
+  // empty gives up.
+  std::function<std::string(int64_t k)> NextName;
+  std::string Committed;  // where the last commit under this rule went
+};
+
+// Renames From to To unless something exists at To (errno EEXIST then);
+// file systems without the no-replace flag get a hard link and an unlink,
+// and those without links a check before a plain rename.
+bool RenameNoReplace(const std::string &From, const std::string &To);
 
 class TOutputFile {
 public:
   // Creates "<folder>/.<name>.XXXXXX<ext>" beside Target (the folder is made
-  // when missing). Raises ETessivoError when it cannot be created.
-  explicit TOutputFile(const std::string &Target);
+  // when missing). Raises ETessivoError when it cannot be created. Rule (may
+  // be null: replace) decides how Commit takes the target's place.
+  explicit TOutputFile(const std::string &Target, TCommitRule *Rule = nullptr);
   // Removes the temporary file unless it was committed.
   ~TOutputFile();
   TOutputFile(const TOutputFile &) = delete;
@@ -26,11 +45,13 @@ public:
   // Closes the descriptor (for writers that open the path themselves).
   void Close();
   // Closes, gives the file the target's permissions (or the default ones
-  // for a new file) and renames it over the target.
+  // for a new file) and renames it over the target, or under an exclusive
+  // rule links it to the first free candidate name.
   void Commit();
 
 private:
   std::string FTarget;
+  TCommitRule *FRule = nullptr;
   std::string FTempPath;
   int FFd = -1;
   bool FCommitted = false;

@@ -109,6 +109,9 @@ F Entry(F Fn, const char *Name) {
   return Fn;
 }
 
+// Savers called without a worker context replace the target.
+TCommitRule *CommitRuleOf(const TSaveJob &Job) { return Job.Context ? Job.Context->Commit : nullptr; }
+
 [[noreturn]] void SaveFailed(const char *Format, const std::string &FileName) {
   throw ETessivoError(std::string(Format) + "の保存に失敗しました: " + FileName);
 }
@@ -341,7 +344,7 @@ void WriteBitmap(const std::string &FileName, const TICCImgInfo &Img, uint32_t B
     const uint32_t c = Colors ? Colors[i] : (i << 16 | i << 8 | i);
     Put32(head, 14 + headerSize + 4 * i, c & 0xFFFFFF);  // blue, green, red, 0
   }
-  TOutputFile out(FileName);
+  TOutputFile out(FileName, CommitRuleOf(Job));
   out.Write(head);
   std::vector<uint8_t> row(size_t(stride), 0);
   for (uint32_t y = 0; y < Img.Height; ++y) {
@@ -507,9 +510,10 @@ TPixioEncode AttemptRecord(const TJPEGPlan &Plan, const TICCImgInfo &Img, int32_
 
 const uint8_t *ExifData(const TJPEGPlan &Plan) { return Plan.Exif.empty() ? nullptr : Plan.Exif.data(); }
 
-void WriteJPEGRecord(const std::string &FileName, const TJPEGPlan &Plan, const TPixioEncode &Record) {
+void WriteJPEGRecord(const std::string &FileName, const TJPEGPlan &Plan, const TPixioEncode &Record,
+                     TCommitRule *Rule) {
   auto write = Entry(Codec().write_jpeg, "write_jpeg");
-  TOutputFile out(FileName);
+  TOutputFile out(FileName, Rule);
   if (!write(&Record, out.Fd(), ExifData(Plan), uint32_t(Plan.Exif.size()))) SaveFailed("JPEG", FileName);
   out.Commit();
 }
@@ -529,7 +533,7 @@ void SaveJPEGFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob 
   const TJPEGPlan plan = PrepareJPEG(Img, Job);
   bool tables;
   const TPixioEncode rec = AttemptRecord(plan, Img, Quality, SampleType, Smoothing, true, tables);
-  WriteJPEGRecord(FileName, plan, rec);
+  WriteJPEGRecord(FileName, plan, rec, CommitRuleOf(Job));
 }
 
 bool SaveJPEGToMemory(TICCImgInfo &Img, const TSaveJob &Job, int32_t Quality, int32_t SampleType, int32_t Smoothing,
@@ -564,7 +568,7 @@ void SaveJPEGFileWithSizeLimit(const std::string &FileName, TICCImgInfo &Img, co
     if (ctx.OnJPEGAttempt) ctx.OnJPEGAttempt({q, s, used, true, fitted});
     if (fitted) {
       if (length > capacity) SaveFailed("JPEG", FileName);
-      TOutputFile out(FileName);
+      TOutputFile out(FileName, ctx.Commit);
       out.Write({buffer.data(), length});
       out.Commit();
       return;
@@ -575,7 +579,7 @@ void SaveJPEGFileWithSizeLimit(const std::string &FileName, TICCImgInfo &Img, co
         // Nothing fits: the file is written at the lowest quality allowed, over the limit.
         rec = AttemptRecord(plan, Img, q, s, Opt.JPEG.Smoothing, allowTables, used);
         if (ctx.OnJPEGAttempt) ctx.OnJPEGAttempt({q, s, used, false, false});
-        WriteJPEGRecord(FileName, plan, rec);
+        WriteJPEGRecord(FileName, plan, rec, CommitRuleOf(Job));
         return;
       }
       --q;
@@ -635,7 +639,7 @@ uint32_t CornerColor(const TICCImgInfo &Img, int32_t Type) {
 
 void WritePNG(const std::string &FileName, const TPixioEncode &Record, const TSaveJob &Job, bool Optimize) {
   auto write = Entry(Codec().write_png, "write_png");
-  TOutputFile out(FileName);
+  TOutputFile out(FileName, CommitRuleOf(Job));
   if (!write(&Record, out.Fd())) SaveFailed("PNG", FileName);
   out.Close();
   if (Optimize) OptimizePNG(out.TempPath(), *Job.Context);
@@ -778,9 +782,9 @@ int32_t TIFFCompression(const TFormatOptions &Opt) {
 }
 
 void WriteTIFF(const std::string &FileName, const TPixioEncode &Record, const TPixioImage *Thumb,
-               const uint8_t *Exif, uint32_t ExifLen, bool UpdateSoftwareTag) {
+               const uint8_t *Exif, uint32_t ExifLen, bool UpdateSoftwareTag, TCommitRule *Rule) {
   auto write = Entry(Codec().write_tiff, "write_tiff");
-  TOutputFile out(FileName);
+  TOutputFile out(FileName, Rule);
   out.Close();
   if (!write(&Record, Thumb, out.TempPath().c_str(), Exif, ExifLen, UpdateSoftwareTag ? 1 : 0))
     SaveFailed("TIFF", FileName);
@@ -798,7 +802,7 @@ void SaveTIFFFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob 
   FillTopDownRecord(e, Img, Job);
   e.Compression = TIFFCompression(Opt);
   WriteTIFF(FileName, e, plan.HasThumb ? &plan.ThumbImage : nullptr, ExifOf(Img, Opt), ExifLenOf(Img, Opt),
-            Opt.Metadata.UpdateSoftwareTag != 0);
+            Opt.Metadata.UpdateSoftwareTag != 0, CommitRuleOf(Job));
 }
 
 bool SaveIndexedTIFFFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob &Job) {
@@ -839,7 +843,7 @@ bool SaveIndexedTIFFFile(const std::string &FileName, TICCImgInfo &Img, const TS
   e.Palette = rgb.data();
   e.PaletteCount = int32_t(entries);
   WriteTIFF(FileName, e, plan.HasThumb ? &plan.ThumbImage : nullptr, ExifOf(Img, Opt), ExifLenOf(Img, Opt),
-            Opt.Metadata.UpdateSoftwareTag != 0);
+            Opt.Metadata.UpdateSoftwareTag != 0, CommitRuleOf(Job));
   return true;
 }
 
@@ -867,7 +871,7 @@ void SaveHDPFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob &
     e.AlphaQuality = Opt.HDP.Quality;
   }
   auto write = Entry(Codec().write_hdp, "write_hdp");
-  TOutputFile out(FileName);
+  TOutputFile out(FileName, CommitRuleOf(Job));
   out.Close();
   if (!write(&e, plan.HasThumb ? &plan.ThumbImage : nullptr, out.TempPath().c_str(), ExifOf(Img, Opt), ExifLenOf(Img, Opt),
              Opt.Metadata.UpdateSoftwareTag ? 1 : 0))
@@ -887,7 +891,7 @@ void SaveTIFFForTool(const std::string &FileName, TICCImgInfo &Img, const TMetad
   e.BitsPerSample = Img.BPP == BPP_8 ? 8 : 16;
   e.Compression = 1;
   e.XResolution = e.YResolution = Metadata.Resolution;
-  WriteTIFF(FileName, e, nullptr, nullptr, 0, Metadata.UpdateSoftwareTag != 0);
+  WriteTIFF(FileName, e, nullptr, nullptr, 0, Metadata.UpdateSoftwareTag != 0, nullptr);
 }
 
 // ---------------------------------------------------------------------------

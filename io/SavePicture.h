@@ -18,6 +18,7 @@
 #include "io/ImageProbe.h"
 #include "core/ImgInfo.h"
 #include "io/OutputType.h"
+#include "io/SaveFile.h"
 
 #include <array>
 #include <cstdint>
@@ -70,6 +71,7 @@ struct TSaveContext {
   TMultiThread *MT = nullptr;
   TTransForm *ColorTransform = nullptr; // working-space colours into the output profile
   std::string PNGOutPath;               // empty: bin/pngout beside the program
+  TCommitRule *Commit = nullptr;        // how the output takes its name; null replaces
   // Called for every encode of the file-size search, in order.
   std::function<void(const TJPEGAttempt &)> OnJPEGAttempt;
 };
@@ -135,6 +137,7 @@ struct TCopyOptions {
   TFormatOptions Formats;  // the run's copy of the records the copy reads
   // Removes the source (the worker's delete or trash move); null deletes it for good.
   std::function<void(const std::string &)> DeleteSource;
+  TCommitRule *Commit = nullptr;  // how the output takes its name; null replaces
 };
 bool CopyJPEGWithoutRecompression(const std::vector<uint8_t> &Bytes, const std::string &InputPath,
                                   const std::string &OutputPath, const TImageProbe &Entry,

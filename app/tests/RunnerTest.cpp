@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -65,8 +66,9 @@ protected:
   // A settings profile "t.ini" in the settings folder.
   void Profile(const std::string &Text) { std::ofstream(Dir + "/data/ini/t.ini") << Text; }
 
-  // Starts the program and answers its process id (Wait collects it).
-  pid_t Start(std::vector<std::string> Args) {
+  // Starts the program and answers its process id (Wait collects it); its
+  // standard error goes to ErrName in the test folder.
+  pid_t Start(std::vector<std::string> Args, const std::string &ErrName = "stderr.txt") {
     std::vector<std::string> Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "XDG_DATA_HOME=" + Dir + "/xdg",
                                     "HOME=" + Dir, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
     Args.insert(Args.begin(), Program);
@@ -77,7 +79,7 @@ protected:
     Envp.push_back(nullptr);
     posix_spawn_file_actions_t A;
     posix_spawn_file_actions_init(&A);
-    posix_spawn_file_actions_addopen(&A, 2, (Dir + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&A, 2, (Dir + "/" + ErrName).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&A, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addchdir_np(&A, (Dir + "/p").c_str());
     pid_t Pid = -1;
@@ -85,11 +87,11 @@ protected:
     posix_spawn_file_actions_destroy(&A);
     return Pid;
   }
-  TRun Wait(pid_t Pid) {
+  TRun Wait(pid_t Pid, const std::string &ErrName = "stderr.txt") {
     TRun R;
     int S = 0;
     if (Pid > 0 && ::waitpid(Pid, &S, 0) == Pid) R.Status = WIFEXITED(S) ? WEXITSTATUS(S) : 128 + WTERMSIG(S);
-    R.Err = ReadFile(Dir + "/stderr.txt");
+    R.Err = ReadFile(Dir + "/" + ErrName);
     return R;
   }
 
@@ -199,6 +201,41 @@ TEST_F(Runner, CollisionNumberingSkipAndReadOnlyOutputs) {
   EXPECT_EQ(R.Status, 0) << R.Err;
   EXPECT_TRUE(IsJPEG(Dir + "/p/resize/IMG_1.jpg")) << R.Err;
   EXPECT_EQ(fs::status(Dir + "/p/resize/IMG_1.jpg").permissions() & fs::perms::owner_write, fs::perms::none);
+}
+
+// Both runs choose the same 30 names before either has written anything; each
+// output must still land under a name of its own.
+TEST_F(Runner, TwoRunsIntoOneFolderKeepEveryOutput) {
+  constexpr int Count = 30;
+  fs::create_directories(Dir + "/p/a");
+  fs::create_directories(Dir + "/p/b");
+  const std::string A = Photo("a/IMG_1.jpg", 1600, 1200, 1), B = Photo("b/IMG_1.jpg", 1600, 1200, 2);
+  for (int i = 2; i <= Count; ++i) {
+    fs::copy_file(A, Dir + "/p/a/IMG_" + std::to_string(i) + ".jpg");
+    fs::copy_file(B, Dir + "/p/b/IMG_" + std::to_string(i) + ".jpg");
+  }
+  Profile("[Resize]\nRule=1\nSize1=100,400\n[System]\nMaxThread=2\n[File]\nAddSubFolder=0\nFileNameFormat=" +
+          Dir + "/out/<old>\n");
+  const pid_t PidA = Start({"/ini=t.ini", Dir + "/p/a"}, "a.txt");
+  const pid_t PidB = Start({"/ini=t.ini", Dir + "/p/b"}, "b.txt");
+  const TRun RA = Wait(PidA, "a.txt"), RB = Wait(PidB, "b.txt");
+  EXPECT_EQ(RA.Status, 0) << RA.Err;
+  EXPECT_EQ(RB.Status, 0) << RB.Err;
+  std::map<std::string, int> Contents;  // output bytes -> how many outputs have them
+  int Outputs = 0, Numbered = 0;
+  for (const auto &E : fs::directory_iterator(Dir + "/out")) {
+    const std::string Name = E.path().filename().string();
+    EXPECT_NE(Name[0], '.') << "a temporary file was left: " << Name;
+    EXPECT_EQ(ProbeOf(E.path().string()).Width, 400) << Name;
+    ++Outputs;
+    if (Name.find('[') != std::string::npos) ++Numbered;
+    ++Contents[ReadFile(E.path().string())];
+  }
+  EXPECT_EQ(Outputs, 2 * Count);
+  EXPECT_EQ(Numbered, Count);
+  // Every output of either run is there: 30 made from each source picture.
+  ASSERT_EQ(Contents.size(), 2u);
+  for (const auto &[Bytes, N] : Contents) EXPECT_EQ(N, Count);
 }
 
 TEST_F(Runner, RenameModeMovesOnOneFileSystemAndCopiesAcross) {
