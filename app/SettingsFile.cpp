@@ -9,7 +9,7 @@
 #include "io/FormatOption.h"
 #include "resample/Filter.h"
 #include "color/ICCUtil.h"
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "io/JpegSegment.h"
 #include "batch/BatchObjects.h"
 #include "core/MultiThread.h"

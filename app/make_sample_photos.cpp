@@ -7,7 +7,7 @@
 //   make-sample-photos --count N --size WxH [--quality Q] OUTDIR
 //       N photos of one size (the benchmark set)
 #include "io/Pixio.h"
-#include "app/SamplePhotos.h"
+#include "batch/SamplePhotos.h"
 
 #include <cstdio>
 #include <cstdlib>

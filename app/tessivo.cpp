@@ -10,7 +10,7 @@
 #include "resample/Filter.h"
 #include "resample/Resize.h"
 #include "resample/WeightedMean.h"
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "core/MultiThread.h"
 #include "io/Pixio.h"
 #include "batch/ProgressFrm.h"

@@ -13,7 +13,6 @@
 
 TSystemOption SystemOption;
 TFileOption FileOption;
-TResizeOption ResizeOption;
 TPreviewOption PreviewOption;
 TSPIOption SPIOption;
 int32_t ConvertMode = CONVERT_MODE_NORMAL;
@@ -166,23 +165,6 @@ bool ApplyProcessPriority(int32_t ProcessPriority) {
   if (SetNiceOfAllThreads(nice)) return true;
   // Without the permission to raise the priority, normal is the best there is.
   return nice < 0 && SetNiceOfAllThreads(0);
-}
-
-void ApplyResizeKernels(TResizer &Resizer, const TResizeOption &Option, int32_t Decimation,
-                        int32_t Interpolation, int32_t SIMD) {
-  if (Decimation >= 1 && Decimation <= 9) {
-    const int32_t param = ModeParam(uint32_t(Decimation), Option.DecimationRadius, Option.DecimationSharp,
-                                    Option.DecimationBlur);
-    const TCreatedWeightSetter k = CreateWeightSetter(uint32_t(Decimation), param);
-    Resizer.SetDecimationMode(uint32_t(Decimation), k.Setter, k.IsLimited);
-  }
-  if (Interpolation >= 2 && Interpolation <= 9) {
-    const int32_t param = ModeParam(uint32_t(Interpolation), Option.InterpolationRadius,
-                                    Option.InterpolationSharp, Option.InterpolationBlur);
-    const TCreatedWeightSetter k = CreateWeightSetter(uint32_t(Interpolation), param);
-    Resizer.SetInterpolationMode(uint32_t(Interpolation), k.Setter, k.IsLimited);
-  }
-  if (SIMD != 0) Resizer.SetSIMDMode(uint32_t(SIMD), Option.Degamma);
 }
 
 void ApplyResizeKernels(int32_t Decimation, int32_t Interpolation, int32_t SIMD) {

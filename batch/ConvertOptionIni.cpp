@@ -3,7 +3,7 @@
 
 #include "io/FormatOption.h"
 
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "core/PixelConvert.h"
 #include "resample/Resize.h"
 #include "batch/SizeRule.h"

@@ -233,6 +233,7 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
       const uint32_t LoadedBPP = Img.BPP;
       EffectParams.InFileName.clear();
       EffectParams.OutFileName = Entry.OutPutFileName;
+      EffectParams.Number = Entry.Number;
       Effects.DoEffect(Img, Entry, EffectParams, Factor);
       Guard = std::make_unique<TReadOnlyGuard>(Entry.OutPutFileName);
       TCommitRule Rule = CommitRuleFor(Entry, Parent.NotOverwrite, S.File);

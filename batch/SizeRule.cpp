@@ -3,37 +3,12 @@
 #include "batch/SizeRule.h"
 
 #include "core/Errors.h"
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 
 #include <algorithm>
 #include <cmath>
 
-const TSizeRuleInfo SizeRuleTable[SIZE_RULE_COUNT] = {
-    {"比率(%)", "倍率", "", "%", 100, 0},
-    {"長辺基準(px)", "長辺", "", "px", 512, 0},
-    {"短辺基準(px)", "短辺", "", "px", 384, 0},
-    {"幅基準(px)", "幅", "", "px", 512, 0},
-    {"高さ基準(px)", "高さ", "", "px", 384, 0},
-    {"長辺 x 短辺(%)", "長辺", "短辺", "%", 100, 100},
-    {"幅 x 高さ(%)", "幅", "高さ", "%", 100, 100},
-    {"長辺 x 短辺(px)", "長辺", "短辺", "px", 512, 384},
-    {"幅 x 高さ(px)", "幅", "高さ", "px", 512, 384},
-    {"履歴", "", "", "", 0, 0},
-    {"内接 幅x高さ", "幅", "高さ", "px", 512, 384},
-    {"外接 幅x高さ", "幅", "高さ", "px", 512, 384},
-    {"内接 長辺x短辺", "長辺", "短辺", "px", 512, 384},
-    {"外接 長辺x短辺", "長辺", "短辺", "px", 512, 384},
-};
-
-const char *const TSizeRuleHistory::DefaultText = "\"8,640,480\",\"0,50,50\"";
-
-TResizeOption::TResizeOption() {
-  for (int32_t r = 0; r < SIZE_RULE_COUNT; ++r) {
-    Size1[r] = SizeRuleTable[r].Default1;
-    Size2[r] = SizeRuleTable[r].Default2;
-  }
-  History = TSizeRuleHistory::DefaultText;
-}
+const char *const TSizeRuleHistory::DefaultText = SIZE_RULE_DEFAULT_HISTORY;
 
 bool SizeRuleHasTwoValues(int32_t Rule) { return (Rule >= 5 && Rule <= 8) || (Rule >= 10 && Rule <= 13); }
 

@@ -14,16 +14,6 @@
 constexpr int32_t SIZE_RULE_HISTORY = 9;   // the rule that shows the history list
 constexpr int32_t SIZE_HISTORY_MAX = 10;   // entries kept, newest first
 
-struct TSizeRuleInfo {
-  const char *Caption;        // in the rule list
-  const char *FirstCaption;   // before the first field
-  const char *SecondCaption;  // before the second field (rules with two values)
-  const char *Unit;           // after each field
-  double Default1;
-  double Default2;
-};
-extern const TSizeRuleInfo SizeRuleTable[SIZE_RULE_COUNT];
-
 // Rules 5 to 8 and 10 to 13 take two values; 0 to 4 the first only.
 bool SizeRuleHasTwoValues(int32_t Rule);
 

@@ -1,7 +1,7 @@
 // Margins, frames and drop shadow.
 #include "effects/AddBlankFilter.h"
 
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "color/ICCUtil.h"
 #include "core/Errors.h"
 #include "core/PixelConvert.h"

@@ -2,8 +2,7 @@
 #include "effects/Effect.h"
 
 #include "core/Errors.h"
-#include "batch/ImageInfo.h"
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "effects/ResizeFilter.h"
 
 #include <algorithm>
@@ -35,7 +34,7 @@ void TEffect::ShowConfigDialog() {
   if (FOwner && FOwner->OnShowConfigDialog) FOwner->OnShowConfigDialog(*this);
 }
 
-bool TEffect::IsChange(const TImageInfo &) const { return FUse; }
+bool TEffect::IsChange(const TImageProbe &) const { return FUse; }
 
 void TEffect::ReadIniFile(const TMemIniFile &Ini) {
   SetUse(Ini.ReadBool(FSectionName, "Use", FUse));
@@ -184,15 +183,13 @@ struct TDownScaleReset {
 
 }  // namespace
 
-void TEffectList::RunFrom(TICCImgInfo &Img, const TImageInfo &Info, TEffectParams &Params, int32_t Scale,
+void TEffectList::RunFrom(TICCImgInfo &Img, const TImageProbe &Info, TEffectParams &Params, int32_t Scale,
                           bool Full, uint32_t StopID) const {
   TDownScaleReset reset{Params};
   Params.ExifOrientation = Info.FOrientation;
   Params.DownScale = Scale;
   if (Params.InFileName.empty()) Params.InFileName = Info.FPath;
-  Params.OutFileName = Info.OutPutFileName;
   Params.DecreaseColor = false;
-  Params.Number = Info.Number;
   if (Full) Params.GrayscaleDecreaseColor = LongFalse;
 
   for (const auto &e : FItems) {
@@ -211,16 +208,16 @@ void TEffectList::RunFrom(TICCImgInfo &Img, const TImageInfo &Info, TEffectParam
   }
 }
 
-void TEffectList::DoEffect(TICCImgInfo &Img, const TImageInfo &Info, TEffectParams &Params, int32_t Scale) const {
+void TEffectList::DoEffect(TICCImgInfo &Img, const TImageProbe &Info, TEffectParams &Params, int32_t Scale) const {
   RunFrom(Img, Info, Params, Scale, true, 0);
 }
 
 void TEffectList::GetBeforeImage(uint32_t EffectID, TICCImgInfo &Img, TEffectParams &Params, int32_t Scale,
-                                 const TImageInfo &Info) const {
+                                 const TImageProbe &Info) const {
   RunFrom(Img, Info, Params, Scale, false, EffectID);
 }
 
-bool TEffectList::CanDownScalingLoad(const TImageInfo &Info, TScale &Scale) const {
+bool TEffectList::CanDownScalingLoad(const TImageProbe &Info, TScale &Scale) const {
   Scale = TScale{};
   for (const auto &e : FItems) {
     if (e->FID == EFFECT_RESIZE) {
@@ -239,7 +236,7 @@ bool TEffectList::CanDownScalingLoad(const TImageInfo &Info, TScale &Scale) cons
   return false;
 }
 
-bool TEffectList::IsChange(const TImageInfo &Info) const {
+bool TEffectList::IsChange(const TImageProbe &Info) const {
   for (const auto &e : FItems)
     if (e->IsChange(Info)) return true;
   return FDecreaseColor && FDecreaseColor->IsChange(Info);

@@ -8,7 +8,7 @@
 
 #include "core/ImgInfo.h"
 #include "core/Scale.h"
-#include "io/SavePicture.h"
+#include "io/ImageProbe.h"
 
 #include <cstdint>
 #include <functional>
@@ -26,7 +26,6 @@ class TMultiThread;
 class TResizer;
 class TTransForm;
 class TUnsharpMask;
-struct TImageInfo;
 struct TRunSettings;
 
 // Effect identifiers, one bit each (128 is not assigned).
@@ -66,14 +65,14 @@ struct TEffectParams {
   // use; the deleter travels with it, so the record frees it.
   std::shared_ptr<TFontCache> FontCache;
   std::string InFileName;   // source path; set from the entry when empty
-  std::string OutFileName;  // output path of the entry
+  std::string OutFileName;  // output path of the entry, set by the worker
   int32_t ThreadNum = 0;    // makes per-worker temporary names unique
   TResolutionInfo RInfo;    // output resolution, set by the worker
   double Time = 0;          // shooting (or last-write) time, days since 30 Dec 1899
   bool DecreaseColor = false;  // the colour reduction produced the final pixels
   bool Preview = false;        // a preview run: no colour reduction
   TTransForm *ColorTransform = nullptr;
-  int32_t Number = 0;       // the entry's sequence number
+  int32_t Number = 0;       // the entry's sequence number, set by the worker
   TMultiThread *MT = nullptr;
   LongBool GrayscaleDecreaseColor = LongFalse;  // reduce to MaxColor gray levels after the chain
   int32_t MaxColor = 0;
@@ -113,7 +112,7 @@ public:
   // leaves it consistent for the next effect. Errors are raised.
   virtual void DoEffect(TICCImgInfo &Img, TEffectParams &Params) const = 0;
   // Whether the effect would alter this image; the base answers Use.
-  virtual bool IsChange(const TImageInfo &Info) const;
+  virtual bool IsChange(const TImageProbe &Info) const;
   // "Use" and "Order" of the effect's section; effects add their own keys.
   virtual void ReadIniFile(const TMemIniFile &Ini);
   virtual void WriteIniFile(TMemIniFile &Ini) const;
@@ -186,16 +185,16 @@ public:
   // Runs the chain: every member that is on in list order, then the colour
   // reduction (not for previews) or the gray-level reduction the grayscale
   // effect asked for. Scale is the factor the loader already reduced by.
-  void DoEffect(TICCImgInfo &Img, const TImageInfo &Info, TEffectParams &Params, int32_t Scale) const;
+  void DoEffect(TICCImgInfo &Img, const TImageProbe &Info, TEffectParams &Params, int32_t Scale) const;
   // The image as it reaches the first member with EffectID (that member is
   // not run, whether on or off); never the colour reduction.
   void GetBeforeImage(uint32_t EffectID, TICCImgInfo &Img, TEffectParams &Params, int32_t Scale,
-                      const TImageInfo &Info) const;
+                      const TImageProbe &Info) const;
   // Whether the loader may decode this image reduced, and the resize
   // step's scale: only when the resize step is on and nothing ahead of it
   // changes the image.
-  bool CanDownScalingLoad(const TImageInfo &Info, TScale &Scale) const;
-  bool IsChange(const TImageInfo &Info) const;
+  bool CanDownScalingLoad(const TImageProbe &Info, TScale &Scale) const;
+  bool IsChange(const TImageProbe &Info) const;
   bool IsUse() const;
 
   // Index at or past Count addresses the colour reduction.
@@ -238,7 +237,7 @@ public:
   std::function<void()> OnUpdateMenu;
 
 private:
-  void RunFrom(TICCImgInfo &Img, const TImageInfo &Info, TEffectParams &Params, int32_t Scale, bool Full,
+  void RunFrom(TICCImgInfo &Img, const TImageProbe &Info, TEffectParams &Params, int32_t Scale, bool Full,
                uint32_t StopID) const;
   void SortByOrder();
 

@@ -2,9 +2,8 @@
 #include "effects/ResizeFilter.h"
 #include "effects/SizeValues.h"
 
-#include "batch/ConvertOption.h"
+#include "effects/RunSettings.h"
 #include "core/Errors.h"
-#include "batch/ImageInfo.h"
 #include "core/PixelConvert.h"
 #include "resample/Resize.h"
 
@@ -136,7 +135,7 @@ void TResizeFilter::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
   Params.DownScale = 1;
 }
 
-bool TResizeFilter::IsChange(const TImageInfo &Info) const {
+bool TResizeFilter::IsChange(const TImageProbe &Info) const {
   if (!FUse) return false;
   // Without a probed size nothing can be promised: the image is decoded and run.
   if (Info.Width <= 0 || Info.Height <= 0) return true;

@@ -20,7 +20,7 @@ public:
   TResizeFilter();
 
   void DoEffect(TICCImgInfo &Img, TEffectParams &Params) const override;
-  bool IsChange(const TImageInfo &Info) const override;
+  bool IsChange(const TImageProbe &Info) const override;
 
   // The size under the owner's rule and values and the resize option
   // "NoExpand" (Width and Height in and out).

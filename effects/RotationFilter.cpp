@@ -1,8 +1,7 @@
 // The Exif auto-rotation and the fixed rotation steps.
 #include "effects/RotationFilter.h"
 
-#include "app/IniFile.h"
-#include "batch/ImageInfo.h"
+#include "core/IniFile.h"
 
 TOrientationFix OrientationFix(int32_t Orientation) {
   using enum TGeometryOp;
@@ -28,7 +27,7 @@ void TExifRotationFilter::DoEffect(TICCImgInfo &Img, TEffectParams &Params) cons
   for (int i = 0; i < fix.Count; ++i) ApplyGeometryOp(Img, fix.Ops[i], Params.MT);
 }
 
-bool TExifRotationFilter::IsChange(const TImageInfo &Info) const {
+bool TExifRotationFilter::IsChange(const TImageProbe &Info) const {
   return FUse && Info.FOrientation > 1 && Info.FOrientation < 9;
 }
 
@@ -48,7 +47,7 @@ void TRotationFilter::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
   ApplyGeometryOp(Img, TGeometryOp(FValue), Params.MT);
 }
 
-bool TRotationFilter::IsChange(const TImageInfo &Info) const {
+bool TRotationFilter::IsChange(const TImageProbe &Info) const {
   // Without a probed size nothing can be promised: the image is decoded and run.
   if (Info.Width > 0 && Info.Height > 0 && !Applies(Info.Width, Info.Height)) return false;
   return FUse;

@@ -25,7 +25,7 @@ public:
   // orientation 1, since the list's FExifRotationUse tells them it ran.
   void DoEffect(TICCImgInfo &Img, TEffectParams &Params) const override;
   // On, and the entry's orientation is 2 to 8.
-  bool IsChange(const TImageInfo &Info) const override;
+  bool IsChange(const TImageProbe &Info) const override;
 };
 
 class TRotationFilter : public TEffect {
@@ -34,7 +34,7 @@ public:
 
   void DoEffect(TICCImgInfo &Img, TEffectParams &Params) const override;
   // The landscape/portrait condition on the stored size, then Use.
-  bool IsChange(const TImageInfo &Info) const override;
+  bool IsChange(const TImageProbe &Info) const override;
   void ReadIniFile(const TMemIniFile &Ini) override;
   void WriteIniFile(TMemIniFile &Ini) const override;
 

@@ -1,7 +1,7 @@
 // Cropping by size expressions.
 #include "effects/TrimmingFilter.h"
 
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "core/PixelConvert.h"
 
 #include <algorithm>

@@ -9,7 +9,7 @@
 // unchanged, never read or written outside its bytes.
 #pragma once
 
-#include "io/ExifTiff.h"
+#include "pixio/ExifTiff.h"
 #include "io/ImageProbe.h"
 #include "core/ImgInfo.h"
 

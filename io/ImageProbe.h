@@ -34,6 +34,14 @@ enum : int32_t {
   RESUNIT_METRE = 3,
 };
 
+// Output resolution, in the units above (the writers take 1 per inch, 2 per
+// centimetre, 3 per metre).
+struct TResolutionInfo {
+  double XResolution = 0;
+  double YResolution = 0;
+  int32_t ResolutionUnit = 0;
+};
+
 struct TImageProbe {
   std::string FPath;             // file, or archive path without extension + '/' + member folder + name
   int32_t FExifPos = 0;          // file offset of "Exif" in the APP1 segment, 0 none

@@ -3,7 +3,7 @@
 
 #include "core/Errors.h"
 #include "io/ExifReader.h"
-#include "io/ExifTiff.h"
+#include "pixio/ExifTiff.h"
 #include "core/PixelConvert.h"
 #include "resample/Resize.h"
 #include "io/SaveFile.h"

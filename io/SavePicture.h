@@ -34,13 +34,6 @@ int32_t SaveOutputType(const std::string &FileName);
 
 inline constexpr const char *ATTRIBUTE_CHANGE_FAILED = "ファイル属性の変更に失敗";
 
-// Output resolution (units of the probes: 1 per inch, 2 per centimetre, 3 per metre).
-struct TResolutionInfo {
-  double XResolution = 0;
-  double YResolution = 0;
-  int32_t ResolutionUnit = 0;
-};
-
 // Conversions the writers use. Dots per inch: any other unit gives 1 and 1.
 // Pixels per metre: any other unit gives 0 and 0.
 void ResolutionToDPI(const TResolutionInfo &R, int32_t &X, int32_t &Y);

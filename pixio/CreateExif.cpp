@@ -6,7 +6,7 @@
 // source's byte order.
 #include "pixio/WriteInternal.h"
 
-#include "../io/ExifTiff.h"
+#include "pixio/ExifTiff.h"
 
 #include <libheif/heif.h>
 #include <webp/demux.h>

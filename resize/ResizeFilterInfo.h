@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/MultiThread.h"
-#include "resample/Weight.h"
+#include "resize/WeightTable.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 #include "io/ImageProbe.h"
 #include "io/JpegSegment.h"
 #include "io/Pixio.h"
-#include "app/SamplePhotos.h"
+#include "batch/SamplePhotos.h"
 
 #include <gtest/gtest.h>
 

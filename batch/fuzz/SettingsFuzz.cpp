@@ -5,7 +5,7 @@
 #include "batch/ConvertOption.h"
 #include "batch/ConvertOptionIni.h"
 #include "core/Errors.h"
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "core/SizeExpression.h"
 #include "batch/SizeRule.h"
 

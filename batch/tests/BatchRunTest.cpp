@@ -4,7 +4,7 @@
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
 #include "batch/ConvertOptionIni.h"
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "effects/Effect.h"
 #include "batch/ErrorLogFrm.h"
 #include "resample/Filter.h"
@@ -16,7 +16,7 @@
 #include "batch/ProgressFrm.h"
 #include "resample/Resize.h"
 #include "resample/WeightedMean.h"
-#include "app/SamplePhotos.h"
+#include "batch/SamplePhotos.h"
 #include "batch/TerminalView.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "batch/ConvertOption.h"
 #include "batch/ConvertOptionIni.h"
 #include "core/Errors.h"
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "resample/Resize.h"
 
 #include <gtest/gtest.h>

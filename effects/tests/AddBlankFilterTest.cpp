@@ -1,7 +1,7 @@
 // The margin step: canvas sizes and image positions of each type, margin
 // and frame colours, the drop shadow, the colour-through-mask blend, and the
 // settings layouts.
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "core/Errors.h"
 #include "effects/AddBlankFilter.h"
 #include "effects/MaskBlend.h"

@@ -1,10 +1,9 @@
 // The chain, its order and persistence, and down-scaled loading.
 #include "effects/ChangeOrder.h"
-#include "batch/ConvertOption.h"
+#include "effects/ResizeOption.h"
 #include "effects/Effect.h"
 #include "core/Errors.h"
-#include "batch/ImageInfo.h"
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "effects/ResizeFilter.h"
 #include "resample/tests/TestImage.h"
 
@@ -31,7 +30,7 @@ public:
           std::swap(row[x * Img.Channels + c], row[(Img.Width - 1 - x) * Img.Channels + c]);
     }
   }
-  bool IsChange(const TImageInfo &Info) const override {
+  bool IsChange(const TImageProbe &Info) const override {
     return FUse && Info.FOrientation >= 2 && Info.FOrientation <= 8;
   }
 };
@@ -93,7 +92,7 @@ TEST(EffectTable, RowsAndDefaultChain) {
 struct ChainFixture : testing::Test {
   TEffectList list;
   TEffect *mirror, *resize, *invert;
-  TImageInfo info;
+  TImageProbe info;
 
   void SetUp() override {
     ResizeOption = TResizeOption();
@@ -101,8 +100,6 @@ struct ChainFixture : testing::Test {
     list.AddFilter(resize = new TResizeFilter);
     list.AddFilter(invert = new TInvert);
     info.FPath = "/src/a.jpg";
-    info.OutPutFileName = "/out/a.jpg";
-    info.Number = 7;
     info.Width = 1000;
     info.Height = 800;
     info.FOrientation = 1;
@@ -168,6 +165,8 @@ TEST_F(ChainFixture, RunsInOrderAndResetsDownScale) {
   img.Fill([](uint32_t x, uint32_t, uint32_t) { return int32_t(x * 10); });
   TEffectParams p;
   p.DownScale = 4;
+  p.OutFileName = "/out/a.jpg";  // the worker's, from its list entry
+  p.Number = 7;
   resize->SetUse(false);
   invert->SetUse(true);
   info.FOrientation = 2;
@@ -225,7 +224,7 @@ TEST(EffectChain, GrayLevelReductionRunsAfterTheChain) {
   list.AddFilter(new TTwoLevels);
   list.AddFilter(new TInvert);
   list[1]->SetUse(true);
-  TImageInfo info;
+  TImageProbe info;
   TTestImage img(3, 1, 1, BPP_8);
   img.Fill([](uint32_t x, uint32_t, uint32_t) { return int32_t(x * 100); });  // 0, 100, 200
   TEffectParams p;

@@ -1,9 +1,8 @@
 // Target sizes of the size rules, and the resize step run through the chain.
-#include "batch/ConvertOption.h"
+#include "effects/RunSettings.h"
 #include "effects/Effect.h"
 #include "core/Errors.h"
 #include "resample/Filter.h"
-#include "batch/ImageInfo.h"
 #include "core/PixelConvert.h"
 #include "resample/Resize.h"
 #include "resample/Weight.h"
@@ -96,7 +95,7 @@ TEST(ResizeFilter, IsChangeAndTheOwnersRule) {
   TEffectList list;
   auto *r = new TResizeFilter;
   list.AddFilter(r);
-  TImageInfo info;
+  TImageProbe info;
   info.Width = 1000;
   info.Height = 1000;
   list.SetResizeParam(8, 1000, 1000);
@@ -169,7 +168,7 @@ TEST_P(ResizeChain, MatchesTheConfiguredResizer) {
   TEffectList list;
   list.AddFilter(new TResizeFilter);
   list.SetResizeParam(c.rule, c.v, c.u);
-  TImageInfo info;
+  TImageProbe info;
   info.Width = 61;
   info.Height = 47;
   TEffectParams p;
@@ -211,7 +210,7 @@ TEST(ResizeFilter, FullScaleAndErrors) {
   TResizer resizer(RESIZE_AREA_AVERAGE, a.Setter, a.IsLimited, RESIZE_SPLINE36, s.Setter, s.IsLimited);
   TEffectList list;
   list.AddFilter(new TResizeFilter);
-  TImageInfo info;
+  TImageProbe info;
   TEffectParams p;
   const TRunSettings run;
   p.Settings = &run;

@@ -1,8 +1,7 @@
 // The Exif auto-rotation and the fixed rotation steps: what they do to the
 // picture, when they say they change an image, their settings, and how they
 // keep the loader from decoding reduced.
-#include "app/IniFile.h"
-#include "batch/ImageInfo.h"
+#include "core/IniFile.h"
 #include "effects/Effect.h"
 #include "effects/RotationFilter.h"
 #include "resample/tests/TestImage.h"
@@ -83,7 +82,7 @@ TEST(ExifRotation, OrientationSixTurnsALandscapeSourceIntoAPortrait) {
 TEST(ExifRotation, ChangesOnlyOrientationsTwoToEightWhileOn) {
   TExifRotationFilter e;
   EXPECT_TRUE(e.Use());  // on at creation
-  TImageInfo info;
+  TImageProbe info;
   info.Width = 400, info.Height = 300;
   for (uint16_t o = 0; o <= 10; ++o) {
     info.FOrientation = o;
@@ -144,7 +143,7 @@ TEST(Rotation, TypeChoosesWhichImagesTurn) {
         for (uint32_t x = 0; x < c.w; ++x) same = same && img.Get(x, y, 0) == src.Get(x, y, 0);
       EXPECT_TRUE(same) << c.Type << "/" << c.Value << " on " << c.w << "x" << c.h;
     }
-    TImageInfo info;
+    TImageProbe info;
     info.Width = int32_t(c.w), info.Height = int32_t(c.h);
     EXPECT_EQ(e.IsChange(info), c.Changes) << c.Type << "/" << c.Value << " on " << c.w << "x" << c.h;
     e.SetUse(false);
@@ -176,7 +175,7 @@ TEST(Rotation, DefaultChainKeepsRotatedSourcesFromReducedDecoding) {
   list.SetResizeParam(0, 50, 0);
   ASSERT_NE(list.FindByID(EFFECT_EXIF_ROTATION), nullptr);
   ASSERT_NE(list.FindByID(EFFECT_ROTATION), nullptr);
-  TImageInfo info;
+  TImageProbe info;
   info.Width = 4000, info.Height = 3000;
   TScale scale;
   for (uint16_t o : {0, 1, 2, 6, 8}) {

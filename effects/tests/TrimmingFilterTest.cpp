@@ -1,7 +1,7 @@
 // The trimming step: the rectangle of each value type, the landscape and
 // portrait values, bad expressions, the settings layouts and the parameter
 // stream.
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 #include "core/Errors.h"
 #include "effects/TrimmingFilter.h"
 #include "resample/tests/TestImage.h"

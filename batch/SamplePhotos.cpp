@@ -1,5 +1,5 @@
 // Generated photo-like JPEG files with Exif.
-#include "app/SamplePhotos.h"
+#include "batch/SamplePhotos.h"
 
 #include "core/Errors.h"
 #include "io/ExifReader.h"

@@ -1,7 +1,7 @@
 // read_jpeg against libjpeg-turbo's own tools: full and reduced decodes equal
 // djpeg's output, the quality information is what cjpeg used, CMYK and
 // undecoded YCbCr are reported, and broken files fail with a message.
-#include "pixio/tests/PixioTestUtil.h"
+#include "io/tests/pixio/PixioTestUtil.h"
 #include "testutil/TestEnv.h"
 
 #include <cmath>

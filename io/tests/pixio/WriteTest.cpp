@@ -1,7 +1,7 @@
 // The encoders of the codec library: every output is read back by our own
 // decoders and checked by the outside tools (jpeginfo, pngcheck, tiffinfo,
 // JxrDecApp, ImageMagick's identify, exiftool) when they are installed.
-#include "pixio/tests/PixioTestUtil.h"
+#include "io/tests/pixio/PixioTestUtil.h"
 #include "testutil/TestEnv.h"
 
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 // read_png over the PNG suite: valid files give libpng's own pixels (checked
 // against its simplified reader), broken ones fail without harm.
-#include "pixio/tests/PixioTestUtil.h"
+#include "io/tests/pixio/PixioTestUtil.h"
 #include "testutil/TestEnv.h"
 
 #include <png.h>

@@ -1,6 +1,6 @@
 // In-memory INI file: loading with encoding detection, line-preserving
 // edits, writing in UTF-8 with a byte-order mark; comma texts.
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 
 #include "core/Errors.h"
 

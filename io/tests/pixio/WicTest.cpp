@@ -1,7 +1,7 @@
 // read_wic and read_wic_info over every format the library reads: fixtures
 // are written in code (libtiff, giflib, libwebp, our own ICO bytes) or with
 // the Debian encoders (heif-enc, JxrEncApp) into a scratch folder.
-#include "pixio/tests/PixioTestUtil.h"
+#include "io/tests/pixio/PixioTestUtil.h"
 #include "testutil/TestEnv.h"
 
 #include <gif_lib.h>
