@@ -192,3 +192,20 @@ void SaveStartNumber(const std::string &Path) {
   Ini.WriteInteger("File", "StartNumber", FileOption.StartNumber);
   Ini.UpdateFile();
 }
+
+bool IsSettingsText(const std::string &Bytes, std::string &Why) {
+  if (Bytes.empty()) return true;
+  const bool Utf16 = Bytes.size() >= 2 && ((uint8_t(Bytes[0]) == 0xFF && uint8_t(Bytes[1]) == 0xFE) ||
+                                           (uint8_t(Bytes[0]) == 0xFE && uint8_t(Bytes[1]) == 0xFF));
+  if (!Utf16 && Bytes.find('\0') != std::string::npos) {
+    Why = "binary data, not a settings file";
+    return false;
+  }
+  TMemIniFile Ini;
+  Ini.LoadFromBytes(Bytes);
+  if (Ini.ReadSections().empty()) {
+    Why = "no [section] line, not a settings file";
+    return false;
+  }
+  return true;
+}

@@ -31,6 +31,11 @@ std::string ResolveSettingsFileName(const std::string &Value);
 // "pngout".
 void ReadFormatOptions(const TMemIniFile &Ini, const std::string &BinFolder);
 
+// Whether the bytes of a settings file can be one at all: empty, or text (no
+// NUL bytes unless UTF-16) with at least one "[section]" line. Why says what
+// is wrong when not.
+bool IsSettingsText(const std::string &Bytes, std::string &Why);
+
 // Reads the whole file (a missing file reads as all defaults) and applies
 // what follows from it: the resizer kernels and thread counts, the process
 // priority, the colour profiles, the serial number. Raises ETessivoError when

@@ -6,6 +6,7 @@
 #include "batch/ConvertOption.h"
 #include "effects/Effect.h"
 #include "batch/ErrorLogFrm.h"
+#include "batch/FileNameTemplate.h"
 #include "core/Errors.h"
 #include "resample/Filter.h"
 #include "resample/Resize.h"
@@ -22,6 +23,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -95,6 +98,11 @@ std::string CurrentFolder() {
   return ::getcwd(Buf, sizeof Buf) ? std::string(Buf) : std::string("/");
 }
 
+std::string ReadWholeFile(const std::string &Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+}
+
 bool IsRegularFile(const std::string &Path) {
   struct stat st;
   return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -140,6 +148,9 @@ int main(int argc, char **argv) {
   } catch (const std::exception &E) {
     return Fail(EXIT_USAGE, "cannot read the settings file " + IniPath + ": " + E.what());
   }
+  // Defaults in place of a profile that is no settings file would convert
+  // everything the wrong way without a word.
+  if (std::string Why; !IsSettingsText(ReadWholeFile(IniPath), Why)) return Fail(EXIT_USAGE, IniPath + ": " + Why);
 
   const int32_t P = LogicalProcessorCount();
   SystemOption.ProcessorCount = P;
@@ -212,6 +223,9 @@ int main(int argc, char **argv) {
         std::fputc('\n', stderr);
       } else if (Form.Canceled) {
         std::fprintf(stderr, "stopped: %d of %d files done\n", S.FilesDone, S.FilesTotal);
+      } else if (Form.OutputFileCount < 0) {
+        ErrorLogForm().PutErrorMsg(IniPath + ": File.FileNameFormat=" + FileOption.FileNameFormat + ": " +
+                                   InvalidFileNameMessage);
       } else if (Form.OutputFileCount == 0) {
         std::fprintf(stderr, "nothing to convert: every output name is taken or skipped\n");
       }

@@ -23,6 +23,7 @@ struct TImageInfo : TImageProbe {
   std::string Dir;                // folder relative to Base, with trailing "/", or empty
   std::string Base;               // folder that held what the user added, with trailing "/"
   std::string OutPutFileName;     // output path of the current run; empty: not converted
+  bool Named = false;             // the user gave this file itself, not a folder holding it
   std::string UnnumberedOutput;   // the same before "[k]" numbering, where further numbers start from
   LongBool IsTempFile = LongFalse;  // a temporary file of this program, deleted with the entry
   int32_t Number = 0;             // index in the list when a worker took it

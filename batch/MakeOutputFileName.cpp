@@ -3,6 +3,7 @@
 
 #include "batch/ConvertOption.h"
 #include "batch/ImageInfo.h"
+#include "batch/ProgressFrm3.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -114,8 +115,10 @@ TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template
     info.UnnumberedOutput.clear();
     if (!info.Checked) continue;
     if (!FileExists(info.FIsArchive ? info.FArchivePath : info.FPath)) continue;
-    if (!EnsureProbed(info)) continue;
-    if (info.Width <= 0 || info.Height <= 0) continue;
+    if (!EnsureProbed(info) || info.Width <= 0 || info.Height <= 0) {
+      if (info.Named) PutLoadError(info.FPath + ": " + NOT_AN_IMAGE_MSG);
+      continue;
+    }
 
     const std::string prefix = absolute ? std::string() : FolderOf(info.FPath);
     ++number;  // every taking-part entry uses up a number, skipped or not
@@ -132,7 +135,10 @@ TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template
     const std::string unnumbered = name;
 
     if (!option.NotOverwrite) {
-      if (!option.IgnoreReadOnlyAttr && IsReadOnlyOutput(name)) name.clear();
+      if (!option.IgnoreReadOnlyAttr && IsReadOnlyOutput(name)) {
+        PutLoadError(info.GetName() + ": " + name + ": " + READ_ONLY_OUTPUT_MSG);
+        name.clear();
+      }
       else if (names.count(name)) name.clear();
     } else if (PathExists(name) || names.count(name)) {
       if (option.Skip) {

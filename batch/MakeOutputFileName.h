@@ -30,6 +30,10 @@ struct TOutputNameTotals {
 // null means (1, 1).
 using TScaleOfProc = std::function<TScale(const TImageInfo &)>;
 
+// Logged after the entry's name and its output's path when overwriting is
+// on but the output is read-only and the read-only bit is respected.
+inline constexpr const char *READ_ONLY_OUTPUT_MSG = "the output is read-only and was left as it is";
+
 // Name with "[k]" put before its extension: the k-th name tried when Name is taken.
 std::string NumberedName(const std::string &Name, int64_t k);
 

@@ -114,7 +114,7 @@ void TListupThread::ListPath(const std::string &PathText) {
   BaseDir = ExtractFilePath(path);
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ListFolder(path);
-  else ListFile(path);
+  else ListFile(path, true);
 }
 
 void TListupThread::ListFolder(const std::string &DirText) {
@@ -151,34 +151,43 @@ void TListupThread::ListFolder(const std::string &DirText) {
 // A symbolic link stands in for a shell shortcut: its target is listed, a
 // folder only with AddSubFolder. A dangling link or a cycle of links lists
 // nothing. True when Path was a link.
-bool TListupThread::FollowLink(const std::string &Path) {
+bool TListupThread::FollowLink(const std::string &Path, bool Named) {
   struct stat ls {};
   if (::lstat(Path.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode)) return false;
   char *resolved = ::realpath(Path.c_str(), nullptr);
-  if (!resolved) return true;
+  if (!resolved) {
+    if (Named) PutLoadError(Path + ": " + std::strerror(errno));
+    return true;
+  }
   const std::string target = resolved;
   std::free(resolved);
   struct stat st {};
-  if (::stat(target.c_str(), &st) != 0) return true;
+  if (::stat(target.c_str(), &st) != 0) {
+    if (Named) PutLoadError(Path + ": " + std::strerror(errno));
+    return true;
+  }
   if (S_ISDIR(st.st_mode)) {
     if (FOptions.AddSubFolder) ListFolder(target);
-  } else if (S_ISREG(st.st_mode)) {
-    ListFile(target);
+  } else {
+    ListFile(target, Named);
   }
   return true;
 }
 
 std::unique_ptr<TImageInfo> TListupThread::NewEntry() const { return std::make_unique<TImageInfo>(); }
 
-void TListupThread::ListFile(const std::string &Path) {
-  if (FollowLink(Path)) return;
+void TListupThread::ListFile(const std::string &Path, bool Named) {
+  if (FollowLink(Path, Named)) return;
   struct stat st {};
   if (::stat(Path.c_str(), &st) != 0) {
     PutLoadError(Path + ":" + std::strerror(errno));
     return;
   }
   // Devices, pipes and sockets are no image files; opening a pipe would block.
-  if (!S_ISREG(st.st_mode)) return;
+  if (!S_ISREG(st.st_mode)) {
+    if (Named) PutLoadError(Path + ": " + NOT_A_FILE_MSG);
+    return;
+  }
 
   if (ArchiveHost && ArchiveHost->ClaimsExtension(Path)) {
     uint8_t head[2048] = {};
@@ -198,22 +207,33 @@ void TListupThread::ListFile(const std::string &Path) {
     }
   }
 
-  if (FOptions.CheckExt && !TargetExtContains(FOptions.TargetExt, Path)) return;
+  if (FOptions.CheckExt && !TargetExtContains(FOptions.TargetExt, Path)) {
+    if (Named) PutLoadError(Path + ": " + EXCLUDED_EXTENSION_MSG);
+    return;
+  }
   if (FList.Contains(Path)) return;
   auto info = NewEntry();
   if (SkipImageCheck) {
-    if (!QuickProbeFile(Path, *info)) return;
-  } else {
-    if (!ProbeImageFile(Path, *info)) {
-      // Unknown formats are dropped silently; an unreadable file is reported.
-      const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-      if (fd < 0) PutLoadError(Path + ":" + std::strerror(errno));
-      else ::close(fd);
+    if (!QuickProbeFile(Path, *info)) {
+      if (Named) PutLoadError(Path + ": " + (st.st_size == 0 ? EMPTY_FILE_MSG : NOT_AN_IMAGE_MSG));
       return;
     }
-    if (FOptions.JPEGTranMode && info->PictureFormat != PICTURE_JPEG) return;
+  } else {
+    if (!ProbeImageFile(Path, *info)) {
+      // Unknown formats found in a folder are dropped silently; an unreadable
+      // file, or one the user named, is reported.
+      const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+      if (fd < 0) PutLoadError(Path + ":" + std::strerror(errno));
+      else if (Named) PutLoadError(Path + ": " + (st.st_size == 0 ? EMPTY_FILE_MSG : NOT_AN_IMAGE_MSG));
+      if (fd >= 0) ::close(fd);
+      return;
+    }
+    if (FOptions.JPEGTranMode && info->PictureFormat != PICTURE_JPEG) {
+      if (Named) PutLoadError(Path + ": " + NOT_A_JPEG_MSG);
+      return;
+    }
   }
-  AddEntry(std::move(info));
+  AddEntry(std::move(info), Named);
 }
 
 void TListupThread::ListArchive(const std::string &Archive, void *Plugin) {
@@ -238,11 +258,12 @@ void TListupThread::ListArchive(const std::string &Archive, void *Plugin) {
   }
 }
 
-void TListupThread::AddEntry(std::unique_ptr<TImageInfo> Info) {
+void TListupThread::AddEntry(std::unique_ptr<TImageInfo> Info, bool Named) {
   // Only an entry that joins the list owns the temporary file: a dropped
   // duplicate must not delete the file the listed entry still reads.
   Info->IsTempFile = FIsTemp ? LongTrue : LongFalse;
   Info->Checked = true;
+  Info->Named = Named;
   const std::string folder = ExtractFilePath(Info->FPath);
   Info->Dir = folder.compare(0, BaseDir.size(), BaseDir) == 0 ? folder.substr(BaseDir.size()) : std::string();
   Info->Base = BaseDir;

@@ -40,6 +40,14 @@ public:
 };
 extern TArchiveHost *ArchiveHost;
 
+// What is logged for a file the user named that cannot be taken, after its
+// path and ": ".
+inline constexpr const char *NOT_A_FILE_MSG = "not a regular file";
+inline constexpr const char *EMPTY_FILE_MSG = "empty file, not an image";
+inline constexpr const char *NOT_AN_IMAGE_MSG = "not an image in a format this program reads";
+inline constexpr const char *NOT_A_JPEG_MSG = "not a JPEG file, which the lossless mode needs";
+inline constexpr const char *EXCLUDED_EXTENSION_MSG = "its extension is not among those to convert (File.TargetExt)";
+
 // How a path is added (TFileOption and ConvertMode when the thread starts).
 struct TListupOptions {
   bool CheckExt = false;
@@ -79,10 +87,12 @@ public:
 private:
   void ListPath(const std::string &Path);
   void ListFolder(const std::string &Dir);
-  void ListFile(const std::string &Path);
+  // Named: the user gave Path itself (not found by walking a folder), so a
+  // file that cannot be taken is reported rather than passed over.
+  void ListFile(const std::string &Path, bool Named = false);
   void ListArchive(const std::string &Archive, void *Plugin);
-  bool FollowLink(const std::string &Path);
-  void AddEntry(std::unique_ptr<TImageInfo> Info);
+  bool FollowLink(const std::string &Path, bool Named);
+  void AddEntry(std::unique_ptr<TImageInfo> Info, bool Named = false);
   std::unique_ptr<TImageInfo> NewEntry() const;
 
   TImageInfoList &FList;

@@ -48,7 +48,7 @@ protected:
   }
   void TearDown() override {
     for (const auto &E : fs::recursive_directory_iterator(Dir))
-      fs::permissions(E.path(), fs::perms::owner_all, fs::perm_options::add);
+      if (!E.is_symlink()) fs::permissions(E.path(), fs::perms::owner_all, fs::perm_options::add);
     fs::remove_all(Dir);
   }
 
@@ -236,6 +236,75 @@ TEST_F(Runner, TwoRunsIntoOneFolderKeepEveryOutput) {
   // Every output of either run is there: 30 made from each source picture.
   ASSERT_EQ(Contents.size(), 2u);
   for (const auto &[Bytes, N] : Contents) EXPECT_EQ(N, Count);
+}
+
+// A file the user names is meant to be converted: when it cannot be, the
+// run says why and ends with status 1, and the other files still convert.
+// The same files found by walking a folder are passed over in silence.
+TEST_F(Runner, NamedInputsThatDoNotConvertAreLoggedAndFailTheRun) {
+  Photo("IMG_1.jpg");
+  fs::create_directories(Dir + "/p/junk");
+  const struct {
+    const char *Name;
+    std::string Bytes;  // "->" followed by a link target makes a symbolic link
+    const char *Says;
+  } Cases[] = {
+      {"empty.jpg", "", "empty file"},
+      {"text.jpg", "just some words\n", "not an image"},
+      {"text.png", "just some words\n", "not an image"},
+      {"pic.tga", std::string("\0\0\2\0\0\0\0\0\0\0\0\0\1\0\1\0\x18\0\xff\xff\xff", 21), "not an image"},
+      {"pic.ppm", "P6\n1 1\n255\n\xff\xff\xff", "not an image"},
+      {"loop.jpg", "->loop.jpg", "Too many levels of symbolic links"},
+      {"dangling.jpg", "->nowhere.jpg", "No such file or directory"},
+  };
+  Profile("[Resize]\nRule=1\nSize1=100,200\n[File]\nFileNameFormat=" + Dir + "/out/<old>\nAddSubFolder=0\n");
+  for (const auto &C : Cases) {
+    const std::string Path = Dir + "/p/junk/" + C.Name;
+    if (C.Bytes.rfind("->", 0) == 0) fs::create_symlink(C.Bytes.substr(2), Path);
+    else std::ofstream(Path, std::ios::binary) << C.Bytes;
+    fs::remove_all(Dir + "/out");
+    const TRun R = Run({"/ini=t.ini", Path, "IMG_1.jpg"});
+    EXPECT_EQ(R.Status, 1) << C.Name << "\n" << R.Err;
+    EXPECT_NE(R.Err.find(std::string(C.Name) + ": " + C.Says), std::string::npos) << R.Err;
+    EXPECT_TRUE(IsJPEG(Dir + "/out/IMG_1.jpg")) << C.Name;
+  }
+  // Walking the folder that holds them all: nothing to say.
+  const TRun R = Run({"/ini=t.ini", Dir + "/p/junk"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Err.find("ErrorLog"), std::string::npos) << R.Err;
+}
+
+TEST_F(Runner, OutputsNotWrittenAndUnusableProfilesAreNotSuccesses) {
+  Photo("IMG_1.jpg");
+  // Overwriting is on, but the output is read-only and the profile respects that.
+  fs::create_directories(Dir + "/p/resize");
+  std::ofstream(Dir + "/p/resize/IMG_1.jpg") << "older output";
+  fs::permissions(Dir + "/p/resize/IMG_1.jpg", fs::perms::owner_read);
+  Profile("[File]\nNotOverwrite=0\n");
+  TRun R = Run({"/ini=t.ini", "IMG_1.jpg"});
+  EXPECT_EQ(R.Status, 1) << R.Err;
+  EXPECT_NE(R.Err.find("IMG_1.jpg: " + Dir + "/p/resize/IMG_1.jpg: the output is read-only"), std::string::npos)
+      << R.Err;
+  EXPECT_EQ(ReadFile(Dir + "/p/resize/IMG_1.jpg"), "older output");
+
+  // A template that gives no usable name: the profile and the key are named.
+  Profile("[File]\nFileNameFormat=bad/<OLD>\n");
+  R = Run({"/ini=t.ini", "IMG_1.jpg"});
+  EXPECT_EQ(R.Status, 1) << R.Err;
+  EXPECT_NE(R.Err.find("t.ini: File.FileNameFormat=bad/<OLD>: ファイル名に使用できない文字が含まれています"),
+            std::string::npos) << R.Err;
+
+  // A profile that is no settings file at all stops the run before anything is converted.
+  std::string Garbage(4096, '\0');
+  for (size_t i = 0; i < Garbage.size(); ++i) Garbage[i] = char((i * 2654435761u) >> 13);
+  for (const std::string &Bytes : {Garbage, std::string("just a line of text\nand another\n")}) {
+    std::ofstream(Dir + "/data/ini/t.ini", std::ios::binary) << Bytes;
+    fs::remove_all(Dir + "/p/resize");
+    R = Run({"/ini=t.ini", "IMG_1.jpg"});
+    EXPECT_EQ(R.Status, 2) << R.Err;
+    EXPECT_NE(R.Err.find("not a settings file"), std::string::npos) << R.Err;
+    EXPECT_FALSE(fs::exists(Dir + "/p/resize"));
+  }
 }
 
 TEST_F(Runner, RenameModeMovesOnOneFileSystemAndCopiesAcross) {
