@@ -2,6 +2,7 @@
 // built once outside the timing), per data path, code path and thread count.
 // Reductions report source MPix/s, enlargements destination MPix/s.
 //   bench_resize --benchmark_filter=RGBi   etc.
+#include "color/ICCUtil.h"
 #include "resample/Filter.h"
 #include "core/ImgInfo.h"
 #include "core/MultiThread.h"
@@ -95,7 +96,7 @@ void RunCase(benchmark::State &State, const TBenchCase &C, int32_t Isa, int32_t 
                       C.DW != C.SW ? int32_t(f->FTmpBpl) : f->Param.VStep, int32_t(C.DH));
   setter->Release();
   f->SetBlockInfo();
-  f->SetGammaTable(src);
+  f->SetGammaTable(src, MakeResizeGammaTables);
   uint8_t *dest = AllocPixelBlock(f->FDestBpl, C.DH);
   TMultiThread pool(Threads);
   // Processor time of all threads, which other load on the machine does not

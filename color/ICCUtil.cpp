@@ -373,17 +373,7 @@ uint32_t BackgroundColorForImage(const TICCImgInfo &Img, uint32_t Color, TTransF
   return Transform->Work2DestColor(Color);
 }
 
-// FlattenAlpha (core) reaches the conversion above through its hook.
-namespace {
-const bool FlattenHookSet = (FlattenAlphaBackgroundHook = &BackgroundColorForImage, true);
-}  // namespace
-
-// The resize filters take their linear-light tables from a hook of the
-// resampling library. The reference is weak so that this library neither
-// needs nor drags in the resampler; when a program links both, the tables
-// follow the image's profile instead of the plain sRGB curves.
-using TResizeGammaTableMaker = void (*)(const TICCImgInfo &Src, float *Degamma, int16_t *Regamma);
-extern TResizeGammaTableMaker GammaTableMaker __attribute__((weak));
-namespace {
-const bool ResizeHookSet = (&GammaTableMaker ? (GammaTableMaker = &MakeResizeGammaTables) : nullptr, true);
-}  // namespace
+TBackgroundColorFunc BackgroundColorInto(TTransForm *Transform) {
+  if (!Transform) return {};
+  return [Transform](const TICCImgInfo &Img, uint32_t Color) { return BackgroundColorForImage(Img, Color, Transform); };
+}

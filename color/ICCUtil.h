@@ -25,13 +25,13 @@
 //   Curves: the image's profile by ProfileType (as TGammaInfo), its blue,
 //     green, red TRCs when all three exist, else its gray TRC three times,
 //     else the built-in sRGB curve. MakeResizeGammaTables fills both tables
-//     of a resize filter in one call and has the signature of the resampling
-//     code's GammaTableMaker hook, so start-up can install it there.
+//     of a resize filter in one call; the resampler hands it to its filters.
 #pragma once
 
 #include "color/ColorManagementOption.h"
 #include "core/ImgInfo.h"
 #include "core/MultiThread.h"
+#include "core/PixelConvert.h"
 
 #include <lcms2.h>
 
@@ -268,7 +268,7 @@ void MakeDegammaTable(const TICCImgInfo &Img, std::span<float> Table, float Scal
 // curves of Img's profile (the resize filters' linear-light tables).
 void MakeRegammaTable(const TICCImgInfo &Img, std::span<int16_t> Table);
 // Both tables of a linear-light resize filter in one call, with the signature
-// of the resampling code's table-maker hook: Degamma 3 x 16321 floats (scale
+// the resampling code's filters take their table maker in: Degamma 3 x 16321 floats (scale
 // 16320), Regamma 3 x REGAMMA_TABLE_LEN entries.
 void MakeResizeGammaTables(const TICCImgInfo &Src, float *Degamma, int16_t *Regamma);
 // Fills REGAMMA_TABLE_LEN entries from the inverse gray curve of the default
@@ -328,3 +328,5 @@ std::string GetColorDirectory();
 // (whose current transform it replaces); Color itself without a transform
 // object or with colour management off.
 uint32_t BackgroundColorForImage(const TICCImgInfo &Img, uint32_t Color, TTransForm *Transform);
+// The same as the conversion FlattenAlpha takes; empty without a transform.
+TBackgroundColorFunc BackgroundColorInto(TTransForm *Transform);

@@ -366,17 +366,14 @@ void RestoreAlpha14(TICCImgInfo &Img, TICCImgInfo &Alpha) {
   FreeICCImgInfo(Alpha, false);
 }
 
-TBackgroundColorHook FlattenAlphaBackgroundHook = nullptr;
-
-void FlattenAlpha(TICCImgInfo &Img, TTransForm *Transform, uint32_t BackgroundColor) {
+void FlattenAlpha(TICCImgInfo &Img, uint32_t BackgroundColor, const TBackgroundColorFunc &ToImageProfile) {
   const bool colour = Img.PixelFormat == PIXFMT_BGRA && Img.Channels == 4;
   const bool gray = Img.PixelFormat == PIXFMT_GRAYALPHA && Img.Channels == 2;
   if (!(colour || gray) || !Walkable(Img)) return;
   if (Img.BPP == BPP_16) Convert16To14(Img);
   // The configured colour is in the working space; the file's own is already
   // in the image's profile.
-  if (!Img.hasBGColor && Transform && FlattenAlphaBackgroundHook)
-    BackgroundColor = FlattenAlphaBackgroundHook(Img, BackgroundColor, Transform);
+  if (!Img.hasBGColor && ToImageProfile) BackgroundColor = ToImageProfile(Img, BackgroundColor);
   const uint32_t bg = SwapRedBlue(Img.hasBGColor ? Img.BGColor : BackgroundColor);  // B,G,R bytes
   if (Img.Channels == 4 && Img.IsGrayAlpha) NarrowToGrayAlpha(Img);
   const bool wide = Img.BPP == BPP_14;

@@ -14,6 +14,7 @@
 #include "core/ImgInfo.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 
 class TTransForm;
@@ -60,18 +61,15 @@ void ExtractAlpha14(const TICCImgInfo &Img, TICCImgInfo &Alpha);
 // Writes a record from ExtractAlpha14 back into the last sample of a 14-bit
 // image of the same size, then releases Alpha's block (always).
 void RestoreAlpha14(TICCImgInfo &Img, TICCImgInfo &Alpha);
+// Converts a colour of the working space into Img's profile (the colour
+// library makes one from the worker's transform: BackgroundColorInto).
+using TBackgroundColorFunc = std::function<uint32_t(const TICCImgInfo &Img, uint32_t Color)>;
 // Composites PIXFMT_BGRA / PIXFMT_GRAYALPHA over the background colour (BGColor
 // when hasBGColor, else BackgroundColor, both COLORREF order) and drops alpha.
-// 16-bit images come out 14-bit. Transform is the worker's colour transform:
-// with it, BackgroundColor is carried from the working space into the image's
-// profile (through FlattenAlphaBackgroundHook).
-void FlattenAlpha(TICCImgInfo &Img, TTransForm *Transform = nullptr,
-                  uint32_t BackgroundColor = 0xFFFFFF);
-// Set by the colour library when it is linked (core cannot depend on it):
-// converts a working-space colour into Img's profile through Transform.
-using TBackgroundColorHook = uint32_t (*)(const TICCImgInfo &Img, uint32_t Color,
-                                          TTransForm *Transform);
-extern TBackgroundColorHook FlattenAlphaBackgroundHook;
+// 16-bit images come out 14-bit. BackgroundColor is in the working space;
+// ToImageProfile, when given, carries it into the image's profile.
+void FlattenAlpha(TICCImgInfo &Img, uint32_t BackgroundColor = 0xFFFFFF,
+                  const TBackgroundColorFunc &ToImageProfile = {});
 
 // Colour representations.
 // Rec. 601 luma of an 8- or 14-bit 3/4-channel image as a new 8-bit gray record

@@ -526,7 +526,7 @@ int32_t LoadPicture(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, b
     }
     src.Release();
     ApplyExifProfile(Entry, Img);
-    if (HasAlpha(Img) && OutputDropsAlpha(OutputType)) FlattenAlpha(Img, Transform, Background);
+    if (HasAlpha(Img) && OutputDropsAlpha(OutputType)) FlattenAlpha(Img, Background, BackgroundColorInto(Transform));
     ConvertCMYK(Img, Transform, inverted);
     guard.Done = true;
   } catch (const std::exception &e) {
@@ -610,7 +610,7 @@ bool MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumb
       resizer->ResizeImage(Bitmap, nw, nullptr, false, Bitmap.PixelFormat == PIXFMT_BGRA, nh);
     }
     ConvertTo8Bit(Bitmap, false);
-    if (HasAlpha(Bitmap)) FlattenAlpha(Bitmap, nullptr, Background);
+    if (HasAlpha(Bitmap)) FlattenAlpha(Bitmap, Background);
     ConvertCMYK(Bitmap, nullptr, inverted);
     if (Bitmap.PixelFormat == PIXFMT_YCC) throw ETessivoError("対応していない画像形式です");
     ToMonitor(Bitmap, Options.MonitorTransform);

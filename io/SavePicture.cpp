@@ -357,7 +357,7 @@ void WriteBitmap(const std::string &FileName, const TICCImgInfo &Img, uint32_t B
 void PrepareBitmap(TICCImgInfo &Img, const TSaveJob &Job) {
   const TFormatOptions &Opt = Job.Context->Formats;
   if ((Img.Channels == 2 || Img.Channels == 4) && !Opt.Bitmap.AlphaChannelSupport)
-    FlattenAlpha(Img, Job.Context->ColorTransform, Job.Context->Formats.Background);
+    FlattenAlpha(Img, Job.Context->Formats.Background, BackgroundColorInto(Job.Context->ColorTransform));
   ConvertTo8Bit(Img, true);
   if (Img.Channels == 2) {
     ExpandGrayAlpha(Img);
@@ -419,7 +419,7 @@ TJPEGPlan PrepareJPEG(TICCImgInfo &Img, const TSaveJob &Job) {
   const TSaveContext &ctx = *Job.Context;
   // JPEG keeps no alpha: it goes onto the background (the loader usually did this already).
   if (Img.Channels == 2 || (Img.Channels == 4 && Img.PixelFormat != PIXFMT_CMYK))
-    FlattenAlpha(Img, ctx.ColorTransform, ctx.Formats.Background);
+    FlattenAlpha(Img, ctx.Formats.Background, BackgroundColorInto(ctx.ColorTransform));
   TJPEGPlan plan;
   plan.Opt = &Opt;
   if (Img.ExifInfo && Img.ExifLen && Opt.JPEG.AddExifInfo) {

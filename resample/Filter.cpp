@@ -110,8 +110,6 @@ const TResizeFilterInfo *BoundFilterInfo(int32_t Kind, int32_t Isa) {
 
 // ---- Gamma tables -------------------------------------------------------------
 
-TGammaTableMaker GammaTableMaker = nullptr;
-
 namespace {
 double SRGBToLinear(double x) { return x <= 0.04045 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4); }
 double LinearToSRGB(double x) {
@@ -248,9 +246,9 @@ void TCustomResizeFilter::SetBlockInfo() {
   }
 }
 
-void TCustomResizeFilter::SetGammaTable(const TICCImgInfo &Src) {
+void TCustomResizeFilter::SetGammaTable(const TICCImgInfo &Src, TGammaTableMaker Maker) {
   if (!FNeedGammaTable) return;
-  (GammaTableMaker ? GammaTableMaker : MakeSRGBGammaTables)(Src, FDegammaTable.data(), FRegammaTable.data());
+  Maker(Src, FDegammaTable.data(), FRegammaTable.data());
   Param.DegammaTable = FDegammaTable.data();
   Param.RegammaTable = FRegammaTable.data();
 }

@@ -86,10 +86,9 @@ public:
 
 // Builds both linear-light tables of a source: 3 x 16321 degamma floats (256
 // per channel used for 8-bit sources) and 3 x 24576 regamma entries. The
-// colour code installs its profile-based builder; without one the sRGB
-// curves are used.
+// resizer passes the colour code's profile-based builder
+// (MakeResizeGammaTables); MakeSRGBGammaTables uses the sRGB curves.
 using TGammaTableMaker = void (*)(const TICCImgInfo &Src, float *Degamma, int16_t *Regamma);
-extern TGammaTableMaker GammaTableMaker;
 void MakeSRGBGammaTables(const TICCImgInfo &Src, float *Degamma, int16_t *Regamma);
 
 constexpr size_t DEGAMMA_TABLE_SIZE = 3 * 16321;
@@ -107,7 +106,7 @@ public:
   // Column and row blocks, once the weight tables exist.
   void SetBlockInfo();
   // Linear-light tables from the source's profile (linear variants); rebuilt on every call.
-  void SetGammaTable(const TICCImgInfo &Src);
+  void SetGammaTable(const TICCImgInfo &Src, TGammaTableMaker Maker);
   // Runs the pass the geometry calls for: horizontal, vertical or both, the
   // 14-bit entry for sources that are not 8-bit. Dest holds FDestBpl x
   // AllocRows(DestHeight) bytes. Pool may be null (the pass runs here as job

@@ -341,19 +341,6 @@ int32_t ModeParam(uint32_t Mode, int32_t Radius, int32_t Sharp, int32_t Blur) {
 // ---------------------------------------------------------------------------
 // Resizer
 
-namespace {
-
-// Linear-light tables come from the tone curves of the source's profile; the
-// filters fall back to sRGB curves only when no maker is installed.
-void InstallGammaTableMaker() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (!GammaTableMaker) GammaTableMaker = MakeResizeGammaTables;
-  });
-}
-
-}  // namespace
-
 TResizer::TResizer(uint32_t ADecimationMode, TWeightSetter *ADecimationSetter, LongBool AIsLimitedDecimation,
                    uint32_t AInterpolationMode, TWeightSetter *AInterpolationSetter,
                    LongBool AIsLimitedInterpolation, uint32_t ASIMDMode, bool ALinearColorSpace,
@@ -509,8 +496,8 @@ uint8_t *TResizer::Resize(const TICCImgInfo &Src, TMultiThread *Pool, bool UseLi
     Limiter->CalcLimit(Src, NewWidth, NewHeight, Pool);
   }
   if (RF->FNeedGammaTable) {
-    InstallGammaTableMaker();
-    RF->SetGammaTable(Src);
+    // Linear-light tables follow the tone curves of the source's profile.
+    RF->SetGammaTable(Src, MakeResizeGammaTables);
   }
 
   DestBpl = RF->FDestBpl;

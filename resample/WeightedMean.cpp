@@ -3,6 +3,7 @@
 // unsharp-mask engines.
 #include "resample/WeightedMean.h"
 
+#include "color/ICCUtil.h"
 #include "core/Errors.h"
 #include "core/PixelConvert.h"
 #include "resample/UnsharpMaskKernels.h"
@@ -276,9 +277,9 @@ void TCustomUnsharpMaskFilter::SetFilterParam(const TICCImgInfo &Src, int32_t Ke
   FLimitBPL = CheckedOffset(std::max<int64_t>(bpl, int64_t(FUSMXLoopCount) * 64));
 }
 
-void TCustomUnsharpMaskFilter::SetGammaTable(const TICCImgInfo &Src) {
+void TCustomUnsharpMaskFilter::SetGammaTable(const TICCImgInfo &Src, TGammaTableMaker Maker) {
   if (!FNeedGammaTable) return;
-  (GammaTableMaker ? GammaTableMaker : MakeSRGBGammaTables)(Src, FDegammaTable.data(), FRegammaTable.data());
+  Maker(Src, FDegammaTable.data(), FRegammaTable.data());
   Param.DegammaTable = FDegammaTable.data();
   Param.RegammaTable = FRegammaTable.data();
 }
@@ -413,7 +414,7 @@ void TUnsharpMask::DoUnSharpMask(TICCImgInfo &Info, bool IsRGBA, TMultiThread *P
     FBPP = Info.BPP;
     FThreads = threads;
   }
-  USM->SetGammaTable(Info);
+  USM->SetGammaTable(Info, MakeResizeGammaTables);
   TPageBlock blur;
   blur.P = static_cast<uint8_t *>(PageAlloc(size_t(USM->FDestBpl) * AllocRows(Info.Height) + 8));
   USM->Execute(Info.Mem, blur.P, Pool);

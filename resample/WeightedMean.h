@@ -106,7 +106,7 @@ class TCustomUnsharpMaskFilter : public TWeightedMeanFilter {
 public:
   void SetFilterParam(const TICCImgInfo &Src, int32_t KernelRadius = 8) override;
   // Linear-light tables from the source's profile (linear variants).
-  void SetGammaTable(const TICCImgInfo &Src);
+  void SetGammaTable(const TICCImgInfo &Src, TGammaTableMaker Maker);
   // Horizontal step of the local limits of one source row (8- or 14-bit):
   // per group of 8 samples the 8 maxima, then the 8 minima, over x - 1 .. x + 1
   // of the sample's channel, clipped at the row's ends, on the 14-bit scale.

@@ -443,7 +443,7 @@ TEST(FlattenAlpha, ConfiguredBackgroundIsConvertedIntoTheImageProfile) {
       Want = Probe.Work2DestColor(C.Background);
       EXPECT_NE(Want, C.Background);
     }
-    FlattenAlpha(Img.Img, C.WithTransform ? &T : nullptr, C.Background);
+    FlattenAlpha(Img.Img, C.Background, BackgroundColorInto(C.WithTransform ? &T : nullptr));
     ASSERT_EQ(Img.Img.Channels, C.Channels - 1);
     const uint8_t *P = Img.Px8(1, 0);
     if (C.Channels == 4) {

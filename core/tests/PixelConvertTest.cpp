@@ -125,11 +125,11 @@ void InvertAlpha(TICCImgInfo &Img) {
   RestoreAlpha14(Img, a);
 }
 
-void FlattenOverColour(TICCImgInfo &Img) { FlattenAlpha(Img, nullptr, 0x3C7FA0); }
+void FlattenOverColour(TICCImgInfo &Img) { FlattenAlpha(Img, 0x3C7FA0); }
 
 void FlattenGrayAlpha4(TICCImgInfo &Img) {
   Img.IsGrayAlpha = LongTrue;
-  FlattenAlpha(Img, nullptr, 0x3C7FA0);
+  FlattenAlpha(Img, 0x3C7FA0);
 }
 
 constexpr int32_t S16Lo = -32768, S16Hi = 32767;
@@ -514,7 +514,7 @@ TEST(PixelConvert, FlattenAlphaExamples) {
       TImage img = Pixel(c.BPP, c.In, c.Fmt);
       img.I.hasBGColor = c.HasBG ? LongTrue : LongFalse;
       img.I.BGColor = c.BGColor;
-      FlattenAlpha(img.I, nullptr, c.Background);
+      FlattenAlpha(img.I, c.Background);
       EXPECT_EQ(img.I.BPP, c.OutBPP) << c.Name;
       EXPECT_EQ(img.I.PixelFormat, c.OutFmt) << c.Name;
       EXPECT_EQ(img.I.Channels, c.Out.size()) << c.Name;
@@ -542,7 +542,7 @@ TEST(PixelConvert, FlattenAlphaLeavesOtherFormatsAlone) {
     img.Fill(77);
     const uint8_t *mem = img.I.Mem;
     const auto before = img.Pixels();
-    FlattenAlpha(img.I, nullptr, 0);
+    FlattenAlpha(img.I, 0);
     EXPECT_EQ(img.I.Mem, mem);
     EXPECT_EQ(img.I.Channels, c.Ch);
     EXPECT_EQ(img.I.PixelFormat, c.Fmt);

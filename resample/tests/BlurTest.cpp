@@ -1,6 +1,7 @@
 // Gaussian blur and unsharp mask: same-size Gaussian tables, the sharpening
 // rules (strengths, soft threshold, 3 x 3 bounds), the mask blur with its
 // opacity, and the vector kernels against the plain reference.
+#include "color/ICCUtil.h"
 #include "core/Errors.h"
 #include "resample/Filter.h"
 #include "core/MultiThread.h"
@@ -433,7 +434,7 @@ TEST_F(BlurTest, EngineMatchesADirectComputationOnAnyPool) {
     probe.USMWeight->SetWeight(f->Param.HWeightTable, int32_t(w), f->IsFloat(), f->HStep());
     probe.USMWeight->SetWeight(f->Param.VWeightTable, int32_t(h), f->IsFloat(), int32_t(f->FTmpBpl));
     f->SetBlockInfo();
-    f->SetGammaTable(src.I);
+    f->SetGammaTable(src.I, MakeResizeGammaTables);
     std::vector<uint8_t> blur(size_t(f->FDestBpl) * AllocRows(h));
     f->Execute(src.I.Mem, blur.data(), nullptr);
 

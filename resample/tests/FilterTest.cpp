@@ -1,6 +1,7 @@
 // Filter objects and the passes of the resampling library: the vector code
 // paths against the plain reference on random images, the data-path choice,
 // block records, alpha weighting and the library binding.
+#include "color/ICCUtil.h"
 #include "core/Errors.h"
 #include "resample/Filter.h"
 #include "core/MultiThread.h"
@@ -67,7 +68,7 @@ std::unique_ptr<TCustomResizeFilter> PrepareResize(int32_t Kind, int32_t Isa, co
     VSetter->SetWeight(f->Param.VWeightTable, int32_t(Src.Height), isFloat,
                        w ? int32_t(f->FTmpBpl) : f->Param.VStep, DH);
   f->SetBlockInfo();
-  f->SetGammaTable(Src);
+  f->SetGammaTable(Src, MakeResizeGammaTables);
   return f;
 }
 
@@ -314,7 +315,7 @@ TEST_F(FilterTest, PassesWithoutWorkBlocksGiveTheSameResult) {
     lz->SetWeight(f->Param.HWeightTable, 97, isFloat, f->Param.HStep, 31);
     lz->SetWeight(f->Param.VWeightTable, 150, isFloat, int32_t(f->FTmpBpl), 41);
     f->SetBlockInfo();
-    f->SetGammaTable(src.Img);
+    f->SetGammaTable(src.Img, MakeResizeGammaTables);
     std::vector<uint8_t> a(size_t(f->FDestBpl) * AllocRows(41)), b(a.size());
     f->Execute(src.Img.Mem, a.data(), nullptr);
     TResizeParam p = f->Param;
