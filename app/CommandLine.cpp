@@ -2,6 +2,9 @@
 #include "app/CommandLine.h"
 
 #include <cctype>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 #include <fstream>
 #include <iterator>
 
@@ -113,10 +116,25 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args, const std::s
 }
 
 bool ReadListFile(const std::string &Path, const std::string &Cwd, std::vector<std::string> &Lines) {
-  std::ifstream In(Path, std::ios::binary);
-  if (!In) return false;
-  std::string Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-  if (In.bad()) return false;
+  // Read with the system calls: a folder opens as a stream but fails on the
+  // first read, and errno must tell the caller why.
+  const int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (Fd < 0) return false;
+  std::string Bytes;
+  char Buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(Fd, Buf, sizeof Buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int Err = errno;
+      ::close(Fd);
+      errno = Err;
+      return false;
+    }
+    if (n == 0) break;
+    Bytes.append(Buf, size_t(n));
+  }
+  ::close(Fd);
   std::string Text;
   if (Bytes.size() >= 2 && uint8_t(Bytes[0]) == 0xFF && uint8_t(Bytes[1]) == 0xFE) {
     Text = Utf16ToUtf8(Bytes.substr(2), false);

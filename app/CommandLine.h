@@ -25,5 +25,6 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args, const std::s
 // delimiters folded (symbolic links are kept as they are).
 std::string AbsolutePath(const std::string &Path, const std::string &Cwd);
 // The lines of a "/list=" file (UTF-8 or UTF-16 by byte-order mark, else
-// UTF-8), blank lines dropped, made absolute. False when it cannot be read.
+// UTF-8), blank lines dropped, made absolute. False, with errno set, when it
+// cannot be read (a folder, no permission, no such file).
 bool ReadListFile(const std::string &Path, const std::string &Cwd, std::vector<std::string> &Lines);

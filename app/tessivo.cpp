@@ -20,6 +20,7 @@
 #include "batch/SizeRule.h"
 #include "batch/TerminalView.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -137,7 +138,7 @@ int main(int argc, char **argv) {
 
   std::vector<std::string> Paths = Cmd.Paths;
   if (Cmd.HasList && !ReadListFile(Cmd.ListFile, Cwd, Paths))
-    return Fail(EXIT_USAGE, "cannot read the list file " + Cmd.ListFile);
+    return Fail(EXIT_USAGE, "cannot read the list file " + Cmd.ListFile + ": " + std::strerror(errno));
   if (Paths.empty()) return Fail(EXIT_USAGE, "no input files or folders given (see tessivo --help)");
 
   CreateDataFolders();

@@ -451,12 +451,13 @@ TEST_F(Runner, BadArgumentsAndSettings) {
   const struct {
     std::vector<std::string> Args;
     int Status;
-    const char *Says;
+    std::string Says;
   } Cases[] = {
       {{"--bogus", "IMG_1.jpg"}, 2, "unknown option"},
       {{}, 2, "no input"},
       {{"/ini=missing.ini", "IMG_1.jpg"}, 2, "settings file not found"},
-      {{"/list=" + Dir + "/none.txt"}, 2, "list file"},
+      {{"/list=" + Dir + "/none.txt"}, 2, "none.txt: No such file or directory"},
+      {{"/list=" + Dir + "/p"}, 2, "list file " + Dir + "/p: Is a directory"},
       {{"--help"}, 0, ""},
   };
   for (const auto &C : Cases) {
