@@ -1,6 +1,8 @@
 // Parsing the command line of an unattended run.
 #include "app/CommandLine.h"
 
+#include "core/AsciiCase.h"
+
 #include <cctype>
 #include <cerrno>
 #include <fcntl.h>
@@ -12,10 +14,7 @@ namespace {
 
 // Whether Arg begins with Prefix, ASCII case ignored.
 bool StartsWithNoCase(const std::string &Arg, const std::string &Prefix) {
-  if (Arg.size() < Prefix.size()) return false;
-  for (size_t i = 0; i < Prefix.size(); ++i)
-    if (std::tolower((unsigned char)Arg[i]) != std::tolower((unsigned char)Prefix[i])) return false;
-  return true;
+  return Arg.size() >= Prefix.size() && SameTextAscii(std::string_view(Arg).substr(0, Prefix.size()), Prefix);
 }
 
 bool TakeSwitch(const std::string &Arg, const char *Name, std::string &Value) {

@@ -2,6 +2,7 @@
 // directive, the conversion table and the per-run folder counts.
 #include "batch/FileNameTemplate.h"
 
+#include "core/AsciiCase.h"
 #include "batch/ConvertOption.h"
 #include "batch/ImageInfo.h"
 
@@ -31,10 +32,6 @@ std::map<std::string, std::string> ConvertMap = ExpandConvertRows(ConvertTable);
 
 namespace {
 
-std::string AsciiLower(std::string S) {
-  for (char &c : S) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return S;
-}
 
 std::string TrimSpaces(const std::string &S) {
   size_t b = 0, e = S.size();
@@ -213,16 +210,6 @@ void ClearFolderCountCache() {
 
 // ---------------------------------------------------------------------------
 // Expansion
-
-int32_t OutputTypeOf(const std::string &Path) {
-  const std::string ext = AsciiLower(ExtensionOf(Path));
-  if (ext == ".bmp") return 1;
-  if (ext == ".jpg" || ext == ".jpeg") return 2;
-  if (ext == ".png") return 3;
-  if (ext == ".wdp" || ext == ".hdp" || ext == ".jxr") return 4;
-  if (ext == ".tif" || ext == ".tiff") return 5;
-  return 0;
-}
 
 std::string ResizeModeText(const TScale &Scale) {
   if (Scale.XScale == 1 && Scale.YScale == 1) return "None";

@@ -4,6 +4,8 @@
 // output type of a name.
 #pragma once
 
+#include "io/OutputType.h"
+
 #include "core/Scale.h"
 
 #include <cstdint>
@@ -37,9 +39,6 @@ std::string ExpandFileNameTemplate(const std::string &Template, const TImageInfo
 std::string ExpandTextTemplate(const std::string &Template, const std::string &NewName,
                                const std::string &OldName, int32_t Number, double Time);
 
-// Output types by the final extension (any case): 1 BMP, 2 JPEG, 3 PNG,
-// 4 JPEG XR, 5 TIFF, 0 anything else.
-int32_t OutputTypeOf(const std::string &Path);
 
 // The text of the "resizemode" token for the resize scale of one image.
 std::string ResizeModeText(const TScale &Scale);

@@ -3,6 +3,8 @@
 // texts.
 #include "batch/ImageInfo.h"
 
+#include "core/AsciiCase.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,10 +22,6 @@
 
 namespace {
 
-std::string AsciiLower(std::string S) {
-  for (char &c : S) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return S;
-}
 
 std::string AsciiUpper(std::string S) {
   for (char &c : S) c = char(std::toupper(static_cast<unsigned char>(c)));

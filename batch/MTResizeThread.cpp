@@ -1,6 +1,7 @@
 // The per-file conversion worker.
 #include "batch/MTResizeThread.h"
 
+#include "core/AsciiCase.h"
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
 #include "batch/ErrorLogFrm.h"
@@ -28,10 +29,6 @@
 
 namespace {
 
-std::string LowerCase(std::string S) {
-  std::transform(S.begin(), S.end(), S.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  return S;
-}
 
 uint32_t BlockCount(const TImageInfo &E) {
   const auto Blocks = [](int32_t v) { return v > 0 ? uint32_t((int64_t(v) + 255) / 256) : 0u; };
@@ -106,7 +103,7 @@ void DeleteSourceIfAllowed(const std::string &Source, const std::string &Output,
 }  // namespace
 
 bool MayDeleteSource(const std::string &Source, const std::string &Output) {
-  if (Source.empty() || Output.empty() || LowerCase(Source) == LowerCase(Output)) return false;
+  if (Source.empty() || Output.empty() || SameTextAscii(Source, Output)) return false;
   struct stat Out, In;
   if (::stat(Output.c_str(), &Out) != 0 || !S_ISREG(Out.st_mode) || Out.st_size <= 0) return false;
   if (::stat(Source.c_str(), &In) != 0) return false;

@@ -1,6 +1,7 @@
 // The naming pass of a run and its thread.
 #include "batch/MakeOutputFileName.h"
 
+#include "core/AsciiCase.h"
 #include "batch/ConvertOption.h"
 #include "batch/ImageInfo.h"
 #include "batch/ProgressFrm3.h"
@@ -23,8 +24,8 @@ struct TCaseInsensitiveLess {
   bool operator()(const std::string &A, const std::string &B) const {
     const size_t n = std::min(A.size(), B.size());
     for (size_t i = 0; i < n; ++i) {
-      const int a = std::tolower(static_cast<unsigned char>(A[i]));
-      const int b = std::tolower(static_cast<unsigned char>(B[i]));
+      const unsigned char a = AsciiLower(A[i]);
+      const unsigned char b = AsciiLower(B[i]);
       if (a != b) return a < b;
     }
     return A.size() < B.size();

@@ -3,6 +3,7 @@
 // thread count, writes the result and prints the time of the resize alone.
 // It can also generate the noisy, detailed test image the comparisons use.
 #include "core/Errors.h"
+#include "core/AsciiCase.h"
 #include "resample/Filter.h"
 #include "core/ImgInfo.h"
 #include "core/MultiThread.h"
@@ -257,7 +258,7 @@ uint32_t KernelMode(const std::string &Name) {
       {"gaussian", RESIZE_GAUSSIAN},        {"nearest", RESIZE_NEAREST_NEIGHBOR},
   };
   std::string n = Name;
-  std::transform(n.begin(), n.end(), n.begin(), [](unsigned char c) { return std::tolower(c); });
+  n = AsciiLower(n);
   for (auto &[k, v] : names)
     if (n == k) return v;
   Fail("unknown kernel " + Name);

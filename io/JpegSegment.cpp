@@ -2,6 +2,7 @@
 // chunks, segment replacement and deletion, quantisation tables.
 #include "io/JpegSegment.h"
 
+#include "core/AsciiCase.h"
 #include "core/Errors.h"
 
 #include <algorithm>
@@ -306,9 +307,7 @@ bool ReadDqtFile(const std::string &Path, uint8_t Table[64], std::string &Name) 
 
 namespace {
 bool IsDqtName(const fs::path &P) {
-  std::string e = P.extension().string();
-  std::transform(e.begin(), e.end(), e.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  return e == ".dqt";
+  return AsciiLower(P.extension().string()) == ".dqt";
 }
 }  // namespace
 

@@ -3,6 +3,7 @@
 // the order in which they are tried.
 #include "io/ImageProbe.h"
 
+#include "core/AsciiCase.h"
 #include "core/Errors.h"
 #include "core/ImgInfo.h"
 #include "io/Pixio.h"
@@ -237,9 +238,7 @@ std::string LowerExtension(const std::string &Path) {
   const size_t slash = Path.find_last_of("/\\");
   const size_t dot = Path.rfind('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string ext = Path.substr(dot);
-  for (char &c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return ext;
+  return AsciiLower(Path.substr(dot));
 }
 
 std::string WICExtensionList() {
@@ -255,7 +254,7 @@ std::string WICExtensionList() {
         [](void *Context, const wchar_t *Ext) {
           auto &out = *static_cast<std::string *>(Context);
           for (const wchar_t *p = Ext; p && *p; ++p)
-            out += char(*p < 128 ? std::tolower(int(*p)) : '?');
+            out += *p < 128 ? AsciiLower(char(*p)) : '?';
           out += ',';
         },
         &list);

@@ -16,16 +16,6 @@
 #include <cstring>
 #include <vector>
 
-int32_t SaveOutputType(const std::string &FileName) {
-  const std::string ext = LowerExtension(FileName);
-  if (ext == ".bmp") return OUTPUT_BMP;
-  if (ext == ".jpg" || ext == ".jpeg") return OUTPUT_JPEG;
-  if (ext == ".png") return OUTPUT_PNG;
-  if (ext == ".wdp" || ext == ".hdp" || ext == ".jxr") return OUTPUT_HDP;
-  if (ext == ".tif" || ext == ".tiff") return OUTPUT_TIFF;
-  return OUTPUT_NONE;
-}
-
 // ---------------------------------------------------------------------------
 // Resolution
 
@@ -899,7 +889,7 @@ void SaveTIFFForTool(const std::string &FileName, TICCImgInfo &Img, const TMetad
 
 void SavePicture(TICCImgInfo &Img, const TImageProbe &Entry, const std::string &OutPutFileName,
                  const TResolutionInfo &RInfo, uint32_t LoadedBitsPerSample, const TSaveContext &Context) {
-  const int32_t type = SaveOutputType(OutPutFileName);
+  const int32_t type = OutputTypeOf(OutPutFileName);
   if (type == OUTPUT_NONE) return;
   CheckImage(Img, OutPutFileName);
   const TFormatOptions &Opt = Context.Formats;

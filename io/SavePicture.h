@@ -30,8 +30,6 @@ class TMultiThread;
 class TResizer;
 class TTransForm;
 
-int32_t SaveOutputType(const std::string &FileName);
-
 inline constexpr const char *ATTRIBUTE_CHANGE_FAILED = "ファイル属性の変更に失敗";
 
 // Conversions the writers use. Dots per inch: any other unit gives 1 and 1.

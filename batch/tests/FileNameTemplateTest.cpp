@@ -218,8 +218,10 @@ TEST_F(Naming, OutputTypes) {
   const struct {
     const char *Path;
     int32_t Type;
-  } cases[] = {{"/a/b.bmp", 1}, {"b.JPG", 2}, {"b.jpeg", 2}, {"b.png", 3}, {"b.wdp", 4}, {"b.HDP", 4}, {"b.jxr", 4},
-               {"b.tif", 5},    {"b.tiff", 5}, {"b.gif", 0}, {"b", 0},      {"a.png/b", 0}, {"b.png.txt", 0}};
+  } cases[] = {{"/a/b.bmp", OUTPUT_BMP}, {"b.JPG", OUTPUT_JPEG}, {"b.jpeg", OUTPUT_JPEG}, {"b.png", OUTPUT_PNG},
+               {"b.wdp", OUTPUT_HDP},    {"b.HDP", OUTPUT_HDP},  {"b.jxr", OUTPUT_HDP},   {"b.tif", OUTPUT_TIFF},
+               {"b.tiff", OUTPUT_TIFF},  {"b.gif", OUTPUT_NONE}, {"b", OUTPUT_NONE},      {"a.png/b", OUTPUT_NONE},
+               {"b.png.txt", OUTPUT_NONE}};
   for (const auto &c : cases) EXPECT_EQ(OutputTypeOf(c.Path), c.Type) << c.Path;
 }
 

@@ -80,14 +80,14 @@ TEST_F(OutputNames, DefaultTemplateBesideTheSource) {
   const TOutputNameTotals totals = MakeOutputFileNames(List, TFileOption{}.FileNameFormat, nullptr);
   EXPECT_EQ(totals.OutputFileCount, 1);
   EXPECT_EQ(OutNames(), (std::vector<std::string>{"p/resize/IMG_1.jpg"}));
-  EXPECT_EQ(OutputTypeOf(List[0]->OutPutFileName), 2);
+  EXPECT_EQ(OutputTypeOf(List[0]->OutPutFileName), OUTPUT_JPEG);
   struct stat st {};
   EXPECT_EQ(::stat((Dir / "p/resize").c_str(), &st), 0) << "the output folder is created";
 
   const TOutputNameTotals png = MakeOutputFileNames(List, "resize/<old>.png", nullptr);
   EXPECT_EQ(png.OutputFileCount, 1);
   EXPECT_EQ(OutNames(), (std::vector<std::string>{"p/resize/IMG_1.png"}));
-  EXPECT_EQ(OutputTypeOf(List[0]->OutPutFileName), 3);
+  EXPECT_EQ(OutputTypeOf(List[0]->OutPutFileName), OUTPUT_PNG);
 }
 
 TEST_F(OutputNames, SerialNumbers) {

@@ -470,7 +470,7 @@ TEST_F(SaveTest, OutputTypesAndResolutionRules) {
     int32_t Type;
   } types[] = {{"a.BMP", 1}, {"a.jpeg", 2}, {"a.Jpg", 2}, {"a.png", 3}, {"a.wdp", 4}, {"a.HDP", 4},
                {"a.jxr", 4}, {"a.tif", 5},  {"a.TIFF", 5}, {"a.gif", 0}, {"noext", 0}};
-  for (const TypeCase &c : types) EXPECT_EQ(SaveOutputType(c.Name), c.Type) << c.Name;
+  for (const TypeCase &c : types) EXPECT_EQ(OutputTypeOf(c.Name), c.Type) << c.Name;
   struct ResCase {
     TResolutionInfo R;
     int32_t Dx, Dy, Px, Py;
