@@ -14,12 +14,14 @@
 #include "core/IniFile.h"
 #include "core/MultiThread.h"
 #include "io/Pixio.h"
+#include "io/SaveFile.h"
 #include "batch/ProgressFrm.h"
 #include "batch/ProgressFrm3.h"
 #include "app/SettingsFile.h"
 #include "batch/SizeRule.h"
 #include "batch/TerminalView.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -84,12 +86,24 @@ int Fail(int Code, const std::string &Message) {
   return Code;
 }
 
+// Set while the workers run: a second stop request is then carried out by
+// the main thread, which removes the temporary files of the files in progress.
+std::atomic<bool> Converting{false};
+
 void OnInterrupt(int) {
-  // The first Ctrl+C stops gracefully; the next one ends the program at once.
-  if (TTerminalView::StopRequests.fetch_add(1) >= 1) {
-    std::signal(SIGINT, SIG_DFL);
-    std::raise(SIGINT);
-  }
+  // The first Ctrl+C, SIGTERM or SIGHUP stops after the files in progress;
+  // the next one abandons them, or, while nothing is being written yet,
+  // ends the program at once.
+  if (TTerminalView::StopRequests.fetch_add(1) >= 1 && !Converting.load()) ::_exit(EXIT_ERRORS);
+}
+
+// The error log on standard error; answers whether it had lines.
+bool PrintErrorLog() {
+  const std::vector<std::string> Log = ErrorLogForm().TakeMessages();
+  if (Log.empty()) return false;
+  std::fprintf(stderr, "ErrorLog (%zu):\n", Log.size());
+  for (const auto &Line : Log) std::fprintf(stderr, "  %s\n", Line.c_str());
+  return true;
 }
 
 void OnPauseSignal(int) { TTerminalView::PauseRequests.fetch_add(1); }
@@ -187,7 +201,10 @@ int main(int argc, char **argv) {
     ApplyResizeKernels(ResizeOption.DecimationMode, ResizeOption.InterpolationMode, ResizeOption.SIMDMode);
 
     const bool Interactive = ::isatty(fileno(stderr)) != 0;
-    std::signal(SIGINT, OnInterrupt);
+    struct sigaction Stop {};
+    Stop.sa_handler = OnInterrupt;
+    sigemptyset(&Stop.sa_mask);
+    for (const int Signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(Signal, &Stop, nullptr);
     std::signal(SIGUSR1, OnPauseSignal);
 
     TImageInfoList List;
@@ -206,7 +223,15 @@ int main(int argc, char **argv) {
     if (List.Count() > 0 && TTerminalView::StopRequests.load() == 0) {
       TProgressForm Form(List, Effects, &View);
       View.SetController(&Form);
+      View.OnAbandon = [] {
+        const int32_t Removed = AbandonTemporaryOutputs();
+        std::fprintf(stderr, "\nabandoned: the files in progress were dropped, %d temporary files removed\n", Removed);
+        PrintErrorLog();
+        std::_Exit(EXIT_ERRORS);
+      };
+      Converting = true;
       Modal = Form.ShowModal();
+      Converting = false;
       View.SetController(nullptr);
       const TProgressSnapshot S = Form.Snapshot();
       if (FileOption.ResetType == 2) {
@@ -237,10 +262,7 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "nothing to convert: no images in the given paths\n");
     }
 
-    const std::vector<std::string> Log = ErrorLogForm().TakeMessages();
-    if (!Log.empty()) {
-      std::fprintf(stderr, "ErrorLog (%zu):\n", Log.size());
-      for (const auto &Line : Log) std::fprintf(stderr, "  %s\n", Line.c_str());
+    if (PrintErrorLog()) {
       Result = EXIT_ERRORS;
     } else if (Modal != MR_OK && TTerminalView::StopRequests.load() > 0) {
       Result = EXIT_ERRORS;

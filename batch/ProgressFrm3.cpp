@@ -6,6 +6,7 @@
 #include "batch/ProgressFrm3.h"
 
 #include "batch/ConvertOption.h"
+#include "io/SaveFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -137,6 +138,8 @@ void TListupThread::ListFolder(const std::string &DirText) {
   const std::string prefix = dir == "/" ? dir : dir + "/";
   for (const std::string &name : names) {
     if (Terminated()) break;
+    // Outputs still being written, by this run or another, are no sources.
+    if (IsOutputTemporaryName(name)) continue;
     const std::string child = prefix + name;
     struct stat cs {};
     if (::lstat(child.c_str(), &cs) != 0) continue;

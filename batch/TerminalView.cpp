@@ -132,6 +132,7 @@ void TTerminalView::PauseChanged(bool Paused) {
 
 void TTerminalView::Idle(const TProgressSnapshot &State) {
   const int Stops = StopRequests.load();
+  if (Stops >= 2 && OnAbandon) OnAbandon();
   if (FForm && Stops != FHandledStops) {
     FHandledStops = Stops;
     ClearLine();

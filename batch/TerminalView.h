@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 class TTerminalView : public TProgressView {
@@ -26,6 +27,9 @@ public:
 
   // Set from a signal handler; the next idle call asks the run to stop.
   void SetController(TProgressForm *Form) { FForm = Form; }
+  // Called on the next idle call after a second stop request: the files in
+  // progress are abandoned (the program ends there).
+  std::function<void()> OnAbandon;
   static std::atomic<int> StopRequests;
   static std::atomic<int> PauseRequests;
 

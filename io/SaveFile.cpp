@@ -4,6 +4,7 @@
 #include "core/Errors.h"
 #include "io/SavePicture.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include <fcntl.h>
@@ -33,6 +35,13 @@ mode_t ProcessUmask() {
 }
 
 std::string SystemMessage(int Err) { return std::strerror(Err); }
+
+// The temporary outputs alive in the process, for abandoning a run.
+std::mutex LiveLock;
+std::set<std::string> LiveTemporaries;
+bool Abandoned = false;
+
+const char *const ABANDONED_MSG = "中止されました";
 
 }  // namespace
 
@@ -80,14 +89,45 @@ TOutputFile::TOutputFile(const std::string &Target, TCommitRule *Rule) : FTarget
   name += ext;
   std::vector<char> buf(name.begin(), name.end());
   buf.push_back('\0');
+  std::lock_guard lock(LiveLock);
+  if (Abandoned) throw ETessivoError(ABANDONED_MSG);
   FFd = mkostemps(buf.data(), int(ext.size()), O_CLOEXEC);
   if (FFd < 0) throw ETessivoError("一時ファイルを作成できません: " + name + ": " + SystemMessage(errno));
   FTempPath.assign(buf.data());
+  LiveTemporaries.insert(FTempPath);
 }
 
 TOutputFile::~TOutputFile() {
   if (FFd >= 0) ::close(FFd);
-  if (!FCommitted && !FTempPath.empty()) ::unlink(FTempPath.c_str());
+  if (FTempPath.empty()) return;
+  std::lock_guard lock(LiveLock);
+  if (!FCommitted) ::unlink(FTempPath.c_str());
+  LiveTemporaries.erase(FTempPath);
+}
+
+bool IsOutputTemporaryName(const std::string &FileName) {
+  // "." + stem + "." + six characters of mkstemp + the extension (maybe none).
+  if (FileName.size() < 9 || FileName[0] != '.') return false;
+  if (FileName.rfind(".tessivo-", 0) == 0) return true;  // the copies of rename mode and archive members
+  const size_t dot = FileName.find_last_of('.');
+  for (const size_t end : {dot, FileName.size()}) {
+    if (end < 8 || end > FileName.size()) continue;
+    const size_t start = end - 6;
+    if (FileName[start - 1] != '.' || start - 1 == 0) continue;
+    bool random = true;
+    for (size_t i = start; i < end; ++i) random = random && std::isalnum(static_cast<unsigned char>(FileName[i]));
+    if (random) return true;
+  }
+  return false;
+}
+
+int32_t AbandonTemporaryOutputs() {
+  std::lock_guard lock(LiveLock);
+  Abandoned = true;
+  int32_t removed = 0;
+  for (const std::string &path : LiveTemporaries) removed += ::unlink(path.c_str()) == 0 ? 1 : 0;
+  LiveTemporaries.clear();
+  return removed;
 }
 
 void TOutputFile::Write(std::span<const uint8_t> Data) {
@@ -122,6 +162,8 @@ void TOutputFile::Commit() {
   Close();
   ::chmod(FTempPath.c_str(), mode);
   std::string target = FTarget;
+  std::lock_guard lock(LiveLock);
+  if (Abandoned) throw ETessivoError(ABANDONED_MSG);
   if (!exclusive) {
     if (::rename(FTempPath.c_str(), target.c_str()) != 0)
       throw ETessivoError("ファイルを置き換えられません: " + target + ": " + SystemMessage(errno));
@@ -134,6 +176,7 @@ void TOutputFile::Commit() {
     }
   }
   FCommitted = true;
+  LiveTemporaries.erase(FTempPath);
   if (FRule) FRule->Committed = target;
 }
 

@@ -25,6 +25,16 @@ struct TCommitRule {
 // and those without links a check before a plain rename.
 bool RenameNoReplace(const std::string &From, const std::string &To);
 
+// Whether a file name has the form of this program's temporary outputs
+// (".<name>.XXXXXX<ext>", ".tessivo-..."), which a folder walk must never take as a source.
+bool IsOutputTemporaryName(const std::string &FileName);
+
+// Abandoning a run: removes every temporary output that is not committed
+// yet and refuses new ones and further commits from then on, so that the
+// process can end at once without leaving half-written files behind.
+// Answers how many were removed.
+int32_t AbandonTemporaryOutputs();
+
 class TOutputFile {
 public:
   // Creates "<folder>/.<name>.XXXXXX<ext>" beside Target (the folder is made

@@ -420,30 +420,72 @@ TEST_F(Runner, ExternalCommandRunsOncePerOutputFolderAfterACleanRun) {
   EXPECT_EQ(ReadFile(Dir + "/p/ran.txt"), "run\n");
 }
 
-TEST_F(Runner, InterruptFinishesTheFilesInProgressAndStartsNoOther) {
+// Ctrl+C, SIGTERM and SIGHUP finish the files in progress and start no
+// other; a second Ctrl+C abandons the files in progress. Either way no
+// temporary file is left, every output there is complete, and the run ends
+// with status 1 and says so.
+TEST_F(Runner, StopSignalsLeaveOnlyCompleteOutputs) {
   constexpr int Count = 48;
   const std::string First = Photo("IMG_1.jpg", 1600, 1200);
   for (int i = 2; i <= Count; ++i) fs::copy_file(First, Dir + "/p/IMG_" + std::to_string(i) + ".jpg");
+  // PNG outputs take long enough to write that a second signal finds files in progress.
   Profile("[Resize]\nRule=1\nSize1=100,1200\n[System]\nMaxThread=2\n[File]\nFileNameFormat=" + Dir +
-          "/out/<old>\n");
-  const pid_t Pid = Start({"/ini=t.ini", Dir + "/p"});
-  ASSERT_GT(Pid, 0);
-  // Interrupt once the first output is there.
-  for (int i = 0; i < 3000 && !(fs::exists(Dir + "/out") && !fs::is_empty(Dir + "/out")); ++i) ::usleep(2000);
-  ::kill(Pid, SIGINT);
-  const TRun R = Wait(Pid);
-  EXPECT_EQ(R.Status, 1) << R.Err;
-  EXPECT_NE(R.Err.find("stopped: "), std::string::npos) << R.Err;
-  int Outputs = 0;
-  for (const auto &E : fs::directory_iterator(Dir + "/out")) {
-    EXPECT_NE(E.path().filename().string()[0], '.') << "a temporary file was left: " << E.path();
-    TImageProbe P;
-    EXPECT_TRUE(ProbeImageFile(E.path().string(), P)) << E.path();
-    EXPECT_EQ(P.Width, 1200);
-    ++Outputs;
+          "/out/<old>.png\n");
+  const struct {
+    const char *Name;
+    std::vector<int> Signals;
+    const char *Says;
+  } Cases[] = {
+      {"SIGINT", {SIGINT}, "stopped: "},
+      {"SIGTERM", {SIGTERM}, "stopped: "},
+      {"SIGHUP", {SIGHUP}, "stopped: "},
+      {"SIGINT twice", {SIGINT, SIGINT}, "abandoned: "},
+  };
+  for (const auto &C : Cases) {
+    fs::remove_all(Dir + "/out");
+    const pid_t Pid = Start({"/ini=t.ini", Dir + "/p"});
+    ASSERT_GT(Pid, 0);
+    // Signal once the first output is there (a temporary file is none yet).
+    const auto HasOutput = [&] {
+      std::error_code Ec;
+      for (const auto &E : fs::directory_iterator(Dir + "/out", Ec))
+        if (E.path().filename().string()[0] != '.') return true;
+      return false;
+    };
+    for (int i = 0; i < 5000 && !HasOutput(); ++i) ::usleep(2000);
+    for (const int Signal : C.Signals) {
+      ::kill(Pid, Signal);
+      ::usleep(20000);  // one at a time: a signal sent while the same one is pending is merged with it
+    }
+    const TRun R = Wait(Pid);
+    EXPECT_EQ(R.Status, 1) << C.Name << "\n" << R.Err;
+    EXPECT_NE(R.Err.find(C.Says), std::string::npos) << C.Name << "\n" << R.Err;
+    int Outputs = 0;
+    for (const auto &E : fs::directory_iterator(Dir + "/out")) {
+      EXPECT_NE(E.path().filename().string()[0], '.') << C.Name << ": a temporary file was left: " << E.path();
+      TImageProbe P;
+      EXPECT_TRUE(ProbeImageFile(E.path().string(), P)) << E.path();
+      EXPECT_EQ(P.Width, 1200);
+      ++Outputs;
+    }
+    EXPECT_GE(Outputs, 1) << C.Name;
+    EXPECT_LT(Outputs, Count) << C.Name;
   }
-  EXPECT_GE(Outputs, 1);
-  EXPECT_LT(Outputs, Count);
+}
+
+// A temporary output another run is still writing into the walked folder is no source.
+TEST_F(Runner, FolderWalkPassesOverTemporaryOutputs) {
+  const std::string Src = Photo("IMG_1.jpg");
+  fs::copy_file(Src, Dir + "/p/.IMG_2.a1B2c3.jpg");
+  fs::copy_file(Src, Dir + "/p/.tessivo-copy-Xy12Z9");
+  fs::copy_file(Src, Dir + "/p/.hidden.jpg");  // an ordinary hidden photo is still one
+  Profile("[File]\nFileNameFormat=" + Dir + "/out/<old>\nAddSubFolder=0\n");
+  const TRun R = Run({"/ini=t.ini", Dir + "/p"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_TRUE(IsJPEG(Dir + "/out/IMG_1.jpg"));
+  EXPECT_TRUE(IsJPEG(Dir + "/out/.hidden.jpg"));
+  EXPECT_FALSE(fs::exists(Dir + "/out/.IMG_2.a1B2c3.jpg"));
+  EXPECT_FALSE(fs::exists(Dir + "/out/.tessivo-copy-Xy12Z9"));
 }
 
 TEST_F(Runner, BadArgumentsAndSettings) {
