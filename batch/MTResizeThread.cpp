@@ -198,7 +198,9 @@ bool TMTResizeThread::Run() {
 bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
   TEffectList &Effects = Parent.Effects();
   const TRunSettings &S = Parent.Settings();
-  TICCImgInfo Img{};
+  // The image and everything it points to (pixels, profile, Exif, markers)
+  // go when the entry is done, on every path.
+  TICCImgOwner Img;
   EffectParams.RInfo.XResolution = Entry.FXResolution;
   EffectParams.RInfo.YResolution = Entry.FYResolution;
   EffectParams.RInfo.ResolutionUnit = Entry.FResolutionUnit;
@@ -220,18 +222,14 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
                EffectsInUse && !Effects.IsChange(Entry)) {
       Ok = PassThrough(Entry);
     } else {
-      const int32_t Factor = LoadPicture(Entry, Img, Scale, true, true, EffectParams.ColorTransform, MayDownscale,
+      // A source that cannot be decoded raises "Loadに失敗しました (reason)".
+      const int32_t Factor = LoadPicture(Entry, *Img, Scale, true, true, EffectParams.ColorTransform, MayDownscale,
                                          OutType);
-      if (Factor == 0) {
-        FreeICCImgInfo(Img, true);
-        ErrorLogForm().PutErrorMsg(Name + ": " + LOAD_FAILED_MSG);
-        return false;
-      }
-      const uint32_t LoadedBPP = Img.BPP;
+      const uint32_t LoadedBPP = Img->BPP;
       EffectParams.InFileName.clear();
       EffectParams.OutFileName = Entry.OutPutFileName;
       EffectParams.Number = Entry.Number;
-      Effects.DoEffect(Img, Entry, EffectParams, Factor);
+      Effects.DoEffect(*Img, Entry, EffectParams, Factor);
       Guard = std::make_unique<TReadOnlyGuard>(Entry.OutPutFileName);
       TCommitRule Rule = CommitRuleFor(Entry, Parent.NotOverwrite, S.File);
       {
@@ -246,7 +244,7 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
         Context.ThumbnailResizer = EffectParams.ThumbnailResizer;
         Context.MT = EffectParams.MT;
         Context.ColorTransform = EffectParams.ColorTransform;
-        SavePicture(Img, Entry, Entry.OutPutFileName, EffectParams.RInfo, LoadedBPP, Context);
+        SavePicture(*Img, Entry, Entry.OutPutFileName, EffectParams.RInfo, LoadedBPP, Context);
       }
       TakeCommittedName(Entry, Rule);
       if (ChangesFileTimes(S.Formats.Metadata))
@@ -261,9 +259,6 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
     Ok = false;
   }
   Guard.reset();  // the output's read-only bit comes back, also after an error
-  FreeICCImgInfo(Img, true);
-  if (Img.ExifInfo) AlignedFree(Img.ExifInfo);
-  if (Img.Marker) AlignedFree(Img.Marker);
   return Ok;
 }
 
@@ -293,7 +288,7 @@ bool TMTResizeThread::RenameEntry(TImageInfo &Entry) {
 
 bool TMTResizeThread::PassThrough(TImageInfo &Entry) {
   std::vector<uint8_t> Bytes;
-  if (!ReadEntryBytes(Entry, Bytes)) return false;  // the reader has logged an unreadable file
+  ReadEntryBytes(Entry, Bytes);  // an unreadable source raises, and the caller logs it
   const TRunSettings &S = Parent.Settings();
   TCopyOptions Options;
   Options.DeleteInputFile = S.File.DeleteInputFile && !Entry.FIsArchive;

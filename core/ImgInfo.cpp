@@ -6,9 +6,20 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+
+// Under AddressSanitizer page blocks come from the ordinary heap, so that the
+// leak checker sees a block nobody released; mappings are invisible to it.
+#if defined(__SANITIZE_ADDRESS__)
+#define TESSIVO_HEAP_PAGE_BLOCKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSIVO_HEAP_PAGE_BLOCKS 1
+#endif
+#endif
 
 namespace {
 
@@ -24,11 +35,34 @@ size_t PageSize() {
   return size;
 }
 
+// The live blocks one copy of this allocator answers for (the program's,
+// or the codec library's own copy).
+struct TLedger {
+  std::atomic<size_t> Blocks{0};
+  std::atomic<size_t> Bytes{0};
+  void Add(size_t Len) {
+    Blocks.fetch_add(1, std::memory_order_relaxed);
+    Bytes.fetch_add(Len, std::memory_order_relaxed);
+  }
+  void Remove(size_t Len) {
+    Blocks.fetch_sub(1, std::memory_order_relaxed);
+    Bytes.fetch_sub(Len, std::memory_order_relaxed);
+  }
+};
+constinit TLedger OwnLedger;
+
 // munmap needs the length, so each page block starts with one page that holds
-// the mapping size; the caller sees the page after it.
+// the mapping size; the caller sees the page after it. The header also names
+// the ledger that counts the block, since a block made by the codec library's
+// copy of the allocator may be released by the program's and the other way round.
 struct PageHeader {
   size_t MapLen;
+  TLedger *Ledger;
 };
+
+PageHeader *HeaderOf(const void *P) {
+  return reinterpret_cast<PageHeader *>(static_cast<uint8_t *>(const_cast<void *>(P)) - PageSize());
+}
 
 // Stored just below every aligned pointer: the address of the whole block.
 struct AlignedHeader {
@@ -66,13 +100,34 @@ void *MapBlock(size_t Size, bool HugePages) {
   const size_t page = PageSize();
   if (Size > SIZE_MAX - 2 * page) throw EOutOfMemory();
   const size_t len = (Size + page - 1) / page * page + page;
+#ifdef TESSIVO_HEAP_PAGE_BLOCKS
+  (void)HugePages;
+  // The sanitizer's allocator aborts on absurd sizes instead of failing.
+  if (len > (size_t(1) << 39)) throw EOutOfMemory();
+  void *p = std::aligned_alloc(page, len);
+  if (!p) throw EOutOfMemory();
+  std::memset(p, 0, len);
+#else
   void *p = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw EOutOfMemory();
 #ifdef MADV_HUGEPAGE
   if (HugePages && len >= (size_t(2) << 20)) madvise(p, len, MADV_HUGEPAGE);
 #endif
-  static_cast<PageHeader *>(p)->MapLen = len;
+#endif
+  auto *header = static_cast<PageHeader *>(p);
+  header->MapLen = len;
+  header->Ledger = &OwnLedger;
+  OwnLedger.Add(len);
   return static_cast<uint8_t *>(p) + page;
+}
+
+// Moves the block's count onto this copy's ledger.
+void Adopt(void *P) {
+  PageHeader *header = HeaderOf(P);
+  if (header->Ledger == &OwnLedger) return;
+  if (header->Ledger) header->Ledger->Remove(header->MapLen);
+  header->Ledger = &OwnLedger;
+  OwnLedger.Add(header->MapLen);
 }
 
 }  // namespace
@@ -137,8 +192,14 @@ public:
   }
 
   static void Unmap(void *P) {
-    auto *base = static_cast<uint8_t *>(P) - PageSize();
-    munmap(base, reinterpret_cast<PageHeader *>(base)->MapLen);
+    PageHeader *header = HeaderOf(P);
+    const size_t len = header->MapLen;
+    if (header->Ledger) header->Ledger->Remove(len);
+#ifdef TESSIVO_HEAP_PAGE_BLOCKS
+    std::free(header);
+#else
+    munmap(header, len);
+#endif
   }
 
 private:
@@ -179,6 +240,8 @@ size_t PageBlockCapacity(const void *P) {
 
 void PageFree(void *P) {
   if (!P) return;
+  // A kept block is counted by the copy that keeps it.
+  Adopt(P);
   if (PageCache().Put(P, PageBlockCapacity(P))) return;
   TPageCache::Unmap(P);
 }
@@ -191,6 +254,14 @@ void *PageAllocReused(size_t Size) {
 void *TakeSpareBlock() { return PageCache().TakeLargest(); }
 
 void ReleasePageCache() { PageCache().Clear(); }
+
+TPageBlockCount LivePageBlocks() {
+  return {OwnLedger.Blocks.load(std::memory_order_relaxed), OwnLedger.Bytes.load(std::memory_order_relaxed)};
+}
+
+void AdoptPageBlock(void *P) {
+  if (P) Adopt(P);
+}
 
 uint8_t *AllocPixelBlock(uint32_t Bpl, uint32_t Height) {
   const uint64_t size = uint64_t(Bpl) * AllocRows(Height);
@@ -208,6 +279,14 @@ void FreeICCImgInfo(TICCImgInfo &Img, bool WithProfile) {
       Img.ICCProfile)
     PageFree(Img.ICCProfile);
   std::memset(&Img, 0, sizeof(Img));
+}
+
+void ReleaseICCImgInfo(TICCImgInfo &Img, bool WithProfile) {
+  AlignedFree(Img.ExifInfo);
+  AlignedFree(Img.Marker);
+  Img.ExifInfo = nullptr;
+  Img.Marker = nullptr;
+  FreeICCImgInfo(Img, WithProfile);
 }
 
 void CopyICCImgInfo(const TICCImgInfo &Src, TICCImgInfo &Dst, bool ShareProfile) {

@@ -122,8 +122,25 @@ void *TakeSpareBlock();
 // Returns every kept block to the system.
 void ReleasePageCache();
 
+// Page blocks alive now, kept ones included: how many and their bytes with
+// the header page. Leak checkers do not see mappings, so tests and
+// benchmarks watch these numbers instead; in a sanitizer build the blocks
+// come from the ordinary heap, where the leak checker sees them as well.
+struct TPageBlockCount {
+  size_t Blocks = 0;
+  size_t Bytes = 0;
+};
+TPageBlockCount LivePageBlocks();
+// The codec library carries its own copy of this allocator, with the same
+// block layout; a block it hands over is counted here from then on.
+void AdoptPageBlock(void *P);
+
 // Releases Mem, and the profile when WithProfile and the record owns it, then zeroes the record.
+// The Exif and marker blocks are left alone (ReleaseICCImgInfo releases them too).
 void FreeICCImgInfo(TICCImgInfo &Img, bool WithProfile);
+// Releases everything the record points to: Mem, the profile when WithProfile
+// and the record owns it, the Exif block and the marker block; then zeroes it.
+void ReleaseICCImgInfo(TICCImgInfo &Img, bool WithProfile = true);
 // New pixel block with the source's pixels; the profile pointer is shared only when ShareProfile.
 void CopyICCImgInfo(const TICCImgInfo &Src, TICCImgInfo &Dst, bool ShareProfile);
 
@@ -134,6 +151,49 @@ void AlignedFree(void *P);
 // The same layout over the ordinary heap, for short-lived work buffers.
 void *HeapAlignedAlloc(size_t Size, size_t Alignment);
 void HeapAlignedFree(void *P);
+
+// The one owner of an image record: whoever fills a record fills one of
+// these, and everything the record points to goes when it goes. The record
+// itself keeps its plain layout, which the codec library and the stored
+// layouts rely on; Get() hands it to code that works on TICCImgInfo.
+class TICCImgOwner {
+public:
+  // OwnsProfile false: the profile belongs to another record (a copy made
+  // with a shared profile) and stays when this one is released.
+  explicit TICCImgOwner(bool OwnsProfile = true) : FOwnsProfile(OwnsProfile) {}
+  ~TICCImgOwner() { Release(); }
+  TICCImgOwner(const TICCImgOwner &) = delete;
+  TICCImgOwner &operator=(const TICCImgOwner &) = delete;
+  TICCImgOwner(TICCImgOwner &&Other) noexcept : FImg(Other.Detach()), FOwnsProfile(Other.FOwnsProfile) {}
+  TICCImgOwner &operator=(TICCImgOwner &&Other) noexcept {
+    if (this != &Other) {
+      Release();
+      FOwnsProfile = Other.FOwnsProfile;
+      FImg = Other.Detach();
+    }
+    return *this;
+  }
+
+  TICCImgInfo &Get() { return FImg; }
+  const TICCImgInfo &Get() const { return FImg; }
+  TICCImgInfo &operator*() { return FImg; }
+  const TICCImgInfo &operator*() const { return FImg; }
+  TICCImgInfo *operator->() { return &FImg; }
+  const TICCImgInfo *operator->() const { return &FImg; }
+
+  // Releases everything the record points to; the record is empty afterwards.
+  void Release() { ReleaseICCImgInfo(FImg, FOwnsProfile); }
+  // Hands the record and what it points to over to the caller.
+  TICCImgInfo Detach() {
+    const TICCImgInfo img = FImg;
+    FImg = TICCImgInfo{};
+    return img;
+  }
+
+private:
+  TICCImgInfo FImg{};
+  bool FOwnsProfile;
+};
 
 // Exchanges the low and third byte: COLORREF order <-> B,G,R sample order.
 constexpr uint32_t SwapRedBlue(uint32_t Color) {

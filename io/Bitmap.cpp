@@ -162,15 +162,6 @@ struct TPalette {
   bool Identity = false;  // 256 entries, entry i is gray level i
 };
 
-// Keeps a pixel block until the decode has succeeded.
-struct TPixelGuard {
-  TICCImgInfo &Img;
-  bool Done = false;
-  ~TPixelGuard() {
-    if (!Done) FreeICCImgInfo(Img, true);
-  }
-};
-
 class TDibDecoder {
 public:
   TDibDecoder(const TDibInfo &H, const TPalette &P, const uint8_t *Bits, size_t BitsSize, TICCImgInfo &Img)
@@ -413,12 +404,13 @@ void DecodeDIB(const TDibInfo &H, const uint8_t *Info, size_t PaletteAvail, cons
     pal = ReadPalette(Info + H.HeaderSize + H.MaskBytesAfterHeader, PaletteAvail, count, entry);
   }
   Img = TICCImgInfo{};
-  TPixelGuard guard{Img};
-  TDibDecoder(H, pal, Bits, BitsSize, Img).Decode(AlphaCheckType, FromPlugin);
-  Img.BPP = BPP_8;
-  Img.PixelFormat = Img.Channels == 1 ? PIXFMT_GRAY : Img.Channels == 3 ? PIXFMT_BGR : PIXFMT_BGRA;
-  Img.ProfileType = Img.Channels == 1 ? PROFILE_DEFAULT_GRAY : PROFILE_DEFAULT_RGB;
-  guard.Done = true;
+  // The pixel block stays only when the decode has succeeded.
+  TICCImgOwner decoded;
+  TDibDecoder(H, pal, Bits, BitsSize, *decoded).Decode(AlphaCheckType, FromPlugin);
+  decoded->BPP = BPP_8;
+  decoded->PixelFormat = decoded->Channels == 1 ? PIXFMT_GRAY : decoded->Channels == 3 ? PIXFMT_BGR : PIXFMT_BGRA;
+  decoded->ProfileType = decoded->Channels == 1 ? PROFILE_DEFAULT_GRAY : PROFILE_DEFAULT_RGB;
+  Img = decoded.Detach();
 }
 
 size_t PaletteBytes(const TDibInfo &H) {

@@ -97,11 +97,6 @@ void ThumbnailSize(uint32_t W, uint32_t H, uint32_t &TW, uint32_t &TH) {
   }
 }
 
-struct TImgOwner {
-  TICCImgInfo Img{};
-  ~TImgOwner() { FreeICCImgInfo(Img, false); }
-};
-
 // Averages every source pixel into the destination pixel it falls on (8-bit).
 // Row groups are counted from the picture's top row.
 void BoxReduce(const TICCImgInfo &Src, TICCImgInfo &Dst, uint32_t TW, uint32_t TH, bool TopDown) {
@@ -141,22 +136,21 @@ void MakeThumbnailImage(const TICCImgInfo &Source, TICCImgInfo &Thumbnail, TResi
   if (!Source.Mem || !Source.Width || !Source.Height || !Source.Channels || Source.Channels > 4) return;
   uint32_t w, h;
   ThumbnailSize(Source.Width, Source.Height, w, h);
-  TImgOwner copy;
-  CopyICCImgInfo(Source, copy.Img, false);
-  ConvertTo8Bit(copy.Img, false);
+  // The copy and the reductions carry no profile.
+  TICCImgOwner copy;
+  CopyICCImgInfo(Source, *copy, false);
+  ConvertTo8Bit(*copy, false);
   if (w == Source.Width && h == Source.Height) {
-    Thumbnail = copy.Img;
-    copy.Img = TICCImgInfo{};
+    Thumbnail = copy.Detach();
     return;
   }
-  if (Resizer && copy.Img.PixelFormat != PIXFMT_YCC) {
-    TImgOwner small;
+  if (Resizer && copy->PixelFormat != PIXFMT_YCC) {
+    TICCImgOwner small;
     try {
-      Resizer->ResizeImage(copy.Img, small.Img, Pool, false, copy.Img.PixelFormat == PIXFMT_BGRA, h, w);
-      small.Img.PixelFormat = copy.Img.PixelFormat;
-      ConvertTo8Bit(small.Img, false);
-      Thumbnail = small.Img;
-      small.Img = TICCImgInfo{};
+      Resizer->ResizeImage(*copy, *small, Pool, false, copy->PixelFormat == PIXFMT_BGRA, h, w);
+      small->PixelFormat = copy->PixelFormat;
+      ConvertTo8Bit(*small, false);
+      Thumbnail = small.Detach();
       return;
     } catch (const EOutOfMemory &) {
       throw;
@@ -164,7 +158,7 @@ void MakeThumbnailImage(const TICCImgInfo &Source, TICCImgInfo &Thumbnail, TResi
       // A resizer that cannot take this layout: the box reduction below does.
     }
   }
-  BoxReduce(copy.Img, Thumbnail, w, h, TopDown);
+  BoxReduce(*copy, Thumbnail, w, h, TopDown);
 }
 
 std::vector<uint8_t> MakeExifThumbnail(const TICCImgInfo &Src, TResizer *Resizer, TMultiThread *Pool,
@@ -179,14 +173,14 @@ std::vector<uint8_t> MakeFittingExifThumbnail(const TICCImgInfo &Src, TResizer *
   if (Src.Channels == 2 || Step <= 0) return {};
   // The reduction is the costly part: it is made once and only the encode is
   // repeated for each quality.
-  TImgOwner small;
-  MakeThumbnailImage(Src, small.Img, Resizer, Pool);
-  if (!small.Img.Mem) return {};
+  TICCImgOwner small;
+  MakeThumbnailImage(Src, *small, Resizer, Pool);
+  if (!small->Mem) return {};
   for (int32_t q = FirstQuality; q >= LastQuality; q -= Step) {
     TJpegEncodeParams p;
     p.Quality = q, p.HSamp = HSamp, p.VSamp = VSamp, p.OmitAPP0 = true;
     std::vector<uint8_t> out;
-    if (EncodeJpegToMemory(small.Img, p, out, Limit)) return out;
+    if (EncodeJpegToMemory(*small, p, out, Limit)) return out;
   }
   return {};
 }
@@ -195,13 +189,13 @@ bool MakeExifImage(const TImageProbe &Entry, uint8_t *&Dest, uint32_t &DestLen, 
   Dest = nullptr;
   DestLen = 0;
   if (!Src || SrcLen == 0 || SrcLen > EXIF_MAX_PAYLOAD) return false;
-  TImgOwner img;
-  img.Img.Width = img.Img.Height = 8;
-  img.Img.Channels = 1;
-  img.Img.BPP = BPP_8;
-  img.Img.PixelFormat = PIXFMT_GRAY;
-  img.Img.Bpl = GetAlignedBpl(8, 1);
-  img.Img.Mem = AllocPixelBlock(img.Img.Bpl, 8);
+  TICCImgOwner img;
+  img->Width = img->Height = 8;
+  img->Channels = 1;
+  img->BPP = BPP_8;
+  img->PixelFormat = PIXFMT_GRAY;
+  img->Bpl = GetAlignedBpl(8, 1);
+  img->Mem = AllocPixelBlock(img->Bpl, 8);
   TJpegEncodeParams p;
   p.Quality = 80, p.HSamp = 2, p.VSamp = 2, p.OmitAPP0 = false;
   p.App1 = Src, p.App1Len = SrcLen;
@@ -210,7 +204,7 @@ bool MakeExifImage(const TImageProbe &Entry, uint8_t *&Dest, uint32_t &DestLen, 
   if ((Entry.FResolutionUnit == 1 || Entry.FResolutionUnit == 2) && x >= 1 && y >= 1 && x <= 65535 && y <= 65535)
     p.DensityUnit = uint8_t(Entry.FResolutionUnit), p.XDensity = uint16_t(x), p.YDensity = uint16_t(y);
   std::vector<uint8_t> out;
-  if (!EncodeJpegToMemory(img.Img, p, out, EXIF_CARRIER_SIZE)) return false;
+  if (!EncodeJpegToMemory(*img, p, out, EXIF_CARRIER_SIZE)) return false;
   Dest = static_cast<uint8_t *>(AlignedAlloc(EXIF_CARRIER_SIZE, 16));
   std::memcpy(Dest, out.data(), out.size());
   DestLen = uint32_t(out.size());

@@ -110,9 +110,14 @@ bool QuickProbeArchiveMember(const std::string &ArchivePath, const TArchiveMembe
 // Where an archive member is listed: the archive's path without its
 // extension, a '/', the member's folder and name.
 std::string ArchiveVirtualPath(const std::string &ArchivePath, const TArchiveMemberInfo &Member);
+// What a probe does with a failure that has a reason (a file the imaging
+// service claims but cannot read): adding files and naming log it as the
+// file name, ":" and the reason; a conversion raises it as ETessivoError, so
+// that the file's one log line carries it.
+enum class TProbeErrors { Log, Raise };
 // Probes an entry added without probing (format 0): the file, or the member
 // through ExtractArchiveMemberHook. True when the entry is (now) an image.
-bool EnsureProbed(TImageProbe &Entry);
+bool EnsureProbed(TImageProbe &Entry, TProbeErrors Errors = TProbeErrors::Log);
 
 // The header probes over a memory block (each leaves Entry's other fields alone).
 bool ProbeBitmapHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry);
@@ -159,14 +164,18 @@ using TPutErrorMsgProc = std::function<void(const std::string &Line)>;
 void SetLoadErrorProc(TPutErrorMsgProc Proc);
 void PutLoadError(const std::string &Line);
 
-// Routes the codec library's messages into the load error log as
-// "title: message" (done by the first probe or decode that needs the
-// library; harmless to call again, also after the library was reloaded).
+// Routes the codec library's messages, as "title: message", to the capture
+// of the thread the library calls from (done by the first probe, decode or
+// save that needs the library; harmless to call again, also after the
+// library was reloaded). A message outside any capture has no file to name
+// and is dropped: every call into the library runs under a capture.
 void ConnectPixioErrorLog();
 
 // While one of these lives on a thread, the codec library's messages on that
-// thread are collected into Text() instead of being logged one by one, so
-// the failure of one file becomes one line that names it.
+// thread are collected into Text(); the caller raises them with its failure,
+// so the failure of one file becomes one line that names it. The library
+// calls back on the thread that called it, so captures of workers decoding
+// at the same time never mix.
 class TLibraryMessageCapture {
 public:
   TLibraryMessageCapture();

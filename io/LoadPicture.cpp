@@ -65,6 +65,9 @@ void TakeDecode(TPixioDecode &D, TICCImgInfo &Img) {
     ReleaseDecode(D);
     throw ETessivoError("デコード結果が不正です");
   }
+  // The library's copy of the page allocator made these blocks; they are the program's now.
+  AdoptPageBlock(D.Mem);
+  AdoptPageBlock(D.ICCProfile);
   Img.Mem = D.Mem;
   Img.Width = D.Width;
   Img.Height = D.Height;
@@ -87,26 +90,9 @@ void SetDefaultProfile(TICCImgInfo &Img, bool Gray) {
   Img.ProfileType = Gray ? PROFILE_DEFAULT_GRAY : PROFILE_DEFAULT_RGB;
 }
 
-// Frees everything a load attached to Img.
-void FreeLoaded(TICCImgInfo &Img) {
-  if (Img.ExifInfo) AlignedFree(Img.ExifInfo);
-  if (Img.Marker) AlignedFree(Img.Marker);
-  Img.ExifInfo = nullptr;
-  Img.Marker = nullptr;
-  FreeICCImgInfo(Img, true);
-}
-
-struct TLoadedGuard {
-  TICCImgInfo &Img;
-  bool Done = false;
-  ~TLoadedGuard() {
-    if (!Done) FreeLoaded(Img);
-  }
-};
-
-void DecodeWIC(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool Thumbnail, bool *Inverted) {
+void DecodeWIC(const uint8_t *Data, size_t Size, TICCImgInfo &Out, bool Thumbnail, bool *Inverted) {
   TPixio &lib = Library();
-  Img = TICCImgInfo{};
+  Out = TICCImgInfo{};
   TPixioDecode d{};
   {
     TLibraryCall call;
@@ -116,8 +102,9 @@ void DecodeWIC(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool Thumbnai
       call.Fail("画像の読み込みに失敗しました");
     }
   }
+  TICCImgOwner loaded;
+  TICCImgInfo &Img = *loaded;
   TakeDecode(d, Img);
-  TLoadedGuard guard{Img};
   if (Inverted) *Inverted = d.IsCMYK && d.IsInvertedCMYK;
   if (Img.Channels == 4) {
     Img.PixelFormat = d.IsCMYK ? PIXFMT_CMYK : PIXFMT_BGRA;
@@ -136,7 +123,7 @@ void DecodeWIC(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool Thumbnai
   if (d.IsCMYK && Img.ProfileType != PROFILE_EMBEDDED) Img.ProfileType = PROFILE_NONE;
   // The imaging service delivers rows top-down.
   FlipImageVertical(Img);
-  guard.Done = true;
+  Out = loaded.Detach();
 }
 
 // The whole file at Path, read into the buffer Reserve(size) hands out
@@ -295,8 +282,6 @@ void ApplyExifProfile(const TImageProbe &Entry, TICCImgInfo &Img) {
   AttachProfileFromExif(Img, info);
 }
 
-std::string EntryName(const TImageProbe &Entry) { return Entry.FPath; }
-
 // Decodes the source bytes by format into Img. Inverted receives whether
 // CMYK pixels are stored inverted (Adobe JPEG).
 void DecodeByFormat(const TImageProbe &Entry, std::span<const uint8_t> Bytes, TICCImgInfo &Img,
@@ -342,39 +327,22 @@ void ToMonitor(TICCImgInfo &Img, TTransForm *Transform) {
 
 }  // namespace
 
-bool ReadEntryBytes(const TImageProbe &Entry, std::vector<uint8_t> &Bytes) {
-  Bytes.clear();
-  if (Entry.FIsArchive) {
-    bool ok = false;
-    try {
-      ok = ExtractArchiveMemberHook && ExtractArchiveMemberHook(Entry, Bytes);
-    } catch (const std::exception &e) {
-      PutLoadError(EntryName(Entry) + ": " + e.what());
-      return false;
-    }
-    if (!ok || Bytes.empty()) {
-      PutLoadError(EntryName(Entry) + ": 書庫から取り出せません");
-      return false;
-    }
-    return true;
-  }
-  std::string error;
-  if (!ReadWholeFile(Entry.FPath, Bytes, error)) {
-    PutLoadError(EntryName(Entry) + ": " + error);
-    return false;
-  }
-  return true;
-}
-
 namespace {
 
-// ReadEntryBytes for decoding: a file's bytes land in an uncleared buffer.
-bool ReadSourceBytes(const TImageProbe &Entry, TSourceBytes &Src) {
+// An archive member's bytes through the extraction hook.
+void ExtractMember(const TImageProbe &Entry, std::vector<uint8_t> &Bytes) {
+  Bytes.clear();
+  if (!ExtractArchiveMemberHook || !ExtractArchiveMemberHook(Entry, Bytes) || Bytes.empty())
+    throw ETessivoError("書庫から取り出せません");
+}
+
+// The source bytes for decoding: a file's bytes land in an uncleared buffer.
+void ReadSourceBytes(const TImageProbe &Entry, TSourceBytes &Src) {
   Src.Release();
   if (Entry.FIsArchive) {
-    if (!ReadEntryBytes(Entry, Src.Member)) return false;
+    ExtractMember(Entry, Src.Member);
     Src.Size = Src.Member.size();
-    return true;
+    return;
   }
   std::string error;
   const bool ok = ReadWholeFile(
@@ -386,16 +354,28 @@ bool ReadSourceBytes(const TImageProbe &Entry, TSourceBytes &Src) {
       Src.Size, error);
   if (!ok) {
     Src.Release();
-    PutLoadError(EntryName(Entry) + ": " + error);
+    throw ETessivoError(error);
   }
-  return ok;
 }
 
 }  // namespace
 
-void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img) {
+void ReadEntryBytes(const TImageProbe &Entry, std::vector<uint8_t> &Bytes) {
+  try {
+    if (Entry.FIsArchive) {
+      ExtractMember(Entry, Bytes);
+      return;
+    }
+    std::string error;
+    if (!ReadWholeFile(Entry.FPath, Bytes, error)) throw ETessivoError(error);
+  } catch (const std::exception &e) {
+    throw ETessivoError(LOAD_FAILED_MSG, e.what());
+  }
+}
+
+void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Out) {
   TPixio &lib = Library();
-  Img = TICCImgInfo{};
+  Out = TICCImgInfo{};
   TPixioDecode d{};
   d.WantBGColor = PNGOption.UsebKGDChunk ? 1 : 0;
   {
@@ -405,8 +385,9 @@ void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img) {
       call.Fail("PNG画像の読み込みに失敗しました");
     }
   }
+  TICCImgOwner loaded;
+  TICCImgInfo &Img = *loaded;
   TakeDecode(d, Img);
-  TLoadedGuard guard{Img};
   if (PNGOption.UsebKGDChunk && d.HasBGColor) {
     Img.BGColor = d.BGColor & 0xFFFFFF;
     Img.hasBGColor = LongTrue;
@@ -424,13 +405,13 @@ void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img) {
     default: Img.PixelFormat = PIXFMT_BGRA; break;
   }
   SetDefaultProfile(Img, Img.Channels == 1 || Img.IsGrayAlpha);
-  guard.Done = true;
+  Out = loaded.Detach();
 }
 
-void LoadJPEGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool WantQualityInfo,
+void LoadJPEGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Out, bool WantQualityInfo,
                         int32_t Denominator, bool *InvertedCMYK) {
   TPixio &lib = Library();
-  Img = TICCImgInfo{};
+  Out = TICCImgInfo{};
   if (Denominator != 1 && Denominator != 2 && Denominator != 4 && Denominator != 8) Denominator = 1;
   TPixioDecode d{};
   TJPEGQualityInfo quality{};
@@ -452,8 +433,9 @@ void LoadJPEGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool
       call.Fail("JPEG画像の読み込みに失敗しました");
     }
   }
+  TICCImgOwner loaded;
+  TICCImgInfo &Img = *loaded;
   TakeDecode(d, Img);
-  TLoadedGuard guard{Img};
   if (Img.BPP != BPP_8) throw ETessivoError("JPEG画像の読み込みに失敗しました");
   switch (Img.Channels) {
     case 1: Img.PixelFormat = PIXFMT_GRAY; break;
@@ -471,7 +453,7 @@ void LoadJPEGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool
     Img.JPEGQualityInfo = quality;
     Img.HasJPEGQualityInfo = LongTrue;
   }
-  guard.Done = true;
+  Out = loaded.Detach();
 }
 
 void LoadWICFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img) {
@@ -498,49 +480,115 @@ bool OutputDropsAlpha(int32_t OutputType) {
   return ColorReductionDropsAlphaHook && ColorReductionDropsAlphaHook();
 }
 
-int32_t LoadPicture(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, bool WantMarkers, bool WantExif,
+namespace {
+
+// LoadPicture without the framing of its failure.
+int32_t DecodeEntry(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, bool WantMarkers, bool WantExif,
                     TTransForm *Transform, bool AllowDownScale, int32_t OutputType) {
-  Img = TICCImgInfo{};
-  if (Entry.PictureFormat == PICTURE_UNKNOWN && !EnsureProbed(Entry)) {
-    PutLoadError(EntryName(Entry) + ": " + BMP_UNSUPPORTED_MSG);
-    return 0;
-  }
+  if (Entry.PictureFormat == PICTURE_UNKNOWN && !EnsureProbed(Entry, TProbeErrors::Raise))
+    throw ETessivoError(BMP_UNSUPPORTED_MSG);
   TSourceBytes src;
-  if (!ReadSourceBytes(Entry, src)) return 0;
+  ReadSourceBytes(Entry, src);
   const std::span<const uint8_t> bytes = src.View();
   const bool wantExif = WantExif && ExifWanted(OutputType);
   const bool wantQuality = JPEGOption.KeepQuality && OutputType == OUTPUT_JPEG && !JPEGOption.UseFileSizeLimit;
   int32_t denominator = 1;
   if (Entry.PictureFormat == PICTURE_JPEG && AllowDownScale)
     denominator = JPEGScaleDenominator(Scale, JPEGOption.DecodeWithDownScaling, JPEGOption.DownScalingLimit);
-  try {
-    TLoadedGuard guard{Img};
-    bool inverted = false;
-    DecodeByFormat(Entry, bytes, Img, wantQuality, denominator, false, inverted);
-    if (Entry.PictureFormat == PICTURE_JPEG) {
-      if (wantExif) AttachJPEGExif(Entry, bytes, Img);
-      if (WantMarkers && MetadataOption.KeepAllExtraMarker)
-        GetExtraMarker(Img.Marker, Img.MarkerCount, bytes.size(), bytes.data());
-    } else if (Entry.PictureFormat == PICTURE_WIC && wantExif) {
-      AttachWICExif(Entry, bytes, Img);
-    }
-    src.Release();
-    ApplyExifProfile(Entry, Img);
-    if (HasAlpha(Img) && OutputDropsAlpha(OutputType)) FlattenAlpha(Img, Background, BackgroundColorInto(Transform));
-    ConvertCMYK(Img, Transform, inverted);
-    guard.Done = true;
-  } catch (const std::exception &e) {
-    PutLoadError(EntryName(Entry) + ": " + e.what());
-    return 0;
+  TICCImgOwner loaded;
+  bool inverted = false;
+  DecodeByFormat(Entry, bytes, *loaded, wantQuality, denominator, false, inverted);
+  if (Entry.PictureFormat == PICTURE_JPEG) {
+    if (wantExif) AttachJPEGExif(Entry, bytes, *loaded);
+    if (WantMarkers && MetadataOption.KeepAllExtraMarker)
+      GetExtraMarker(loaded->Marker, loaded->MarkerCount, bytes.size(), bytes.data());
+  } else if (Entry.PictureFormat == PICTURE_WIC && wantExif) {
+    AttachWICExif(Entry, bytes, *loaded);
   }
+  src.Release();
+  ApplyExifProfile(Entry, *loaded);
+  if (HasAlpha(*loaded) && OutputDropsAlpha(OutputType))
+    FlattenAlpha(*loaded, Background, BackgroundColorInto(Transform));
+  ConvertCMYK(*loaded, Transform, inverted);
+  Img = loaded.Detach();
   return denominator;
+}
+
+}  // namespace
+
+int32_t LoadPicture(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, bool WantMarkers, bool WantExif,
+                    TTransForm *Transform, bool AllowDownScale, int32_t OutputType) {
+  Img = TICCImgInfo{};
+  try {
+    return DecodeEntry(Entry, Img, Scale, WantMarkers, WantExif, Transform, AllowDownScale, OutputType);
+  } catch (const std::exception &e) {
+    throw ETessivoError(LOAD_FAILED_MSG, e.what());
+  }
 }
 
 uint32_t ListThumbnailSide(int32_t ThumbnailSize) {
   return ThumbnailSize == 1 ? 160 : ThumbnailSize == 2 ? 320 : 640;
 }
 
-bool MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumbnailOptions &Options) {
+namespace {
+
+// MakeListThumbnail's reduced decode of the picture, without the framing of its failure.
+void DecodeListThumbnail(TICCImgInfo &Out, TImageProbe &Entry, const TListThumbnailOptions &Options,
+                         uint32_t Side) {
+  if (Entry.PictureFormat == PICTURE_UNKNOWN && !EnsureProbed(Entry, TProbeErrors::Raise))
+    throw ETessivoError(BMP_UNSUPPORTED_MSG);
+  TSourceBytes src;
+  ReadSourceBytes(Entry, src);
+  const std::span<const uint8_t> bytes = src.View();
+  TICCImgOwner loaded;
+  TICCImgInfo &Bitmap = *loaded;
+  int32_t denominator = 1;
+  if (Entry.PictureFormat == PICTURE_JPEG) {
+    const uint32_t longSide = uint32_t(std::max(Entry.Width, Entry.Height));
+    for (int i = 1; i <= 3; ++i)
+      if ((longSide >> i) >= Side) denominator *= 2;
+  }
+  bool inverted = false;
+  DecodeByFormat(Entry, bytes, Bitmap, false, denominator, true, inverted);
+  src.Release();
+  const uint32_t w = Bitmap.Width, h = Bitmap.Height;
+  const bool shrink = std::max(w, h) > Side;
+  if (shrink) {
+    uint32_t nw, nh;
+    if (w >= h) {
+      nw = Side;
+      nh = std::max<uint32_t>(1, uint32_t((uint64_t(h) * Side + w / 2) / w));
+    } else {
+      nh = Side;
+      nw = std::max<uint32_t>(1, uint32_t((uint64_t(w) * Side + h / 2) / h));
+    }
+    std::unique_ptr<TResizer> own;
+    TResizer *resizer = Options.Resizer;
+    if (!resizer) {
+      const TCreatedWeightSetter s = CreateWeightSetter(RESIZE_SPLINE16, 0);
+      s.Setter->AddRef();
+      own = std::make_unique<TResizer>(RESIZE_SPLINE16, s.Setter, LongFalse, RESIZE_SPLINE16, s.Setter, LongFalse);
+      resizer = own.get();
+    }
+    resizer->ResizeImage(Bitmap, nw, nullptr, false, Bitmap.PixelFormat == PIXFMT_BGRA, nh);
+  }
+  ConvertTo8Bit(Bitmap, false);
+  if (HasAlpha(Bitmap)) FlattenAlpha(Bitmap, Background);
+  ConvertCMYK(Bitmap, nullptr, inverted);
+  if (Bitmap.PixelFormat == PIXFMT_YCC) throw ETessivoError("対応していない画像形式です");
+  ToMonitor(Bitmap, Options.MonitorTransform);
+  if (shrink) {
+    TJpegEncodeParams p;
+    p.Quality = 80;
+    std::vector<uint8_t> jpeg;
+    if (EncodeJpegToMemory(Bitmap, p, jpeg, 1 << 20)) Entry.CachedThumbnail = std::move(jpeg);
+  }
+  Out = loaded.Detach();
+}
+
+}  // namespace
+
+void MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumbnailOptions &Options) {
   Bitmap = TICCImgInfo{};
   const uint32_t side = ListThumbnailSide(Options.ThumbnailSize);
   // 1. The Exif thumbnail of a file, at the smallest list size.
@@ -549,13 +597,15 @@ bool MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumb
     std::vector<uint8_t> thumb;
     if (ReadFileRange(Entry.FPath, size_t(Entry.FThumbnailPos), Entry.FThumbnailSize, thumb)) {
       try {
+        TICCImgOwner loaded;
         bool inverted = false;
-        LoadJPEGFromMemory(thumb.data(), thumb.size(), Bitmap, false, 1, &inverted);
-        ConvertCMYK(Bitmap, nullptr, inverted);
-        ToMonitor(Bitmap, Options.MonitorTransform);
-        return true;
+        LoadJPEGFromMemory(thumb.data(), thumb.size(), *loaded, false, 1, &inverted);
+        ConvertCMYK(*loaded, nullptr, inverted);
+        ToMonitor(*loaded, Options.MonitorTransform);
+        Bitmap = loaded.Detach();
+        return;
       } catch (const std::exception &) {
-        FreeLoaded(Bitmap);  // a damaged thumbnail: decode the picture instead
+        // A damaged thumbnail: decode the picture instead.
       }
     }
   }
@@ -563,67 +613,15 @@ bool MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumb
   if (!Entry.CachedThumbnail.empty()) {
     try {
       LoadJPEGFromMemory(Entry.CachedThumbnail.data(), Entry.CachedThumbnail.size(), Bitmap, false, 1);
-      return true;
+      return;
     } catch (const std::exception &) {
-      FreeLoaded(Bitmap);
       Entry.CachedThumbnail.clear();
     }
   }
   // 3. A reduced decode of the picture, cached when it had to be shrunk.
-  if (Entry.PictureFormat == PICTURE_UNKNOWN && !EnsureProbed(Entry)) {
-    PutLoadError(EntryName(Entry) + ": " + BMP_UNSUPPORTED_MSG);
-    return false;
-  }
-  TSourceBytes src;
-  if (!ReadSourceBytes(Entry, src)) return false;
-  const std::span<const uint8_t> bytes = src.View();
   try {
-    TLoadedGuard guard{Bitmap};
-    int32_t denominator = 1;
-    if (Entry.PictureFormat == PICTURE_JPEG) {
-      const uint32_t longSide = uint32_t(std::max(Entry.Width, Entry.Height));
-      for (int i = 1; i <= 3; ++i)
-        if ((longSide >> i) >= side) denominator *= 2;
-    }
-    bool inverted = false;
-    DecodeByFormat(Entry, bytes, Bitmap, false, denominator, true, inverted);
-    src.Release();
-    const uint32_t w = Bitmap.Width, h = Bitmap.Height;
-    const bool shrink = std::max(w, h) > side;
-    if (shrink) {
-      uint32_t nw, nh;
-      if (w >= h) {
-        nw = side;
-        nh = std::max<uint32_t>(1, uint32_t((uint64_t(h) * side + w / 2) / w));
-      } else {
-        nh = side;
-        nw = std::max<uint32_t>(1, uint32_t((uint64_t(w) * side + h / 2) / h));
-      }
-      std::unique_ptr<TResizer> own;
-      TResizer *resizer = Options.Resizer;
-      if (!resizer) {
-        const TCreatedWeightSetter s = CreateWeightSetter(RESIZE_SPLINE16, 0);
-        s.Setter->AddRef();
-        own = std::make_unique<TResizer>(RESIZE_SPLINE16, s.Setter, LongFalse, RESIZE_SPLINE16, s.Setter, LongFalse);
-        resizer = own.get();
-      }
-      resizer->ResizeImage(Bitmap, nw, nullptr, false, Bitmap.PixelFormat == PIXFMT_BGRA, nh);
-    }
-    ConvertTo8Bit(Bitmap, false);
-    if (HasAlpha(Bitmap)) FlattenAlpha(Bitmap, Background);
-    ConvertCMYK(Bitmap, nullptr, inverted);
-    if (Bitmap.PixelFormat == PIXFMT_YCC) throw ETessivoError("対応していない画像形式です");
-    ToMonitor(Bitmap, Options.MonitorTransform);
-    if (shrink) {
-      TJpegEncodeParams p;
-      p.Quality = 80;
-      std::vector<uint8_t> jpeg;
-      if (EncodeJpegToMemory(Bitmap, p, jpeg, 1 << 20)) Entry.CachedThumbnail = std::move(jpeg);
-    }
-    guard.Done = true;
+    DecodeListThumbnail(Bitmap, Entry, Options, side);
   } catch (const std::exception &e) {
-    PutLoadError(EntryName(Entry) + ": " + e.what());
-    return false;
+    throw ETessivoError(LOAD_FAILED_MSG, e.what());
   }
-  return true;
 }

@@ -4,8 +4,10 @@
 // reads) or an image-loader plug-in; then the Exif-derived profile, alpha
 // flattening for outputs that cannot keep it, and CMYK to RGB.
 //
-// Every decoder reports a failed file through PutLoadError (ImageProbe.h)
-// as the file name, ": " and the message, and leaves the image empty.
+// A file that fails raises ETessivoError "Loadに失敗しました (detail)", the
+// detail being the decoder's or the codec library's reason, and leaves the
+// image empty; nothing here writes to the log: the one who handles the file
+// puts its name in front and logs the line once.
 #pragma once
 
 #include "io/ImageProbe.h"
@@ -24,11 +26,11 @@ class TTransForm;
 inline constexpr const char *LOAD_FAILED_MSG = "Loadに失敗しました";
 
 // Decodes Entry into Img (which must be empty) for conversion. Returns the
-// JPEG scale denominator used (1, 2, 4 or 8; 1 for other formats), 0 on
-// failure (logged, Img empty). WantExif and WantMarkers are further narrowed
+// JPEG scale denominator used (1, 2, 4 or 8; 1 for other formats); raises
+// on failure (Img empty). WantExif and WantMarkers are further narrowed
 // by the format options (AddExifInfo with a JPEG, HD Photo or TIFF output;
 // KeepAllExtraMarker); the Exif carrier and the extra markers land in
-// Img.ExifInfo / Img.Marker (AlignedFree them after saving). Transform is the
+// Img.ExifInfo / Img.Marker, so Img belongs in a TICCImgOwner. Transform is the
 // worker's colour transform (used for the CMYK conversion and the background
 // colour; may be null). Reduced JPEG decoding is tried only when
 // AllowDownScale is set, from Scale and the JPEG options.
@@ -63,9 +65,9 @@ uint32_t ListThumbnailSide(int32_t ThumbnailSize);
 // A small 8-bit picture of Entry for the list window (PIXFMT_BGR or
 // PIXFMT_GRAY, in the monitor profile when colour management is on): the
 // Exif thumbnail, the entry's cached thumbnail, or a reduced decode that is
-// then cached in Entry.CachedThumbnail as a JPEG. False when nothing could be
-// decoded (logged).
-bool MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumbnailOptions &Options = {});
+// then cached in Entry.CachedThumbnail as a JPEG. Raises when nothing could
+// be decoded.
+void MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumbnailOptions &Options = {});
 
 // Per-format decoders, each from a memory block (the whole file) into an
 // empty Img. They raise ETessivoError with the reason on failure; Img is
@@ -86,5 +88,6 @@ using TLoadSusieImageProc = void (*)(const uint8_t *Data, size_t Size, TICCImgIn
 extern TLoadSusieImageProc LoadSusieImageHook;
 
 // The whole source of an entry: the file, or the archive member through
-// ExtractArchiveMemberHook. False (logged) when it cannot be read.
-bool ReadEntryBytes(const TImageProbe &Entry, std::vector<uint8_t> &Bytes);
+// ExtractArchiveMemberHook. Raises "Loadに失敗しました (reason)" when it
+// cannot be read.
+void ReadEntryBytes(const TImageProbe &Entry, std::vector<uint8_t> &Bytes);

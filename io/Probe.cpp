@@ -177,15 +177,16 @@ void RegisterExtension(const std::string &Ext) {
   Known.insert(Ext);
 }
 
-// Runs the probes, logging an exception as "name:message".
+// Runs the probes; an exception is logged as "name:message" or raised again.
 bool GuardedProbe(const std::string &Name, const std::string &Ext, const std::string *File,
-                  const uint8_t *Data, size_t Size, TImageProbe &Entry) {
+                  const uint8_t *Data, size_t Size, TImageProbe &Entry, TProbeErrors Errors = TProbeErrors::Log) {
   try {
     if (!Data || !Size) return false;
     if (!ProbeBytes(Ext, File, Data, Size, Entry)) return false;
   } catch (const std::exception &e) {
-    PutLoadError(Name + ":" + e.what());
     Entry.PictureFormat = PICTURE_UNKNOWN;
+    if (Errors == TProbeErrors::Raise) throw;
+    PutLoadError(Name + ":" + e.what());
     return false;
   }
   RegisterExtension(Ext);
@@ -198,9 +199,7 @@ namespace {
 thread_local TLibraryMessageCapture *CurrentCapture = nullptr;
 
 void OnLibraryMessage(const char *Title, const char *Message) {
-  const std::string line = std::string(Title ? Title : "") + ": " + (Message ? Message : "");
-  if (CurrentCapture) CurrentCapture->Append(line);
-  else PutLoadError(line);
+  if (CurrentCapture) CurrentCapture->Append(std::string(Title ? Title : "") + ": " + (Message ? Message : ""));
 }
 }  // namespace
 
@@ -427,11 +426,15 @@ bool QuickProbeArchiveMember(const std::string &ArchivePath, const TArchiveMembe
   return StatTimes(ArchivePath, archiveSize, archiveWrite, Entry.DateTimeCreation);
 }
 
-bool ProbeImageFile(const std::string &Path, TImageProbe &Entry) {
+namespace {
+bool ProbeFile(const std::string &Path, TImageProbe &Entry, TProbeErrors Errors) {
   if (!QuickProbeFile(Path, Entry)) return false;
   const TMappedFile file(Path);
-  return GuardedProbe(Path, LowerExtension(Path), &Path, file.Data(), file.Size(), Entry);
+  return GuardedProbe(Path, LowerExtension(Path), &Path, file.Data(), file.Size(), Entry, Errors);
 }
+}  // namespace
+
+bool ProbeImageFile(const std::string &Path, TImageProbe &Entry) { return ProbeFile(Path, Entry, TProbeErrors::Log); }
 
 bool ProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo &Member, void *Plugin,
                         const uint8_t *Data, size_t Size, TImageProbe &Entry) {
@@ -441,11 +444,11 @@ bool ProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo
   return GuardedProbe(Entry.FPath, LowerExtension(Member.FileName), nullptr, Data, Size, Entry);
 }
 
-bool EnsureProbed(TImageProbe &Entry) {
+bool EnsureProbed(TImageProbe &Entry, TProbeErrors Errors) {
   if (Entry.PictureFormat != PICTURE_UNKNOWN) return true;
   if (!Entry.FIsArchive) {
     const std::string path = Entry.FPath;
-    return ProbeImageFile(path, Entry);
+    return ProbeFile(path, Entry, Errors);
   }
   if (!ExtractArchiveMemberHook) return false;
   std::vector<uint8_t> bytes;
@@ -455,7 +458,8 @@ bool EnsureProbed(TImageProbe &Entry) {
   TImageProbe fresh = Entry;
   const size_t slash = Entry.FPath.find_last_of('/');
   const std::string name = slash == std::string::npos ? Entry.FPath : Entry.FPath.substr(slash + 1);
-  if (!GuardedProbe(Entry.FPath, LowerExtension(name), nullptr, bytes.data(), bytes.size(), fresh)) return false;
+  if (!GuardedProbe(Entry.FPath, LowerExtension(name), nullptr, bytes.data(), bytes.size(), fresh, Errors))
+    return false;
   Entry = std::move(fresh);
   return true;
 }

@@ -5,6 +5,7 @@
 #include "core/Errors.h"
 #include "io/ExifReader.h"
 #include "color/ICCUtil.h"
+#include "io/ImageProbe.h"
 #include "io/JpegSegment.h"
 #include "core/PixelConvert.h"
 #include "io/Pixio.h"
@@ -90,6 +91,7 @@ namespace {
 TPixio &Codec() {
   TPixio *p = Pixio();
   if (!p) throw ETessivoError("コーデックライブラリが読み込まれていません");
+  ConnectPixioErrorLog();
   return *p;
 }
 
@@ -102,8 +104,9 @@ F Entry(F Fn, const char *Name) {
 // Savers called without a worker context replace the target.
 TCommitRule *CommitRuleOf(const TSaveJob &Job) { return Job.Context ? Job.Context->Commit : nullptr; }
 
-[[noreturn]] void SaveFailed(const char *Format, const std::string &FileName) {
-  throw ETessivoError(std::string(Format) + "の保存に失敗しました: " + FileName);
+// Detail: what the codec library said about the failure (its capture's text).
+[[noreturn]] void SaveFailed(const char *Format, const std::string &FileName, const std::string &Detail = {}) {
+  throw ETessivoError(std::string(Format) + "の保存に失敗しました: " + FileName, Detail);
 }
 
 bool WantsIndexed(const TICCImgInfo &Img, int32_t IndexColor, const TSaveJob &Job) {
@@ -160,11 +163,6 @@ void CheckImage(const TICCImgInfo &Img, const std::string &FileName) {
   const uint64_t rowBytes = uint64_t(Img.Width) * Img.Channels * (Img.BPP == BPP_8 ? 1 : 2);
   if (Img.Bpl < rowBytes) throw ETessivoError("画像の行幅が不正です: " + FileName);
 }
-
-struct TImgOwner {
-  TICCImgInfo Img{};
-  ~TImgOwner() { FreeICCImgInfo(Img, false); }
-};
 
 }  // namespace
 
@@ -504,7 +502,9 @@ void WriteJPEGRecord(const std::string &FileName, const TJPEGPlan &Plan, const T
                      TCommitRule *Rule) {
   auto write = Entry(Codec().write_jpeg, "write_jpeg");
   TOutputFile out(FileName, Rule);
-  if (!write(&Record, out.Fd(), ExifData(Plan), uint32_t(Plan.Exif.size()))) SaveFailed("JPEG", FileName);
+  TLibraryMessageCapture capture;
+  if (!write(&Record, out.Fd(), ExifData(Plan), uint32_t(Plan.Exif.size())))
+    SaveFailed("JPEG", FileName, capture.Text());
   out.Commit();
 }
 
@@ -512,6 +512,8 @@ bool EncodeToMemory(const TJPEGPlan &Plan, const TPixioEncode &Record, uint8_t *
                     uint32_t &Length) {
   auto write = Entry(Codec().write_jpeg_to_memory, "write_jpeg_to_memory");
   Length = Capacity;
+  // Not fitting is an answer of the size search, not a failure to report.
+  TLibraryMessageCapture capture;
   return write(&Record, Buffer, &Length, ExifData(Plan), uint32_t(Plan.Exif.size())) != 0;
 }
 
@@ -630,7 +632,8 @@ uint32_t CornerColor(const TICCImgInfo &Img, int32_t Type) {
 void WritePNG(const std::string &FileName, const TPixioEncode &Record, const TSaveJob &Job, bool Optimize) {
   auto write = Entry(Codec().write_png, "write_png");
   TOutputFile out(FileName, CommitRuleOf(Job));
-  if (!write(&Record, out.Fd())) SaveFailed("PNG", FileName);
+  TLibraryMessageCapture capture;
+  if (!write(&Record, out.Fd())) SaveFailed("PNG", FileName, capture.Text());
   out.Close();
   if (Optimize) OptimizePNG(out.TempPath(), *Job.Context);
   out.Commit();
@@ -730,7 +733,7 @@ void ResolutionDoubles(const TSaveJob &Job, double &X, double &Y) {
 
 // Flip, thumbnail, Exif update fields, depth and resolution: what both formats share.
 struct TTopDownPlan {
-  TImgOwner Thumb;
+  TICCImgOwner Thumb;
   bool HasThumb = false;
   TPixioImage ThumbImage{};
 };
@@ -739,8 +742,8 @@ void PrepareTopDown(TICCImgInfo &Img, const TSaveJob &Job, int32_t EmbedThumbnai
                     TTopDownPlan &Plan) {
   FlipRows(Img);
   if (EmbedThumbnail && Img.Channels != 2) {
-    MakeThumbnailImage(Img, Plan.Thumb.Img, Job.Context->ThumbnailResizer, Job.Context->MT, true);
-    const TICCImgInfo &t = Plan.Thumb.Img;
+    MakeThumbnailImage(Img, *Plan.Thumb, Job.Context->ThumbnailResizer, Job.Context->MT, true);
+    const TICCImgInfo &t = *Plan.Thumb;
     Plan.ThumbImage = {t.Mem, t.Width, t.Height, t.Bpl, t.Channels};
     Plan.HasThumb = t.Mem != nullptr;
   }
@@ -776,8 +779,9 @@ void WriteTIFF(const std::string &FileName, const TPixioEncode &Record, const TP
   auto write = Entry(Codec().write_tiff, "write_tiff");
   TOutputFile out(FileName, Rule);
   out.Close();
+  TLibraryMessageCapture capture;
   if (!write(&Record, Thumb, out.TempPath().c_str(), Exif, ExifLen, UpdateSoftwareTag ? 1 : 0))
-    SaveFailed("TIFF", FileName);
+    SaveFailed("TIFF", FileName, capture.Text());
   out.Commit();
 }
 
@@ -811,11 +815,11 @@ bool SaveIndexedTIFFFile(const std::string &FileName, TICCImgInfo &Img, const TS
   TTopDownPlan plan;
   if (Opt.TIFF.EmbedThumbnail) {
     // The thumbnail comes from the colour pixels, before they become indexes.
-    TImgOwner flipped;
-    CopyICCImgInfo(Img, flipped.Img, false);
-    FlipRows(flipped.Img);
-    MakeThumbnailImage(flipped.Img, plan.Thumb.Img, Job.Context->ThumbnailResizer, Job.Context->MT, true);
-    const TICCImgInfo &t = plan.Thumb.Img;
+    TICCImgOwner flipped;
+    CopyICCImgInfo(Img, *flipped, false);
+    FlipRows(*flipped);
+    MakeThumbnailImage(*flipped, *plan.Thumb, Job.Context->ThumbnailResizer, Job.Context->MT, true);
+    const TICCImgInfo &t = *plan.Thumb;
     plan.ThumbImage = {t.Mem, t.Width, t.Height, t.Bpl, t.Channels};
     plan.HasThumb = t.Mem != nullptr;
   }
@@ -863,9 +867,10 @@ void SaveHDPFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob &
   auto write = Entry(Codec().write_hdp, "write_hdp");
   TOutputFile out(FileName, CommitRuleOf(Job));
   out.Close();
+  TLibraryMessageCapture capture;
   if (!write(&e, plan.HasThumb ? &plan.ThumbImage : nullptr, out.TempPath().c_str(), ExifOf(Img, Opt), ExifLenOf(Img, Opt),
              Opt.Metadata.UpdateSoftwareTag ? 1 : 0))
-    SaveFailed("JPEG XR", FileName);
+    SaveFailed("JPEG XR", FileName, capture.Text());
   out.Commit();
 }
 

@@ -397,7 +397,8 @@ TEST_F(Runner, OneCorruptFileIsLoggedAndTheOthersConvert) {
   Profile("[Resize]\nRule=1\nSize1=100,100\n[System]\nMaxThread=2\n");
   const TRun R = Run({"/ini=t.ini", Dir + "/p"});
   EXPECT_EQ(R.Status, 1) << R.Err;
-  EXPECT_NE(R.Err.find("  BAD.jpg: Loadに失敗しました\n"), std::string::npos) << R.Err;
+  // One line for the file: its name, the message and the codec library's reason.
+  EXPECT_NE(R.Err.find("ErrorLog (1):\n  BAD.jpg: Loadに失敗しました (JPEG: "), std::string::npos) << R.Err;
   for (int i = 1; i <= 4; ++i) EXPECT_TRUE(IsJPEG(Dir + "/p/resize/IMG_" + std::to_string(i) + ".jpg")) << i;
   EXPECT_FALSE(fs::exists(Dir + "/p/resize/BAD.jpg"));
 }

@@ -1,10 +1,12 @@
 // The batch controller with real workers on generated photos: two workers
 // and a stop request, entries without a usable source, progress that ends
-// full, and the elapsed-time text.
+// full, the elapsed-time text, page blocks that go with their file, and one
+// log line per broken file.
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
 #include "batch/ConvertOptionIni.h"
 #include "core/IniFile.h"
+#include "core/ImgInfo.h"
 #include "effects/Effect.h"
 #include "batch/ErrorLogFrm.h"
 #include "resample/Filter.h"
@@ -25,6 +27,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -48,6 +51,7 @@ protected:
     Dir = ::mkdtemp(Tmpl);
     SavedFile = FileOption;
     SavedSystem = SystemOption;
+    SavedMetadata = MetadataOption;
     CreateDefaultEffects(Effects, TESSIVO_BIN_DIR);
     Effects.SetResizeParam(1, 96, 0);  // long side 96
     FileOption.FileNameFormat = Dir + "/out/<old>";
@@ -59,9 +63,11 @@ protected:
   void TearDown() override {
     FileOption = SavedFile;
     SystemOption = SavedSystem;
+    MetadataOption = SavedMetadata;
     fs::remove_all(Dir);
   }
-  void AddPhotos(int Count) {
+  // Photos with Exif; with a comment they also carry an extra segment.
+  void AddPhotos(int Count, bool WithComment = false) {
     fs::create_directories(Dir + "/in");
     for (int i = 1; i <= Count; ++i) {
       TSamplePhotoSpec Desc;
@@ -71,11 +77,26 @@ protected:
       Desc.DateTimeOriginal = "2013:07:04 12:00:00";
       const std::string Path = Dir + "/in/P" + std::to_string(i) + ".jpg";
       WriteSamplePhoto(Path, Desc);
-      auto E = std::make_unique<TImageInfo>();
-      ASSERT_TRUE(ProbeImageFile(Path, *E));
-      E->Checked = true;
-      List.Add(std::move(E));
+      if (WithComment) {
+        std::string Bytes = ReadBytes(Path);
+        Bytes.insert(2, std::string("\xFF\xFE\x00\x07hello", 9));
+        WriteBytes(Path, Bytes);
+      }
+      AddEntry(Path);
     }
+  }
+  void AddEntry(const std::string &Path) {
+    auto E = std::make_unique<TImageInfo>();
+    ASSERT_TRUE(ProbeImageFile(Path, *E)) << Path;
+    E->Checked = true;
+    List.Add(std::move(E));
+  }
+  static std::string ReadBytes(const std::string &Path) {
+    std::ifstream In(Path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  }
+  static void WriteBytes(const std::string &Path, const std::string &Bytes) {
+    std::ofstream(Path, std::ios::binary | std::ios::trunc) << Bytes;
   }
   std::set<std::string> Outputs() const {
     std::set<std::string> Names;
@@ -87,6 +108,7 @@ protected:
   std::string Dir;
   TFileOption SavedFile;
   TSystemOption SavedSystem;
+  TMetadataOption SavedMetadata;
   TEffectList Effects;
   TImageInfoList List;
 };
@@ -356,6 +378,72 @@ TEST(EngineSet, EachConsumerGetsItsOwnPoolAndCopiesSizedToIt) {
   EXPECT_EQ(Run->CreateFor(1)->Resizer->DecimationMode, Before);
   EXPECT_EQ(TEngineSet::FromPrototypes()->Resizer->DecimationMode, uint32_t(RESIZE_BICUBIC));
   FreeBatchObjects();
+}
+
+// Every block a file's conversion takes (pixels, Exif, extra segments) goes
+// with the file: once the run has ended and returned the blocks it kept for
+// the next files, the allocator holds what it held before.
+TEST_F(BatchRun, NoPageBlockOutlivesItsFile) {
+  MetadataOption.KeepAllExtraMarker = 1;
+  AddPhotos(6, true);
+  ReleasePageCache();
+  const TPageBlockCount Before = LivePageBlocks();
+  TCountingView View;
+  {
+    TProgressForm Form(List, Effects, &View);
+    ASSERT_EQ(Form.ShowModal(), MR_OK);
+  }
+  EXPECT_EQ(ErrorLogForm().GetErrorCount(), 0);
+  const TPageBlockCount After = LivePageBlocks();
+  EXPECT_EQ(After.Blocks, Before.Blocks);
+  EXPECT_EQ(After.Bytes, Before.Bytes);
+  // The outputs carry what the blocks held, so the blocks were really made.
+  ASSERT_EQ(Outputs().size(), 6u);
+  const std::string Out = ReadBytes(Dir + "/out/P1.jpg");
+  EXPECT_NE(Out.find("Exif"), std::string::npos);
+  EXPECT_NE(Out.find("hello"), std::string::npos);
+}
+
+// A broken file gives exactly one line in the log: its name, ": ", the
+// system's message and the reason in parentheses; the other files convert.
+TEST_F(BatchRun, EachBrokenFileGivesOneLogLineWithItsReason) {
+  AddPhotos(1);
+  const std::string Photo = ReadBytes(Dir + "/in/P1.jpg");
+  // A PNG whose header chunk is damaged, and a BMP whose pixels are missing.
+  const std::string Png = std::string("\x89PNG\r\n\x1a\n\x00\x00\x00\x0dIHDR", 16) +
+                          std::string("\x00\x00\x00\x10\x00\x00\x00\x10\x08\x02\x00\x00\x00", 13) +
+                          std::string(300, '\xAB');
+  std::string Bmp(54, '\0');
+  Bmp[0] = 'B', Bmp[1] = 'M', Bmp[14] = 40, Bmp[18] = 16, Bmp[22] = 16, Bmp[26] = 1, Bmp[28] = 24;
+  struct TCase {
+    std::string Name, Bytes, Reason;  // Reason: a pattern for the text in parentheses
+  };
+  const std::vector<TCase> Cases = {
+      {"cut.jpg", Photo.substr(0, Photo.size() / 2), "JPEG: .+"},
+      {"garbage.png", Png, "PNG: .+"},
+      {"nopixels.bmp", Bmp, "画像ファイルが壊れています"},
+  };
+  for (const TCase &C : Cases) {
+    WriteBytes(Dir + "/in/" + C.Name, C.Bytes);
+    AddEntry(Dir + "/in/" + C.Name);
+  }
+  {
+    TCountingView View;
+    TProgressForm Form(List, Effects, &View);
+    EXPECT_EQ(Form.ShowModal(), MR_OK);
+  }
+  const std::vector<std::string> Lines = ErrorLogForm().Messages();
+  for (const TCase &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const std::regex Form("^" + std::regex_replace(C.Name, std::regex("\\."), "\\.") +
+                          ": Loadに失敗しました \\(" + C.Reason + "\\)$");
+    const auto Count = std::count_if(Lines.begin(), Lines.end(),
+                                     [&C](const std::string &L) { return L.find(C.Name) != std::string::npos; });
+    EXPECT_EQ(Count, 1);
+    EXPECT_TRUE(std::any_of(Lines.begin(), Lines.end(), [&Form](const std::string &L) { return std::regex_match(L, Form); }));
+  }
+  EXPECT_EQ(Lines.size(), Cases.size()) << ::testing::PrintToString(Lines);
+  EXPECT_EQ(Outputs(), std::set<std::string>{"P1.jpg"});
 }
 
 TEST(BatchText, ElapsedTime) {

@@ -75,24 +75,24 @@ TEST(BmpSuite, BrokenFilesAreRefusedWithAMessage) {
     SCOPED_TRACE(path.filename().string());
     const auto bytes = ReadFile(path.string());
     TImg img;
+    std::string what;
     try {
       LoadBitmapFromMemory(bytes.data(), bytes.size(), img.I, ALPHA_CHECK_DETECT);
       ADD_FAILURE() << "decoded " << img.I.Width << "x" << img.I.Height;
     } catch (const ETessivoError &e) {
-      const std::string what = e.what();
+      what = e.what();
       EXPECT_TRUE(what == BMP_UNSUPPORTED_MSG || what == BMP_BROKEN_MSG) << what;
       EXPECT_EQ(img.I.Mem, nullptr);
     }
-    // Through the loader the file fails with one line naming it.
+    // Through the loader the file raises the reader's reason and logs nothing.
     std::vector<std::string> lines;
     SetLoadErrorProc([&](const std::string &L) { lines.push_back(L); });
     TImageProbe entry;
     if (ProbeImageFile(path.string(), entry)) {
       TImg loaded;
-      EXPECT_EQ(LoadPicture(entry, loaded.I, {}, false, false, nullptr, false, OUTPUT_PNG), 0);
+      EXPECT_EQ(LoadFailure(entry, loaded), std::string(LOAD_FAILED_MSG) + " (" + what + ")");
       EXPECT_EQ(loaded.I.Mem, nullptr);
-      ASSERT_EQ(lines.size(), 1u);
-      EXPECT_EQ(lines[0].rfind(path.string() + ": ", 0), 0u) << lines[0];
+      EXPECT_TRUE(lines.empty()) << lines[0];
     }
     SetLoadErrorProc(nullptr);
   }

@@ -1,5 +1,7 @@
 #include "io/tests/LoadTestUtil.h"
 
+#include "core/Errors.h"
+#include "io/LoadPicture.h"
 #include "io/Pixio.h"
 #include "testutil/TestEnv.h"
 
@@ -53,11 +55,15 @@ bool BindPixio() {
   return Pixio() != nullptr;
 }
 
-TImg::~TImg() {
-  if (I.ExifInfo) AlignedFree(I.ExifInfo);
-  if (I.Marker) AlignedFree(I.Marker);
-  I.ExifInfo = I.Marker = nullptr;
-  FreeICCImgInfo(I, true);
+TImg::~TImg() { ReleaseICCImgInfo(I); }
+
+std::string LoadFailure(TImageProbe &Entry, TImg &Img) {
+  try {
+    LoadPicture(Entry, Img.I, {}, false, false, nullptr, false, OUTPUT_PNG);
+  } catch (const ETessivoError &e) {
+    return e.what();
+  }
+  return {};
 }
 
 std::array<int, 4> PixelAt(const TICCImgInfo &Img, uint32_t X, uint32_t Y) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/ImgInfo.h"
+#include "io/ImageProbe.h"
 
 #include <array>
 #include <cstdint>
@@ -38,6 +39,10 @@ struct TImg {
   TImg(const TImg &) = delete;
   TImg &operator=(const TImg &) = delete;
 };
+
+// What LoadPicture raised for Entry, decoded into Img as for a PNG output
+// (no markers, no Exif); empty when it loaded.
+std::string LoadFailure(TImageProbe &Entry, TImg &Img);
 
 // B, G, R, A of the pixel at (X, Y), Y counted from the top; gray repeats,
 // missing alpha reads 255, 16-bit samples give their high byte.
