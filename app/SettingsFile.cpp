@@ -169,7 +169,26 @@ void ReadFormatOptions(const TMemIniFile &Ini, const std::string &BinFolder) {
 }
 
 std::string LoadIniFile(const std::string &Path, TEffectList &Effects) {
-  const TMemIniFile Ini(Path);
+  return LoadIniSettings(TMemIniFile(Path), Effects);
+}
+
+std::vector<TIniKeyRead> KeysTheReadersRead() {
+  std::vector<TIniKeyRead> Reads;
+  TMemIniFile Ini;
+  Ini.SetReadObserver([&Reads](const TIniKeyRead &R) {
+    for (const TIniKeyRead &Seen : Reads)
+      if (Seen.Section == R.Section && Seen.Ident == R.Ident) return;
+    Reads.push_back(R);
+  });
+  ReadConvertSettings(Ini);
+  ReadFormatOptions(Ini, ProgramBinFolder());
+  TEffectList Effects;
+  CreateDefaultEffects(Effects, ProgramBinFolder());
+  Effects.ReadIniFile(Ini);
+  return Reads;
+}
+
+std::string LoadIniSettings(const TMemIniFile &Ini, TEffectList &Effects) {
   SystemOption.ProcessorCount = LogicalProcessorCount();
   ReadConvertSettings(Ini);
   NextSerialNumber = FileOption.StartNumber;

@@ -6,8 +6,11 @@
 
 #include <string>
 
+#include <vector>
+
 class TEffectList;
 class TMemIniFile;
+struct TIniKeyRead;
 
 // $TESSIVOPLUS_DATA when set, else $XDG_DATA_HOME/TessivoPlus/ (default
 // ~/.local/share/TessivoPlus/); always with a trailing "/".
@@ -42,6 +45,15 @@ bool IsSettingsText(const std::string &Bytes, std::string &Why);
 // the file exists but cannot be read. Answers a warning when the colour
 // profiles could not all be set up (the run goes on without them), else "".
 std::string LoadIniFile(const std::string &Path, TEffectList &Effects);
+
+// The same from a settings file already in memory (with the command line's
+// changes laid over it).
+std::string LoadIniSettings(const TMemIniFile &Ini, TEffectList &Effects);
+
+// Every key the readers of LoadIniSettings ask for when the file is empty,
+// in the order they ask, each once. Fills the program-wide records with
+// defaults on the way.
+std::vector<TIniKeyRead> KeysTheReadersRead();
 
 // Writes only "StartNumber" of section "File" (the stored serial number).
 void SaveStartNumber(const std::string &Path);

@@ -18,6 +18,8 @@
 #include "batch/ProgressFrm.h"
 #include "batch/ProgressFrm3.h"
 #include "app/SettingsFile.h"
+#include "app/ProfileKeys.h"
+#include "batch/MakeOutputFileName.h"
 #include "batch/SizeRule.h"
 #include "batch/TerminalView.h"
 
@@ -28,6 +30,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -43,23 +46,67 @@ constexpr int EXIT_START_FAILED = 3;
 
 void PrintHelp() {
   std::printf(
-      "usage: tessivo [/ini=FILE] [/list=FILE] PATH...\n"
+      "usage: tessivo [OPTION]... [/ini=FILE] [/list=FILE] [--] PATH...\n"
       "\n"
       "Converts the image files and folders given as PATH (folders with their\n"
       "subfolders when the profile says so) with the settings of a profile:\n"
       "size rule, output folder and file-name template, output format and the\n"
       "processing steps. Nothing is asked; progress goes to standard error.\n"
+      "The options below are laid over the profile for this run only.\n"
       "\n"
+      "Profile and input:\n"
       "  /ini=FILE, --ini=FILE    settings profile to use; a bare name is taken\n"
       "                           from the settings folder, a value with \"/\" is\n"
       "                           a path (default: TessivoPlus.ini there)\n"
       "  /list=FILE, --list=FILE  a text file with one input path per line\n"
+      "  --                       every later argument is an input path\n"
+      "\n"
+      "Everyday settings (each sets keys of the profile):\n"
+      "  --size SIZE              \"50%%\" a percentage, \"1600\" the long side in\n"
+      "                           pixels, \"WxH\" a box: WxH:fit (fit inside, the\n"
+      "                           default), WxH:cover (cover the box), WxH:exact\n"
+      "  --no-enlarge             never enlarge an image smaller than the size\n"
+      "  --quality N              JPEG quality, 1 to 100\n"
+      "  --format F               output format for every input: jpg, png, bmp,\n"
+      "                           tif or jxr\n"
+      "  --out DIR                write into DIR (with the file-name part of the\n"
+      "                           profile's template, <old> by default)\n"
+      "  --template TEXT          file-name template, e.g. \"<old>_web\" (under\n"
+      "                           --out DIR, else beside each source)\n"
+      "  --keep-metadata          copy Exif, the ICC profile and the resolution\n"
+      "  --strip-metadata         leave out Exif and other marker segments; the\n"
+      "                           Exif orientation is applied to the pixels first,\n"
+      "                           so pictures stay upright (the ICC profile stays)\n"
+      "  --overwrite              replace existing outputs\n"
+      "  --skip-existing          skip a file whose output exists\n"
+      "  --number-existing        give the output the next free \"[k]\" name\n"
+      "  --workers N              files converted at once, 1 to 1024 (at most the\n"
+      "                           number of processors)\n"
+      "  --set Section.Key=Value  any key of the settings file; the keys, their\n"
+      "                           types, defaults and ranges are listed in\n"
+      "                           docs/profile-keys.md (tessivo --profile-keys)\n"
+      "\n"
+      "Run:\n"
+      "  --dry-run                list \"source -> output\" on standard output and\n"
+      "                           write nothing\n"
+      "  --progress=json          one JSON object per finished file on standard\n"
+      "                           output: source, output, status (\"converted\" or\n"
+      "                           \"failed\"), message, seconds\n"
+      "  --shard K/N              name the list as a whole run, convert only the\n"
+      "                           entries whose index mod N is K (0 <= K < N): N\n"
+      "                           runs together convert the list once\n"
+      "  --print-profile          print the effective settings as an INI file (a\n"
+      "                           profile to save) and exit\n"
+      "  --profile-keys           print the key reference and exit\n"
       "  -h, --help               this text\n"
       "  --version                the version\n"
       "\n"
-      "Switches are recognised by their beginning, in any case; every other\n"
-      "argument is an input path (relative paths are taken from the current\n"
-      "folder). When a switch is given twice, the last one counts.\n"
+      "/ini= and /list= are recognised by their beginning, in any case; another\n"
+      "/name= or an unknown option is refused before anything is converted.\n"
+      "Every other argument is an input path (relative paths are taken from the\n"
+      "current folder). When an option is given twice, the last one counts.\n"
+      "Values out of range are refused with the key and its range; a profile's\n"
+      "own out-of-range numbers are brought into range with a warning each.\n"
       "\n"
       "Settings folder: %s\n"
       "  (from $TESSIVOPLUS_DATA, else $XDG_DATA_HOME/TessivoPlus/ or\n"
@@ -69,8 +116,11 @@ void PrintHelp() {
       "\n"
       "Examples:\n"
       "  tessivo ~/Pictures/trip            a folder, with TessivoPlus.ini\n"
+      "  tessivo --size 1600 --no-enlarge --quality 85 --out out/ photos/\n"
+      "                                     long side 1600 at most, into out/\n"
       "  tessivo /ini=web.ini IMG_*.jpg     some files, with the profile web.ini\n"
       "  tessivo --list=todo.txt            the files listed in todo.txt\n"
+      "  tessivo --shard 0/3 photos/        the first of three shards\n"
       "\n"
       "While it runs: Ctrl+C stops after the files in progress (twice: at once),\n"
       "SIGUSR1 pauses and resumes.\n"
@@ -135,6 +185,43 @@ std::vector<std::string> OutputFolders(const TImageInfoList &List) {
   return {Folders.begin(), Folders.end()};
 }
 
+// Text as a JSON string literal (UTF-8 passes through; control characters escaped).
+std::string JsonString(const std::string &Text) {
+  std::string Out = "\"";
+  for (const unsigned char c : Text) {
+    if (c == '"' || c == '\\') {
+      Out += '\\';
+      Out += char(c);
+    } else if (c < 0x20) {
+      char Buf[8];
+      std::snprintf(Buf, sizeof Buf, "\\u%04x", c);
+      Out += Buf;
+    } else {
+      Out += char(c);
+    }
+  }
+  return Out + "\"";
+}
+
+// The terminal view, and one JSON line per finished file on standard output.
+class TJsonProgressView : public TTerminalView {
+public:
+  using TTerminalView::TTerminalView;
+  void FileFinished(const TFileReport &R) override {
+    char Seconds[32];
+    std::snprintf(Seconds, sizeof Seconds, "%.3f", R.Seconds);
+    const std::string Line = "{\"source\":" + JsonString(R.Source) + ",\"output\":" + JsonString(R.Output) +
+                             ",\"status\":" + (R.Ok ? "\"converted\"" : "\"failed\"") +
+                             ",\"message\":" + JsonString(R.Message) + ",\"seconds\":" + Seconds + "}\n";
+    std::lock_guard Lock(FLock);
+    std::fputs(Line.c_str(), stdout);
+    std::fflush(stdout);
+  }
+
+private:
+  std::mutex FLock;
+};
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -148,24 +235,40 @@ int main(int argc, char **argv) {
     std::printf("tessivo (TessivoPlus %s)\n", TESSIVO_VERSION);
     return EXIT_CLEAN;
   }
+  if (Cmd.ProfileKeys) {
+    std::fputs(ProfileKeysMarkdown(ProfileKeysRead(KeysTheReadersRead())).c_str(), stdout);
+    return EXIT_CLEAN;
+  }
   if (!Cmd.Error.empty()) return Fail(EXIT_USAGE, Cmd.Error + " (see tessivo --help)");
 
   std::vector<std::string> Paths = Cmd.Paths;
   if (Cmd.HasList && !ReadListFile(Cmd.ListFile, Cwd, Paths))
     return Fail(EXIT_USAGE, "cannot read the list file " + Cmd.ListFile + ": " + std::strerror(errno));
-  if (Paths.empty()) return Fail(EXIT_USAGE, "no input files or folders given (see tessivo --help)");
+  if (Paths.empty() && !Cmd.PrintProfile)
+    return Fail(EXIT_USAGE, "no input files or folders given (see tessivo --help)");
 
   CreateDataFolders();
   const std::string IniPath = Cmd.HasIni ? ResolveSettingsFileName(Cmd.Ini) : DefaultSettingsFile();
   if (Cmd.HasIni && !IsRegularFile(IniPath)) return Fail(EXIT_USAGE, "settings file not found: " + IniPath);
+  // The profile, with the command line laid over it: the run reads this copy.
+  TMemIniFile Ini;
   try {
-    TMemIniFile Probe(IniPath);  // readable at all?
+    Ini = TMemIniFile(IniPath);
   } catch (const std::exception &E) {
     return Fail(EXIT_USAGE, "cannot read the settings file " + IniPath + ": " + E.what());
   }
   // Defaults in place of a profile that is no settings file would convert
   // everything the wrong way without a word.
   if (std::string Why; !IsSettingsText(ReadWholeFile(IniPath), Why)) return Fail(EXIT_USAGE, IniPath + ": " + Why);
+  const std::vector<TProfileKey> Keys = ProfileKeysRead(KeysTheReadersRead());
+  for (const std::string &W : ClampProfileValues(Ini, Keys))
+    std::fprintf(stderr, "tessivo: %s: warning: %s\n", IniPath.c_str(), W.c_str());
+  if (const std::string E = ApplyCommandLineSettings(Cmd, Ini, Keys); !E.empty())
+    return Fail(EXIT_USAGE, E + " (see tessivo --help)");
+  if (Cmd.PrintProfile) {
+    std::fputs(EffectiveProfileText(Ini, ProfileKeyTable()).c_str(), stdout);
+    return EXIT_CLEAN;
+  }
 
   const int32_t P = LogicalProcessorCount();
   SystemOption.ProcessorCount = P;
@@ -181,7 +284,7 @@ int main(int argc, char **argv) {
     TEffectList Effects;
     CreateDefaultEffects(Effects, ProgramBinFolder());
     try {
-      const std::string Warning = LoadIniFile(IniPath, Effects);
+      const std::string Warning = LoadIniSettings(Ini, Effects);
       if (!Warning.empty()) std::fprintf(stderr, "tessivo: %s\n", Warning.c_str());
       // The AVX option picks the code path of the filters the program-wide
       // resizers and sharpener make; the resampling library stays as loaded.
@@ -218,10 +321,31 @@ int main(int argc, char **argv) {
       if (Listed != 1) TTerminalView::StopRequests.fetch_add(1);
     }
 
-    TTerminalView View(stderr, Interactive);
+    TJsonProgressView JsonView(stderr, Interactive);
+    TTerminalView PlainView(stderr, Interactive);
+    TTerminalView &View = Cmd.ProgressJson ? JsonView : PlainView;
     int32_t Modal = MR_CANCEL;
-    if (List.Count() > 0 && TTerminalView::StopRequests.load() == 0) {
+    if (Cmd.DryRun && List.Count() > 0) {
+      // The names a run would choose, from the files as they are now; no folder is made.
+      TEffectList *Chain = &Effects;
+      MakeOutputFileNames(
+          List, FileOption.FileNameFormat,
+          [Chain](const TImageInfo &Info) {
+            TScale S;
+            Chain->CanDownScalingLoad(Info, S);
+            return S;
+          },
+          nullptr, nullptr, nullptr, false);
+      for (int32_t i = 0; i < List.Count(); ++i) {
+        const TImageInfo &E = *List[i];
+        if (Cmd.ShardCount > 1 && i % Cmd.ShardCount != Cmd.ShardIndex) continue;
+        const std::string &Source = E.FIsArchive ? E.FArchivePath : E.FPath;
+        std::printf("%s -> %s\n", Source.c_str(), E.OutPutFileName.empty() ? "(skipped)" : E.OutPutFileName.c_str());
+      }
+    } else if (List.Count() > 0 && TTerminalView::StopRequests.load() == 0) {
       TProgressForm Form(List, Effects, &View);
+      Form.ShardIndex = Cmd.ShardIndex;
+      Form.ShardCount = Cmd.ShardCount;
       View.SetController(&Form);
       View.OnAbandon = [] {
         const int32_t Removed = AbandonTemporaryOutputs();

@@ -23,6 +23,12 @@ std::vector<std::string> TErrorLogForm::Messages() const {
   return ErrorLog;
 }
 
+std::vector<std::string> TErrorLogForm::MessagesFrom(int32_t Index) const {
+  std::lock_guard lock(CS);
+  if (Index < 0 || size_t(Index) >= ErrorLog.size()) return {};
+  return std::vector<std::string>(ErrorLog.begin() + Index, ErrorLog.end());
+}
+
 std::vector<std::string> TErrorLogForm::TakeMessages() {
   std::lock_guard lock(CS);
   std::vector<std::string> Result;

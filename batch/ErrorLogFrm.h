@@ -16,6 +16,8 @@ public:
   void ClearLog();
   // A copy of the messages in the order they arrived.
   std::vector<std::string> Messages() const;
+  // The messages from position Index on (none when the log is shorter).
+  std::vector<std::string> MessagesFrom(int32_t Index) const;
   // Showing the log consumes it: the messages are handed out and the log is
   // empty afterwards.
   std::vector<std::string> TakeMessages();

@@ -183,8 +183,16 @@ bool TMTResizeThread::Run() {
     ProgressSize = 3 * LastBlocks;
     Parent.Synchronize([this] { Parent.ReportProgress(ProgressSize, LabelText); });
     LastBlocks = BlockCount(*Entry);
+    const int32_t LogBefore = ErrorLogForm().GetErrorCount();
+    const uint64_t Started = MillisecondClock();
     const bool Ok = ConvertEntry(*Entry, EffectsInUse);
-    Parent.EntryFinished(double(std::max(0, Entry->Width)) * double(std::max(0, Entry->Height)), Ok);
+    const double Seconds = double(MillisecondClock() - Started) / 1000.0;
+    // The log is shared by the workers: this entry's lines are the new ones with its name.
+    std::vector<std::string> Messages;
+    const std::string Prefix = Entry->GetName() + ": ";
+    for (std::string &M : ErrorLogForm().MessagesFrom(LogBefore))
+      if (M.rfind(Prefix, 0) == 0 || M.rfind(Entry->FPath, 0) == 0) Messages.push_back(std::move(M));
+    Parent.EntryFinished(*Entry, Ok, Messages, Seconds);
   }
   // The last entry's units, so that the bar ends full.
   if (LastBlocks > 0) {

@@ -93,7 +93,7 @@ std::string NumberedName(const std::string &Name, int64_t k) {
 
 TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template, const TScaleOfProc &ScaleOf,
                                       const std::atomic<bool> *Stop, const std::atomic<bool> *Suspend,
-                                      TAutoResetEvent *RunEvent) {
+                                      TAutoResetEvent *RunEvent, bool CreateFolders) {
   TOutputNameTotals totals;
   std::set<std::string, TCaseInsensitiveLess> names;
   TFileOption &option = FileOption;
@@ -155,7 +155,7 @@ TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template
       }
     }
     if (!name.empty()) {
-      ForceDirectories(FolderOf(name));
+      if (CreateFolders) ForceDirectories(FolderOf(name));
       names.insert(name);
     }
     info.OutPutFileName = name;

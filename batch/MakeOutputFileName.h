@@ -40,11 +40,12 @@ std::string NumberedName(const std::string &Name, int64_t k);
 // The pass itself, for callers that want no thread. Reads FileOption and
 // ConvertMode; updates NextSerialNumber (and StartNumber with ResetType 2).
 // Pausing: while *Suspend is set the pass waits on RunEvent; Stop is polled
-// before every entry.
+// before every entry. CreateFolders false leaves the output folders
+// uncreated (a dry run writes nothing).
 TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template, const TScaleOfProc &ScaleOf,
                                       const std::atomic<bool> *Stop = nullptr,
                                       const std::atomic<bool> *Suspend = nullptr,
-                                      TAutoResetEvent *RunEvent = nullptr);
+                                      TAutoResetEvent *RunEvent = nullptr, bool CreateFolders = true);
 
 class TMakeOutputFileNameThread {
 public:

@@ -192,6 +192,21 @@ void TProgressForm::NamesDone() {
   MakeOutputFileNameThread.reset();
   OutputFileCount = Totals.OutputFileCount;
   AllSize = double(Totals.AllSize);
+  if (ShardCount > 1 && OutputFileCount > 0) {
+    // The names are the whole run's; this run counts only its own share.
+    OutputFileCount = 0;
+    AllSize = 0;
+    for (int32_t i = 0; i < FList.Count(); ++i) {
+      const TImageInfo *E = FList[i];
+      if (!InShard(i) || !E || E->OutPutFileName.empty()) continue;
+      ++OutputFileCount;
+      AllSize += double((int64_t(E->Width) + 255) / 256) * double((int64_t(E->Height) + 255) / 256);
+    }
+    if (OutputFileCount == 0) {
+      Close(MR_CANCEL);
+      return;
+    }
+  }
   if (OutputFileCount == 0) {
     Close(MR_CANCEL);
     return;
@@ -306,7 +321,7 @@ TImageInfo *TProgressForm::TakeNextEntry() {
     ++CurrentImageIndex;
     if (CurrentImageIndex >= Count) break;
     TImageInfo *E = FList[CurrentImageIndex];
-    if (!E || E->OutPutFileName.empty() || !SourceExists(*E)) continue;
+    if (!InShard(CurrentImageIndex) || !E || E->OutPutFileName.empty() || !SourceExists(*E)) continue;
     E->Number = CurrentImageIndex;
     return E;
   }
@@ -323,10 +338,19 @@ void TProgressForm::ReportProgress(uint32_t Units, const std::string &Text) {
   if (FView) FView->ShowProgress(Snapshot());
 }
 
-void TProgressForm::EntryFinished(double Pixels, bool Ok) {
-  if (Ok) FPixelsDone += int64_t(Pixels);
+void TProgressForm::EntryFinished(const TImageInfo &Entry, bool Ok, const std::vector<std::string> &Messages,
+                                  double Seconds) {
+  if (Ok) FPixelsDone += int64_t(double(std::max(0, Entry.Width)) * double(std::max(0, Entry.Height)));
   else ++FFilesFailed;
   ++FFilesDone;
+  if (!FView) return;
+  TFileReport R;
+  R.Source = Entry.FIsArchive ? Entry.FArchivePath : Entry.FPath;
+  R.Output = Entry.OutPutFileName;
+  R.Ok = Ok;
+  for (const std::string &M : Messages) R.Message += (R.Message.empty() ? "" : "; ") + M;
+  R.Seconds = Seconds;
+  FView->FileFinished(R);
 }
 
 TProgressSnapshot TProgressForm::Snapshot() const {
@@ -356,7 +380,7 @@ void TExternalToolThread::Resume() {
   TImageInfoList &List = Parent.ImageList();
   for (int32_t i = 0; i < List.Count(); ++i) {
     const TImageInfo *E = List[i];
-    if (!E->Checked || E->OutPutFileName.empty()) continue;
+    if (!E->Checked || E->OutPutFileName.empty() || !Parent.InShard(i)) continue;
     Entries.push_back({E->FIsArchive ? E->FArchivePath : E->FPath, E->FIsArchive != 0, E->OutPutFileName});
   }
   FThread = std::thread([this, Entries = std::move(Entries)] {

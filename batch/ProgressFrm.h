@@ -59,6 +59,15 @@ struct TProgressSnapshot {
   bool Stopping = false;
 };
 
+// One finished entry, for views that report file by file.
+struct TFileReport {
+  std::string Source;   // the source path (the archive's for a member)
+  std::string Output;   // the output path
+  bool Ok = true;       // false when the entry logged an error
+  std::string Message;  // the entry's error-log lines, joined by "; "
+  double Seconds = 0;   // the worker's time on the entry
+};
+
 class TProgressView {
 public:
   virtual ~TProgressView() = default;
@@ -74,6 +83,8 @@ public:
   // Called on the main thread about every 100 ms while the run is shown.
   virtual void Idle(const TProgressSnapshot & /*State*/) {}
   virtual void Closed(int32_t /*ModalResult*/, const std::string & /*ResultText*/) {}
+  // An entry is finished; called on the worker's own thread.
+  virtual void FileFinished(const TFileReport & /*Report*/) {}
 };
 
 // "%.2fs" of the seconds from 1000 ms on, else "%dms".
@@ -109,9 +120,13 @@ public:
   // Progress method (main thread): counts Units; the view is refreshed when
   // more than 500 ms passed since the last visible update.
   void ReportProgress(uint32_t Units, const std::string &Text);
-  // A worker finished an entry of Pixels source pixels (any thread); Ok
-  // false when the entry logged an error.
-  void EntryFinished(double Pixels, bool Ok);
+  // A worker finished Entry (any thread): Ok false when it logged an error,
+  // Messages its log lines, Seconds its time.
+  void EntryFinished(const TImageInfo &Entry, bool Ok, const std::vector<std::string> &Messages, double Seconds);
+  // Whether the entry at Index belongs to this run's shard: the list is
+  // named as a whole, and only every ShardCount-th entry from ShardIndex on
+  // is converted, so that ShardCount runs together convert the list once.
+  bool InShard(int32_t Index) const { return ShardCount <= 1 || Index % ShardCount == ShardIndex; }
 
   bool Suspended() const { return Suspend.load(); }
   bool StopRequested() const { return FStopRequested.load(); }
@@ -123,6 +138,8 @@ public:
   const TRunSettings &Settings() const { return FSettings; }
 
   std::vector<std::unique_ptr<TMTResizeThread>> Thread;
+  int32_t ShardIndex = 0;  // set before ShowModal
+  int32_t ShardCount = 1;
   std::string FileNameFormat;
   bool NotOverwrite = true;
   bool RenameOnly = false;

@@ -221,8 +221,17 @@ bool TMemIniFile::ValueExists(std::string_view Section, std::string_view Ident) 
   return s && FindKey(*s, Ident);
 }
 
+void TMemIniFile::Report(std::string_view Section, std::string_view Ident, char Type, std::string Default) const {
+  if (FReadObserver) FReadObserver(TIniKeyRead{std::string(Section), std::string(Ident), Type, std::move(Default)});
+}
+
 std::string TMemIniFile::ReadString(std::string_view Section, std::string_view Ident,
                                     std::string_view Default) const {
+  Report(Section, Ident, 'S', std::string(Default));
+  return Lookup(Section, Ident, Default);
+}
+
+std::string TMemIniFile::Lookup(std::string_view Section, std::string_view Ident, std::string_view Default) const {
   const TSection *s = FindSection(Section);
   const TLine *l = s ? FindKey(*s, Ident) : nullptr;
   if (!l) return std::string(Default);
@@ -271,17 +280,21 @@ bool TryParseInt(std::string_view t, int32_t &Out) {
 }  // namespace
 
 int32_t TMemIniFile::ReadInteger(std::string_view Section, std::string_view Ident, int32_t Default) const {
+  Report(Section, Ident, 'I', std::to_string(Default));
   int32_t v;
-  return TryParseInt(ReadString(Section, Ident, std::string_view()), v) ? v : Default;
+  return TryParseInt(Lookup(Section, Ident, std::string_view()), v) ? v : Default;
 }
 
 bool TMemIniFile::ReadBool(std::string_view Section, std::string_view Ident, bool Default) const {
-  return ReadInteger(Section, Ident, Default ? 1 : 0) != 0;
+  Report(Section, Ident, 'B', Default ? "1" : "0");
+  int32_t v;
+  return TryParseInt(Lookup(Section, Ident, std::string_view()), v) ? v != 0 : Default;
 }
 
 double TMemIniFile::ReadFloat(std::string_view Section, std::string_view Ident, double Default) const {
+  Report(Section, Ident, 'F', FloatToIniText(Default));
   double v;
-  return TryParseDecimal(ReadString(Section, Ident, std::string_view()), v) ? v : Default;
+  return TryParseDecimal(Lookup(Section, Ident, std::string_view()), v) ? v : Default;
 }
 
 std::string TMemIniFile::NewLineEnd() const {

@@ -6,9 +6,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// One key a reader asked for: its section, name, type ('S' string, 'I'
+// integer, 'B' Boolean, 'F' number) and the default it gave, as text.
+struct TIniKeyRead {
+  std::string Section;
+  std::string Ident;
+  char Type = 'S';
+  std::string Default;
+};
 
 class TMemIniFile {
 public:
@@ -56,6 +66,9 @@ public:
   std::vector<std::string> ReadSectionValues(std::string_view Section) const;
   std::vector<std::string> ReadSections() const;
   void EraseSection(std::string_view Section);
+  // Every Read* call reports to Observer, so that the keys the readers use
+  // can be listed from the readers themselves (the key reference).
+  void SetReadObserver(std::function<void(const TIniKeyRead &)> Observer) { FReadObserver = std::move(Observer); }
   void DeleteKey(std::string_view Section, std::string_view Ident);
 
 private:
@@ -77,6 +90,9 @@ private:
   std::string FFileName;
   std::vector<TSection> FSections;
   bool FLegacyEncoding = false;
+  std::function<void(const TIniKeyRead &)> FReadObserver;
+  std::string Lookup(std::string_view Section, std::string_view Ident, std::string_view Default) const;
+  void Report(std::string_view Section, std::string_view Ident, char Type, std::string Default) const;
 };
 
 // The shortest decimal text of V that reads back as the same value with up to

@@ -1,0 +1,363 @@
+// The table of profile keys and what is made from it.
+#include "app/ProfileKeys.h"
+
+#include "core/AsciiCase.h"
+#include "core/IniFile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <set>
+
+namespace {
+
+constexpr TOutOfRange C = TOutOfRange::Clamp;
+constexpr TOutOfRange R = TOutOfRange::ReaderRule;
+
+TProfileKey Key(const char *S, const char *K, char T, const char *D, const char *M) {
+  return {S, K, T, D, false, 0, 0, C, "", M};
+}
+// A key whose default depends on the machine; Default describes it.
+TProfileKey Described(const char *S, const char *K, char T, const char *D, const char *M, bool HasRange = false,
+                      double Lo = 0, double Hi = 0) {
+  return {S, K, T, D, HasRange, Lo, Hi, C, "", M, true};
+}
+TProfileKey Ranged(const char *S, const char *K, const char *D, double Lo, double Hi, const char *M,
+                   TOutOfRange How = C, const char *ReaderValue = "") {
+  return {S, K, 'I', D, true, Lo, Hi, How, ReaderValue, M};
+}
+TProfileKey Flag(const char *S, const char *K, const char *D, const char *M) {
+  return {S, K, 'B', D, true, 0, 1, C, "", M};
+}
+
+std::vector<TProfileKey> MakeTable() {
+  std::vector<TProfileKey> T = {
+      // System
+      Ranged("System", "MaxThread", "0", 0, 1024, "files converted at once (0: automatic, at most 4; never more than the processors)"),
+      Flag("System", "Parallel", "1", "convert several files at once"),
+      Flag("System", "MemReserve", "0", "address-space reservation at start-up (read and kept; does nothing in a 64-bit build)"),
+      Flag("System", "UseExternalTool", "0", "run Command after a run without errors"),
+      Key("System", "Command", 'S', "", "the command run after a clean run"),
+      Ranged("System", "Dither", "0", 0, 1, "dither when reducing 14- and 16-bit images to 8 bits"),
+      Flag("System", "Multiple", "0", "allow several instances of the window application"),
+      Key("System", "Caption", 'S', "%ini", "window caption (\"%ini\": the profile name)"),
+      Ranged("System", "ThumbnailSize", "1", 0, 3, "size of the list thumbnails"),
+      Flag("System", "AVX", "1", "use the AVX2 code paths where the processor has them"),
+      Flag("System", "DeleteFile", "0", "the post-run command deletes the file DeleteFileName"),
+      Key("System", "DeleteFileName", 'S', "", "file the post-run command deletes"),
+      Flag("System", "WatchClipBoard", "0", "the window application watches the clipboard for images"),
+      Flag("System", "EnabledLabMode", "0", "experimental features of the window application"),
+      Key("System", "SoundFile", 'S', "", "sound played at the end of a run"),
+      Ranged("System", "Priority", "2", 0, 4, "process priority: 0 idle, 1 below normal, 2 normal, 3 above normal, 4 high"),
+  };
+  static const char *const PaletteNames[16] = {
+      "CustomPalette1", "CustomPalette2",  "CustomPalette3",  "CustomPalette4",  "CustomPalette5",  "CustomPalette6",
+      "CustomPalette7", "CustomPalette8",  "CustomPalette9",  "CustomPalette10", "CustomPalette11", "CustomPalette12",
+      "CustomPalette13", "CustomPalette14", "CustomPalette15", "CustomPalette16"};
+  for (const char *Name : PaletteNames) T.push_back(Key("System", Name, 'I', "16777215", "custom colour of the colour dialog (0x00BBGGRR)"));
+  const std::vector<TProfileKey> Rest = {
+      Key("System", "Background", 'I', "16777215", "colour transparency is flattened onto (0x00BBGGRR)"),
+      Flag("Stsrem", "NotifySound", "0", "play SoundFile at the end of a run"),
+      // File
+      Described("File", "OutPutDirectory", 'S', "the picture folder + \"/TessivoPlus\"", "output folder of a relative template when SameDirectory is off"),
+      Flag("File", "ShowDirectory", "1", "show the output folder in the main window"),
+      Key("File", "FileNameFormat", 'S', "resize/<old>", "output file-name template; relative: below each source's folder (or OutPutDirectory)"),
+      Flag("File", "SameDirectory", "1", "a relative template is taken from each source's folder"),
+      Flag("File", "NotOverwrite", "1", "never replace an existing output: take the next free \"[k]\" name (or skip with Skip)"),
+      Flag("File", "RenameOnly", "0", "copy or move the files under their new names without converting"),
+      Flag("File", "AddSubFolder", "1", "walk the subfolders of a given folder"),
+      Flag("File", "AtOnce", "0", "convert at once when files are handed over"),
+      Flag("File", "RemoveList", "0", "empty the list after a run"),
+      Flag("File", "Skip", "0", "with NotOverwrite: skip a file whose output exists instead of numbering it"),
+      Key("File", "StartNumber", 'I', "1", "first serial number of the template's number tokens"),
+      Ranged("File", "NumberResetType", "0", 0, 2, "serial numbers: 0 restart every run, 1 continue within the program run, 2 continue and store"),
+      Flag("File", "IgnoreReadOnlyAttr", "0", "replace read-only outputs too"),
+      Described("File", "ClipBoardTemp", 'S', "$TMPDIR, else /tmp", "folder for images taken from the clipboard"),
+      Flag("File", "SkipImageCheck", "0", "add files by extension without probing them"),
+      Flag("File", "OpenCheck", "1", "check that a source can be opened before it is added"),
+      Flag("File", "DeleteInputFile", "0", "delete each source once its output is complete"),
+      Ranged("File", "AutoSortMode", "0", 0, 4, "sort the list: 0 no, 1 by name, 2 by date (with AtOnce), 3 by name, 4 by date"),
+      Flag("File", "AllowUndo", "0", "deleted sources go to the Trash"),
+      Key("File", "TargetExt", 'S', "jpg,png,bmp,tif,gif,ico,wdp,jxr,hdp", "extensions taken when CheckExt is on"),
+      Flag("File", "CheckExt", "0", "take only files with an extension in TargetExt"),
+      // Resize
+      Ranged("Resize", "Rule", "0", 0, 13, "size rule: 0 percent, 1 long side, 2 short side, 3 width, 4 height, 5 long x short %, 6 width x height %, 7 long x short px, 8 width x height px, 9 history, 10 fit in width x height, 11 cover width x height, 12 fit in long x short, 13 cover long x short", R, "0"),
+      Key("Resize", "Size1", 'S', "100,512,384,512,384,100,100,512,512,0,512,512,512,512", "first value of each rule, comma separated, in rule order"),
+      Key("Resize", "Size2", 'S', "0,0,0,0,0,100,100,384,384,0,384,384,384,384", "second value of each rule"),
+      Key("Resize", "History", 'S', "\"8,640,480\",\"0,50,50\"", "rules used before, newest first (\"rule,value1,value2\" each)"),
+      Ranged("Resize", "DecimationType", "7", 0, 9, "reduction kernel: 1 area average, 2 Lanczos, 3 bilinear, 4 bicubic, 5 Blackman sinc, 6 Spline16, 7 Spline36, 8 Gaussian, 9 nearest"),
+      Ranged("Resize", "DecimationRadius", "3", 1, 32, "lobes of the Lanczos and Blackman-sinc reduction kernels"),
+      Ranged("Resize", "DecimationSharp", "2", -4, 8, "sharpness of the bicubic reduction kernel"),
+      Ranged("Resize", "DecimationBlur", "10", 1, 24, "width of the Gaussian reduction kernel"),
+      Ranged("Resize", "InterpolationType", "7", 0, 9, "enlargement kernel (numbers as DecimationType)"),
+      Ranged("Resize", "InterpolationRadius", "3", 1, 8, "lobes of the Lanczos and Blackman-sinc enlargement kernels"),
+      Ranged("Resize", "InterpolationSharp", "0", -4, 8, "sharpness of the bicubic enlargement kernel"),
+      Ranged("Resize", "InterpolationBlur", "11", 1, 24, "width of the Gaussian enlargement kernel"),
+      Ranged("Resize", "SIMD", "3", 2, 3, "resampling arithmetic: 2 single precision, 3 14-bit integer", R, "3"),
+      Described("Resize", "MaxThread", 'I', "the number of processors", "threads one resize uses (0: the number of processors)", true, 0, 1024),
+      Flag("Resize", "Degamma", "0", "resample in linear light"),
+      Flag("Resize", "NoExpand", "0", "never enlarge: an image already smaller than the target keeps its size"),
+      Flag("Resize", "Limiter", "0", "limit the overshoot of sharp kernels to the neighbouring source pixels"),
+      // Output formats
+      Ranged("Bitmap", "ConvertTo", "1", 0, 3, "BMP sources: what they become when the conversion table says so"),
+      Flag("Bitmap", "AlphaChannelSupport", "1", "write 32-bit BMP with alpha"),
+      Ranged("Bitmap", "AlphaBitmapHeaderType", "1", 0, 2, "header of a BMP with alpha"),
+      Ranged("Bitmap", "AlphaCheckType", "0", 0, 2, "how the alpha of a 32-bit BMP source is trusted"),
+      Described("Bitmap", "AlphaCheckStrict", 'B', "absent", "older switch: when present it decides AlphaCheckType (1: 2, 0: 0)", true, 0, 1),
+      Flag("Bitmap", "IndexColor", "0", "write BMP with 256 colours or fewer as indexed"),
+      Ranged("JPEG", "ConvertTo", "2", 0, 3, "JPEG sources: decoded colour handling"),
+      Ranged("JPEG", "SampleType", "1", 0, 3, "chroma subsampling: 0 4:2:0, 1 4:2:2, 2 4:4:4, 3 4:1:1"),
+      Ranged("JPEG", "Smoothing", "0", 0, 100, "smoothing factor of the JPEG encoder"),
+      Ranged("JPEG", "Quality", "90", 1, 100, "JPEG quality"),
+      Flag("JPEG", "AddExifInfo", "1", "copy the Exif data into the output"),
+      Ranged("JPEG", "DecodeWithDownScaling", "0", 0, 3, "halvings the JPEG decoder may do when reducing"),
+      Ranged("JPEG", "DownScalingLimit", "200", 100, 1000, "decoder scaling keeps at least this percent of the target size"),
+      Ranged("JPEG", "DCTMethod", "0", 0, 2, "DCT of the JPEG codec: 0 integer, 1 fast integer, 2 floating point"),
+      Flag("JPEG", "UpdateExif", "1", "write the new image size into the Exif data"),
+      Flag("JPEG", "UpdateExifResolution", "0", "write the new resolution into the Exif data"),
+      Flag("JPEG", "UseFileSizeLimit", "0", "lower the quality until the file fits FileSizeLimit"),
+      Ranged("JPEG", "FileSizeLimit", "200", 1, 1048576, "file size limit in KiB"),
+      Ranged("JPEG", "QualityLimit", "75", 1, 100, "lowest quality the size limit may use"),
+      Ranged("JPEG", "SampleTypeLimit", "0", 0, 3, "subsampling the size limit may switch to"),
+      Flag("JPEG", "UpdateExifThumbnail", "0", "make a new Exif thumbnail from the output"),
+      Flag("JPEG", "AlwaysRecompress", "0", "re-encode a JPEG even when nothing changes it (else it is copied)"),
+      Flag("JPEG", "RemoveAPP0Marker", "1", "leave out the JFIF APP0 marker when Exif is written"),
+      Key("JPEG", "LumaTableName", 'S', "", "luminance quantisation table file in LumaQT/"),
+      Key("JPEG", "ChromaTableName", 'S', "", "chrominance quantisation table file in ChromaQT/"),
+      Flag("JPEG", "UseQuantizationTable", "0", "use the two table files (only when both exist)"),
+      Flag("JPEG", "Progressive", "0", "write progressive JPEG"),
+      Flag("JEPG", "KeepQuality", "0", "encode with the quality estimated from the source"),
+      Ranged("PNG", "ConvertTo", "3", 0, 3, "PNG sources: alpha handling"),
+      Ranged("PNG", "Filter", "0", 0, 248, "row filters: sum of 8 None, 16 Sub, 32 Up, 64 Average, 128 Paeth (0: the encoder chooses)"),
+      Ranged("PNG", "CompressLevel", "6", 0, 9, "zlib compression level"),
+      Flag("PNG", "WritepHYsChunk", "0", "store the resolution in a pHYs chunk"),
+      Flag("PNG", "IndexColor", "1", "write PNG with 256 colours or fewer as indexed"),
+      Ranged("PNG", "TransparentType", "0", 0, 5, "transparent colour of an indexed PNG: 0 none, 1-4 a corner pixel, 5 TransparentColor"),
+      Key("PNG", "TransparentColor", 'I', "0", "the transparent colour with TransparentType 5 (0x00BBGGRR)"),
+      Flag("PNG", "UsePNGOUT", "0", "recompress with bin/pngout (only when it exists)"),
+      Flag("PNG", "MaximumOptimization", "0", "pngout: the slowest, smallest setting"),
+      Flag("PNG", "FullColorOptimization", "0", "pngout: optimise full-colour PNG too"),
+      Flag("PNG", "UsebKGDChunk", "1", "flatten onto the bKGD colour of a source PNG"),
+      Ranged("PNG", "16Bit", "2", 0, 2, "16-bit output: 0 off, 1 on, 2 only for 16-bit sources"),
+      Flag("PNG", "UseWIC", "0", "older decoder choice (read and kept)"),
+      Flag("HDP", "UseCodecOptions", "0", "use the JPEG XR settings below instead of the codec's defaults"),
+      Ranged("HDP", "Quality", "11", 1, 101, "JPEG XR quality, stored as 101 minus the shown 0 to 100"),
+      Ranged("HDP", "Overlap", "1", 0, 2, "JPEG XR overlap filtering"),
+      Ranged("HDP", "Subsampling", "3", 1, 3, "JPEG XR chroma: 1 4:2:0, 2 4:2:2, 3 4:4:4"),
+      Ranged("HDP", "HorizontalTileSlices", "0", 0, 4095, "JPEG XR tiles across, minus one"),
+      Ranged("HDP", "VerticalTileSlices", "0", 0, 4095, "JPEG XR tiles down, minus one"),
+      Flag("HDP", "InterleavedAlpha", "0", "interleave alpha (off: alpha with its own quality)"),
+      Ranged("HDP", "AlphaQuality", "11", 1, 101, "alpha quality, stored as 101 minus the shown value"),
+      Flag("HDP", "EmbedThumbnail", "1", "embed a thumbnail in JPEG XR"),
+      Ranged("HDP", "16Bit", "2", 0, 2, "16-bit output: 0 off, 1 on, 2 only for 16-bit sources"),
+      Ranged("TIFF", "CompressionMethod", "0", 0, 3, "TIFF compression: 0 none, 1 LZW, 2 ZIP, 3 LZW with differencing"),
+      Flag("TIFF", "EmbedThumbnail", "1", "embed a thumbnail in TIFF"),
+      Ranged("TIFF", "16Bit", "2", 0, 2, "16-bit output: 0 off, 1 on, 2 only for 16-bit sources"),
+      Flag("TIFF", "IndexColor", "1", "write TIFF with 256 colours or fewer as indexed"),
+      Described("Convert", "(rows)", 'S', "\".bmp=.bmp\" ... \"未定義=.jpg\"", "conversion table, one line per row: input extensions=output extension (\"未定義\": every other extension)"),
+      // Metadata
+      Flag("Metadata", "KeepICCProfile", "1", "copy the ICC profile into the output"),
+      Flag("Metadata", "KeepCreationTime", "0", "copy the creation time (Linux cannot set it: no effect)"),
+      Flag("Metadata", "KeepLastWriteTime", "0", "give the output the source's modification time"),
+      Ranged("Metadata", "Resolution", "72", 0, 9999, "resolution written when KeepResolution is off (dpi)"),
+      Flag("Metadata", "KeepResolution", "1", "keep the source's resolution"),
+      Flag("Metadata", "AlwaysCopyMakerNote", "0", "copy the maker note even when offsets cannot be kept"),
+      Flag("Metadata", "KeepAllExtraMarker", "0", "copy every other JPEG marker segment"),
+      Flag("Metadata", "UpdateSoftwareTag", "1", "write this program's name into the Exif Software tag"),
+      Flag("Metadata", "UpdateTimestampFromExif", "0", "give the output the Exif date as its modification time"),
+      // Preview, plug-ins, colour
+      Key("Preview", "ViewerPath", 'S', "", "image viewer of the window application"),
+      Key("Preview", "ViewerOption", 'S', "/getclip /user=tessivo", "viewer arguments"),
+      Key("Preview", "ViewerOption2", 'S', "/getclip /newwnd /user=tessivo", "viewer arguments, new window"),
+      Key("Preview", "Width", 'I', "800", "preview window width"),
+      Key("Preview", "Height", 'I', "600", "preview window height"),
+      Key("Preview", "Left", 'I', "-1", "preview window position"),
+      Key("Preview", "Top", 'I', "-1", "preview window position"),
+      Key("Preview", "HistogramType", 'I', "0", "preview histogram kind"),
+      Key("Preview", "HistogramChannel", 'I', "0", "preview histogram channel"),
+      Key("Preview", "ResizeMode", 'I', "2", "preview scaling"),
+      Key("Preview", "ViewMode", 'I', "1", "preview zoom"),
+      Ranged("SPI", "ConvertTo", "3", 0, 3, "images from plug-ins: alpha handling"),
+      Flag("ColorManagement", "Enabled", "1", "colour management on"),
+      Key("ColorManagement", "MonitorProfile", 'S', "", "display profile (empty: the system's, else sRGB)"),
+      Key("ColorManagement", "CMYKProfile", 'S', "", "profile for CMYK sources without one"),
+      Key("ColorManagement", "WorkSpaceProfile", 'S', "", "working-space profile"),
+      Flag("ColorManagement", "CreateICCProfileFromExif", "1", "make a profile from the Exif colour space when there is none"),
+      Ranged("ColorManagement", "RenderingIntent", "0", 0, 3, "0 perceptual, 1 relative, 2 saturation, 3 absolute"),
+      Key("ColorManagement", "RGBProfile", 'S', "", "profile for RGB sources without one"),
+      Key("ColorManagement", "GrayscaleProfile", 'S', "", "profile for gray sources without one"),
+      Key("ColorSpaceConvert", "ColorProfileDir", 'S', "", "extra folder of ICC profiles"),
+      Flag("JPEGTran", "Use", "0", "lossless JPEG mode"),
+      Flag("Combine", "Use", "0", "combine mode (several images into one)"),
+  };
+  T.insert(T.end(), Rest.begin(), Rest.end());
+  return T;
+}
+
+// Meanings of the keys every effect section has, and of each effect's own.
+const char *EffectKeyMeaning(std::string_view Key) {
+  if (Key == "Use") return "the step is on";
+  if (Key == "Order") return "position of the step in the chain";
+  return nullptr;
+}
+
+struct TEffectKeyMeaning {
+  const char *Section;
+  const char *Key;
+  const char *Meaning;
+};
+constexpr TEffectKeyMeaning EffectMeanings[] = {
+    {"RotationFilter", "Type", "0 every image, 1 landscape only, 2 portrait only"},
+    {"RotationFilter", "Value", "0 quarter turn right, 1 left, 2 half turn, 3 mirror, 4 flip"},
+    {"TrimmingFilter", "Type", "trimming kind (low four bits) and orientation condition (above)"},
+    {"TrimmingFilter", "Preview", "show the trimming in the preview"},
+    {"TrimmingFilter", "SizeList", "aspect-ratio preset shown in the dialog"},
+    {"TrimmingFilter", "Value", "eight size expressions: four for landscape, four for portrait"},
+    {"TrimmingFilter", "Style", "older four-value layout: how the values spread to both orientations"},
+    {"AddBlankFilter", "BlankType", "margin kind (low four bits) and orientation condition (above)"},
+    {"AddBlankFilter", "ColorType", "margin colour: a corner pixel or BlankColor"},
+    {"AddBlankFilter", "BlankColor", "fixed margin colour (0x00BBGGRR, -1 unset)"},
+    {"AddBlankFilter", "UseFrame1", "draw the inner frame"},
+    {"AddBlankFilter", "Frame1Color", "inner frame colour"},
+    {"AddBlankFilter", "Frame1Width", "inner frame width (px)"},
+    {"AddBlankFilter", "UseFrame2", "draw the middle frame"},
+    {"AddBlankFilter", "Frame2Color", "middle frame colour"},
+    {"AddBlankFilter", "Frame2Width", "middle frame width (px)"},
+    {"AddBlankFilter", "UseFrame3", "draw the outer frame"},
+    {"AddBlankFilter", "Frame3Color", "outer frame colour"},
+    {"AddBlankFilter", "Frame3Width", "outer frame width (px)"},
+    {"AddBlankFilter", "Shadow", "draw a drop shadow"},
+    {"AddBlankFilter", "ShadowColor", "shadow colour"},
+    {"AddBlankFilter", "ShadowOpacity", "shadow opacity (percent)"},
+    {"AddBlankFilter", "ShadowRadius", "shadow blur radius (px)"},
+    {"AddBlankFilter", "ShadowStr", "shadow strength"},
+    {"AddBlankFilter", "ShadowOffsetX", "shadow offset to the right (px)"},
+    {"AddBlankFilter", "ShadowOffsetY", "shadow offset downwards (px)"},
+    {"AddBlankFilter", "Preview", "show the margins in the preview"},
+    {"AddBlankFilter", "Value", "eight size expressions: four for landscape, four for portrait"},
+};
+
+std::string NumberText(double V) { return FloatToIniText(V); }
+
+std::string RangeText(const TProfileKey &K) { return NumberText(K.Min) + " to " + NumberText(K.Max); }
+
+bool ParseInteger(std::string_view Text, double &V) {
+  if (!TryParseDecimal(Text, V)) return false;
+  return std::floor(V) == V;
+}
+
+}  // namespace
+
+const std::vector<TProfileKey> &ProfileKeyTable() {
+  static const std::vector<TProfileKey> Table = MakeTable();
+  return Table;
+}
+
+std::vector<TProfileKey> ProfileKeysRead(const std::vector<TIniKeyRead> &Readers) {
+  std::vector<TProfileKey> Keys = ProfileKeyTable();
+  // Texts of keys known only from the readers live as long as the program.
+  static std::set<std::string> Texts;
+  auto Keep = [](const std::string &S) { return Texts.insert(S).first->c_str(); };
+  for (const TIniKeyRead &R : Readers) {
+    if (FindProfileKey(Keys, R.Section, R.Ident)) continue;
+    const char *Meaning = EffectKeyMeaning(R.Ident);
+    for (const auto &M : EffectMeanings)
+      if (SameTextAscii(M.Section, R.Section) && SameTextAscii(M.Key, R.Ident)) Meaning = M.Meaning;
+    TProfileKey K{Keep(R.Section), Keep(R.Ident), R.Type, Keep(R.Default), R.Type == 'B', 0, 1, TOutOfRange::Clamp,
+                  "", Meaning ? Meaning : ""};
+    Keys.push_back(K);
+  }
+  return Keys;
+}
+
+const TProfileKey *FindProfileKey(const std::vector<TProfileKey> &Keys, std::string_view Section,
+                                  std::string_view Key) {
+  for (const TProfileKey &K : Keys)
+    if (SameTextAscii(K.Section, Section) && SameTextAscii(K.Key, Key)) return &K;
+  return nullptr;
+}
+
+std::vector<std::string> ClampProfileValues(TMemIniFile &Ini, const std::vector<TProfileKey> &Keys) {
+  std::vector<std::string> Warnings;
+  for (const TProfileKey &K : Keys) {
+    if (!K.HasRange || !Ini.ValueExists(K.Section, K.Key)) continue;
+    const std::string Text = Ini.ReadString(K.Section, K.Key, "");
+    double V;
+    if (K.Type == 'F' ? !TryParseDecimal(Text, V) : !ParseInteger(Text, V)) continue;
+    if (V >= K.Min && V <= K.Max) continue;
+    std::string Used;
+    if (K.OutOfRange == TOutOfRange::ReaderRule) {
+      Used = K.ReaderValue;
+    } else {
+      Used = NumberText(std::clamp(V, K.Min, K.Max));
+      // Booleans read any non-zero integer as on; only the stored text changes.
+      Ini.WriteString(K.Section, K.Key, K.Type == 'B' ? std::string(V != 0 ? "1" : "0") : Used);
+      if (K.Type == 'B') Used = V != 0 ? "1" : "0";
+    }
+    Warnings.push_back(std::string(K.Section) + "." + K.Key + "=" + Text + " is outside " + RangeText(K) + "; " +
+                       Used + " is used");
+  }
+  return Warnings;
+}
+
+std::string CheckProfileValue(const TProfileKey &K, std::string_view Value) {
+  const std::string Name = std::string(K.Section) + "." + K.Key;
+  double V;
+  switch (K.Type) {
+    case 'I':
+    case 'B':
+      if (!ParseInteger(Value, V) || V < INT32_MIN || V > INT32_MAX || (K.HasRange && (V < K.Min || V > K.Max)))
+        return Name + " must be an integer" + (K.HasRange ? " from " + RangeText(K) : std::string());
+      return "";
+    case 'F':
+      if (!TryParseDecimal(Value, V) || (K.HasRange && (V < K.Min || V > K.Max)))
+        return Name + " must be a number" + (K.HasRange ? " from " + RangeText(K) : std::string());
+      return "";
+    default:
+      return "";
+  }
+}
+
+std::string ProfileKeysMarkdown(const std::vector<TProfileKey> &Keys) {
+  std::string Out =
+      "# Profile keys\n"
+      "\n"
+      "Every key of a settings profile that `tessivo` reads, by section: its type\n"
+      "(I integer, B Boolean 0 or 1, F decimal number, S text), its default and\n"
+      "the values it accepts. Generated by `tessivo --profile-keys` from the\n"
+      "program's own key table and the keys its readers ask for; do not edit by\n"
+      "hand. A stored number outside its range is brought into it with a warning;\n"
+      "`--set Section.Key=Value` refuses it.\n";
+  std::string Section;
+  for (const TProfileKey &K : Keys) {
+    if (Section != K.Section) {
+      Section = K.Section;
+      Out += "\n## " + Section + "\n\n| key | type | default | range | meaning |\n|---|---|---|---|---|\n";
+    }
+    std::string Range = K.HasRange && K.Type != 'B' ? RangeText(K) : std::string();
+    if (K.HasRange && K.OutOfRange == TOutOfRange::ReaderRule) Range += " (else " + std::string(K.ReaderValue) + ")";
+    std::string Default = K.Default;
+    std::string Meaning = K.Meaning;
+    for (std::string *S : {&Default, &Meaning}) {
+      std::string E;
+      for (char c : *S) E += c == '|' ? std::string("\\|") : std::string(1, c);
+      *S = E;
+    }
+    Out += "| " + std::string(K.Key) + " | " + K.Type + " | " + (Default.empty() ? "(empty)" : Default) + " | " +
+           Range + " | " + Meaning + " |\n";
+  }
+  return Out;
+}
+
+std::string EffectiveProfileText(const TMemIniFile &Ini, const std::vector<TProfileKey> &Keys) {
+  TMemIniFile Out;
+  Out.LoadFromBytes(Ini.SaveToBytes());
+  for (const TProfileKey &K : Keys) {
+    // A default that depends on the machine stays unwritten: the reader works it out.
+    if (K.MachineDefault || Out.ValueExists(K.Section, K.Key)) continue;
+    Out.WriteString(K.Section, K.Key, K.Default);
+  }
+  std::string Bytes = Out.SaveToBytes();
+  if (Bytes.rfind("\xEF\xBB\xBF", 0) == 0) Bytes.erase(0, 3);
+  return Bytes;
+}
