@@ -1,9 +1,11 @@
 // Whole-image rotations and mirrorings of a TICCImgInfo, for 1 to 4 channels
 // of 8-bit, 14-bit or 16-bit samples. The quarter turns allocate a new block
-// with width and height swapped (8-bit images are transposed in tiles of
-// 64 x 64 pixels so that both the rows read and the rows written stay in the
-// cache); the half turn, the mirror and the flip work in place. Directions
-// are those of the picture as seen, whatever the bottom-up row order.
+// with width and height swapped and transpose in tiles of 64 x 64 pixels so
+// that both the rows read and the rows written stay in the cache; 8-bit
+// images of 1, 3 or 4 channels go by vector blocks of 16 x 16 pixels instead
+// (GeometryKernels.h), writing each destination row left to right. The half
+// turn, the mirror and the flip work in place. Directions are those of the
+// picture as seen, whatever the bottom-up row order.
 #pragma once
 
 #include "core/ImgInfo.h"

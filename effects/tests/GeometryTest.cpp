@@ -4,11 +4,13 @@
 #include "core/Errors.h"
 #include "core/MultiThread.h"
 #include "effects/Geometry.h"
+#include "effects/GeometryKernels.h"
 #include "resample/tests/TestImage.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -117,6 +119,59 @@ TEST_P(GeometryFormat, EveryOperationMovesEachPixelWhereThePictureSaysOnRandomSi
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, GeometryFormat, testing::ValuesIn(Formats), FormatName);
+
+// The 8-bit quarter turns by every kernel table this processor runs, against
+// the per-pixel reference: sizes on and around the block edge and the chunk
+// of 64 columns, random ones with odd widths and heights, and one large
+// enough for the rows to be streamed, with several bands and edges on no
+// block boundary.
+struct TPathCase {
+  TRotatePath Path;
+  const char *Name;
+  uint32_t Channels;
+};
+constexpr TPathCase PathCases[] = {
+    {TRotatePath::Plain, "Plain", 1}, {TRotatePath::Plain, "Plain", 3}, {TRotatePath::Plain, "Plain", 4},
+    {TRotatePath::SSE2, "SSE2", 1},   {TRotatePath::SSE2, "SSE2", 3},   {TRotatePath::SSE2, "SSE2", 4},
+    {TRotatePath::SSSE3, "SSSE3", 1}, {TRotatePath::SSSE3, "SSSE3", 3}, {TRotatePath::SSSE3, "SSSE3", 4},
+};
+
+void PrintTo(const TPathCase &C, std::ostream *Os) { *Os << C.Name << ", " << C.Channels << " channels"; }
+
+class GeometryPath : public testing::TestWithParam<TPathCase> {};
+
+TEST_P(GeometryPath, QuarterTurnsEqualThePlainReferenceOnRandomSizes) {
+  const TPathCase p = GetParam();
+  if (!RotatePathAvailable(p.Path)) GTEST_SKIP() << p.Name << " is not run by this processor";
+  std::mt19937 rng(p.Channels * 31 + uint32_t(p.Path));
+  std::uniform_int_distribution<uint32_t> side(1, 300);
+  const uint32_t fixed[][2] = {{16, 16}, {15, 17}, {17, 15}, {32, 64}, {64, 33}, {65, 128}, {129, 80}, {1, 48}, {48, 1}};
+  // The large case: 1203 destination columns and enough rows to reach the streaming size.
+  const uint32_t largeH = 1203, largeW = uint32_t(TRANSPOSE_STREAM_BYTES / GetAlignedBpl(largeH, p.Channels)) + 37;
+  TMultiThread pool(3);
+  for (uint32_t round = 0; round <= 30; ++round) {
+    const bool isFixed = round < std::size(fixed), isLarge = round == 30;
+    const uint32_t w = isLarge ? largeW : isFixed ? fixed[round][0] : side(rng) | (round & 1);
+    const uint32_t h = isLarge ? largeH : isFixed ? fixed[round][1] : side(rng) | (round >> 1 & 1);
+    TTestImage src(w, h, p.Channels, BPP_8);
+    FillRandom(src, rng);
+    for (bool cw : {true, false}) {
+      TCopy plain(src), alone(src), threaded(src);
+      Rotate90Plain(plain.I, cw);
+      {
+        TRotatePathScope scope(p.Path);
+        cw ? Rotate90CW(alone.I) : Rotate90CCW(alone.I);
+        cw ? Rotate90CW(threaded.I, &pool) : Rotate90CCW(threaded.I, &pool);
+      }
+      EXPECT_TRUE(SamePixels(plain, alone)) << w << "x" << h << (cw ? " clockwise" : " counter-clockwise");
+      EXPECT_TRUE(SamePixels(plain, threaded)) << w << "x" << h << (cw ? " clockwise" : " counter-clockwise") << " on 3 threads";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, GeometryPath, testing::ValuesIn(PathCases), [](const testing::TestParamInfo<TPathCase> &I) {
+  return std::string(I.param.Name) + std::to_string(I.param.Channels) + "Channels";
+});
 
 TEST(Geometry, ClockwiseTurnPutsTheLeftColumnOnTopReadRightToLeft) {
   // 3 x 2 picture, values 10 * row + column:  0  1  2 / 10 11 12.
