@@ -3,28 +3,11 @@
 // interleaving row i with row i + n/2 element by element, log2(n) times over,
 // turns n rows of n elements into their transposition.
 #include "effects/GeometryKernels.h"
+#include "effects/GeometrySSE2.h"
 
 #include <emmintrin.h>
 
 namespace geometry_sse2 {
-namespace {
-
-using V = __m128i;
-
-V Load(const uint8_t *P) { return _mm_loadu_si128(reinterpret_cast<const V *>(P)); }
-void Store(uint8_t *P, V X) { _mm_storeu_si128(reinterpret_cast<V *>(P), X); }
-
-// Four rows of four 32-bit pixels, transposed in place.
-void Transpose4x4(V &A, V &B, V &C, V &D) {
-  const V ac0 = _mm_unpacklo_epi32(A, C), ac1 = _mm_unpackhi_epi32(A, C);
-  const V bd0 = _mm_unpacklo_epi32(B, D), bd1 = _mm_unpackhi_epi32(B, D);
-  A = _mm_unpacklo_epi32(ac0, bd0);
-  B = _mm_unpackhi_epi32(ac0, bd0);
-  C = _mm_unpacklo_epi32(ac1, bd1);
-  D = _mm_unpackhi_epi32(ac1, bd1);
-}
-
-}  // namespace
 
 void Transpose1(const uint8_t *Src, ptrdiff_t SrcStride, uint8_t *Dst, ptrdiff_t DstStride) {
   V a[16], b[16];

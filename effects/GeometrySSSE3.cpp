@@ -4,30 +4,17 @@
 // with another shuffle before they are stored. Built with -mssse3 and only
 // reached after a run-time processor check.
 #include "effects/GeometryKernels.h"
+#include "effects/GeometrySSE2.h"
 
 #include <tmmintrin.h>
 
 namespace geometry_ssse3 {
 namespace {
 
-using V = __m128i;
-
 // Four 3-byte pixels to four 32-bit lanes (the fourth byte zero), and back
 // (twelve bytes, then four zero bytes).
 alignas(16) constexpr uint8_t kWiden[16] = {0, 1, 2, 0x80, 3, 4, 5, 0x80, 6, 7, 8, 0x80, 9, 10, 11, 0x80};
 alignas(16) constexpr uint8_t kNarrow[16] = {0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0x80, 0x80, 0x80, 0x80};
-
-V Load(const uint8_t *P) { return _mm_loadu_si128(reinterpret_cast<const V *>(P)); }
-void Store(uint8_t *P, V X) { _mm_storeu_si128(reinterpret_cast<V *>(P), X); }
-
-void Transpose4x4(V &A, V &B, V &C, V &D) {
-  const V ac0 = _mm_unpacklo_epi32(A, C), ac1 = _mm_unpackhi_epi32(A, C);
-  const V bd0 = _mm_unpacklo_epi32(B, D), bd1 = _mm_unpackhi_epi32(B, D);
-  A = _mm_unpacklo_epi32(ac0, bd0);
-  B = _mm_unpackhi_epi32(ac0, bd0);
-  C = _mm_unpacklo_epi32(ac1, bd1);
-  D = _mm_unpackhi_epi32(ac1, bd1);
-}
 
 // Pixels 4Q..4Q+3 of a 16-pixel row, widened. The last group is loaded from
 // four bytes earlier so that no load reaches past the block.
