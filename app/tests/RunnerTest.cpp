@@ -4,6 +4,7 @@
 #include "io/JpegSegment.h"
 #include "io/Pixio.h"
 #include "batch/SamplePhotos.h"
+#include "testutil/TestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -542,7 +543,8 @@ std::string Capture(const std::string &Command) {
 // Both decode the JPEG with the slow integer DCT at 4:4:4, so the upright
 // pixels must match exactly.
 TEST_F(Runner, EveryExifOrientationComesOutAsImageMagickAutoOrientsIt) {
-  if (!Shell("command -v convert") || !Shell("command -v exiftool")) GTEST_SKIP() << "ImageMagick or exiftool missing";
+  TESSIVO_REQUIRE(Shell("command -v convert")) << "ImageMagick's convert not installed (imagemagick)";
+  TESSIVO_REQUIRE(Shell("command -v exiftool")) << "exiftool not installed (libimage-exiftool-perl)";
   const std::string P = Dir + "/p/";
   ASSERT_TRUE(Shell("convert -seed 3 -size 72x44 plasma:fractal -sampling-factor 1x1 -quality 95 " + P + "src.jpg"));
   for (int o = 1; o <= 8; ++o) {
