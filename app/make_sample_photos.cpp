@@ -4,8 +4,9 @@
 //   make-sample-photos --demo OUTDIR
 //       eight photos of several sizes, landscape and portrait, with Exif
 //       orientations and shooting dates
-//   make-sample-photos --count N --size WxH [--quality Q] OUTDIR
-//       N photos of one size (the benchmark set)
+//   make-sample-photos --count N --size WxH [--quality Q] [--orientation O] OUTDIR
+//       N photos of one stored size (the benchmark set), with Exif
+//       orientation O (1 by default; 6 is a phone held upright)
 #include "io/Pixio.h"
 #include "batch/SamplePhotos.h"
 
@@ -21,7 +22,7 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: make-sample-photos --demo OUTDIR\n"
-               "       make-sample-photos --count N --size WxH [--quality Q] OUTDIR\n");
+               "       make-sample-photos --count N --size WxH [--quality Q] [--orientation O] OUTDIR\n");
   return 2;
 }
 
@@ -29,7 +30,7 @@ int Usage() {
 
 int main(int argc, char **argv) {
   bool Demo = false;
-  int Count = 0, Quality = 92;
+  int Count = 0, Quality = 92, Orientation = 1;
   unsigned W = 0, H = 0;
   std::string Out;
   for (int i = 1; i < argc; ++i) {
@@ -37,12 +38,13 @@ int main(int argc, char **argv) {
     if (a == "--demo") Demo = true;
     else if (a == "--count" && i + 1 < argc) Count = std::atoi(argv[++i]);
     else if (a == "--quality" && i + 1 < argc) Quality = std::atoi(argv[++i]);
+    else if (a == "--orientation" && i + 1 < argc) Orientation = std::atoi(argv[++i]);
     else if (a == "--size" && i + 1 < argc) {
       if (std::sscanf(argv[++i], "%ux%u", &W, &H) != 2) return Usage();
     } else if (!a.empty() && a[0] != '-' && Out.empty()) Out = a;
     else return Usage();
   }
-  if (Out.empty() || (!Demo && (Count <= 0 || W == 0 || H == 0))) return Usage();
+  if (Out.empty() || (!Demo && (Count <= 0 || W == 0 || H == 0)) || Orientation < 1 || Orientation > 8) return Usage();
   ::mkdir(Out.c_str(), 0755);
   try {
     LoadPixio();
@@ -76,7 +78,7 @@ int main(int argc, char **argv) {
         TSamplePhotoSpec Desc;
         Desc.Width = W;
         Desc.Height = H;
-        Desc.Orientation = 1;
+        Desc.Orientation = uint16_t(Orientation);
         char Date[32], Name[32];
         std::snprintf(Date, sizeof Date, "2020:01:%02d 12:00:%02d", 1 + (n - 1) % 28, n % 60);
         Desc.DateTimeOriginal = Date;
