@@ -13,6 +13,7 @@
 #include "io/JpegSegment.h"
 #include "batch/BatchObjects.h"
 #include "core/MultiThread.h"
+#include "core/ProgramFolder.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -13,6 +13,7 @@
 #include "resample/WeightedMean.h"
 #include "core/IniFile.h"
 #include "core/MultiThread.h"
+#include "core/ProgramFolder.h"
 #include "io/Pixio.h"
 #include "io/SaveFile.h"
 #include "batch/ProgressFrm.h"

@@ -2,15 +2,14 @@
 #include "io/Pixio.h"
 
 #include "core/ImgInfo.h"
+#include "core/ProgramFolder.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstddef>
 #include <forward_list>
 #include <mutex>
-#include <vector>
 
 // The quality record is handed to the library as the image record's own field.
 static_assert(sizeof(TPixioQualityInfo) == sizeof(TJPEGQualityInfo));
@@ -71,15 +70,7 @@ TPixio::TPixio(const std::string &Path) : FPath(Path) {
 }
 
 std::string TPixio::DefaultPath() {
-  std::vector<char> buf(4096);
-  const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-  std::string dir = ".";
-  if (n > 0) {
-    std::string exe(buf.data(), size_t(n));
-    const size_t slash = exe.rfind('/');
-    if (slash != std::string::npos) dir = exe.substr(0, slash);
-  }
-  return dir + "/bin/libpixio.so";
+  return ProgramBinFolder() + "/libpixio.so";
 }
 
 void LoadPixio(const std::string &Path) {

@@ -5,6 +5,7 @@
 #include "io/ExifReader.h"
 #include "pixio/ExifTiff.h"
 #include "core/PixelConvert.h"
+#include "core/ProgramFolder.h"
 #include "resample/Resize.h"
 #include "io/SaveFile.h"
 
@@ -41,17 +42,6 @@ bool SameFile(const std::string &A, const std::string &B) {
   // the file system says so (which also covers case-insensitive mounts).
   return ::stat(A.c_str(), &sa) == 0 && ::stat(B.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
-}
-
-std::string ProgramFolder() {
-  std::vector<char> buf(4096);
-  const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-  if (n > 0) {
-    std::string exe(buf.data(), size_t(n));
-    const size_t slash = exe.rfind('/');
-    if (slash != std::string::npos) return exe.substr(0, slash + 1);
-  }
-  return "./";
 }
 
 }  // namespace
@@ -128,7 +118,7 @@ std::vector<std::string> PNGOutArguments(const std::string &FileName, const TFor
 }
 
 bool OptimizePNG(const std::string &FileName, const TSaveContext &Context) {
-  const std::string tool = Context.PNGOutPath.empty() ? ProgramFolder() + "bin/pngout" : Context.PNGOutPath;
+  const std::string tool = Context.PNGOutPath.empty() ? ProgramBinFolder() + "/pngout" : Context.PNGOutPath;
   if (::access(tool.c_str(), X_OK) != 0) return false;
   std::string original;
   if (!ReadWholeFile(FileName, original)) return false;

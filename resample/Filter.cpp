@@ -2,6 +2,7 @@
 #include "resample/Filter.h"
 
 #include "core/Errors.h"
+#include "core/ProgramFolder.h"
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -32,15 +33,6 @@ const TFilterVariant FilterVariants[RFK_COUNT] = {
     {RFK_LRGBf, 3, false, true, 48, 1, 4, 1, false},
     {RFK_LRGBAf, 4, true, true, 32, 1, 2, 1, false},
 };
-
-std::string ProgramBinFolder() {
-  char buf[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-  if (n <= 0) return "bin";
-  std::string path(buf, size_t(n));
-  const size_t slash = path.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/bin";
-}
 
 namespace {
 

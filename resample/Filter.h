@@ -29,10 +29,8 @@ struct TResizeLibrary {
 // Names of the library's entries, in TResizeFilterKind order.
 extern const char *const ResizeFilterEntryNames[RFK_COUNT];
 
-// The "bin" folder beside the running program.
-std::string ProgramBinFolder();
-
-// Binds libresize.so from BinFolder (empty: ProgramBinFolder()) and looks up
+// Binds libresize.so from BinFolder (empty: ProgramBinFolder() of
+// core/ProgramFolder.h) and looks up
 // every entry by name. Each library file is loaded once per process and
 // never unloaded; binding a file again only makes it current. Raises
 // ETessivoError with a text starting "LoadLibrary Error" when the library or

@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""The owner check on small trees made here: each case writes one file and
+names the report line it must (or must not) give."""
+import os
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_owners  # noqa: E402
+
+EXE = 'the program folder is read by ProgramFolder() / ProgramBinFolder() (core/ProgramFolder.h)'
+
+# (case, file, text written into it, expected reports)
+CASES = [
+    ('owner reads the program link', 'core/ProgramFolder.cpp',
+     'n = readlink("/proc/self/exe", b, s);\n', []),
+    ('second reader in another folder', 'io/Pixio.cpp',
+     '// binds\nn = ::readlink("/proc/self/exe", b, s);\n',
+     [f'io/Pixio.cpp:2: "/proc/self/exe" outside its owner; {EXE}']),
+    ('second reader in a test', 'io/tests/T.cpp',
+     'auto p = std::filesystem::read_symlink("/proc/self/exe");\n',
+     [f'io/tests/T.cpp:1: "/proc/self/exe" outside its owner; {EXE}']),
+    ('line comment may mention it', 'io/Pixio.cpp', '// not "/proc/self/exe" here\n', []),
+    ('block comment may mention it', 'io/Pixio.cpp', '/* not\n "/proc/self/exe" */ int x;\n', []),
+    ('a literal holding // starts no comment', 'io/Pixio.cpp',
+     's = "a//b"; t = "/proc/self/exe";\n',
+     [f'io/Pixio.cpp:1: "/proc/self/exe" outside its owner; {EXE}']),
+]
+
+
+class OwnerCheck(unittest.TestCase):
+    def test_owned_code_is_found_outside_its_owner_only(self):
+        for case, name, text, expected in CASES:
+            with self.subTest(case), tempfile.TemporaryDirectory() as root:
+                path = os.path.join(root, name)
+                os.makedirs(os.path.dirname(path))
+                with open(path, 'w', encoding='utf-8') as f:
+                    f.write(text)
+                self.assertEqual(check_owners.check_tree(root), expected)
+
+    def test_build_folders_are_not_sources(self):
+        with tempfile.TemporaryDirectory() as root:
+            os.makedirs(os.path.join(root, 'build', 'gen'))
+            open(os.path.join(root, 'build', 'CMakeCache.txt'), 'w').close()
+            with open(os.path.join(root, 'build', 'gen', 'X.cpp'), 'w') as f:
+                f.write('"/proc/self/exe"\n')
+            self.assertEqual(check_owners.check_tree(root), [])
+
+    def test_exit_status_says_whether_the_tree_is_clean(self):
+        with tempfile.TemporaryDirectory() as root:
+            os.makedirs(os.path.join(root, 'io'))
+            path = os.path.join(root, 'io', 'A.cpp')
+            with open(path, 'w') as f:
+                f.write('int a;\n')
+            self.assertEqual(check_owners.main(['check', root]), 0)
+            with open(path, 'w') as f:
+                f.write('auto p = "/proc/self/exe";\n')
+            self.assertEqual(check_owners.main(['check', root]), 1)
+
+
+if __name__ == '__main__':
+    unittest.main()
