@@ -430,7 +430,9 @@ uint8_t *TResizer::Resize(const TICCImgInfo &Src, TMultiThread *Pool, bool UseLi
   if (Src.BPP == BPP_16) {
     // The passes read wide samples as signed 14-bit values: 16-bit samples
     // above 32767 would turn negative, so they go to the working depth first.
-    TICCImgInfo s14{};
+    // The working copy shares the source's profile, which stays with the source.
+    TICCImgOwner work(false);
+    TICCImgInfo &s14 = *work;
     s14.Width = Src.Width;
     s14.Height = Src.Height;
     s14.Channels = Src.Channels;
@@ -447,14 +449,7 @@ uint8_t *TResizer::Resize(const TICCImgInfo &Src, TMultiThread *Pool, bool UseLi
       auto *b = reinterpret_cast<int16_t *>(ScanLine(s14, y));
       for (size_t i = 0; i < n; ++i) b[i] = int16_t(uint32_t(a[i]) * FULL_SCALE_14 / 65535);
     }
-    try {
-      uint8_t *out = Resize(s14, Pool, UseLimiter, IsRGBA, NewWidth, NewHeight, DestBpl);
-      PageFree(s14.Mem);
-      return out;
-    } catch (...) {
-      PageFree(s14.Mem);
-      throw;
-    }
+    return Resize(s14, Pool, UseLimiter, IsRGBA, NewWidth, NewHeight, DestBpl);
   }
 
   if (!RF || (RF->FIsRGBA != 0) != IsRGBA || RF->FChannels != Src.Channels) ChooseFilter(Src.Channels, IsRGBA);

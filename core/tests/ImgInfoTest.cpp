@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -188,6 +189,75 @@ TEST(ImgInfo, ReleasedLargeBlocksAreReusedButNeverHandedOutAsZeroed) {
   EXPECT_EQ(PageBlockCapacity(kept.front()), PageBlockCapacity(blocks.back()));  // the oldest left first
   for (void *p : kept) PageFree(p);
   ReleasePageCache();
+}
+
+// The owner releases what the record points to: pixels, Exif, markers and the
+// profile when the record owns it; the live-block count is the witness.
+TEST(ImgInfo, OwnerReleasesEverythingTheRecordPointsTo) {
+  struct Case {
+    const char *Name;
+    uint32_t ProfileType;
+    bool OwnsProfile;
+    bool ProfileStays;
+  };
+  for (const Case &c : {Case{"embedded profile", PROFILE_EMBEDDED, true, false},
+                        Case{"profile made from Exif", PROFILE_FROM_EXIF, true, false},
+                        Case{"profile shared with another record", PROFILE_EMBEDDED, false, true},
+                        Case{"profile the record does not own", PROFILE_WORKSPACE, true, true}}) {
+    SCOPED_TRACE(c.Name);
+    ReleasePageCache();
+    const TPageBlockCount before = LivePageBlocks();
+    auto *profile = static_cast<uint8_t *>(PageAlloc(600));
+    {
+      TICCImgOwner img(c.OwnsProfile);
+      img->Width = img->Height = 8;
+      img->Channels = 3;
+      img->Bpl = GetAlignedBpl(8, 3);
+      img->Mem = AllocPixelBlock(img->Bpl, 8);
+      img->ICCProfile = profile;
+      img->ProfileLen = 600;
+      img->ProfileType = c.ProfileType;
+      img->ExifInfo = static_cast<uint8_t *>(AlignedAlloc(EXIF_BLOCK_CAPACITY, 16));
+      img->Marker = static_cast<uint8_t *>(AlignedAlloc(100, 16));
+      EXPECT_EQ(LivePageBlocks().Blocks, before.Blocks + 4);
+      // A move hands everything over; the emptied owner releases nothing.
+      TICCImgOwner moved(std::move(img));
+      EXPECT_EQ(img->Mem, nullptr);
+      EXPECT_NE(moved->ExifInfo, nullptr);
+    }
+    EXPECT_EQ(LivePageBlocks().Blocks, before.Blocks + (c.ProfileStays ? 1 : 0));
+    if (c.ProfileStays) PageFree(profile);
+    EXPECT_EQ(LivePageBlocks().Blocks, before.Blocks);
+    EXPECT_EQ(LivePageBlocks().Bytes, before.Bytes);
+  }
+}
+
+TEST(ImgInfo, LiveBlocksCountKeptBlocksUntilTheKeepingIsReleased) {
+  ReleasePageCache();
+  const TPageBlockCount before = LivePageBlocks();
+  void *small = PageAlloc(10);
+  void *big = PageAllocReused(size_t(8) << 20);
+  EXPECT_EQ(LivePageBlocks().Blocks, before.Blocks + 2);
+  const size_t headers = 2 * size_t(sysconf(_SC_PAGESIZE));
+  EXPECT_EQ(LivePageBlocks().Bytes, before.Bytes + PageBlockCapacity(small) + PageBlockCapacity(big) + headers);
+  PageFree(small);
+  PageFree(big);  // kept for the next image of its size
+  EXPECT_EQ(LivePageBlocks().Blocks, before.Blocks + 1);
+  ReleasePageCache();
+  EXPECT_EQ(LivePageBlocks().Blocks, before.Blocks);
+  EXPECT_EQ(LivePageBlocks().Bytes, before.Bytes);
+  // Detaching hands the blocks to the caller, who releases them.
+  TICCImgInfo detached;
+  {
+    TICCImgOwner img;
+    img->Bpl = GetAlignedBpl(4, 1);
+    img->Mem = AllocPixelBlock(img->Bpl, 4);
+    detached = img.Detach();
+  }
+  EXPECT_EQ(LivePageBlocks().Blocks, before.Blocks + 1);
+  ReleaseICCImgInfo(detached);
+  EXPECT_EQ(detached.Mem, nullptr);
+  EXPECT_EQ(LivePageBlocks().Blocks, before.Blocks);
 }
 
 TEST(ImgInfo, OutOfMemoryIsRaised) {
