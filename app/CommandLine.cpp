@@ -289,6 +289,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string> &Args, const std::s
       C.PrintProfile = true;
     } else if (Name == "--dry-run") {
       C.DryRun = true;
+    } else if (Name == "--strict") {
+      C.Strict = true;
     } else if (Name == "--profile-keys") {
       C.ProfileKeys = true;
     } else if (Name == "--progress") {

@@ -45,6 +45,7 @@ struct TCommandLine {
   bool PrintProfile = false;
   bool DryRun = false;
   bool ProgressJson = false;
+  bool Strict = false;       // "--strict": a file converted with a warning fails the run
   bool ProfileKeys = false;  // "--profile-keys": print the key reference
   int32_t ShardIndex = 0;    // "--shard K/N"
   int32_t ShardCount = 1;

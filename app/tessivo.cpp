@@ -91,8 +91,11 @@ void PrintHelp() {
       "  --dry-run                list \"source -> output\" on standard output and\n"
       "                           write nothing\n"
       "  --progress=json          one JSON object per finished file on standard\n"
-      "                           output: source, output, status (\"converted\" or\n"
-      "                           \"failed\"), message, seconds\n"
+      "                           output: source, output, status (\"converted\",\n"
+      "                           \"warning\" or \"failed\"), message, seconds\n"
+      "  --strict                 a file converted with a warning (a damaged Exif\n"
+      "                           block left out, the decoder's complaint about\n"
+      "                           the data) fails the run: exit status 1\n"
       "  --shard K/N              name the list as a whole run, convert only the\n"
       "                           entries whose index mod N is K (0 <= K < N): N\n"
       "                           runs together convert the list once\n"
@@ -126,9 +129,14 @@ void PrintHelp() {
       "While it runs: Ctrl+C stops after the files in progress (twice: at once),\n"
       "SIGUSR1 pauses and resumes.\n"
       "\n"
-      "Exit status: 0 all converted, 1 some file failed (the error log is\n"
-      "printed) or the run was stopped, 2 bad arguments or an unreadable\n"
-      "settings file, 3 a run-time library could not be loaded.\n",
+      "The last line counts the files converted, converted with a warning,\n"
+      "failed and skipped (their output existed); the warnings and errors are\n"
+      "listed after it.\n"
+      "\n"
+      "Exit status: 0 every input converted (warnings included, unless\n"
+      "--strict), 1 some input did not convert (the error log is printed), a\n"
+      "warning under --strict, or the run was stopped, 2 bad arguments or an\n"
+      "unreadable settings file, 3 a run-time library could not be loaded.\n",
       SettingsFolder().c_str());
 }
 
@@ -148,13 +156,49 @@ void OnInterrupt(int) {
   if (TTerminalView::StopRequests.fetch_add(1) >= 1 && !Converting.load()) ::_exit(EXIT_ERRORS);
 }
 
-// The error log on standard error; answers whether it had lines.
-bool PrintErrorLog() {
-  const std::vector<std::string> Log = ErrorLogForm().TakeMessages();
-  if (Log.empty()) return false;
-  std::fprintf(stderr, "ErrorLog (%zu):\n", Log.size());
-  for (const auto &Line : Log) std::fprintf(stderr, "  %s\n", Line.c_str());
-  return true;
+// What the log held when it was printed.
+struct TLogCounts {
+  size_t Errors = 0;
+  size_t Warnings = 0;
+};
+
+// The warnings, then the error log, on standard error.
+TLogCounts PrintErrorLog() {
+  std::vector<std::string> Errors, Warnings;
+  ErrorLogForm().TakeMessages(Errors, Warnings);
+  if (!Warnings.empty()) {
+    std::fprintf(stderr, "Warnings (%zu):\n", Warnings.size());
+    for (const auto &Line : Warnings) std::fprintf(stderr, "  %s\n", Line.c_str());
+  }
+  if (!Errors.empty()) {
+    std::fprintf(stderr, "ErrorLog (%zu):\n", Errors.size());
+    for (const auto &Line : Errors) std::fprintf(stderr, "  %s\n", Line.c_str());
+  }
+  return {Errors.size(), Warnings.size()};
+}
+
+const char *StatusText(TEntryOutcome Outcome) {
+  switch (Outcome) {
+    case TEntryOutcome::Converted:
+      return "converted";
+    case TEntryOutcome::Warned:
+      return "warning";
+    case TEntryOutcome::Failed:
+      break;
+  }
+  return "failed";
+}
+
+// Entries of this run (its shard) that are pictures but were given no
+// output name: their output exists and is kept.
+int32_t SkippedEntries(const TImageInfoList &List, int32_t ShardIndex, int32_t ShardCount) {
+  int32_t Skipped = 0;
+  for (int32_t i = 0; i < List.Count(); ++i) {
+    const TImageInfo &E = *List[i];
+    if (ShardCount > 1 && i % ShardCount != ShardIndex) continue;
+    if (E.Checked && E.Width > 0 && E.Height > 0 && E.OutPutFileName.empty()) ++Skipped;
+  }
+  return Skipped;
 }
 
 void OnPauseSignal(int) { TTerminalView::PauseRequests.fetch_add(1); }
@@ -212,7 +256,7 @@ public:
     char Seconds[32];
     std::snprintf(Seconds, sizeof Seconds, "%.3f", R.Seconds);
     const std::string Line = "{\"source\":" + JsonString(R.Source) + ",\"output\":" + JsonString(R.Output) +
-                             ",\"status\":" + (R.Ok ? "\"converted\"" : "\"failed\"") +
+                             ",\"status\":" + JsonString(StatusText(R.Outcome)) +
                              ",\"message\":" + JsonString(R.Message) + ",\"seconds\":" + Seconds + "}\n";
     std::lock_guard Lock(FLock);
     std::fputs(Line.c_str(), stdout);
@@ -368,10 +412,10 @@ int main(int argc, char **argv) {
       }
       const double Seconds = double(S.ElapsedMs) / 1000.0;
       if (Modal == MR_OK) {
-        std::fprintf(stderr, "%d of %d files converted in %s (%.1f MPix/s)", S.FilesDone - S.FilesFailed,
-                     S.FilesTotal, Form.ResultText.c_str(), Seconds > 0 ? S.PixelsDone / 1e6 / Seconds : 0.0);
-        if (S.FilesFailed > 0) std::fprintf(stderr, ", %d failed", S.FilesFailed);
-        std::fputc('\n', stderr);
+        std::fprintf(stderr, "%d of %d files converted in %s (%.1f MPix/s): %d with warnings, %d failed, %d skipped\n",
+                     S.FilesDone - S.FilesFailed, S.FilesTotal, Form.ResultText.c_str(),
+                     Seconds > 0 ? S.PixelsDone / 1e6 / Seconds : 0.0, S.FilesWarned, S.FilesFailed,
+                     SkippedEntries(List, Cmd.ShardIndex, Cmd.ShardCount));
       } else if (Form.Canceled) {
         std::fprintf(stderr, "stopped: %d of %d files done\n", S.FilesDone, S.FilesTotal);
       } else if (Form.OutputFileCount < 0) {
@@ -387,7 +431,8 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "nothing to convert: no images in the given paths\n");
     }
 
-    if (PrintErrorLog()) {
+    // Warnings alone leave the run clean: every input converted.
+    if (const TLogCounts Log = PrintErrorLog(); Log.Errors > 0 || (Cmd.Strict && Log.Warnings > 0)) {
       Result = EXIT_ERRORS;
     } else if (Modal != MR_OK && TTerminalView::StopRequests.load() > 0) {
       Result = EXIT_ERRORS;

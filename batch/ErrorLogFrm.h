@@ -12,6 +12,11 @@ class TErrorLogForm {
 public:
   // Appends one message; safe from any thread.
   void PutErrorMsg(const std::string &Text);
+  // Appends a message about a file that converted all the same (a damaged
+  // Exif block left out, a decoder's complaint about the data); it is shown
+  // with the others but is no failure of the run.
+  void PutWarningMsg(const std::string &Text);
+  // Every message, warnings included.
   int32_t GetErrorCount() const;
   void ClearLog();
   // A copy of the messages in the order they arrived.
@@ -21,12 +26,15 @@ public:
   // Showing the log consumes it: the messages are handed out and the log is
   // empty afterwards.
   std::vector<std::string> TakeMessages();
+  // The same, split into failures and warnings, each in arrival order.
+  void TakeMessages(std::vector<std::string> &Errors, std::vector<std::string> &Warnings);
 
 private:
   mutable std::mutex CS;
   std::vector<std::string> ErrorLog;
+  std::vector<bool> IsWarning;  // beside ErrorLog, one flag per message
 };
 
 // The program-wide log. Creating it also routes the loader's and prober's
-// failure lines into it.
+// failure and warning lines into it.
 TErrorLogForm &ErrorLogForm();

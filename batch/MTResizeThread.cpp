@@ -10,6 +10,8 @@
 #include "io/FormatOption.h"
 #include "color/ICCUtil.h"
 #include "batch/ImageInfo.h"
+#include "io/ExifReader.h"
+#include "io/ImageProbe.h"
 #include "io/LoadPicture.h"
 #include "batch/MakeOutputFileName.h"
 #include "batch/OutputFile.h"
@@ -185,14 +187,21 @@ bool TMTResizeThread::Run() {
     LastBlocks = BlockCount(*Entry);
     const int32_t LogBefore = ErrorLogForm().GetErrorCount();
     const uint64_t Started = MillisecondClock();
-    const bool Ok = ConvertEntry(*Entry, EffectsInUse);
+    std::string Warning;
+    const bool Ok = ConvertEntry(*Entry, EffectsInUse, Warning);
     const double Seconds = double(MillisecondClock() - Started) / 1000.0;
     // The log is shared by the workers: this entry's lines are the new ones with its name.
     std::vector<std::string> Messages;
     const std::string Prefix = Entry->GetName() + ": ";
+    // A damaged Exif block was logged when the file was listed; the file's
+    // report names it again.
+    if (Ok && Entry->FExifBroken) Messages.push_back(Entry->FPath + EXIF_BROKEN_MESSAGE);
     for (std::string &M : ErrorLogForm().MessagesFrom(LogBefore))
       if (M.rfind(Prefix, 0) == 0 || M.rfind(Entry->FPath, 0) == 0) Messages.push_back(std::move(M));
-    Parent.EntryFinished(*Entry, Ok, Messages, Seconds);
+    const TEntryOutcome Outcome =
+        !Ok ? TEntryOutcome::Failed
+            : (!Warning.empty() || Entry->FExifBroken ? TEntryOutcome::Warned : TEntryOutcome::Converted);
+    Parent.EntryFinished(*Entry, Outcome, Messages, Seconds);
   }
   // The last entry's units, so that the bar ends full.
   if (LastBlocks > 0) {
@@ -203,7 +212,7 @@ bool TMTResizeThread::Run() {
   return Stopped;
 }
 
-bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
+bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::string &Warning) {
   TEffectList &Effects = Parent.Effects();
   const TRunSettings &S = Parent.Settings();
   // The image and everything it points to (pixels, profile, Exif, markers)
@@ -230,9 +239,14 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
                EffectsInUse && !Effects.IsChange(Entry)) {
       Ok = PassThrough(Entry);
     } else {
-      // A source that cannot be decoded raises "Loadに失敗しました (reason)".
-      const int32_t Factor = LoadPicture(Entry, *Img, Scale, true, true, EffectParams.ColorTransform, MayDownscale,
-                                         OutType);
+      // A source that cannot be decoded raises "Loadに失敗しました (reason)";
+      // one that decodes with complaints converts, and they become a warning.
+      int32_t Factor = 0;
+      {
+        TLibraryMessageCapture DecoderMessages;
+        Factor = LoadPicture(Entry, *Img, Scale, true, true, EffectParams.ColorTransform, MayDownscale, OutType);
+        Warning = DecoderMessages.Text();
+      }
       const uint32_t LoadedBPP = Img->BPP;
       EffectParams.InFileName.clear();
       EffectParams.OutFileName = Entry.OutPutFileName;
@@ -258,12 +272,15 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse) {
       if (ChangesFileTimes(S.Formats.Metadata))
         SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry, S.Formats.Metadata));
       if (!Entry.FIsArchive) DeleteSourceIfAllowed(Entry.FPath, Entry.OutPutFileName, S.File);
+      if (!Warning.empty()) ErrorLogForm().PutWarningMsg(Name + ": " + Warning);
     }
   } catch (const std::exception &E) {
     ErrorLogForm().PutErrorMsg(Name + ": " + E.what());
+    Warning.clear();
     Ok = false;
   } catch (...) {
     ErrorLogForm().PutErrorMsg(Name + ": " + "不明なエラー");
+    Warning.clear();
     Ok = false;
   }
   Guard.reset();  // the output's read-only bit comes back, also after an error

@@ -49,7 +49,9 @@ private:
   void CreateWorkerObjects();
   void FreeWorkerObjects();
   // Each answers false when the entry logged an error.
-  bool ConvertEntry(TImageInfo &Entry, bool EffectsInUse);
+  // Converts one entry; a conversion that succeeded with the decoder's
+  // complaints about the data leaves them in Warning (logged as a warning).
+  bool ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::string &Warning);
   bool RenameEntry(TImageInfo &Entry);
   bool PassThrough(TImageInfo &Entry);
 

@@ -338,8 +338,10 @@ void TProgressForm::ReportProgress(uint32_t Units, const std::string &Text) {
   if (FView) FView->ShowProgress(Snapshot());
 }
 
-void TProgressForm::EntryFinished(const TImageInfo &Entry, bool Ok, const std::vector<std::string> &Messages,
-                                  double Seconds) {
+void TProgressForm::EntryFinished(const TImageInfo &Entry, TEntryOutcome Outcome,
+                                  const std::vector<std::string> &Messages, double Seconds) {
+  const bool Ok = Outcome != TEntryOutcome::Failed;
+  if (Outcome == TEntryOutcome::Warned) ++FFilesWarned;
   if (Ok) FPixelsDone += int64_t(double(std::max(0, Entry.Width)) * double(std::max(0, Entry.Height)));
   else ++FFilesFailed;
   ++FFilesDone;
@@ -347,7 +349,7 @@ void TProgressForm::EntryFinished(const TImageInfo &Entry, bool Ok, const std::v
   TFileReport R;
   R.Source = Entry.FIsArchive ? Entry.FArchivePath : Entry.FPath;
   R.Output = Entry.OutPutFileName;
-  R.Ok = Ok;
+  R.Outcome = Outcome;
   for (const std::string &M : Messages) R.Message += (R.Message.empty() ? "" : "; ") + M;
   R.Seconds = Seconds;
   FView->FileFinished(R);
@@ -360,6 +362,7 @@ TProgressSnapshot TProgressForm::Snapshot() const {
     S.Position = std::clamp(int32_t(std::floor(CompletedSize * 256.0 / AllSize)), 0, PROGRESS_BAR_MAX);
   S.FilesDone = FFilesDone.load();
   S.FilesFailed = FFilesFailed.load();
+  S.FilesWarned = FFilesWarned.load();
   S.FilesTotal = std::max(0, OutputFileCount);
   S.PixelsDone = double(FPixelsDone.load());
   S.ElapsedMs = MillisecondClock() - StartTime;

@@ -51,6 +51,7 @@ struct TProgressSnapshot {
   int32_t Position = 0;       // 0 .. PROGRESS_BAR_MAX
   int32_t FilesDone = 0;      // entries finished (converted or failed)
   int32_t FilesFailed = 0;    // of those, entries that logged an error
+  int32_t FilesWarned = 0;    // of those, entries converted with a warning
   int32_t FilesTotal = 0;     // names of the run
   double PixelsDone = 0;      // source pixels of the entries converted
   uint64_t ElapsedMs = 0;
@@ -59,11 +60,15 @@ struct TProgressSnapshot {
   bool Stopping = false;
 };
 
+// How an entry ended: converted, converted with a warning (a damaged Exif
+// block left out, the decoder's complaint about the data), or not converted.
+enum class TEntryOutcome { Converted, Warned, Failed };
+
 // One finished entry, for views that report file by file.
 struct TFileReport {
   std::string Source;   // the source path (the archive's for a member)
   std::string Output;   // the output path
-  bool Ok = true;       // false when the entry logged an error
+  TEntryOutcome Outcome = TEntryOutcome::Converted;
   std::string Message;  // the entry's error-log lines, joined by "; "
   double Seconds = 0;   // the worker's time on the entry
 };
@@ -120,9 +125,10 @@ public:
   // Progress method (main thread): counts Units; the view is refreshed when
   // more than 500 ms passed since the last visible update.
   void ReportProgress(uint32_t Units, const std::string &Text);
-  // A worker finished Entry (any thread): Ok false when it logged an error,
-  // Messages its log lines, Seconds its time.
-  void EntryFinished(const TImageInfo &Entry, bool Ok, const std::vector<std::string> &Messages, double Seconds);
+  // A worker finished Entry (any thread) with Outcome, Messages its log
+  // lines, Seconds its time.
+  void EntryFinished(const TImageInfo &Entry, TEntryOutcome Outcome, const std::vector<std::string> &Messages,
+                     double Seconds);
   // Whether the entry at Index belongs to this run's shard: the list is
   // named as a whole, and only every ShardCount-th entry from ShardIndex on
   // is converted, so that ShardCount runs together convert the list once.
@@ -187,6 +193,7 @@ private:
   std::atomic<bool> FStopRequested{false};
   std::atomic<int32_t> FFilesDone{0};
   std::atomic<int32_t> FFilesFailed{0};
+  std::atomic<int32_t> FFilesWarned{0};
   std::atomic<int64_t> FPixelsDone{0};
   std::string FLabel;
   bool FClosed = false;

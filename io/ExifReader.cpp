@@ -170,7 +170,7 @@ void ParseExifIFDs(TImageProbe &Entry, const uint8_t *Data, size_t Size, size_t 
     ParseProbe(Entry, t, TiffPos);
   } catch (const std::exception &) {
     Entry.FExifBroken = LongTrue;
-    PutLoadError(Entry.FPath + EXIF_BROKEN_MESSAGE);
+    PutLoadWarning(Entry.FPath + EXIF_BROKEN_MESSAGE);
   }
 }
 

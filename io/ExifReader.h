@@ -45,7 +45,7 @@ double ParseExifDate(std::string_view Text);
 // The probe parse (ParseExifIFDsHook): Data/Size is the whole file, TiffPos
 // the TIFF structure's offset, TiffLen its length. Fills the Exif fields of
 // Entry; on a damaged structure sets FExifBroken and reports the file name
-// followed by EXIF_BROKEN_MESSAGE through PutLoadError.
+// followed by EXIF_BROKEN_MESSAGE through PutLoadWarning.
 void ParseExifIFDs(TImageProbe &Entry, const uint8_t *Data, size_t Size, size_t TiffPos, size_t TiffLen);
 // Points ParseExifIFDsHook at ParseExifIFDs (done at start-up).
 void RegisterExifProbe();

@@ -163,6 +163,10 @@ double UnixToLocalDateTime(int64_t Seconds, int64_t Nanos);
 using TPutErrorMsgProc = std::function<void(const std::string &Line)>;
 void SetLoadErrorProc(TPutErrorMsgProc Proc);
 void PutLoadError(const std::string &Line);
+// The same for a file that is still usable (its Exif block is damaged and is
+// left out); without a warning procedure the line goes where errors go.
+void SetLoadWarningProc(TPutErrorMsgProc Proc);
+void PutLoadWarning(const std::string &Line);
 
 // Routes the codec library's messages, as "title: message", to the capture
 // of the thread the library calls from (done by the first probe, decode or
@@ -182,6 +186,8 @@ public:
   ~TLibraryMessageCapture();
   TLibraryMessageCapture(const TLibraryMessageCapture &) = delete;
   TLibraryMessageCapture &operator=(const TLibraryMessageCapture &) = delete;
+  // What a capture collected also reaches the capture around it, so a caller
+  // that succeeded can still hear the library's warnings.
   const std::string &Text() const { return FText; }
   void Append(const std::string &Line);
 

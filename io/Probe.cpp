@@ -28,6 +28,7 @@ namespace {
 
 std::mutex ErrorProcLock;
 TPutErrorMsgProc ErrorProc;
+TPutErrorMsgProc WarningProc;
 
 std::mutex KnownLock;
 std::set<std::string> Known;
@@ -204,7 +205,10 @@ void OnLibraryMessage(const char *Title, const char *Message) {
 }  // namespace
 
 TLibraryMessageCapture::TLibraryMessageCapture() : FPrev(CurrentCapture) { CurrentCapture = this; }
-TLibraryMessageCapture::~TLibraryMessageCapture() { CurrentCapture = FPrev; }
+TLibraryMessageCapture::~TLibraryMessageCapture() {
+  CurrentCapture = FPrev;
+  if (FPrev && !FText.empty()) FPrev->Append(FText);
+}
 
 void TLibraryMessageCapture::Append(const std::string &Line) {
   if (!FText.empty()) FText += " / ";
@@ -225,6 +229,22 @@ void ConnectPixioErrorLog() {
 void SetLoadErrorProc(TPutErrorMsgProc Proc) {
   std::lock_guard lock(ErrorProcLock);
   ErrorProc = std::move(Proc);
+}
+
+void SetLoadWarningProc(TPutErrorMsgProc Proc) {
+  std::lock_guard lock(ErrorProcLock);
+  WarningProc = std::move(Proc);
+}
+
+void PutLoadWarning(const std::string &Line) {
+  {
+    std::lock_guard lock(ErrorProcLock);
+    if (WarningProc) {
+      WarningProc(Line);
+      return;
+    }
+  }
+  PutLoadError(Line);
 }
 
 void PutLoadError(const std::string &Line) {

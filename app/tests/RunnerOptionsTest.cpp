@@ -375,3 +375,72 @@ TEST_F(RunnerOptions, ThreeShardsAtOnceWriteExactlyTheFilesOfOneRun) {
   EXPECT_TRUE(WholeFiles.count(Taken.substr(0, Taken.size() - 4) + "[1].jpg")) << Taken;
   EXPECT_EQ(Tree(Dir + "/p/shared"), WholeFiles);
 }
+
+// A file that converts with a warning (a damaged Exif block, libjpeg's
+// complaint about stray bytes) keeps exit status 0 and is counted and
+// reported as such; --strict fails the run on it; a file that does not
+// convert (its data ends early) is a failure either way.
+TEST_F(RunnerOptions, WarningsKeepTheRunCleanUnlessStrict) {
+  TESSIVO_REQUIRE(HaveTool("python3") && HaveTool("djpeg") && HaveTool("exiftool")) << "python3, djpeg, exiftool";
+  Photo("good.jpg", 320, 240);
+  std::string Damaged = ReadFile(Photo("exif.jpg", 320, 240, 1, 2));
+  const size_t Tiff = Damaged.find(std::string("Exif\0\0", 6)) + 6;
+  ASSERT_LT(Tiff, Damaged.size());
+  // IFD0 is said to start far past the end of the block.
+  Damaged.replace(Tiff + 4, 4, Damaged[Tiff] == 'I' ? std::string("\xF0\xFF\xFF\xFF", 4) : std::string("\xFF\xFF\xFF\xF0", 4));
+  std::ofstream(Dir + "/p/exif.jpg", std::ios::binary) << Damaged;
+  std::string Stray = ReadFile(Photo("stray.jpg", 320, 240, 1, 3));
+  Stray.insert(Stray.size() - 2, std::string(64, '\x55'));  // bytes between the scan and EOI
+  std::ofstream(Dir + "/p/stray.jpg", std::ios::binary) << Stray;
+  // The outside tools see the same damage.
+  ASSERT_NE(Capture("exiftool -validate -warning -a '" + Dir + "/p/exif.jpg' 2>&1"), "");
+  ASSERT_NE(Capture("djpeg '" + Dir + "/p/stray.jpg' 2>&1 >/dev/null").find("Corrupt JPEG data"), std::string::npos);
+
+  const struct {
+    const char *File;
+    const char *Status;
+    const char *Message;  // the start of the file's report, after its path or name
+  } Expected[] = {
+      {"exif.jpg", "warning", ":Exif情報が破損している可能性があります"},
+      {"good.jpg", "converted", ""},
+      {"stray.jpg", "warning", ": JPEG: Corrupt JPEG data"},
+  };
+  std::ofstream(Dir + "/check.py") << "import json,sys\n"
+                                      "for l in open(sys.argv[1],encoding='utf-8'):\n"
+                                      "  r=json.loads(l)\n"
+                                      "  print(r['source'].split('/')[-1],r['status'],r['message'])\n";
+  for (const bool Strict : {false, true}) {
+    std::vector<std::string> Args = {"--progress=json", "--size", "50%", "--overwrite", "--out", "out"};
+    if (Strict) Args.push_back("--strict");
+    for (const auto &E : Expected) Args.push_back(E.File);
+    const TRun R = Run(Args);
+    EXPECT_EQ(R.Status, Strict ? 1 : 0) << R.Err;
+    EXPECT_NE(R.Err.find("3 of 3 files converted"), std::string::npos) << R.Err;
+    EXPECT_NE(R.Err.find("2 with warnings, 0 failed, 0 skipped\n"), std::string::npos) << R.Err;
+    EXPECT_NE(R.Err.find("Warnings (2):\n"), std::string::npos) << R.Err;
+    EXPECT_EQ(R.Err.find("ErrorLog"), std::string::npos) << R.Err;
+    std::ofstream(Dir + "/progress.jsonl", std::ios::binary) << R.Out;
+    const std::string Rows = Capture("python3 '" + Dir + "/check.py' '" + Dir + "/progress.jsonl' 2>&1") + "\n";
+    for (const auto &E : Expected) {
+      EXPECT_EQ(Exif(Dir + "/p/out/" + E.File, "-ImageWidth"), "160") << E.File;
+      const std::string Row = std::string(E.File) + " " + E.Status + " ";
+      const auto At = Rows.find(Row);
+      ASSERT_NE(At, std::string::npos) << Rows;
+      const std::string Message = Rows.substr(At + Row.size(), Rows.find('\n', At) - At - Row.size());
+      if (*E.Message) EXPECT_NE(Message.find(E.Message), std::string::npos) << Message;
+      else EXPECT_EQ(Message, "") << E.File;
+    }
+  }
+
+  // Data that ends early does not convert: a failure, counted beside the
+  // outputs that were there and skipped.
+  const std::string Whole = ReadFile(Dir + "/p/good.jpg");
+  std::ofstream(Dir + "/p/short.jpg", std::ios::binary) << Whole.substr(0, Whole.size() / 2);
+  const TRun R = Run({"--size", "50%", "--skip-existing", "--out", "out", "good.jpg", "exif.jpg", "stray.jpg",
+                      "short.jpg"});
+  EXPECT_EQ(R.Status, 1) << R.Err;
+  EXPECT_NE(R.Err.find("0 of 1 files converted"), std::string::npos) << R.Err;
+  EXPECT_NE(R.Err.find("0 with warnings, 1 failed, 3 skipped\n"), std::string::npos) << R.Err;
+  EXPECT_NE(R.Err.find("ErrorLog (1):\n  short.jpg: "), std::string::npos) << R.Err;
+  EXPECT_FALSE(fs::exists(Dir + "/p/out/short.jpg"));
+}
