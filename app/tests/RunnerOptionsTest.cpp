@@ -5,30 +5,23 @@
 #include "batch/SamplePhotos.h"
 #include "io/Pixio.h"
 #include "testutil/TestEnv.h"
+#include "app/tests/RunTessivo.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string Program = std::string(TESSIVO_BIN_DIR) + "/../tessivo";
-
-std::string ReadFile(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-}
+using testrun::ReadFile;
+using testrun::TRun;
 
 // Standard output of a shell command (for the outside tools).
 std::string Capture(const std::string &Command) {
@@ -53,12 +46,6 @@ std::map<std::string, std::string> Tree(const std::string &Root) {
     if (E.is_regular_file()) Files[fs::relative(E.path(), Root).string()] = ReadFile(E.path().string());
   return Files;
 }
-
-struct TRun {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
 
 class RunnerOptions : public ::testing::Test {
 protected:
@@ -96,31 +83,16 @@ protected:
 
   // Starts tessivo in the source folder; Tag names its output files.
   pid_t Start(std::vector<std::string> Args, const std::string &Tag = "run") {
-    std::vector<std::string> Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "HOME=" + Dir, "PATH=/usr/bin:/bin",
-                                    "LANG=C.UTF-8"};
-    Args.insert(Args.begin(), Program);
-    std::vector<char *> Argv, Envp;
-    for (auto &a : Args) Argv.push_back(a.data());
-    Argv.push_back(nullptr);
-    for (auto &e : Env) Envp.push_back(e.data());
-    Envp.push_back(nullptr);
-    posix_spawn_file_actions_t A;
-    posix_spawn_file_actions_init(&A);
-    posix_spawn_file_actions_addopen(&A, 1, (Dir + "/" + Tag + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&A, 2, (Dir + "/" + Tag + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addchdir_np(&A, (Dir + "/p").c_str());
-    pid_t Pid = -1;
-    if (posix_spawn(&Pid, Program.c_str(), &A, nullptr, Argv.data(), Envp.data()) != 0) Pid = -1;
-    posix_spawn_file_actions_destroy(&A);
-    return Pid;
+    return testrun::StartTessivo(std::move(Args), Place(Tag));
   }
-  TRun Wait(pid_t Pid, const std::string &Tag = "run") {
-    TRun R;
-    int S = 0;
-    if (Pid > 0 && ::waitpid(Pid, &S, 0) == Pid) R.Status = WIFEXITED(S) ? WEXITSTATUS(S) : 128 + WTERMSIG(S);
-    R.Out = ReadFile(Dir + "/" + Tag + ".out");
-    R.Err = ReadFile(Dir + "/" + Tag + ".err");
-    return R;
+  TRun Wait(pid_t Pid, const std::string &Tag = "run") { return testrun::WaitTessivo(Pid, Place(Tag)); }
+  testrun::TRunPlace Place(const std::string &Tag) const {
+    testrun::TRunPlace P;
+    P.Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "HOME=" + Dir, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+    P.WorkDir = Dir + "/p";
+    P.OutPath = Dir + "/" + Tag + ".out";
+    P.ErrPath = Dir + "/" + Tag + ".err";
+    return P;
   }
   TRun Run(std::vector<std::string> Args) { return Wait(Start(std::move(Args))); }
 

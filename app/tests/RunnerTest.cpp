@@ -5,35 +5,23 @@
 #include "io/Pixio.h"
 #include "batch/SamplePhotos.h"
 #include "testutil/TestEnv.h"
+#include "app/tests/RunTessivo.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string Program = std::string(TESSIVO_BIN_DIR) + "/../tessivo";
-
-struct TRun {
-  int Status = -1;
-  std::string Err;
-};
-
-std::string ReadFile(const std::string &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-}
+using testrun::ReadFile;
+using testrun::TRun;
 
 class Runner : public ::testing::Test {
 protected:
@@ -70,30 +58,16 @@ protected:
   // Starts the program and answers its process id (Wait collects it); its
   // standard error goes to ErrName in the test folder.
   pid_t Start(std::vector<std::string> Args, const std::string &ErrName = "stderr.txt") {
-    std::vector<std::string> Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "XDG_DATA_HOME=" + Dir + "/xdg",
-                                    "HOME=" + Dir, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    Args.insert(Args.begin(), Program);
-    std::vector<char *> Argv, Envp;
-    for (auto &a : Args) Argv.push_back(a.data());
-    Argv.push_back(nullptr);
-    for (auto &e : Env) Envp.push_back(e.data());
-    Envp.push_back(nullptr);
-    posix_spawn_file_actions_t A;
-    posix_spawn_file_actions_init(&A);
-    posix_spawn_file_actions_addopen(&A, 2, (Dir + "/" + ErrName).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&A, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addchdir_np(&A, (Dir + "/p").c_str());
-    pid_t Pid = -1;
-    if (posix_spawn(&Pid, Program.c_str(), &A, nullptr, Argv.data(), Envp.data()) != 0) Pid = -1;
-    posix_spawn_file_actions_destroy(&A);
-    return Pid;
+    return testrun::StartTessivo(std::move(Args), Place(ErrName));
   }
-  TRun Wait(pid_t Pid, const std::string &ErrName = "stderr.txt") {
-    TRun R;
-    int S = 0;
-    if (Pid > 0 && ::waitpid(Pid, &S, 0) == Pid) R.Status = WIFEXITED(S) ? WEXITSTATUS(S) : 128 + WTERMSIG(S);
-    R.Err = ReadFile(Dir + "/" + ErrName);
-    return R;
+  TRun Wait(pid_t Pid, const std::string &ErrName = "stderr.txt") { return testrun::WaitTessivo(Pid, Place(ErrName)); }
+  testrun::TRunPlace Place(const std::string &ErrName) const {
+    testrun::TRunPlace P;
+    P.Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "XDG_DATA_HOME=" + Dir + "/xdg", "HOME=" + Dir,
+             "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+    P.WorkDir = Dir + "/p";
+    P.ErrPath = Dir + "/" + ErrName;
+    return P;
   }
 
   TRun Run(std::vector<std::string> Args) { return Wait(Start(std::move(Args))); }

@@ -1,0 +1,74 @@
+// Starting the real tessivo program from a test: its own environment, a
+// working folder, standard output and error into files, and the exit status
+// collected the way a shell reports it.
+#pragma once
+
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace testrun {
+
+// The program beside the test binaries' bin/ folder.
+inline const std::string &TessivoProgram() {
+  static const std::string Path = std::string(TESSIVO_BIN_DIR) + "/../tessivo";
+  return Path;
+}
+
+inline std::string ReadFile(const std::string &Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+}
+
+// What a finished run left: the status (128 + the signal when one ended it)
+// and what it wrote on standard output and error.
+struct TRun {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+
+// Where a started program reads and writes; OutPath "/dev/null" drops its output.
+struct TRunPlace {
+  std::vector<std::string> Env;  // the whole environment, "NAME=value"
+  std::string WorkDir;
+  std::string OutPath = "/dev/null";
+  std::string ErrPath;
+};
+
+// Starts tessivo with Args and answers its process id, or -1 when it could not start.
+inline pid_t StartTessivo(std::vector<std::string> Args, const TRunPlace &Place) {
+  std::vector<std::string> Env = Place.Env;
+  Args.insert(Args.begin(), TessivoProgram());
+  std::vector<char *> Argv, Envp;
+  for (auto &a : Args) Argv.push_back(a.data());
+  Argv.push_back(nullptr);
+  for (auto &e : Env) Envp.push_back(e.data());
+  Envp.push_back(nullptr);
+  posix_spawn_file_actions_t A;
+  posix_spawn_file_actions_init(&A);
+  posix_spawn_file_actions_addopen(&A, 1, Place.OutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&A, 2, Place.ErrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addchdir_np(&A, Place.WorkDir.c_str());
+  pid_t Pid = -1;
+  if (posix_spawn(&Pid, TessivoProgram().c_str(), &A, nullptr, Argv.data(), Envp.data()) != 0) Pid = -1;
+  posix_spawn_file_actions_destroy(&A);
+  return Pid;
+}
+
+// Waits for a program StartTessivo started and reads what it wrote.
+inline TRun WaitTessivo(pid_t Pid, const TRunPlace &Place) {
+  TRun R;
+  int S = 0;
+  if (Pid > 0 && ::waitpid(Pid, &S, 0) == Pid) R.Status = WIFEXITED(S) ? WEXITSTATUS(S) : 128 + WTERMSIG(S);
+  if (Place.OutPath != "/dev/null") R.Out = ReadFile(Place.OutPath);
+  R.Err = ReadFile(Place.ErrPath);
+  return R;
+}
+
+}  // namespace testrun
