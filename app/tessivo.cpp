@@ -359,6 +359,9 @@ int main(int argc, char **argv) {
     {
       TProgressForm3 Adding(List);
       Adding.SetListView(nullptr);
+      TListupOptions Listing = CurrentListupOptions();
+      Listing.OutputTemplate = FileOption.FileNameFormat;
+      Adding.SetOptions(Listing);
       Adding.AddFiles(Paths, false);
       if (Interactive) std::fputs("listing the input files...", stderr);
       const int32_t Listed = Adding.ShowModal();

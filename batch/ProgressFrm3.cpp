@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 TArchiveHost *ArchiveHost = nullptr;
 
@@ -55,6 +56,17 @@ bool SafeMember(const TArchiveMemberInfo &Member, TArchiveMemberInfo &Safe) {
 }
 
 }  // namespace
+
+std::string TemplateOutputFolder(const std::string &Template) {
+  const std::string t = NormalizeStoredPath(Template);
+  const size_t lastSlash = t.find_last_of('/');
+  if (lastSlash == std::string::npos) return {};
+  const size_t token = t.find('<');
+  const size_t end = token == std::string::npos || token > lastSlash ? lastSlash : t.rfind('/', token);
+  if (end == std::string::npos) return {};
+  const std::string folder = std::filesystem::path(t.substr(0, end)).lexically_normal().string();
+  return folder == "." || folder == "/" ? std::string() : ExcludeTrailingDelimiter(folder);
+}
 
 TListupOptions CurrentListupOptions() {
   TListupOptions o;
@@ -99,6 +111,9 @@ void TListupThread::WaitFor() {
 
 uint32_t TListupThread::Execute() {
   FVisited.clear();
+  FOutputFolders.clear();
+  FOutputFolder = TemplateOutputFolder(FOptions.OutputTemplate);
+  if (IsAbsoluteTemplate(FOutputFolder)) FOutputFolders.insert(FOutputFolder);
   if (FMode == TMode::Folder && FPaths.size() > 1) FPaths.resize(1);
   for (const std::string &path : FPaths) {
     if (Terminated()) break;
@@ -136,6 +151,8 @@ void TListupThread::ListFolder(const std::string &DirText) {
     return;
   }
   const std::string prefix = dir == "/" ? dir : dir + "/";
+  if (!FOutputFolder.empty() && !IsAbsoluteTemplate(FOutputFolder))
+    FOutputFolders.insert(std::filesystem::path(prefix + FOutputFolder).lexically_normal().string());
   for (const std::string &name : names) {
     if (Terminated()) break;
     // Outputs still being written, by this run or another, are no sources.
@@ -144,7 +161,9 @@ void TListupThread::ListFolder(const std::string &DirText) {
     struct stat cs {};
     if (::lstat(child.c_str(), &cs) != 0) continue;
     if (S_ISDIR(cs.st_mode)) {
-      if (FOptions.AddSubFolder) ListFolder(child);
+      // An earlier run's outputs would come back as "resize/resize/...".
+      if (FOptions.AddSubFolder && !FOutputFolders.count(std::filesystem::path(child).lexically_normal().string()))
+        ListFolder(child);
     } else {
       ListFile(child);
     }

@@ -57,7 +57,17 @@ struct TListupOptions {
   bool JPEGTranMode = false;    // keep only JPEG files (always probed)
   bool SortByName = false;      // AutoSortMode 3, or 1 with AtOnce
   bool SortByDate = false;      // AutoSortMode 4, or 2 with AtOnce
+  // The run's file-name template: the folders it writes into below a walked
+  // folder ("resize/" beside each source by default) hold the outputs of an
+  // earlier run and are not walked. Empty: every folder is walked.
+  std::string OutputTemplate;
 };
+
+// The fixed folder part of a file-name template: the folders before the
+// first one with a token ("resize" of "resize/<old>", "out" of
+// "out/<date>/<old>", "/srv/web" of "/srv/web/<old>"); empty when the
+// outputs go beside their sources or the first folder is a token.
+std::string TemplateOutputFolder(const std::string &Template);
 // The options the program-wide settings give.
 TListupOptions CurrentListupOptions();
 
@@ -103,6 +113,8 @@ private:
   TReportProc FReport;
   std::atomic<bool> FTerminated{false};
   std::set<std::pair<uint64_t, uint64_t>> FVisited;  // folders walked (device, inode): links cannot loop
+  std::string FOutputFolder;                          // TemplateOutputFolder of the run's template
+  std::set<std::string> FOutputFolders;               // where the walked folders' outputs go
   uint64_t FThreadID;
   std::thread FThread;
 };

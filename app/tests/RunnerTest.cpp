@@ -565,3 +565,40 @@ TEST_F(Runner, MalformedTrimmingExpressionFailsOnlyTheFilesThatUseIt) {
   EXPECT_EQ(ProbeOf(Dir + "/out/wide.jpg").Width, 300);
   EXPECT_EQ(ProbeOf(Dir + "/out/wide.jpg").Height, 220);
 }
+
+// Converting a folder again, with the outputs of the first run inside it:
+// the folders the run's template writes into are not sources, at any depth.
+TEST_F(Runner, ReRunOverAFolderDoesNotConvertItsOwnOutputs) {
+  const struct {
+    const char *Name;
+    std::vector<std::string> Options;
+    std::vector<std::string> Outputs;  // below p/, after the first run
+  } Cases[] = {
+      {"default template", {}, {"resize/A.jpg", "resize/B.jpg", "sub/resize/C.jpg"}},
+      {"two folders", {"--template", "web/small/<old>"}, {"web/small/A.jpg", "web/small/B.jpg", "sub/web/small/C.jpg"}},
+      {"a token below the folder", {"--template", "out/<old>/<old>"}, {"out/A/A.jpg", "out/B/B.jpg", "sub/out/C/C.jpg"}},
+      {"an output folder inside the walked one", {"--out", "converted"},
+       {"converted/A.jpg", "converted/B.jpg", "converted/C.jpg"}},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    fs::remove_all(Dir + "/p");
+    fs::create_directories(Dir + "/p/sub");
+    Photo("A.jpg", 64, 48, 1);
+    Photo("B.jpg", 64, 48, 2);
+    Photo("sub/C.jpg", 64, 48, 3);
+    std::vector<std::string> Args = C.Options;
+    for (const char *O : {"--number-existing", "--set", "File.AddSubFolder=1", Dir.c_str()}) Args.push_back(O);
+    Args.back() += "/p";
+    TRun R = Run(Args);
+    ASSERT_EQ(R.Status, 0) << R.Err;
+    for (const std::string &O : C.Outputs) EXPECT_TRUE(IsJPEG(Dir + "/p/" + O)) << O << "\n" << R.Err;
+    // The second run sees the three sources only, and numbers its outputs around the first run's.
+    R = Run(Args);
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    EXPECT_NE(R.Err.find("3 of 3 files converted"), std::string::npos) << R.Err;
+    size_t Files = 0;
+    for (const auto &E : fs::recursive_directory_iterator(Dir + "/p")) Files += E.is_regular_file();
+    EXPECT_EQ(Files, 9u) << R.Err;
+  }
+}
