@@ -35,6 +35,6 @@ private:
   std::vector<bool> IsWarning;  // beside ErrorLog, one flag per message
 };
 
-// The program-wide log. Creating it also routes the loader's and prober's
-// failure and warning lines into it.
+// The program-wide log. Creating it also routes the failure and warning
+// lines of adding files and of probing into it.
 TErrorLogForm &ErrorLogForm();

@@ -157,9 +157,10 @@ double ArchiveTimeStampToDateTime(int64_t TimeStamp);
 // reckon file times this way, so an unchanged file compares equal.
 double UnixToLocalDateTime(int64_t Seconds, int64_t Nanos);
 
-// Where loading and probing report a failed file: one line, the file name,
-// a colon and the message. The batch controller points it at the error log;
-// until then lines go to standard error.
+// Where adding files and probing report a failed file: one line, the file
+// name, a colon and the message. (A file being converted is reported by the
+// worker that handles it, from the exception the loader raised.) The batch
+// controller points it at the error log; until then lines go to standard error.
 using TPutErrorMsgProc = std::function<void(const std::string &Line)>;
 void SetLoadErrorProc(TPutErrorMsgProc Proc);
 void PutLoadError(const std::string &Line);
