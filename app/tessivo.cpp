@@ -15,7 +15,7 @@
 #include "core/MultiThread.h"
 #include "core/ProgramFolder.h"
 #include "io/Pixio.h"
-#include "io/SaveFile.h"
+#include "core/TempFile.h"
 #include "batch/ProgressFrm.h"
 #include "batch/ProgressFrm3.h"
 #include "app/SettingsFile.h"

@@ -16,6 +16,7 @@
 #include "batch/MakeOutputFileName.h"
 #include "batch/OutputFile.h"
 #include "batch/ProgressFrm.h"
+#include "core/TempFile.h"
 #include "resample/Resize.h"
 #include "io/SavePicture.h"
 #include "resample/WeightedMean.h"
@@ -53,29 +54,14 @@ bool ChangesFileTimes(const TMetadataOption &M) { return KeepsFileTimes(M) || M.
 
 // Writes Bytes as Path through a temporary file renamed over it.
 bool WriteWholeFile(const std::string &Path, const std::vector<uint8_t> &Bytes) {
-  std::string Dir = ExtractFileDir(Path);
-  std::vector<char> Tmp;
-  const std::string Pattern = (Dir.empty() ? std::string(".") : Dir) + "/.tessivo-member-XXXXXX";
-  Tmp.assign(Pattern.begin(), Pattern.end());
-  Tmp.push_back('\0');
-  const int Fd = ::mkostemp(Tmp.data(), O_CLOEXEC);
-  if (Fd < 0) return false;
-  size_t Done = 0;
-  bool Ok = true;
-  while (Done < Bytes.size()) {
-    const ssize_t n = ::write(Fd, Bytes.data() + Done, Bytes.size() - Done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      Ok = false;
-      break;
-    }
-    Done += size_t(n);
+  try {
+    TOutputFile Out(Path, {.MakeFolder = false, .Mode = 0644});
+    Out.Write(Bytes);
+    Out.Commit();
+    return true;
+  } catch (const ETessivoError &) {
+    return false;
   }
-  ::fchmod(Fd, 0644);
-  Ok = ::close(Fd) == 0 && Ok;
-  if (Ok) Ok = ::rename(Tmp.data(), Path.c_str()) == 0;
-  if (!Ok) ::unlink(Tmp.data());
-  return Ok;
 }
 
 // How an entry's output takes its name. Without overwriting, nothing that is

@@ -3,7 +3,7 @@
 #include "batch/OutputFile.h"
 
 #include "core/Errors.h"
-#include "io/SaveFile.h"
+#include "core/TempFile.h"
 
 #include <cerrno>
 #include <cmath>
@@ -110,9 +110,10 @@ bool TrashInto(const std::string &Path, const std::string &TrashDir, const std::
     const bool ok = WriteAll(fd, Text.data(), Text.size());
     ::close(fd);
     const std::string Target = Files + "/" + Base;
-    if (ok && !IsExistingFile(Target) && ::rename(Path.c_str(), Target.c_str()) == 0) return true;
+    if (ok && RenameNoReplace(Path, Target)) return true;
+    const bool taken = ok && errno == EEXIST;
     ::unlink(InfoFile.c_str());
-    if (ok && IsExistingFile(Target)) continue;
+    if (taken) continue;
     return false;
   }
   return false;
@@ -164,43 +165,30 @@ bool CopyFileTo(const std::string &Source, const std::string &Target, bool FailI
     ::close(in);
     return false;
   }
-  const std::string Dir = ExtractFileDir(Target);
-  std::string Tmp = (Dir.empty() ? std::string(".") : Dir) + "/.tessivo-copy-XXXXXX";
-  std::vector<char> TmpName(Tmp.begin(), Tmp.end());
-  TmpName.push_back('\0');
-  const int out = ::mkostemp(TmpName.data(), O_CLOEXEC);
-  if (out < 0) {
-    ::close(in);
-    return false;
-  }
-  Tmp = TmpName.data();
-  bool ok = true;
-  std::vector<char> Buf(1 << 20);
-  for (;;) {
-    const ssize_t n = ::read(in, Buf.data(), Buf.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    if (!WriteAll(out, Buf.data(), size_t(n))) {
-      ok = false;
-      break;
-    }
-  }
   // Like a copy on the desktop, the copy keeps the source's permissions and
-  // modification time.
-  ::fchmod(out, st.st_mode & 07777);
-  const struct timespec Times[2] = {st.st_atim, st.st_mtim};
-  ::futimens(out, Times);
-  ok = ::close(out) == 0 && ok;
-  ::close(in);
-  if (ok) {
-    if (FailIfExists) {
-      ok = ::link(Tmp.c_str(), Target.c_str()) == 0;
-    } else {
-      ok = ::rename(Tmp.c_str(), Target.c_str()) == 0;
+  // modification time. With FailIfExists the commit never replaces a file,
+  // not even one made after the check above.
+  TCommitRule Exclusive{.Exclusive = true};
+  bool ok = true;
+  try {
+    TOutputFile out(Target, {.Rule = FailIfExists ? &Exclusive : nullptr,
+                             .MakeFolder = false,
+                             .Mode = int32_t(st.st_mode & 07777)});
+    std::vector<char> Buf(1 << 20);
+    for (;;) {
+      const ssize_t n = ::read(in, Buf.data(), Buf.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) ok = false;
+      if (n <= 0) break;
+      out.Write({reinterpret_cast<const uint8_t *>(Buf.data()), size_t(n)});
     }
+    const struct timespec Times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(out.Fd(), Times);
+    if (ok) out.Commit();
+  } catch (const ETessivoError &) {
+    ok = false;
   }
-  if (FailIfExists || !ok) ::unlink(Tmp.c_str());
+  ::close(in);
   return ok;
 }
 

@@ -6,7 +6,7 @@
 #include "batch/ProgressFrm3.h"
 
 #include "batch/ConvertOption.h"
-#include "io/SaveFile.h"
+#include "core/TempFile.h"
 
 #include <dirent.h>
 #include <fcntl.h>

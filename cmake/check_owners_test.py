@@ -9,6 +9,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_owners  # noqa: E402
 
+COMMIT = 'a file is written and committed through TOutputFile, moved by RenameNoReplace (core/TempFile.h)'
 EXE = 'the program folder is read by ProgramFolder() / ProgramBinFolder() (core/ProgramFolder.h)'
 
 # (case, file, text written into it, expected reports)
@@ -26,6 +27,19 @@ CASES = [
     ('a literal holding // starts no comment', 'io/Pixio.cpp',
      's = "a//b"; t = "/proc/self/exe";\n',
      [f'io/Pixio.cpp:1: "/proc/self/exe" outside its owner; {EXE}']),
+    ('owner commits by rename', 'core/TempFile.cpp', 'if (::rename(a, b) != 0) x();\n', []),
+    ('second temporary writer', 'batch/Copy.cpp',
+     'int fd = ::mkostemp(name, O_CLOEXEC);\nfsync(fd);\nstd::rename(a, b);\n',
+     [f'batch/Copy.cpp:1: mkostemp( outside its owner; {COMMIT}',
+      f'batch/Copy.cpp:2: fsync( outside its owner; {COMMIT}',
+      f'batch/Copy.cpp:3: rename( outside its owner; {COMMIT}']),
+    ('exclusive commit by link', 'tools/t/t.cpp', 'ok = link(tmp, target) == 0;\n',
+     [f'tools/t/t.cpp:1: link( outside its owner; {COMMIT}']),
+    ('unlink and names ending in rename are no commits', 'batch/A.cpp',
+     'unlink(p); TryRename(a); RenameNoReplace(a, b);\n', []),
+    ('a test sets up its folder by rename', 'batch/tests/T.cpp', 'std::filesystem::rename(a, b);\n', []),
+    ('a test still finds the program folder by its owner', 'batch/tests/T.cpp',
+     'readlink("/proc/self/exe", b, s);\n', [f'batch/tests/T.cpp:1: "/proc/self/exe" outside its owner; {EXE}']),
 ]
 
 

@@ -3,6 +3,7 @@
 #include "core/IniFile.h"
 
 #include "core/Errors.h"
+#include "core/TempFile.h"
 
 #include <cerrno>
 #include <charconv>
@@ -170,15 +171,12 @@ std::string TMemIniFile::SaveToBytes() const {
 void TMemIniFile::UpdateFile() const {
   if (FFileName.empty()) throw ETessivoError("設定ファイル名がありません");
   const std::string bytes = SaveToBytes();
-  const std::string tmp = FFileName + ".tmp" + std::to_string(::getpid());
-  FILE *f = std::fopen(tmp.c_str(), "wb");
-  if (!f) throw ETessivoError("設定ファイルを書き込めません: " + FFileName + ": " + std::strerror(errno));
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
-  const bool closed = std::fclose(f) == 0;
-  if (!ok || !closed || std::rename(tmp.c_str(), FFileName.c_str()) != 0) {
-    const int e = errno;
-    std::remove(tmp.c_str());
-    throw ETessivoError("設定ファイルを書き込めません: " + FFileName + ": " + std::strerror(e));
+  try {
+    TOutputFile out(FFileName, {.MakeFolder = false});
+    out.Write({reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()});
+    out.Commit();
+  } catch (const EOutputFileError &e) {
+    throw ETessivoError("設定ファイルを書き込めません: " + FFileName + ": " + std::strerror(e.SystemError));
   }
 }
 

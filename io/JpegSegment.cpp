@@ -4,6 +4,7 @@
 
 #include "core/AsciiCase.h"
 #include "core/Errors.h"
+#include "core/TempFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -291,10 +292,14 @@ std::vector<uint8_t> MakeDqtFile(const uint8_t Table[64], const std::string &Nam
 }
 
 void WriteDqtFile(const std::string &Path, const uint8_t Table[64], const std::string &Name) {
-  const auto bytes = MakeDqtFile(Table, Name);
-  std::ofstream f(Path, std::ios::binary | std::ios::trunc);
-  f.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-  if (!f) throw ETessivoError("ファイルの書き込みに失敗しました: " + Path);
+  // A table file that cannot be written completely leaves the old one as it was.
+  try {
+    TOutputFile f(Path, {.MakeFolder = false});
+    f.Write(MakeDqtFile(Table, Name));
+    f.Commit();
+  } catch (const ETessivoError &) {
+    throw ETessivoError("ファイルの書き込みに失敗しました: " + Path);
+  }
 }
 
 bool ReadDqtFile(const std::string &Path, uint8_t Table[64], std::string &Name) {

@@ -2,7 +2,6 @@
 target_sources(tessivo_io PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/SavePicture.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SaveExtra.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/SaveFile.cpp
 )
 
 if(TESSIVO_BUILD_TESTS)

@@ -7,7 +7,7 @@
 #include "core/PixelConvert.h"
 #include "core/ProgramFolder.h"
 #include "resample/Resize.h"
-#include "io/SaveFile.h"
+#include "core/TempFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -240,4 +240,21 @@ bool CopyJPEGWithoutRecompression(const std::vector<uint8_t> &Bytes, const std::
     else ::unlink(InputPath.c_str());
   }
   return true;
+}
+
+// ---------------------------------------------------------------------------
+// Read-only outputs
+
+TReadOnlyGuard::TReadOnlyGuard(const std::string &FileName) : FFileName(FileName) {
+  struct stat st;
+  if (::stat(FileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  if (st.st_mode & S_IWUSR) return;
+  FMode = uint32_t(st.st_mode & 07777);
+  if (::chmod(FileName.c_str(), mode_t(FMode | S_IWUSR)) != 0) throw ETessivoError(ATTRIBUTE_CHANGE_FAILED);
+  FReadOnly = true;
+}
+
+TReadOnlyGuard::~TReadOnlyGuard() {
+  // The save may have replaced the file: the new one gets the remembered mode.
+  if (FReadOnly) ::chmod(FFileName.c_str(), mode_t(FMode));
 }

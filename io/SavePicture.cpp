@@ -9,7 +9,7 @@
 #include "io/JpegSegment.h"
 #include "core/PixelConvert.h"
 #include "io/Pixio.h"
-#include "io/SaveFile.h"
+#include "core/TempFile.h"
 
 #include <algorithm>
 #include <cctype>

@@ -18,7 +18,7 @@
 #include "io/ImageProbe.h"
 #include "core/ImgInfo.h"
 #include "io/OutputType.h"
-#include "io/SaveFile.h"
+#include "core/TempFile.h"
 
 #include <array>
 #include <cstdint>

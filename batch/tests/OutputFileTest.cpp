@@ -66,6 +66,14 @@ TEST(OutputFile, CopyKeepsTheSourceAndHonoursFailIfExists) {
   EXPECT_TRUE(CopyFileTo(T / "a.jpg", T / "c.jpg", true));
   EXPECT_EQ(ReadText(T / "c.jpg").size(), (3u << 20) + 3);
   EXPECT_FALSE(CopyFileTo(T / "missing.jpg", T / "d.jpg", false));
+  // A copy never makes the target's folder, and it keeps the source's permissions.
+  EXPECT_FALSE(CopyFileTo(T / "a.jpg", T / "no-such-folder/d.jpg", false));
+  EXPECT_FALSE(IsExistingFolder(T / "no-such-folder"));
+  ::chmod((T / "a.jpg").c_str(), 0640);
+  EXPECT_TRUE(CopyFileTo(T / "a.jpg", T / "e.jpg", true));
+  struct stat st;
+  ASSERT_EQ(::stat((T / "e.jpg").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
   // No temporary file is left behind by either outcome.
   int Count = 0;
   for (const auto &E : fs::directory_iterator(T.Path)) Count += E.path().filename().string()[0] == '.';

@@ -7,7 +7,7 @@
 #include "io/Pixio.h"
 #include "core/PixelConvert.h"
 #include "resample/Resize.h"
-#include "io/SaveFile.h"
+#include "core/TempFile.h"
 #include "testutil/TestEnv.h"
 
 #include <tiffio.h>

@@ -12,6 +12,8 @@
 // progressive-free. Every result is decoded again and compared with the
 // source before it replaces anything; it is written to a temporary file in
 // the output's folder and renamed over the output.
+#include "core/TempFile.h"
+
 #include <png.h>
 #include <zlib.h>
 #ifdef PNGOUT_HAVE_ZOPFLI
@@ -29,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -113,31 +116,23 @@ std::vector<uint8_t> ReadAll(const std::string &path) {
   return d;
 }
 
-// Writes a sibling temporary file and renames it over Path.
+// Writes a sibling temporary file, flushed to the disk, and renames it over
+// Path: in place, the new file is the only copy of the image.
 void ReplaceFile(const std::string &path, const std::vector<uint8_t> &data, mode_t mode) {
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string tmpl = dir + "/." + base + ".pngout-XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back(0);
-  const int fd = mkstemp(name.data());
-  if (fd < 0) throw Failure("cannot create a temporary file in " + dir + ": " + std::strerror(errno));
-  const std::string tmp = name.data();
-  bool ok = fchmod(fd, mode) == 0;
-  for (size_t at = 0; ok && at < data.size();) {
-    const ssize_t n = write(fd, data.data() + at, data.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else at += size_t(n);
+  const TOutputFileOptions options{.MakeFolder = false, .Mode = int32_t(mode), .Sync = true};
+  std::optional<TOutputFile> out;
+  try {
+    out.emplace(path, options);
+  } catch (const EOutputFileError &e) {
+    const size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+    throw Failure("cannot create a temporary file in " + dir + ": " + std::strerror(e.SystemError));
   }
-  const int err = errno;
-  ok = ok && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
-    const int e = ok ? errno : err;
-    unlink(tmp.c_str());
-    throw Failure("cannot write " + path + ": " + std::strerror(e));
+  try {
+    out->Write(data);
+    out->Commit();
+  } catch (const EOutputFileError &e) {
+    throw Failure("cannot write " + path + ": " + std::strerror(e.SystemError));
   }
 }
 

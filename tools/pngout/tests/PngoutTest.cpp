@@ -2,6 +2,7 @@
 // them before optimising: level 1, the library's filters): smaller files with
 // the same pixels, the chunks asked for and no others, untouched files on errors.
 #include "core/ImgInfo.h"
+#include "core/TempFile.h"
 #include "io/Pixio.h"
 
 #include <gtest/gtest.h>
@@ -173,7 +174,7 @@ TEST_P(PngoutShrinks, SmallerWithSamePixels) {
   // No temporary file is left behind.
   size_t files = 0;
   for (const auto &e : fs::directory_iterator(Scratch()))
-    files += e.path().filename().string().find(".pngout-") != std::string::npos;
+    files += IsOutputTemporaryName(e.path().filename().string());
   EXPECT_EQ(files, 0u);
 }
 

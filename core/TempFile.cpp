@@ -1,8 +1,8 @@
-// Temporary output files, the read-only guard and small file helpers of the savers.
-#include "io/SaveFile.h"
+// Temporary output files: written beside the target, committed by rename
+// or, where a name must not be replaced, by a no-replace rename or a link.
+#include "core/TempFile.h"
 
 #include "core/Errors.h"
-#include "io/SavePicture.h"
 
 #include <cctype>
 #include <cerrno>
@@ -36,6 +36,10 @@ mode_t ProcessUmask() {
 
 std::string SystemMessage(int Err) { return std::strerror(Err); }
 
+[[noreturn]] void Fail(const std::string &Message, int Err) {
+  throw EOutputFileError(Message + ": " + SystemMessage(Err), Err);
+}
+
 // The temporary outputs alive in the process, for abandoning a run.
 std::mutex LiveLock;
 std::set<std::string> LiveTemporaries;
@@ -63,15 +67,19 @@ bool RenameNoReplace(const std::string &From, const std::string &To) {
   return ::rename(From.c_str(), To.c_str()) == 0;
 }
 
-TOutputFile::TOutputFile(const std::string &Target, TCommitRule *Rule) : FTarget(Target), FRule(Rule) {
+TOutputFile::TOutputFile(const std::string &Target, TCommitRule *Rule)
+    : TOutputFile(Target, TOutputFileOptions{.Rule = Rule}) {}
+
+TOutputFile::TOutputFile(const std::string &Target, const TOutputFileOptions &Options)
+    : FTarget(Target), FRule(Options.Rule), FMode(Options.Mode), FSync(Options.Sync) {
   namespace fs = std::filesystem;
   const fs::path target(Target);
   fs::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
   std::error_code ec;
-  if (!fs::is_directory(folder, ec)) {
+  if (Options.MakeFolder && !fs::is_directory(folder, ec)) {
     fs::create_directories(folder, ec);
-    if (ec) throw ETessivoError("出力フォルダを作成できません: " + folder.string() + ": " + ec.message());
+    if (ec) Fail("出力フォルダを作成できません: " + folder.string(), ec.value());
   }
   const std::string ext = target.extension().string();
   // A long name is shortened (at a character boundary) so that the temporary
@@ -90,9 +98,9 @@ TOutputFile::TOutputFile(const std::string &Target, TCommitRule *Rule) : FTarget
   std::vector<char> buf(name.begin(), name.end());
   buf.push_back('\0');
   std::lock_guard lock(LiveLock);
-  if (Abandoned) throw ETessivoError(ABANDONED_MSG);
+  if (Abandoned) throw EOutputFileError(ABANDONED_MSG, ECANCELED);
   FFd = mkostemps(buf.data(), int(ext.size()), O_CLOEXEC);
-  if (FFd < 0) throw ETessivoError("一時ファイルを作成できません: " + name + ": " + SystemMessage(errno));
+  if (FFd < 0) Fail("一時ファイルを作成できません: " + name, errno);
   FTempPath.assign(buf.data());
   LiveTemporaries.insert(FTempPath);
 }
@@ -136,7 +144,7 @@ void TOutputFile::Write(std::span<const uint8_t> Data) {
   while (left) {
     const ssize_t n = ::write(FFd, p, left);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw ETessivoError("ファイルの書き込みに失敗しました: " + FTarget + ": " + SystemMessage(errno));
+    if (n <= 0) Fail("ファイルの書き込みに失敗しました: " + FTarget, n < 0 ? errno : EIO);
     p += n;
     left -= size_t(n);
   }
@@ -146,32 +154,31 @@ void TOutputFile::Close() {
   if (FFd >= 0) {
     const int fd = FFd;
     FFd = -1;
-    if (::close(fd) != 0 && errno != EINTR)
-      throw ETessivoError("ファイルの書き込みに失敗しました: " + FTarget + ": " + SystemMessage(errno));
+    if (::close(fd) != 0 && errno != EINTR) Fail("ファイルの書き込みに失敗しました: " + FTarget, errno);
   }
 }
 
 void TOutputFile::Commit() {
   const bool exclusive = FRule && FRule->Exclusive;
-  // An existing output keeps its permissions; a new one gets the usual 0666 & ~umask.
+  // Unless told otherwise, an existing output keeps its permissions and a
+  // new one gets the usual 0666 & ~umask.
   struct stat st;
-  const mode_t mode = !exclusive && ::stat(FTarget.c_str(), &st) == 0 ? (st.st_mode & 07777)
-                                                                      : (0666 & ~ProcessUmask());
-  // No fsync: a batch writes thousands of files, and the rename already keeps
-  // a failed writer from touching the target.
+  const mode_t mode = FMode >= 0 ? mode_t(FMode & 07777)
+                      : !exclusive && ::stat(FTarget.c_str(), &st) == 0 ? (st.st_mode & 07777)
+                                                                         : (0666 & ~ProcessUmask());
+  if (FSync) SyncToDisk();
   Close();
   ::chmod(FTempPath.c_str(), mode);
   std::string target = FTarget;
   std::lock_guard lock(LiveLock);
-  if (Abandoned) throw ETessivoError(ABANDONED_MSG);
+  if (Abandoned) throw EOutputFileError(ABANDONED_MSG, ECANCELED);
   if (!exclusive) {
-    if (::rename(FTempPath.c_str(), target.c_str()) != 0)
-      throw ETessivoError("ファイルを置き換えられません: " + target + ": " + SystemMessage(errno));
+    if (::rename(FTempPath.c_str(), target.c_str()) != 0) Fail("ファイルを置き換えられません: " + target, errno);
   } else {
     for (int64_t k = 1; !RenameNoReplace(FTempPath, target); ++k) {
       const int err = errno;
       const std::string next = err == EEXIST && FRule->NextName ? FRule->NextName(k) : std::string();
-      if (next.empty()) throw ETessivoError("ファイルを置き換えられません: " + target + ": " + SystemMessage(err));
+      if (next.empty()) Fail("ファイルを置き換えられません: " + target, err);
       target = next;
     }
   }
@@ -180,16 +187,11 @@ void TOutputFile::Commit() {
   if (FRule) FRule->Committed = target;
 }
 
-TReadOnlyGuard::TReadOnlyGuard(const std::string &FileName) : FFileName(FileName) {
-  struct stat st;
-  if (::stat(FileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  if (st.st_mode & S_IWUSR) return;
-  FMode = uint32_t(st.st_mode & 07777);
-  if (::chmod(FileName.c_str(), mode_t(FMode | S_IWUSR)) != 0) throw ETessivoError(ATTRIBUTE_CHANGE_FAILED);
-  FReadOnly = true;
-}
-
-TReadOnlyGuard::~TReadOnlyGuard() {
-  // The save may have replaced the file: the new one gets the remembered mode.
-  if (FReadOnly) ::chmod(FFileName.c_str(), mode_t(FMode));
+void TOutputFile::SyncToDisk() {
+  // A writer that closed the descriptor itself gets the file opened again.
+  const int fd = FFd >= 0 ? FFd : ::open(FTempPath.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool ok = fd >= 0 && ::fsync(fd) == 0;
+  const int err = errno;
+  if (fd >= 0 && fd != FFd) ::close(fd);
+  if (!ok) Fail("ファイルの書き込みに失敗しました: " + FTarget, err);
 }
