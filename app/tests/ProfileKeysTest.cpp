@@ -62,6 +62,10 @@ struct TClampCase {
   const char *Key;
   const char *StoredAfter;
 };
+void PrintTo(const TClampCase &C, std::ostream *Os) {
+  *Os << C.Name << ": " << ::testing::PrintToString(std::string(C.Ini)) << " keeps " << C.Section << "." << C.Key << "="
+      << C.StoredAfter;
+}
 
 class ProfileClamp : public ::testing::TestWithParam<TClampCase> {};
 

@@ -23,6 +23,8 @@ struct TFormat {
 constexpr TFormat Formats[] = {{1, BPP_8},  {2, BPP_8},  {3, BPP_8},  {4, BPP_8},
                                {1, BPP_16}, {3, BPP_16}, {4, BPP_16}, {3, BPP_14}};
 
+void PrintTo(const TFormat &F, std::ostream *Os) { *Os << F.Channels << " channels of " << F.BPP << " bits"; }
+
 std::string FormatName(const testing::TestParamInfo<TFormat> &Info) {
   return std::to_string(Info.param.Channels) + "Channels" + std::to_string(Info.param.BPP) + "Bit";
 }
