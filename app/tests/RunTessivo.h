@@ -3,12 +3,14 @@
 // collected the way a shell reports it.
 #pragma once
 
+#include <chrono>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -59,6 +61,17 @@ inline pid_t StartTessivo(std::vector<std::string> Args, const TRunPlace &Place)
   if (posix_spawn(&Pid, TessivoProgram().c_str(), &A, nullptr, Argv.data(), Envp.data()) != 0) Pid = -1;
   posix_spawn_file_actions_destroy(&A);
   return Pid;
+}
+
+// Polls Done every 2 ms until it holds (true) or Limit has passed (false):
+// for state another process shows, such as a file or a line of its log.
+template <class TDone> bool WaitUntil(TDone Done, std::chrono::milliseconds Limit) {
+  const auto End = std::chrono::steady_clock::now() + Limit;
+  while (!Done()) {
+    if (std::chrono::steady_clock::now() > End) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
 }
 
 // Waits for a program StartTessivo started and reads what it wrote.

@@ -401,12 +401,14 @@ TEST_F(Runner, ExternalCommandRunsOncePerOutputFolderAfterACleanRun) {
 // temporary file is left, every output there is complete, and the run ends
 // with status 1 and says so.
 TEST_F(Runner, StopSignalsLeaveOnlyCompleteOutputs) {
-  constexpr int Count = 48;
-  const std::string First = Photo("IMG_1.jpg", 1600, 1200);
-  for (int i = 2; i <= Count; ++i) fs::copy_file(First, Dir + "/p/IMG_" + std::to_string(i) + ".jpg");
-  // PNG outputs take long enough to write that a second signal finds files in progress.
-  Profile("[Resize]\nRule=1\nSize1=100,1200\n[System]\nMaxThread=2\n[File]\nFileNameFormat=" + Dir +
-          "/out/<old>.png\n");
+  constexpr int Count = 48, Width = 2400;
+  // Large PNG outputs take long enough to write (over a second each) that
+  // the files a worker takes when the first output appears are still in
+  // progress after the run has reported the first signal and heard the second.
+  const std::string First = Photo("IMG_1.jpg", 4 * Width / 3, Width);
+  for (int i = 2; i <= Count; ++i) fs::create_hard_link(First, Dir + "/p/IMG_" + std::to_string(i) + ".jpg");
+  Profile("[Resize]\nRule=1\nSize1=100," + std::to_string(Width) + "\n[System]\nMaxThread=2\n" +
+          "[File]\nFileNameFormat=" + Dir + "/out/<old>.png\n");
   const struct {
     const char *Name;
     std::vector<int> Signals;
@@ -428,10 +430,18 @@ TEST_F(Runner, StopSignalsLeaveOnlyCompleteOutputs) {
         if (E.path().filename().string()[0] != '.') return true;
       return false;
     };
-    for (int i = 0; i < 5000 && !HasOutput(); ++i) ::usleep(2000);
-    for (const int Signal : C.Signals) {
-      ::kill(Pid, Signal);
-      ::usleep(20000);  // one at a time: a signal sent while the same one is pending is merged with it
+    if (!testrun::WaitUntil(HasOutput, std::chrono::minutes(5))) {
+      ::kill(Pid, SIGKILL);
+      Wait(Pid);
+      FAIL() << C.Name << ": no output within 5 minutes";
+    }
+    for (size_t i = 0; i < C.Signals.size(); ++i) {
+      // One at a time: a signal sent while the same one is still pending is
+      // merged with it, so the next waits until the run has reported this one.
+      const auto Reported = [&] { return ReadFile(Dir + "/stderr.txt").find("stopping: ") != std::string::npos; };
+      if (i > 0 && !testrun::WaitUntil(Reported, std::chrono::minutes(1)))
+        ADD_FAILURE() << C.Name << ": the run did not report the first signal within a minute";
+      ::kill(Pid, C.Signals[i]);
     }
     const TRun R = Wait(Pid);
     EXPECT_EQ(R.Status, 1) << C.Name << "\n" << R.Err;
@@ -441,7 +451,7 @@ TEST_F(Runner, StopSignalsLeaveOnlyCompleteOutputs) {
       EXPECT_NE(E.path().filename().string()[0], '.') << C.Name << ": a temporary file was left: " << E.path();
       TImageProbe P;
       EXPECT_TRUE(ProbeImageFile(E.path().string(), P)) << E.path();
-      EXPECT_EQ(P.Width, 1200);
+      EXPECT_EQ(P.Width, Width);
       ++Outputs;
     }
     EXPECT_GE(Outputs, 1) << C.Name;

@@ -23,10 +23,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <set>
 
@@ -126,7 +129,10 @@ public:
 };
 
 // Pauses at the first file and resumes once the files in progress are done
-// and the pause has lasted 600 ms.
+// and the pause has lasted 600 ms. The pause request is queued for the main
+// thread, so a worker that finishes a file waits until the pause is in
+// effect: however late the main thread gets to the request, a file started
+// after it is one the pause let through, never one the worker took first.
 class TPauseOnce : public TProgressView {
 public:
   void EntryStarted(const std::string &Text) override {
@@ -140,6 +146,16 @@ public:
   void PauseChanged(bool Paused) override {
     if (Paused) PausedAt = MillisecondClock();
     else Resumed = true;
+    {
+      std::lock_guard Lock(PauseLock);
+      PauseInEffect = PauseInEffect || Paused;
+    }
+    PauseCond.notify_all();
+  }
+  // On the worker's own thread, before it looks for its next file.
+  void FileFinished(const TFileReport &) override {
+    std::unique_lock Lock(PauseLock);
+    if (!PauseCond.wait_for(Lock, std::chrono::seconds(60), [this] { return PauseInEffect; })) PauseNeverCame = true;
   }
   void Idle(const TProgressSnapshot &S) override {
     if (PausedAt && !Resumed && MillisecondClock() > PausedAt + 600 && S.FilesDone == Starts) {
@@ -151,6 +167,9 @@ public:
   bool Asked = false, Resumed = false;
   uint64_t PausedAt = 0;
   int Starts = 0, StartsAtResume = 0;
+  std::mutex PauseLock;
+  std::condition_variable PauseCond;
+  bool PauseInEffect = false, PauseNeverCame = false;
 };
 
 class TCountingView : public TProgressView {
@@ -217,6 +236,7 @@ TEST_F(BatchRun, PauseLetsFilesInProgressFinishAndStartsNoOther) {
   TProgressForm Form(List, Effects, &View);
   View.Form = &Form;
   EXPECT_EQ(Form.ShowModal(), MR_OK);
+  EXPECT_FALSE(View.PauseNeverCame) << "a file was finished and no pause took effect within 60 s";
   EXPECT_TRUE(View.Resumed);
   // Only the two workers' files in progress when the pause came were started.
   EXPECT_GE(View.StartsAtResume, 1);
