@@ -36,6 +36,7 @@ std::vector<TProfileKey> MakeTable() {
       Ranged("System", "MaxThread", "0", 0, 1024, "files converted at once (0: automatic, at most 4; never more than the processors)"),
       Flag("System", "Parallel", "1", "convert several files at once"),
       Flag("System", "MemReserve", "0", "address-space reservation at start-up (read and kept; does nothing in a 64-bit build)"),
+      Ranged("System", "MemoryBudgetMB", "0", 0, 16777216, "memory the files converted at once may use together, in MiB, shared evenly by the workers; a file whose decode or resize would need more than its share is refused (0: half of the physical memory, or of the control group's limit when lower)"),
       Flag("System", "UseExternalTool", "0", "run Command after a run without errors"),
       Key("System", "Command", 'S', "", "the command run after a clean run"),
       Ranged("System", "Dither", "0", 0, 1, "dither when reducing 14- and 16-bit images to 8 bits"),

@@ -58,6 +58,7 @@ void ReadSystemOption(const TMemIniFile &Ini, TSystemOption &Option, uint32_t &B
   const char *s = "System";
   ApplySystemThreadRules(Option, Ini.ReadInteger(s, "MaxThread", 0), Ini.ReadBool(s, "Parallel", true));
   Option.MemReserve = Ini.ReadBool(s, "MemReserve", false);
+  Option.MemoryBudgetMB = Ini.ReadInteger(s, "MemoryBudgetMB", 0);
   Option.UseExternalTool = Ini.ReadBool(s, "UseExternalTool", false);
   Option.Command = Ini.ReadString(s, "Command", "");
   Option.Dither = Ini.ReadInteger(s, "Dither", 0);
@@ -82,6 +83,8 @@ void WriteSystemOption(TMemIniFile &Ini, const TSystemOption &Option, uint32_t B
   Ini.WriteInteger(s, "MaxThread", Option.MaxThread);
   Ini.WriteBool(s, "Parallel", Option.ParallelProcessing);
   Ini.WriteBool(s, "MemReserve", Option.MemReserve);
+  // Only a budget someone chose is stored: profiles written with the automatic one stay as they were.
+  if (Option.MemoryBudgetMB != 0) Ini.WriteInteger(s, "MemoryBudgetMB", Option.MemoryBudgetMB);
   Ini.WriteBool(s, "UseExternalTool", Option.UseExternalTool);
   Ini.WriteString(s, "Command", Option.Command);
   Ini.WriteInteger(s, "Dither", Option.Dither);

@@ -118,6 +118,8 @@ void TMTResizeThread::CreateWorkerObjects() {
   EffectParams.Preview = false;
   EffectParams.ThreadNum = ThreadNum;
   EffectParams.Settings = &Parent.Settings();
+  // The run's budget, shared evenly by its workers.
+  EffectParams.MemoryBudget = {MemoryBudgetBytes(Parent.Settings().System.MemoryBudgetMB), Parent.WorkerCount()};
   if (!Engines) throw ETessivoError("リサイズ処理が初期化されていません");
   Engines->Bind(EffectParams);
 }
@@ -230,7 +232,8 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::st
       int32_t Factor = 0;
       {
         TLibraryMessageCapture DecoderMessages;
-        Factor = LoadPicture(Entry, *Img, Scale, true, true, EffectParams.ColorTransform, MayDownscale, OutType);
+        Factor = LoadPicture(Entry, *Img, Scale, true, true, EffectParams.ColorTransform, MayDownscale, OutType,
+                             EffectParams.MemoryBudget);
         Warning = DecoderMessages.Text();
       }
       const uint32_t LoadedBPP = Img->BPP;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "core/ImgInfo.h"
+#include "core/MemoryBudget.h"
 #include "core/Scale.h"
 #include "io/ImageProbe.h"
 
@@ -79,6 +80,8 @@ struct TEffectParams {
   TResizer *ThumbnailResizer = nullptr;
   // The run's copy of the settings records (see TRunSettings); not owned.
   const TRunSettings *Settings = nullptr;
+  // What the worker's file may use; the resize step refuses a resize beyond it.
+  TMemoryBudget MemoryBudget;
 };
 using PEffectParams = TEffectParams *;
 

@@ -4,6 +4,8 @@
 
 #include "effects/RunSettings.h"
 #include "core/Errors.h"
+#include "core/MemoryBudget.h"
+#include "core/MultiThread.h"
 #include "core/PixelConvert.h"
 #include "resample/Resize.h"
 
@@ -130,6 +132,11 @@ void TResizeFilter::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
   GetNewSize(w, h, Params.DownScale);
   if (w > MaxSide || h > MaxSide)
     throw ETessivoError("リサイズ後の画像サイズが大きすぎます: " + std::to_string(w) + " x " + std::to_string(h));
+  CheckMemoryBudget(ResizeMemoryBytes(Img, uint32_t(w), uint32_t(h), Params.Settings->Resize.Limiter,
+                                      Params.MT ? uint32_t(Params.MT->MaxThread()) : 1u),
+                    Params.MemoryBudget, "リサイズ後の画像サイズが大きすぎます",
+                    "resizing " + std::to_string(Img.Width) + " x " + std::to_string(Img.Height) + " to " +
+                        std::to_string(w) + " x " + std::to_string(h) + " pixels");
   Params.Resizer->ResizeImage(Img, uint32_t(w), Params.MT, Params.Settings->Resize.Limiter, Img.PixelFormat == PIXFMT_BGRA,
                               uint32_t(h));
   Params.DownScale = 1;

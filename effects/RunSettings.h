@@ -19,6 +19,7 @@ struct TSystemOption {
   std::array<int32_t, 16> CustomPalette{};  // 0x00BBGGRR each
   bool ParallelProcessing = true;
   bool MemReserve = false;     // kept and stored; nothing to reserve in a 64-bit build
+  int32_t MemoryBudgetMB = 0;  // what the files converted at once may use together, MiB; 0 automatic
   bool UseExternalTool = false;
   std::string Command;         // command-line template run after a clean batch
   int32_t Dither = 0;          // 0 "なし", 1 "ランダム", 2 "誤差拡散"

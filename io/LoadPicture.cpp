@@ -482,9 +482,20 @@ bool OutputDropsAlpha(int32_t OutputType) {
 
 namespace {
 
+// Refuses a decode whose pixels would not fit a worker's share of Budget.
+void CheckDecodeBudget(const TImageProbe &Entry, std::span<const uint8_t> Bytes, int32_t Denominator,
+                       const TMemoryBudget &Budget) {
+  if (Budget.Total == 0 || Entry.Width <= 0 || Entry.Height <= 0) return;
+  const uint64_t d = uint64_t(std::max(1, Denominator));
+  const uint64_t w = (uint64_t(Entry.Width) + d - 1) / d, h = (uint64_t(Entry.Height) + d - 1) / d;
+  const uint64_t Need = w * h * DecodedBytesPerPixel(Entry.PictureFormat, Bytes);
+  CheckMemoryBudget(Need, Budget, "画像サイズが大きすぎます",
+                    "decoding " + std::to_string(w) + " x " + std::to_string(h) + " pixels");
+}
+
 // LoadPicture without the framing of its failure.
 int32_t DecodeEntry(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, bool WantMarkers, bool WantExif,
-                    TTransForm *Transform, bool AllowDownScale, int32_t OutputType) {
+                    TTransForm *Transform, bool AllowDownScale, int32_t OutputType, const TMemoryBudget &Budget) {
   if (Entry.PictureFormat == PICTURE_UNKNOWN && !EnsureProbed(Entry, TProbeErrors::Raise))
     throw ETessivoError(BMP_UNSUPPORTED_MSG);
   TSourceBytes src;
@@ -495,6 +506,7 @@ int32_t DecodeEntry(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, b
   int32_t denominator = 1;
   if (Entry.PictureFormat == PICTURE_JPEG && AllowDownScale)
     denominator = JPEGScaleDenominator(Scale, JPEGOption.DecodeWithDownScaling, JPEGOption.DownScalingLimit);
+  CheckDecodeBudget(Entry, bytes, denominator, Budget);
   TICCImgOwner loaded;
   bool inverted = false;
   DecodeByFormat(Entry, bytes, *loaded, wantQuality, denominator, false, inverted);
@@ -517,13 +529,32 @@ int32_t DecodeEntry(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, b
 }  // namespace
 
 int32_t LoadPicture(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, bool WantMarkers, bool WantExif,
-                    TTransForm *Transform, bool AllowDownScale, int32_t OutputType) {
+                    TTransForm *Transform, bool AllowDownScale, int32_t OutputType, const TMemoryBudget &Budget) {
   Img = TICCImgInfo{};
   try {
-    return DecodeEntry(Entry, Img, Scale, WantMarkers, WantExif, Transform, AllowDownScale, OutputType);
+    return DecodeEntry(Entry, Img, Scale, WantMarkers, WantExif, Transform, AllowDownScale, OutputType, Budget);
   } catch (const std::exception &e) {
     throw ETessivoError(LOAD_FAILED_MSG, e.what());
   }
+}
+
+uint32_t DecodedBytesPerPixel(int32_t Format, std::span<const uint8_t> Bytes) {
+  if (Format == PICTURE_JPEG) {
+    const TJpegWalk Walk = WalkJpegSegments(Bytes);
+    for (const TJpegSegment &Seg : Walk.Segments) {
+      const bool Sof = (Seg.Marker >= 0xFFC0 && Seg.Marker <= 0xFFC3) || (Seg.Marker >= 0xFFC5 && Seg.Marker <= 0xFFC7) ||
+                       (Seg.Marker >= 0xFFC9 && Seg.Marker <= 0xFFCB);
+      if (!Sof || Seg.PayloadLen() < 6) continue;
+      const uint8_t Precision = Bytes[Seg.PayloadPos], Components = Bytes[Seg.PayloadPos + 5];
+      if (Components >= 1 && Components <= 4) return Components * (Precision > 8 ? 2u : 1u);
+    }
+  } else if (Format == PICTURE_PNG && Bytes.size() >= 26) {
+    // IHDR comes first: bit depth at 24, colour type at 25.
+    const uint8_t Depth = Bytes[24], ColourType = Bytes[25];
+    const uint32_t Samples = ColourType == 0 ? 1 : ColourType == 2 ? 3 : 4;
+    return Samples * (Depth == 16 ? 2u : 1u);
+  }
+  return 4;
 }
 
 uint32_t ListThumbnailSide(int32_t ThumbnailSize) {

@@ -13,10 +13,12 @@
 #include "io/ImageProbe.h"
 #include "core/ImgInfo.h"
 #include "io/OutputType.h"
+#include "core/MemoryBudget.h"
 #include "core/Scale.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 class TResizer;
@@ -33,9 +35,20 @@ inline constexpr const char *LOAD_FAILED_MSG = "Loadに失敗しました";
 // Img.ExifInfo / Img.Marker, so Img belongs in a TICCImgOwner. Transform is the
 // worker's colour transform (used for the CMYK conversion and the background
 // colour; may be null). Reduced JPEG decoding is tried only when
-// AllowDownScale is set, from Scale and the JPEG options.
+// AllowDownScale is set, from Scale and the JPEG options. A picture whose
+// decoded pixels (the probed size at the decode scale, times the bytes per
+// pixel its header promises) would need more than a worker's share of
+// Budget is refused before the decoder allocates anything.
 int32_t LoadPicture(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, bool WantMarkers,
-                    bool WantExif, TTransForm *Transform, bool AllowDownScale, int32_t OutputType);
+                    bool WantExif, TTransForm *Transform, bool AllowDownScale, int32_t OutputType,
+                    const TMemoryBudget &Budget = {});
+
+// Bytes per pixel of the decoded image the header of a file in Format
+// promises (samples per pixel times 1 or 2): the JPEG frame header's
+// components, the PNG header's colour type and depth (palette and gray with
+// alpha counted as four samples, as the decoder may expand them); 4 for
+// other formats and for headers that cannot be read.
+uint32_t DecodedBytesPerPixel(int32_t Format, std::span<const uint8_t> Bytes);
 
 // The denominator reduced JPEG decoding uses for a scale: limit =
 // DownScalingLimit x max(XScale, YScale) / 100, doubled up to

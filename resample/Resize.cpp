@@ -508,6 +508,15 @@ uint8_t *TResizer::Resize(const TICCImgInfo &Src, TMultiThread *Pool, bool UseLi
   return dest;
 }
 
+uint64_t ResizeMemoryBytes(const TICCImgInfo &Src, uint32_t NewWidth, uint32_t NewHeight, bool UseLimiter,
+                           uint32_t Threads) {
+  const uint64_t Source = uint64_t(Src.Bpl) * Src.Height;
+  const uint64_t WorkingCopy = Src.BPP == BPP_16 ? Source : 0;
+  const uint64_t Rows = uint64_t(Src.Width) * Src.Channels * 2 * 3 * std::max(1u, Threads);
+  const uint64_t Result = uint64_t(GetAlignedBpl16(NewWidth, Src.Channels)) * NewHeight;
+  return Source + WorkingCopy + Rows + Result + (UseLimiter ? 2 * Result : 0);
+}
+
 void TResizer::ResizeImage(const TICCImgInfo &Src, TICCImgInfo &Dest, TMultiThread *Pool, bool UseLimiter,
                            bool IsRGBA, uint32_t NewHeight, uint32_t NewWidth) {
   if (&Src == &Dest) {  // one record for both: the in-place form, without leaking the source block

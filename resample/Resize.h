@@ -133,6 +133,13 @@ private:
 bool LimiterApplies(uint32_t SrcWidth, uint32_t SrcHeight, uint32_t DestWidth, uint32_t DestHeight,
                     LongBool IsLimitedDecimation, LongBool IsLimitedInterpolation);
 
+// The bytes a resize of Src to NewWidth x NewHeight holds at its peak with
+// Threads threads: the source, the 14-bit working copy of a 16-bit source,
+// each thread's rows of the passes, the 14-bit result and, with the
+// limiter, its bounds (a minimum and a maximum per result sample).
+uint64_t ResizeMemoryBytes(const TICCImgInfo &Src, uint32_t NewWidth, uint32_t NewHeight, bool UseLimiter,
+                           uint32_t Threads);
+
 // The parameter a mode takes from the resize options: the radius for Lanczos
 // and Blackman-sinc, the sharpness for bicubic, the blur for Gaussian.
 int32_t ModeParam(uint32_t Mode, int32_t Radius, int32_t Sharp, int32_t Blur);

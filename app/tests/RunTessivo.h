@@ -9,6 +9,7 @@
 #include <iterator>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -27,12 +28,13 @@ inline std::string ReadFile(const std::string &Path) {
   return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
 }
 
-// What a finished run left: the status (128 + the signal when one ended it)
-// and what it wrote on standard output and error.
+// What a finished run left: the status (128 + the signal when one ended it),
+// what it wrote on standard output and error, and its peak resident memory.
 struct TRun {
   int Status = -1;
   std::string Out;
   std::string Err;
+  long MaxRssKiB = -1;
 };
 
 // Where a started program reads and writes; OutPath "/dev/null" drops its output.
@@ -78,7 +80,11 @@ template <class TDone> bool WaitUntil(TDone Done, std::chrono::milliseconds Limi
 inline TRun WaitTessivo(pid_t Pid, const TRunPlace &Place) {
   TRun R;
   int S = 0;
-  if (Pid > 0 && ::waitpid(Pid, &S, 0) == Pid) R.Status = WIFEXITED(S) ? WEXITSTATUS(S) : 128 + WTERMSIG(S);
+  struct rusage Usage {};
+  if (Pid > 0 && ::wait4(Pid, &S, 0, &Usage) == Pid) {
+    R.Status = WIFEXITED(S) ? WEXITSTATUS(S) : 128 + WTERMSIG(S);
+    R.MaxRssKiB = Usage.ru_maxrss;
+  }
   if (Place.OutPath != "/dev/null") R.Out = ReadFile(Place.OutPath);
   R.Err = ReadFile(Place.ErrPath);
   return R;

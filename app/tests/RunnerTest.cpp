@@ -8,11 +8,14 @@
 #include "app/tests/RunTessivo.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -611,4 +614,109 @@ TEST_F(Runner, ReRunOverAFolderDoesNotConvertItsOwnOutputs) {
     for (const auto &E : fs::recursive_directory_iterator(Dir + "/p")) Files += E.is_regular_file();
     EXPECT_EQ(Files, 9u) << R.Err;
   }
+}
+
+namespace {
+
+// A one-colour 1-bit gray PNG of W x H pixels: a few hundred kilobytes on
+// disk that decode to W x H bytes.
+void WriteOneColourPNG(const std::string &Path, uint32_t W, uint32_t H) {
+  std::string Idat;
+  z_stream Z{};
+  deflateInit(&Z, Z_BEST_COMPRESSION);
+  std::vector<uint8_t> Row(1 + (W + 7) / 8, 0), Buf(1 << 16);
+  for (uint32_t y = 0; y < H; ++y) {
+    Z.next_in = Row.data();
+    Z.avail_in = uInt(Row.size());
+    do {
+      Z.next_out = Buf.data();
+      Z.avail_out = uInt(Buf.size());
+      deflate(&Z, y + 1 == H ? Z_FINISH : Z_NO_FLUSH);
+      Idat.append(reinterpret_cast<const char *>(Buf.data()), Buf.size() - Z.avail_out);
+    } while (Z.avail_out == 0);
+  }
+  deflateEnd(&Z);
+  const auto BE32 = [](uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+  };
+  const auto Chunk = [&](const std::string &Type, const std::string &Data) {
+    const std::string Body = Type + Data;
+    return BE32(uint32_t(Data.size())) + Body +
+           BE32(uint32_t(crc32(0, reinterpret_cast<const Bytef *>(Body.data()), uInt(Body.size()))));
+  };
+  const std::string Ihdr = BE32(W) + BE32(H) + std::string{1, 0, 0, 0, 0};  // depth 1, gray
+  std::ofstream(Path, std::ios::binary) << std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", Ihdr) +
+                                               Chunk("IDAT", Idat) + Chunk("IEND", "");
+}
+
+// The JPEG at Path made to claim W x H pixels in its frame header; its data
+// stays that of the small picture it was.
+void ForgeJPEGSize(const std::string &Path, uint16_t W, uint16_t H) {
+  std::string B = ReadFile(Path);
+  const std::span<const uint8_t> Bytes(reinterpret_cast<const uint8_t *>(B.data()), B.size());
+  for (const TJpegSegment &S : WalkJpegSegments(Bytes).Segments) {
+    if (S.Marker != 0xFFC0) continue;
+    B[S.PayloadPos + 1] = char(H >> 8), B[S.PayloadPos + 2] = char(H);
+    B[S.PayloadPos + 3] = char(W >> 8), B[S.PayloadPos + 4] = char(W);
+  }
+  std::ofstream(Path, std::ios::binary) << B;
+}
+
+}  // namespace
+
+// Pictures whose decode or resize would not fit the memory budget are
+// refused before the memory is taken: one log line with the size and the
+// budget, exit status 1, no output, and the program stays small.
+TEST_F(Runner, MemoryBudgetRefusesPicturesTooLargeToDecodeOrResize) {
+  constexpr long SmallKiB = 500 * 1024;
+  const struct {
+    const char *Name;
+    std::function<void(const std::string &Path)> Make;
+    const char *File;
+    std::vector<std::string> Options;
+    int Status;
+    std::vector<std::string> Messages;  // in the error log
+  } Cases[] = {
+      {"a JPEG forged to claim 32000 x 32000",
+       [this](const std::string &P) {
+         Photo(P, 320, 240);
+         ForgeJPEGSize(Dir + "/p/" + P, 32000, 32000);
+       },
+       "forged.jpg", {}, 1,
+       // 32000 x 32000 pixels of three 8-bit samples
+       {"forged.jpg: Loadに失敗しました (画像サイズが大きすぎます (decoding 32000 x 32000 pixels needs " +
+            std::to_string((32000ull * 32000 * 3 + (1 << 20) - 1) >> 20) + " MiB, more than the memory budget of 512 MiB",
+        "System.MemoryBudgetMB"}},
+      {"an enlargement to 40000 pixels", [this](const std::string &P) { Photo(P, 640, 480); }, "big.jpg",
+       {"--size", "40000"}, 1,
+       {"big.jpg: リサイズ後の画像サイズが大きすぎます (resizing 640 x 480 to 40000 x 30000 pixels needs ",
+        "more than the memory budget of 512 MiB"}},
+      {"a one-colour PNG of 30000 x 30000",
+       [this](const std::string &P) { WriteOneColourPNG(Dir + "/p/" + P, 30000, 30000); }, "flat.png", {}, 1,
+       {"flat.png: Loadに失敗しました (画像サイズが大きすぎます (decoding 30000 x 30000 pixels needs " +
+        std::to_string((30000ull * 30000 + (1 << 20) - 1) >> 20) + " MiB"}},
+      {"a photo within the budget", [this](const std::string &P) { Photo(P, 640, 480); }, "fits.jpg",
+       {"--size", "1600"}, 0, {}},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    fs::remove_all(Dir + "/p");
+    fs::create_directories(Dir + "/p");
+    C.Make(C.File);
+    std::vector<std::string> Args = C.Options;
+    // PNG outputs: a JPEG kept at its size would be copied without decoding.
+    for (const char *O : {"--set", "System.MemoryBudgetMB=512", "--format", "png", C.File}) Args.push_back(O);
+    const TRun R = Run(Args);
+    EXPECT_EQ(R.Status, C.Status) << R.Err;
+    for (const std::string &M : C.Messages) EXPECT_NE(R.Err.find(M), std::string::npos) << M << "\n" << R.Err;
+    EXPECT_LT(R.MaxRssKiB, SmallKiB);
+    const std::string Out = Dir + "/p/resize/" + fs::path(C.File).replace_extension(".png").string();
+    EXPECT_EQ(IsPNG(Out), C.Status == 0) << R.Err;
+    if (fs::exists(Dir + "/p/resize"))
+      for (const auto &E : fs::directory_iterator(Dir + "/p/resize")) EXPECT_NE(E.path().filename().string()[0], '.');
+  }
+  // The budget is a profile key with a range.
+  const TRun R = Run({"--set", "System.MemoryBudgetMB=-1", "x.jpg"});
+  EXPECT_EQ(R.Status, 2);
+  EXPECT_NE(R.Err.find("System.MemoryBudgetMB must be an integer from 0 to 16777216"), std::string::npos) << R.Err;
 }
