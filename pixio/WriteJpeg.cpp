@@ -9,6 +9,7 @@
 #include <memory>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include <jerror.h>
@@ -50,10 +51,21 @@ bool WriteAll(int fd, const JOCTET *p, size_t n) {
   while (n) {
     const ssize_t w = ::write(fd, p, n);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
+    if (w <= 0) {
+      if (w == 0) errno = EIO;
+      return false;
+    }
     p += w, n -= size_t(w);
   }
   return true;
+}
+
+// The failure of a write, with the system's reason; the error path leaves by
+// longjmp, so the text lives in a buffer of the thread.
+const char *WriteFailure() {
+  thread_local char Message[160];
+  std::snprintf(Message, sizeof Message, "cannot write the JPEG file: %s", std::strerror(errno));
+  return Message;
 }
 
 void FdInit(j_compress_ptr c) {
@@ -63,13 +75,13 @@ void FdInit(j_compress_ptr c) {
 }
 boolean FdEmpty(j_compress_ptr c) {
   auto *d = reinterpret_cast<FdDest *>(c->dest);
-  if (!WriteAll(d->Fd, d->Buffer, sizeof d->Buffer)) Fail(c, "cannot write the JPEG file");
+  if (!WriteAll(d->Fd, d->Buffer, sizeof d->Buffer)) Fail(c, WriteFailure());
   FdInit(c);
   return TRUE;
 }
 void FdTerm(j_compress_ptr c) {
   auto *d = reinterpret_cast<FdDest *>(c->dest);
-  if (!WriteAll(d->Fd, d->Buffer, sizeof d->Buffer - d->Pub.free_in_buffer)) Fail(c, "cannot write the JPEG file");
+  if (!WriteAll(d->Fd, d->Buffer, sizeof d->Buffer - d->Pub.free_in_buffer)) Fail(c, WriteFailure());
 }
 
 // Destination: the caller's buffer; running out of room fails the call. The

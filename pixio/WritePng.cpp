@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
+#include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 namespace pixio {
@@ -25,7 +27,13 @@ void WriteToFd(png_structp png, png_bytep p, png_size_t n) {
   while (n) {
     const ssize_t w = ::write(st->Fd, p, n);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) png_error(png, "cannot write the PNG file");
+    if (w <= 0) {
+      // The error path leaves by longjmp, so the text lives in a buffer of the thread.
+      thread_local char Message[160];
+      std::snprintf(Message, sizeof Message, "cannot write the PNG file: %s",
+                    w < 0 ? std::strerror(errno) : "nothing was written");
+      png_error(png, Message);
+    }
     p += w, n -= size_t(w);
   }
 }

@@ -11,11 +11,14 @@
 #include <zlib.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <span>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -719,4 +722,25 @@ TEST_F(Runner, MemoryBudgetRefusesPicturesTooLargeToDecodeOrResize) {
   const TRun R = Run({"--set", "System.MemoryBudgetMB=-1", "x.jpg"});
   EXPECT_EQ(R.Status, 2);
   EXPECT_NE(R.Err.find("System.MemoryBudgetMB must be an integer from 0 to 16777216"), std::string::npos) << R.Err;
+}
+
+// Writing onto a full file system: the log line carries the system's reason,
+// the run fails and nothing half-written or temporary is left behind.
+TEST_F(Runner, FullDiskIsReportedWithTheSystemsReason) {
+  const std::string Full = Dir + "/full";
+  fs::create_directories(Full);
+  if (::mount("tmpfs", Full.c_str(), "tmpfs", 0, "size=16k") != 0) {
+    const std::string Why = std::string("cannot mount a small tmpfs: ") + std::strerror(errno);
+    if (const char *Ci = std::getenv("CI"); Ci && std::string(Ci) == "true") FAIL() << Why;
+    GTEST_SKIP() << Why;
+  }
+  Photo("IMG_1.jpg", 640, 480);
+  for (const char *Format : {"png", "jpg"}) {
+    SCOPED_TRACE(Format);
+    const TRun R = Run({"--out", Full, "--format", Format, "--quality", "100", "IMG_1.jpg"});
+    EXPECT_EQ(R.Status, 1) << R.Err;
+    EXPECT_NE(R.Err.find("No space left on device"), std::string::npos) << R.Err;
+    EXPECT_TRUE(fs::is_empty(Full)) << R.Err;
+  }
+  ::umount(Full.c_str());
 }
