@@ -96,10 +96,19 @@ namespace {
 // once per batch, and under virtualisation a fresh huge page can cost more
 // than its 512 small ones. (Pre-populating them was tried too: the mapping
 // call then holds the address-space lock so long that the other workers stall.)
+// Blocks large enough to be kept for reuse are mapped in whole steps of this
+// size. A photo and its quarter turn pad their rows differently, so their
+// blocks differ by a few hundred KiB; in whole steps they are the same size
+// and either serves the other, where otherwise the turn of the next file
+// finds only the smaller decoded block kept and maps a fresh one. The pages
+// past the image are never touched, so the step costs address space only.
+constexpr size_t KeptBlockStep = size_t(4) << 20;
+
 void *MapBlock(size_t Size, bool HugePages) {
   const size_t page = PageSize();
-  if (Size > SIZE_MAX - 2 * page) throw EOutOfMemory();
-  const size_t len = (Size + page - 1) / page * page + page;
+  if (Size > SIZE_MAX - 2 * KeptBlockStep) throw EOutOfMemory();
+  size_t len = (Size + page - 1) / page * page + page;
+  if (len >= KeptBlockStep) len = (len + KeptBlockStep - 1) / KeptBlockStep * KeptBlockStep;
 #ifdef TESSIVO_HEAP_PAGE_BLOCKS
   (void)HugePages;
   // The sanitizer's allocator aborts on absurd sizes instead of failing.
@@ -140,7 +149,7 @@ namespace {
 // little to map anew); the oldest leaves first when the keeping is full.
 class TPageCache {
 public:
-  static constexpr size_t MinBlock = size_t(4) << 20;
+  static constexpr size_t MinBlock = KeptBlockStep;
   static constexpr size_t MaxTotal = size_t(512) << 20;
   static constexpr int MaxBlocks = 8;
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -188,6 +189,34 @@ TEST(ImgInfo, ReleasedLargeBlocksAreReusedButNeverHandedOutAsZeroed) {
   ASSERT_FALSE(kept.empty());
   EXPECT_EQ(PageBlockCapacity(kept.front()), PageBlockCapacity(blocks.back()));  // the oldest left first
   for (void *p : kept) PageFree(p);
+  ReleasePageCache();
+}
+
+// A photo decoded upright and the same photo turned a quarter pad their rows
+// differently, so their blocks differ by a few hundred KiB. The block kept
+// from one must serve the other, or every turn of a batch maps and clears a
+// fresh block while the decoded one of the previous file sits unused.
+TEST(ImgInfo, APhotoBlockAndItsQuarterTurnServeEachOther) {
+  struct Case {
+    const char *Name;
+    uint32_t Width, Height, Channels;
+  };
+  const Case cases[] = {
+      {"6000x4000 RGB", 6000, 4000, 3},
+      {"4032x3024 RGB", 4032, 3024, 3},
+      {"8192x5464 RGB", 8192, 5464, 3},
+  };
+  for (const Case &c : cases)
+    for (const bool turnedFirst : {false, true}) {
+      SCOPED_TRACE(std::string(c.Name) + (turnedFirst ? ", turned first" : ", upright first"));
+      const uint32_t w = turnedFirst ? c.Height : c.Width, h = turnedFirst ? c.Width : c.Height;
+      ReleasePageCache();
+      uint8_t *first = AllocPixelBlockReused(GetAlignedBpl(w, c.Channels), h);
+      PageFree(first);
+      uint8_t *second = AllocPixelBlockReused(GetAlignedBpl(h, c.Channels), w);
+      EXPECT_EQ(second, first);
+      PageFree(second);
+    }
   ReleasePageCache();
 }
 
