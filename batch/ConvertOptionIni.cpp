@@ -169,14 +169,16 @@ void ReadResizeOption(const TMemIniFile &Ini, TResizeOption &Option, int32_t Pro
   // A value written by hand as a bare entry is one entry.
   if (!history.empty() && history.front() != '"') history = JoinCommaText({history}, true);
   Option.History = history;
-  Option.DecimationMode = Ini.ReadInteger(s, "DecimationType", 7);
-  Option.DecimationRadius = Ini.ReadInteger(s, "DecimationRadius", 3);
-  Option.DecimationSharp = Ini.ReadInteger(s, "DecimationSharp", 2);
-  Option.DecimationBlur = Ini.ReadInteger(s, "DecimationBlur", 10);
-  Option.InterpolationMode = Ini.ReadInteger(s, "InterpolationType", 7);
-  Option.InterpolationRadius = Ini.ReadInteger(s, "InterpolationRadius", 3);
-  Option.InterpolationSharp = Ini.ReadInteger(s, "InterpolationSharp", 0);
-  Option.InterpolationBlur = Ini.ReadInteger(s, "InterpolationBlur", 11);
+  // The kernels and their parameters default to those of a fresh record.
+  const TResizeOption Defaults;
+  Option.DecimationMode = Ini.ReadInteger(s, "DecimationType", Defaults.DecimationMode);
+  Option.DecimationRadius = Ini.ReadInteger(s, "DecimationRadius", Defaults.DecimationRadius);
+  Option.DecimationSharp = Ini.ReadInteger(s, "DecimationSharp", Defaults.DecimationSharp);
+  Option.DecimationBlur = Ini.ReadInteger(s, "DecimationBlur", Defaults.DecimationBlur);
+  Option.InterpolationMode = Ini.ReadInteger(s, "InterpolationType", Defaults.InterpolationMode);
+  Option.InterpolationRadius = Ini.ReadInteger(s, "InterpolationRadius", Defaults.InterpolationRadius);
+  Option.InterpolationSharp = Ini.ReadInteger(s, "InterpolationSharp", Defaults.InterpolationSharp);
+  Option.InterpolationBlur = Ini.ReadInteger(s, "InterpolationBlur", Defaults.InterpolationBlur);
   Option.SIMDMode = Ini.ReadInteger(s, "SIMD", 3);
   if (Option.SIMDMode != int32_t(SIMD_MODE_FLOAT) && Option.SIMDMode != int32_t(SIMD_MODE_INTEGER))
     Option.SIMDMode = SIMD_MODE_INTEGER;

@@ -5,6 +5,8 @@
 #include "core/AsciiCase.h"
 #include "batch/ConvertOption.h"
 #include "batch/ImageInfo.h"
+#include "resample/Resize.h"
+#include "resample/Weight.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -219,19 +221,8 @@ std::string ResizeModeText(const TScale &Scale) {
   const int32_t radius = enlarge ? o.InterpolationRadius : o.DecimationRadius;
   const int32_t sharp = enlarge ? o.InterpolationSharp : o.DecimationSharp;
   const int32_t blur = enlarge ? o.InterpolationBlur : o.DecimationBlur;
-  std::string s;
-  switch (mode) {
-    case 1: s = "Average"; break;
-    case 2: s = "Lanczos" + std::to_string(radius); break;
-    case 3: s = "Bilinear"; break;
-    case 4: s = "Bicubic" + std::to_string(sharp); break;
-    case 5: s = "BlackmanSinc" + std::to_string(radius); break;
-    case 6: s = "Spline16"; break;
-    case 7: s = "Spline36"; break;
-    case 8: s = "Gaussian" + std::to_string(blur); break;
-    case 9: s = "NearestNeighbor"; break;
-    default: break;
-  }
+  // An unknown mode names nothing, only the arithmetic.
+  std::string s = ResizeModeDescriptor(uint32_t(mode), ModeParam(uint32_t(mode), radius, sharp, blur));
   s += o.SIMDMode == 2 ? "_float" : "_int";
   if (o.Degamma) s += "_degamma";
   return s;

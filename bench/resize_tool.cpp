@@ -250,17 +250,14 @@ bool ParseSize(const std::string &S, uint32_t &W, uint32_t &H) {
   return true;
 }
 
+// The method's tool name, or its generated name without the parameter
+// ("average", "blackmansinc").
 uint32_t KernelMode(const std::string &Name) {
-  static const std::pair<const char *, uint32_t> names[] = {
-      {"area", RESIZE_AREA_AVERAGE},        {"average", RESIZE_AREA_AVERAGE}, {"lanczos", RESIZE_LANCZOS},
-      {"bilinear", RESIZE_BILINEAR},        {"bicubic", RESIZE_BICUBIC},      {"blackman", RESIZE_BLACKMAN_SINC},
-      {"blackmansinc", RESIZE_BLACKMAN_SINC}, {"spline16", RESIZE_SPLINE16},  {"spline36", RESIZE_SPLINE36},
-      {"gaussian", RESIZE_GAUSSIAN},        {"nearest", RESIZE_NEAREST_NEIGHBOR},
-  };
-  std::string n = Name;
-  n = AsciiLower(n);
-  for (auto &[k, v] : names)
-    if (n == k) return v;
+  const std::string n = AsciiLower(Name);
+  for (const TResizeModeInfo &m : ResizeModeTable) {
+    const std::string descriptor = m.Descriptor;
+    if (n == m.ToolName || n == AsciiLower(descriptor.substr(0, descriptor.find('%')))) return m.Code;
+  }
   Fail("unknown kernel " + Name);
 }
 

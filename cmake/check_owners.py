@@ -23,6 +23,11 @@ RULES = [
     (re.compile(r'\b(?:rename|renameat2?|link|linkat|mk(?:o)?stemps?|f(?:data)?sync)\s*\('),
      {'core/TempFile.cpp'}, True,
      'a file is written and committed through TOutputFile, moved by RenameNoReplace (core/TempFile.h)'),
+    # The resize methods are named in one table; the rest of the program
+    # prints them through ResizeModeDescriptor.
+    (re.compile(r'"(?:Lanczos|Bilinear|Bicubic|BlackmanSinc|Spline16|Spline36|Gaussian|NearestNeighbor)'),
+     {'resample/Weight.cpp'}, True,
+     'resize methods are named by ResizeModeTable / ResizeModeDescriptor (resample/Weight.h)'),
 ]
 
 

@@ -10,6 +10,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_owners  # noqa: E402
 
 COMMIT = 'a file is written and committed through TOutputFile, moved by RenameNoReplace (core/TempFile.h)'
+KERNEL = 'resize methods are named by ResizeModeTable / ResizeModeDescriptor (resample/Weight.h)'
 EXE = 'the program folder is read by ProgramFolder() / ProgramBinFolder() (core/ProgramFolder.h)'
 
 # (case, file, text written into it, expected reports)
@@ -40,6 +41,11 @@ CASES = [
     ('a test sets up its folder by rename', 'batch/tests/T.cpp', 'std::filesystem::rename(a, b);\n', []),
     ('a test still finds the program folder by its owner', 'batch/tests/T.cpp',
      'readlink("/proc/self/exe", b, s);\n', [f'batch/tests/T.cpp:1: "/proc/self/exe" outside its owner; {EXE}']),
+    ('a second list of method names', 'batch/Names.cpp',
+     'case 2: s = "Lanczos" + std::to_string(r); break;\ncase 7: s = "Spline36"; break;\n',
+     [f'batch/Names.cpp:1: "Lanczos outside its owner; {KERNEL}',
+      f'batch/Names.cpp:2: "Spline36 outside its owner; {KERNEL}']),
+    ('a method name inside a longer text is no list', 'bench/b.cpp', 'run("RGBi_Lanczos3_6000");\n', []),
 ]
 
 

@@ -27,6 +27,7 @@ extern const TSizeRuleInfo SizeRuleTable[SIZE_RULE_COUNT];
 inline constexpr char SIZE_RULE_DEFAULT_HISTORY[] = "\"8,640,480\",\"0,50,50\"";
 
 struct TResizeOption {
+  // The kernels (RESIZE_* codes of resample/Weight.h) and their parameters.
   int32_t DecimationMode = 7;      // key "DecimationType", 1 to 9
   int32_t DecimationRadius = 3;    // 1 to 32
   int32_t DecimationSharp = 2;     // -4 to 8

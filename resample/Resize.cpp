@@ -326,14 +326,16 @@ bool LimiterApplies(uint32_t SrcWidth, uint32_t SrcHeight, uint32_t DestWidth, u
 }
 
 int32_t ModeParam(uint32_t Mode, int32_t Radius, int32_t Sharp, int32_t Blur) {
-  switch (Mode) {
-    case RESIZE_LANCZOS:
-    case RESIZE_BLACKMAN_SINC:
+  const TResizeModeInfo *m = FindResizeMode(Mode);
+  switch (m ? m->Param : TResizeModeParam::None) {
+    case TResizeModeParam::Radius:
       return Radius;
-    case RESIZE_BICUBIC:
+    case TResizeModeParam::Sharp:
       return Sharp;
-    case RESIZE_GAUSSIAN:
+    case TResizeModeParam::Blur:
       return Blur;
+    case TResizeModeParam::None:
+      break;
   }
   return 0;
 }

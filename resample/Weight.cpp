@@ -437,15 +437,15 @@ void TNearestNeighbor::SetWeightFloat(TWeightTable &WT, int32_t SrcLength, int32
 // Mode codes
 
 const TResizeModeInfo ResizeModeTable[9] = {
-    {RESIZE_AREA_AVERAGE, "平均画素法", "Average", false, true},
-    {RESIZE_LANCZOS, "Lanczos", "Lanczos%d", true, false},
-    {RESIZE_BILINEAR, "Bilinear", "Bilinear", false, false},
-    {RESIZE_BICUBIC, "Bicubic", "Bicubic%d", true, false},
-    {RESIZE_BLACKMAN_SINC, "BlackmanSinc", "BlackmanSinc%d", true, false},
-    {RESIZE_SPLINE16, "Spline16", "Spline16", false, false},
-    {RESIZE_SPLINE36, "Spline36", "Spline36", false, false},
-    {RESIZE_GAUSSIAN, "Gaussian", "Gaussian%d", true, false},
-    {RESIZE_NEAREST_NEIGHBOR, "NearestNeighbor", "NearestNeighbor", false, false},
+    {RESIZE_AREA_AVERAGE, "平均画素法", "Average", true, TResizeModeParam::None, "area"},
+    {RESIZE_LANCZOS, "Lanczos", "Lanczos%d", false, TResizeModeParam::Radius, "lanczos"},
+    {RESIZE_BILINEAR, "Bilinear", "Bilinear", false, TResizeModeParam::None, "bilinear"},
+    {RESIZE_BICUBIC, "Bicubic", "Bicubic%d", false, TResizeModeParam::Sharp, "bicubic"},
+    {RESIZE_BLACKMAN_SINC, "BlackmanSinc", "BlackmanSinc%d", false, TResizeModeParam::Radius, "blackman"},
+    {RESIZE_SPLINE16, "Spline16", "Spline16", false, TResizeModeParam::None, "spline16"},
+    {RESIZE_SPLINE36, "Spline36", "Spline36", false, TResizeModeParam::None, "spline36"},
+    {RESIZE_GAUSSIAN, "Gaussian", "Gaussian%d", false, TResizeModeParam::Blur, "gaussian"},
+    {RESIZE_NEAREST_NEIGHBOR, "NearestNeighbor", "NearestNeighbor", false, TResizeModeParam::None, "nearest"},
 };
 
 const TResizeModeInfo *FindResizeMode(uint32_t Mode) {
@@ -490,7 +490,7 @@ std::string ResizeModeDescriptor(uint32_t Mode, int32_t Param) {
   const TResizeModeInfo *m = FindResizeMode(Mode);
   if (!m) return std::string();
   char buf[64];
-  std::snprintf(buf, sizeof(buf), m->Descriptor, m->HasParam ? Param : 0);
+  std::snprintf(buf, sizeof(buf), m->Descriptor, m->Param != TResizeModeParam::None ? Param : 0);
   return buf;
 }
 

@@ -143,12 +143,18 @@ enum : uint32_t {
   RESIZE_NEAREST_NEIGHBOR = 9,
 };
 
+// The resize option a method takes its parameter from.
+enum class TResizeModeParam { None, Radius, Sharp, Blur };
+
+// One resize method. ResizeModeTable is the only place that names the
+// methods: option lists, generated names and tool command lines read it.
 struct TResizeModeInfo {
   uint32_t Code;
   const char *ListName;    // name in the option lists
   const char *Descriptor;  // printf format naming the method in generated text
-  bool HasParam;           // takes radius, sharpness or blur
   bool DecimationOnly;
+  TResizeModeParam Param;      // radius, sharpness, blur or none
+  const char *ToolName;    // lower-case name on the command lines of the tools
 };
 extern const TResizeModeInfo ResizeModeTable[9];
 

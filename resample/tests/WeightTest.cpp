@@ -1,6 +1,7 @@
 #include "resample/Weight.h"
 
 #include "core/Errors.h"
+#include "resample/Resize.h"
 
 #include <gtest/gtest.h>
 
@@ -405,6 +406,37 @@ TEST(Weight, ModeTable) {
   EXPECT_STREQ(FindResizeMode(RESIZE_AREA_AVERAGE)->ListName, "平均画素法");
   EXPECT_THROW(CreateWeightSetter(0, 0), ETessivoError);
   EXPECT_THROW(CreateWeightSetter(10, 0), ETessivoError);
+}
+
+// Each method takes the option its kernel is built from: the radius counts
+// lobes, the sharpness walks the bicubic line, the blur widens the Gaussian.
+TEST(Weight, EachMethodTakesItsParameterFromOneOption) {
+  const struct {
+    uint32_t Mode;
+    int32_t Param;  // of radius 11, sharpness 22, blur 33
+    const char *Descriptor;
+  } cases[] = {
+      {RESIZE_AREA_AVERAGE, 0, "Average"},       {RESIZE_LANCZOS, 11, "Lanczos11"},
+      {RESIZE_BILINEAR, 0, "Bilinear"},          {RESIZE_BICUBIC, 22, "Bicubic22"},
+      {RESIZE_BLACKMAN_SINC, 11, "BlackmanSinc11"}, {RESIZE_SPLINE16, 0, "Spline16"},
+      {RESIZE_SPLINE36, 0, "Spline36"},          {RESIZE_GAUSSIAN, 33, "Gaussian33"},
+      {RESIZE_NEAREST_NEIGHBOR, 0, "NearestNeighbor"}, {0, 0, ""}, {10, 0, ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.Descriptor);
+    const int32_t param = ModeParam(c.Mode, 11, 22, 33);
+    EXPECT_EQ(param, c.Param);
+    EXPECT_EQ(ResizeModeDescriptor(c.Mode, param), c.Descriptor);
+  }
+  // Every code has exactly one entry, and the tool names are distinct.
+  std::set<uint32_t> codes;
+  std::set<std::string> tools;
+  for (const TResizeModeInfo &m : ResizeModeTable) {
+    codes.insert(m.Code);
+    tools.insert(m.ToolName);
+  }
+  EXPECT_EQ(codes.size(), std::size(ResizeModeTable));
+  EXPECT_EQ(tools.size(), std::size(ResizeModeTable));
 }
 
 TEST(Weight, BicubicSharpnessWalksTheLine) {
