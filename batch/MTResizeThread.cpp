@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,16 +53,18 @@ TOutputTimes OutputTimesOf(const TImageInfo &E, const TMetadataOption &Metadata)
 bool KeepsFileTimes(const TMetadataOption &M) { return M.KeepCreationTime || M.KeepLastWriteTime; }
 bool ChangesFileTimes(const TMetadataOption &M) { return KeepsFileTimes(M) || M.UpdateTimestampFromExif; }
 
-// Writes Bytes as Path through a temporary file renamed over it.
-bool WriteWholeFile(const std::string &Path, const std::vector<uint8_t> &Bytes) {
-  try {
-    TOutputFile Out(Path, {.MakeFolder = false, .Mode = 0644});
-    Out.Write(Bytes);
-    Out.Commit();
-    return true;
-  } catch (const ETessivoError &) {
-    return false;
-  }
+// Writes Bytes as Path through a temporary file renamed over it; raises with
+// the system's reason when any write, the close or the rename fails, and
+// then leaves nothing at Path.
+void WriteWholeFile(const std::string &Path, const std::vector<uint8_t> &Bytes) {
+  TOutputFile Out(Path, {.MakeFolder = false, .Mode = 0644});
+  Out.Write(Bytes);
+  Out.Commit();
+}
+
+// A failed move or copy in rename mode, with the system's reason.
+std::string WithSystemReason(const char *Message, int Err) {
+  return std::string(Message) + " (" + std::strerror(Err) + ")";
 }
 
 // How an entry's output takes its name. Without overwriting, nothing that is
@@ -281,19 +284,22 @@ bool TMTResizeThread::RenameEntry(TImageInfo &Entry) {
   const TMetadataOption &Metadata = Parent.Settings().Formats.Metadata;
   if (Entry.FIsArchive) {
     std::vector<uint8_t> Bytes;
-    if (!ExtractArchiveMemberHook || !ExtractArchiveMemberHook(Entry, Bytes)) return true;  // nothing logged
+    if (!ExtractArchiveMemberHook || !ExtractArchiveMemberHook(Entry, Bytes))
+      throw ETessivoError("書庫から取り出せません");
     if (Entry.Size >= 0 && size_t(Entry.Size) < Bytes.size()) Bytes.resize(size_t(Entry.Size));
-    WriteWholeFile(Entry.OutPutFileName, Bytes);  // write errors are ignored
+    WriteWholeFile(Entry.OutPutFileName, Bytes);
     if (KeepsFileTimes(Metadata)) SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry, Metadata));
     return true;
   }
   if (SameFileSystem(Entry.FPath, Entry.OutPutFileName)) {
     if (!MoveFileTo(Entry.FPath, Entry.OutPutFileName)) {
-      ErrorLogForm().PutErrorMsg(Name + ": " + RENAME_FAILED_MSG);
+      const int Err = errno;
+      ErrorLogForm().PutErrorMsg(Name + ": " + WithSystemReason(RENAME_FAILED_MSG, Err));
       return false;
     }
   } else if (!CopyFileTo(Entry.FPath, Entry.OutPutFileName, Parent.NotOverwrite)) {
-    ErrorLogForm().PutErrorMsg(Name + ": " + COPY_FAILED_MSG);
+    const int Err = errno;
+    ErrorLogForm().PutErrorMsg(Name + ": " + WithSystemReason(COPY_FAILED_MSG, Err));
     return false;
   }
   if (KeepsFileTimes(Metadata)) SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry, Metadata));

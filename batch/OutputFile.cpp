@@ -157,39 +157,49 @@ bool SameFileSystem(const std::string &Source, const std::string &Target) {
 bool MoveFileTo(const std::string &Source, const std::string &Target) { return RenameNoReplace(Source, Target); }
 
 bool CopyFileTo(const std::string &Source, const std::string &Target, bool FailIfExists) {
-  if (FailIfExists && ::access(Target.c_str(), F_OK) == 0) return false;
-  const int in = ::open(Source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  struct stat st;
-  if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(in);
+  if (FailIfExists && ::access(Target.c_str(), F_OK) == 0) {
+    errno = EEXIST;
     return false;
   }
-  // Like a copy on the desktop, the copy keeps the source's permissions and
-  // modification time. With FailIfExists the commit never replaces a file,
-  // not even one made after the check above.
-  TCommitRule Exclusive{.Exclusive = true};
-  bool ok = true;
-  try {
-    TOutputFile out(Target, {.Rule = FailIfExists ? &Exclusive : nullptr,
-                             .MakeFolder = false,
-                             .Mode = int32_t(st.st_mode & 07777)});
-    std::vector<char> Buf(1 << 20);
-    for (;;) {
-      const ssize_t n = ::read(in, Buf.data(), Buf.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) ok = false;
-      if (n <= 0) break;
-      out.Write({reinterpret_cast<const uint8_t *>(Buf.data()), size_t(n)});
+  const int in = ::open(Source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  // The reason of the first failing call; closing and removing the
+  // temporary file afterwards must not overwrite it.
+  int Err = 0;
+  struct stat st;
+  if (::fstat(in, &st) != 0) {
+    Err = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    Err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  } else {
+    // Like a copy on the desktop, the copy keeps the source's permissions and
+    // modification time. With FailIfExists the commit never replaces a file,
+    // not even one made after the check above.
+    TCommitRule Exclusive{.Exclusive = true};
+    try {
+      TOutputFile out(Target, {.Rule = FailIfExists ? &Exclusive : nullptr,
+                               .MakeFolder = false,
+                               .Mode = int32_t(st.st_mode & 07777)});
+      std::vector<char> Buf(1 << 20);
+      for (;;) {
+        const ssize_t n = ::read(in, Buf.data(), Buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) Err = errno;
+        if (n <= 0) break;
+        out.Write({reinterpret_cast<const uint8_t *>(Buf.data()), size_t(n)});
+      }
+      const struct timespec Times[2] = {st.st_atim, st.st_mtim};
+      ::futimens(out.Fd(), Times);
+      if (Err == 0) out.Commit();
+    } catch (const EOutputFileError &E) {
+      Err = E.SystemError;
+    } catch (const ETessivoError &) {
+      Err = EIO;
     }
-    const struct timespec Times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(out.Fd(), Times);
-    if (ok) out.Commit();
-  } catch (const ETessivoError &) {
-    ok = false;
   }
   ::close(in);
-  return ok;
+  errno = Err;
+  return Err == 0;
 }
 
 bool IsReadOnlyFile(const std::string &Path) {

@@ -12,11 +12,12 @@
 bool SameFileSystem(const std::string &Source, const std::string &Target);
 
 // Moves Source to Target on one file system; never replaces an existing
-// Target. False when the move did not happen.
+// Target. False when the move did not happen, with errno saying why.
 bool MoveFileTo(const std::string &Source, const std::string &Target);
 // Copies Source to Target through a temporary file beside Target that is
 // renamed over it once complete, so a failed copy leaves no partial file.
 // With FailIfExists an existing Target makes the copy fail (and stays).
+// False when the copy did not happen, with errno saying why.
 bool CopyFileTo(const std::string &Source, const std::string &Target, bool FailIfExists);
 
 // Whether the file exists and nobody may write it (no write bit at all).

@@ -42,6 +42,7 @@ protected:
     fs::create_directories(Dir + "/p");
   }
   void TearDown() override {
+    if (!SmallDisk.empty()) ::umount(SmallDisk.c_str());
     for (const auto &E : fs::recursive_directory_iterator(Dir))
       if (!E.is_symlink()) fs::permissions(E.path(), fs::perms::owner_all, fs::perm_options::add);
     fs::remove_all(Dir);
@@ -78,7 +79,22 @@ protected:
 
   TRun Run(std::vector<std::string> Args) { return Wait(Start(std::move(Args))); }
 
+  // A 16 KB tmpfs at Path (made when missing), unmounted in TearDown, for
+  // runs onto a full file system. False, with Why, when it cannot be
+  // mounted: a skip, except in CI where it must work.
+  bool MountSmallDisk(const std::string &Path, std::string &Why) {
+    fs::create_directories(Path);
+    if (::mount("tmpfs", Path.c_str(), "tmpfs", 0, "size=16k") != 0) {
+      Why = std::string("cannot mount a small tmpfs: ") + std::strerror(errno);
+      if (const char *Ci = std::getenv("CI"); Ci && std::string(Ci) == "true") ADD_FAILURE() << Why;
+      return false;
+    }
+    SmallDisk = Path;
+    return true;
+  }
+
   std::string Dir;
+  std::string SmallDisk;  // mounted by MountSmallDisk
 };
 
 bool IsPNG(const std::string &Path) { return ReadFile(Path).rfind("\x89PNG\r\n\x1a\n", 0) == 0; }
@@ -728,12 +744,7 @@ TEST_F(Runner, MemoryBudgetRefusesPicturesTooLargeToDecodeOrResize) {
 // the run fails and nothing half-written or temporary is left behind.
 TEST_F(Runner, FullDiskIsReportedWithTheSystemsReason) {
   const std::string Full = Dir + "/full";
-  fs::create_directories(Full);
-  if (::mount("tmpfs", Full.c_str(), "tmpfs", 0, "size=16k") != 0) {
-    const std::string Why = std::string("cannot mount a small tmpfs: ") + std::strerror(errno);
-    if (const char *Ci = std::getenv("CI"); Ci && std::string(Ci) == "true") FAIL() << Why;
-    GTEST_SKIP() << Why;
-  }
+  if (std::string Why; !MountSmallDisk(Full, Why)) GTEST_SKIP() << Why;
   Photo("IMG_1.jpg", 640, 480);
   for (const char *Format : {"png", "jpg"}) {
     SCOPED_TRACE(Format);
@@ -742,5 +753,21 @@ TEST_F(Runner, FullDiskIsReportedWithTheSystemsReason) {
     EXPECT_NE(R.Err.find("No space left on device"), std::string::npos) << R.Err;
     EXPECT_TRUE(fs::is_empty(Full)) << R.Err;
   }
-  ::umount(Full.c_str());
+}
+
+// Rename mode copies onto another file system; when that one is full, the
+// copy fails with the system's reason, leaves no partial file and keeps the
+// source.
+TEST_F(Runner, RenameModeCopyOntoAFullDiskSaysWhy) {
+  const std::string Full = Dir + "/full";
+  if (std::string Why; !MountSmallDisk(Full, Why)) GTEST_SKIP() << Why;
+  const std::string Src = Photo("IMG_1.jpg", 640, 480);
+  const std::string Bytes = ReadFile(Src);
+  ASSERT_GT(Bytes.size(), 16u * 1024);
+  Profile("[File]\nRenameOnly=1\nFileNameFormat=" + Full + "/<old>\n");
+  const TRun R = Run({"/ini=t.ini", Src});
+  EXPECT_EQ(R.Status, 1) << R.Err;
+  EXPECT_NE(R.Err.find("IMG_1.jpg: コピーに失敗しました (No space left on device)"), std::string::npos) << R.Err;
+  EXPECT_TRUE(fs::is_empty(Full)) << R.Err;
+  EXPECT_EQ(ReadFile(Src), Bytes);
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -59,15 +61,21 @@ TEST(OutputFile, CopyKeepsTheSourceAndHonoursFailIfExists) {
   TempFolder T;
   WriteText(T / "a.jpg", std::string(3 << 20, 'x') + "end");  // more than one copy buffer
   WriteText(T / "b.jpg", "keep me");
+  // A failed copy leaves the system's reason in errno for the log line.
   EXPECT_FALSE(CopyFileTo(T / "a.jpg", T / "b.jpg", true));
+  EXPECT_EQ(errno, EEXIST);
   EXPECT_EQ(ReadText(T / "b.jpg"), "keep me");
   EXPECT_TRUE(CopyFileTo(T / "a.jpg", T / "b.jpg", false));
   EXPECT_EQ(ReadText(T / "b.jpg"), ReadText(T / "a.jpg"));
   EXPECT_TRUE(CopyFileTo(T / "a.jpg", T / "c.jpg", true));
   EXPECT_EQ(ReadText(T / "c.jpg").size(), (3u << 20) + 3);
   EXPECT_FALSE(CopyFileTo(T / "missing.jpg", T / "d.jpg", false));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_FALSE(CopyFileTo(T.Path, T / "d.jpg", false));
+  EXPECT_EQ(errno, EISDIR);
   // A copy never makes the target's folder, and it keeps the source's permissions.
   EXPECT_FALSE(CopyFileTo(T / "a.jpg", T / "no-such-folder/d.jpg", false));
+  EXPECT_EQ(errno, ENOENT);
   EXPECT_FALSE(IsExistingFolder(T / "no-such-folder"));
   ::chmod((T / "a.jpg").c_str(), 0640);
   EXPECT_TRUE(CopyFileTo(T / "a.jpg", T / "e.jpg", true));
