@@ -218,6 +218,17 @@ bool IsRegularFile(const std::string &Path) {
   return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// What the output-name template does wrong, as the first entry it gives no
+// usable name shows it.
+std::string TemplateFaultOf(const TImageInfoList &List, const std::string &Template) {
+  for (int32_t i = 0; i < List.Count(); ++i) {
+    const TImageInfo &E = *List[i];
+    if (!E.Checked || E.Width <= 0 || E.Height <= 0) continue;
+    if (std::string Fault = FileNameTemplateFault(Template, E); !Fault.empty()) return Fault;
+  }
+  return {};
+}
+
 // Where the outputs went: the distinct folders of the output names.
 std::vector<std::string> OutputFolders(const TImageInfoList &List) {
   std::set<std::string> Folders;
@@ -422,8 +433,9 @@ int main(int argc, char **argv) {
       } else if (Form.Canceled) {
         std::fprintf(stderr, "stopped: %d of %d files done\n", S.FilesDone, S.FilesTotal);
       } else if (Form.OutputFileCount < 0) {
+        const std::string Fault = TemplateFaultOf(List, FileOption.FileNameFormat);
         ErrorLogForm().PutErrorMsg(IniPath + ": File.FileNameFormat=" + FileOption.FileNameFormat + ": " +
-                                   InvalidFileNameMessage);
+                                   InvalidFileNameMessage + (Fault.empty() ? "" : ": " + Fault));
       } else if (Form.OutputFileCount == 0) {
         std::fprintf(stderr, "nothing to convert: every output name is taken or skipped\n");
       }

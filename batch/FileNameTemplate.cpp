@@ -229,7 +229,11 @@ std::string ResizeModeText(const TScale &Scale) {
 }
 
 std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImageInfo &Info, int32_t Number,
-                                   const TScale &Scale) {
+                                   const TScale &Scale, std::string *Fault) {
+  const auto Invalid = [Fault](std::string Why) {
+    if (Fault) *Fault = std::move(Why);
+    return std::string();
+  };
   const std::string T = NormalizeStoredPath(TemplateText);
   std::string targetExt = AsciiLower(ExtensionOf(T));
   const std::string sourceExt = Info.GetExt();
@@ -247,16 +251,17 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
   std::string R;
   for (size_t i = 0; i < T.size(); ++i) {
     const char ch = T[i];
-    if (ch == '*' || ch == '?' || ch == '"' || ch == '>' || ch == '|') return {};
+    if (ch == '*' || ch == '?' || ch == '"' || ch == '>' || ch == '|')
+      return Invalid(std::string("\"") + ch + "\" is not allowed in a file name");
     if (ch != '<') {
       R += ch;
       continue;
     }
     const size_t close = T.find('>', i + 1);
-    if (close == std::string::npos) return {};
+    if (close == std::string::npos) return Invalid("unterminated token " + T.substr(i));
     const std::string token = T.substr(i + 1, close - i - 1);
     i = close;
-    if (token.empty()) return {};
+    if (token.empty()) return Invalid("empty token <>");
     if (token == "old") R += WithoutExtension(name);
     else if (token == "ext") R += sourceExt;
     else if (token == "ymd") R += Two(d.Year % 100) + Two(d.Month) + Two(d.Day);
@@ -291,7 +296,7 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
       if (token[0] == 'n') R += Padded(Number, width);
       else R += Padded(NextFolderCount(ExtractFilePath(prefix + R)), width);
     } else {
-      return {};
+      return Invalid("unknown token <" + token + ">");
     }
   }
 
@@ -309,6 +314,20 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
     if (E.empty()) E = LookUpConvertMap(ConvertUndefined);
   }
   return R + E;
+}
+
+std::string FileNameTemplateFault(const std::string &Template, const TImageInfo &Info) {
+  std::string T = NormalizeStoredPath(Template);
+  const int32_t Start = ParseStartNumber(T);
+  std::string Fault;
+  const std::string Name = ExpandFileNameTemplate(T, Info, Start, TScale{}, &Fault);
+  ClearFolderCountCache();
+  if (!Fault.empty()) return Fault;
+  // A name like "out/.jpg": an extension with no file name before it.
+  const size_t Slash = Name.find_last_of('/');
+  const std::string File = Slash == std::string::npos ? Name : Name.substr(Slash + 1);
+  if (File.find_last_of('.') == 0 || File.empty()) return "no file name before the extension";
+  return {};
 }
 
 std::string ExpandTextTemplate(const std::string &T, const std::string &NewName, const std::string &OldName,

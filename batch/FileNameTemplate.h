@@ -28,11 +28,17 @@ int32_t ParseStartNumber(std::string &Template);
 
 // The expanded output name of Info (relative to the source folder when the
 // template is relative), or empty when the template is invalid for it: an
-// unknown, empty or unterminated token, or one of * ? " > | outside tokens.
+// unknown, empty or unterminated token, or one of * ? " > | outside tokens;
+// Fault (when given) then says which part, as in "unknown token <OLD>".
 // The extension is the template's when it names an image type, else the
 // conversion table's for the source format.
 std::string ExpandFileNameTemplate(const std::string &Template, const TImageInfo &Info, int32_t Number,
-                                   const TScale &Scale);
+                                   const TScale &Scale, std::string *Fault = nullptr);
+
+// Why a stored template gives Info no usable output name, naming the part
+// of the template at fault (a character, a token, an empty file name);
+// empty when the name is usable. The folder counts are discarded afterwards.
+std::string FileNameTemplateFault(const std::string &Template, const TImageInfo &Info);
 
 // The overlay text of a template: NewName and OldName are the output and
 // source file names without folders, Time the entry's date.

@@ -284,13 +284,6 @@ TEST_F(Runner, OutputsNotWrittenAndUnusableProfilesAreNotSuccesses) {
       << R.Err;
   EXPECT_EQ(ReadFile(Dir + "/p/resize/IMG_1.jpg"), "older output");
 
-  // A template that gives no usable name: the profile and the key are named.
-  Profile("[File]\nFileNameFormat=bad/<OLD>\n");
-  R = Run({"/ini=t.ini", "IMG_1.jpg"});
-  EXPECT_EQ(R.Status, 1) << R.Err;
-  EXPECT_NE(R.Err.find("t.ini: File.FileNameFormat=bad/<OLD>: ファイル名に使用できない文字が含まれています"),
-            std::string::npos) << R.Err;
-
   // A profile that is no settings file at all stops the run before anything is converted.
   std::string Garbage(4096, '\0');
   for (size_t i = 0; i < Garbage.size(); ++i) Garbage[i] = char((i * 2654435761u) >> 13);
@@ -301,6 +294,41 @@ TEST_F(Runner, OutputsNotWrittenAndUnusableProfilesAreNotSuccesses) {
     EXPECT_EQ(R.Status, 2) << R.Err;
     EXPECT_NE(R.Err.find("not a settings file"), std::string::npos) << R.Err;
     EXPECT_FALSE(fs::exists(Dir + "/p/resize"));
+  }
+}
+
+// A template that gives no usable name fails the run before anything is
+// written; the log names the profile, the key and the part at fault.
+TEST_F(Runner, UnusableTemplatesNameTheOffendingPart) {
+  Photo("IMG_1.jpg");
+  const struct {
+    std::string Template;
+    std::string Fault;
+  } Cases[] = {
+      {"bad/<OLD>", "unknown token <OLD>"},
+      {"<old>_<foo>", "unknown token <foo>"},
+      {"a*b/<old>", "\"*\" is not allowed in a file name"},
+      {"<old>?", "\"?\" is not allowed in a file name"},
+      {"x|<old>", "\"|\" is not allowed in a file name"},
+      {"a>b", "\">\" is not allowed in a file name"},
+      {"<old>_<n", "unterminated token <n"},
+      {"a<>b", "empty token <>"},
+      {"out/.jpg", "no file name before the extension"},
+  };
+  for (const auto &C : Cases) {
+    SCOPED_TRACE(C.Template);
+    Profile("[File]\nFileNameFormat=" + C.Template + "\n");
+    const TRun R = Run({"/ini=t.ini", "IMG_1.jpg"});
+    EXPECT_EQ(R.Status, 1) << R.Err;
+    EXPECT_NE(R.Err.find("t.ini: File.FileNameFormat=" + C.Template +
+                         ": ファイル名に使用できない文字が含まれています: " + C.Fault),
+              std::string::npos)
+        << R.Err;
+    std::vector<std::string> Left;
+    for (const auto &E : fs::directory_iterator(Dir + "/p")) Left.push_back(E.path().filename().string());
+    EXPECT_EQ(Left, std::vector<std::string>{"IMG_1.jpg"});
+    for (const std::string &Name : Left)
+      if (Name != "IMG_1.jpg") fs::remove_all(Dir + "/p/" + Name);  // the next case starts clean
   }
 }
 
