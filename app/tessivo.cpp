@@ -224,7 +224,7 @@ std::string TemplateFaultOf(const TImageInfoList &List, const std::string &Templ
   for (int32_t i = 0; i < List.Count(); ++i) {
     const TImageInfo &E = *List[i];
     if (!E.Checked || E.Width <= 0 || E.Height <= 0) continue;
-    if (std::string Fault = FileNameTemplateFault(Template, E); !Fault.empty()) return Fault;
+    if (std::string Fault = FileNameTemplateFault(Template, E, CurrentRunSettings()); !Fault.empty()) return Fault;
   }
   return {};
 }
@@ -388,7 +388,7 @@ int main(int argc, char **argv) {
       // The names a run would choose, from the files as they are now; no folder is made.
       TEffectList *Chain = &Effects;
       MakeOutputFileNames(
-          List, FileOption.FileNameFormat,
+          List, FileOption.FileNameFormat, CurrentRunSettings(),
           [Chain](const TImageInfo &Info) {
             TScale S;
             Chain->CanDownScalingLoad(Info, S);

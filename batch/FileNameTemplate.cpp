@@ -125,9 +125,9 @@ int32_t CountFilesIn(const std::string &Folder) {
 // ---------------------------------------------------------------------------
 // Serial numbers
 
-int32_t ParseStartNumber(std::string &Template) {
+int32_t ParseStartNumber(std::string &Template, const TFileOption &File) {
   ReplaceAll(Template, "<ss>", "<SS>");
-  int32_t result = FileOption.ResetType == 0 ? FileOption.StartNumber : NextSerialNumber;
+  int32_t result = File.ResetType == 0 ? File.StartNumber : NextSerialNumber;
   for (size_t pos; (pos = Template.find("<s")) != std::string::npos;) {
     const size_t close = Template.find('>', pos + 2);
     const std::string digits = Template.substr(pos + 2, close == std::string::npos ? std::string::npos : close - pos - 2);
@@ -213,10 +213,10 @@ void ClearFolderCountCache() {
 // ---------------------------------------------------------------------------
 // Expansion
 
-std::string ResizeModeText(const TScale &Scale) {
+std::string ResizeModeText(const TScale &Scale, const TResizeOption &Resize) {
   if (Scale.XScale == 1 && Scale.YScale == 1) return "None";
   const bool enlarge = Scale.XScale >= 1 && (Scale.XScale != 1 || Scale.YScale >= 1);
-  const TResizeOption &o = ResizeOption;
+  const TResizeOption &o = Resize;
   const int32_t mode = enlarge ? o.InterpolationMode : o.DecimationMode;
   const int32_t radius = enlarge ? o.InterpolationRadius : o.DecimationRadius;
   const int32_t sharp = enlarge ? o.InterpolationSharp : o.DecimationSharp;
@@ -229,7 +229,7 @@ std::string ResizeModeText(const TScale &Scale) {
 }
 
 std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImageInfo &Info, int32_t Number,
-                                   const TScale &Scale, std::string *Fault) {
+                                   const TScale &Scale, const TRunSettings &Settings, std::string *Fault) {
   const auto Invalid = [Fault](std::string Why) {
     if (Fault) *Fault = std::move(Why);
     return std::string();
@@ -287,7 +287,7 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
       } else {
         R += "NotArchive";
       }
-    } else if (token == "resizemode") R += ResizeModeText(Scale);
+    } else if (token == "resizemode") R += ResizeModeText(Scale, Settings.Resize);
     else if (token == "n") R += std::to_string(Number);
     else if (token == "c") R += std::to_string(NextFolderCount(ExtractFilePath(prefix + R)));
     else if ((token[0] == 'n' || token[0] == 'c') && token.size() >= 2 && token[1] >= '1' && token[1] <= '9') {
@@ -302,7 +302,7 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
 
   if (IsImageExtension(targetExt)) return R;
   std::string E;
-  if (ConvertMode == CONVERT_MODE_JPEGTRAN) {
+  if (Settings.ConvertMode == CONVERT_MODE_JPEGTRAN) {
     E = ".jpg";
   } else {
     switch (Info.PictureFormat) {
@@ -316,11 +316,12 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
   return R + E;
 }
 
-std::string FileNameTemplateFault(const std::string &Template, const TImageInfo &Info) {
+std::string FileNameTemplateFault(const std::string &Template, const TImageInfo &Info,
+                                  const TRunSettings &Settings) {
   std::string T = NormalizeStoredPath(Template);
-  const int32_t Start = ParseStartNumber(T);
+  const int32_t Start = ParseStartNumber(T, Settings.File);
   std::string Fault;
-  const std::string Name = ExpandFileNameTemplate(T, Info, Start, TScale{}, &Fault);
+  const std::string Name = ExpandFileNameTemplate(T, Info, Start, TScale{}, Settings, &Fault);
   ClearFolderCountCache();
   if (!Fault.empty()) return Fault;
   // A name like "out/.jpg": an extension with no file name before it.
@@ -361,10 +362,10 @@ std::string ExpandTextTemplate(const std::string &T, const std::string &NewName,
 }
 
 std::string PreviewOutputFileName(const std::string &Template, const TImageInfo &Info, int32_t Index,
-                                  const TScale &Scale) {
+                                  const TScale &Scale, const TRunSettings &Settings) {
   std::string copy = NormalizeStoredPath(Template);
-  const int32_t start = ParseStartNumber(copy);
-  std::string name = ExpandFileNameTemplate(copy, Info, int32_t(int64_t(start) + Index), Scale);
+  const int32_t start = ParseStartNumber(copy, Settings.File);
+  std::string name = ExpandFileNameTemplate(copy, Info, int32_t(int64_t(start) + Index), Scale, Settings);
   ClearFolderCountCache();
   if (name.empty() || IsAbsoluteTemplate(copy)) return name;
   return ExtractFilePath(Info.FPath) + name;

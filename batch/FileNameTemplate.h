@@ -4,6 +4,7 @@
 // output type of a name.
 #pragma once
 
+#include "effects/RunSettings.h"
 #include "io/OutputType.h"
 
 #include "core/Scale.h"
@@ -22,23 +23,26 @@ extern int32_t NextSerialNumber;
 
 // Removes every start-number directive ("<s" digits ">") from Template and
 // answers the number of the last one (1 when its digits do not parse);
-// without one StartNumber when ResetType is 0, else NextSerialNumber. The
-// seconds token "<ss>" is not a directive.
-int32_t ParseStartNumber(std::string &Template);
+// without one File.StartNumber when File.ResetType is 0, else
+// NextSerialNumber. The seconds token "<ss>" is not a directive.
+int32_t ParseStartNumber(std::string &Template, const TFileOption &File);
 
 // The expanded output name of Info (relative to the source folder when the
 // template is relative), or empty when the template is invalid for it: an
 // unknown, empty or unterminated token, or one of * ? " > | outside tokens;
 // Fault (when given) then says which part, as in "unknown token <OLD>".
 // The extension is the template's when it names an image type, else the
-// conversion table's for the source format.
+// conversion table's for the source format (".jpg" in the lossless mode).
+// Settings is the run's copy (the conversion mode and the resize options).
 std::string ExpandFileNameTemplate(const std::string &Template, const TImageInfo &Info, int32_t Number,
-                                   const TScale &Scale, std::string *Fault = nullptr);
+                                   const TScale &Scale, const TRunSettings &Settings,
+                                   std::string *Fault = nullptr);
 
 // Why a stored template gives Info no usable output name, naming the part
 // of the template at fault (a character, a token, an empty file name);
 // empty when the name is usable. The folder counts are discarded afterwards.
-std::string FileNameTemplateFault(const std::string &Template, const TImageInfo &Info);
+std::string FileNameTemplateFault(const std::string &Template, const TImageInfo &Info,
+                                  const TRunSettings &Settings);
 
 // The overlay text of a template: NewName and OldName are the output and
 // source file names without folders, Time the entry's date.
@@ -47,7 +51,7 @@ std::string ExpandTextTemplate(const std::string &Template, const std::string &N
 
 
 // The text of the "resizemode" token for the resize scale of one image.
-std::string ResizeModeText(const TScale &Scale);
+std::string ResizeModeText(const TScale &Scale, const TResizeOption &Resize);
 
 // The conversion table: rows "inputs=output" of the settings section
 // "Convert"; "未定義" stands for every extension no row names.
@@ -79,7 +83,7 @@ void ClearFolderCountCache();
 // number of a copy of the template plus Index; the folder counts are
 // discarded afterwards. The folder prefix is added for a relative template.
 std::string PreviewOutputFileName(const std::string &Template, const TImageInfo &Info, int32_t Index,
-                                  const TScale &Scale);
+                                  const TScale &Scale, const TRunSettings &Settings);
 
 // The warning of a run whose template is invalid for some entry.
 extern const char *const InvalidFileNameMessage;  // "ファイル名に使用できない文字が含まれています"

@@ -236,7 +236,7 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::st
       {
         TLibraryMessageCapture DecoderMessages;
         Factor = LoadPicture(Entry, *Img, Scale, true, true, EffectParams.ColorTransform, MayDownscale, OutType,
-                             EffectParams.MemoryBudget);
+                             S.Formats, S.ColorManagement, EffectParams.MemoryBudget);
         Warning = DecoderMessages.Text();
       }
       const uint32_t LoadedBPP = Img->BPP;
@@ -253,6 +253,7 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::st
         Context.DecreaseColor = EffectParams.DecreaseColor;
         Context.GrayscaleDecreaseColor = EffectParams.GrayscaleDecreaseColor != 0;
         Context.Formats = S.Formats;
+        Context.ColorManagement = S.ColorManagement;
         Context.ProcessPriority = S.System.ProcessPriority;
         Context.ThreadNum = ThreadNum;
         Context.ThumbnailResizer = EffectParams.ThumbnailResizer;

@@ -91,15 +91,14 @@ std::string NumberedName(const std::string &Name, int64_t k) {
   return base + "[" + std::to_string(k) + "]" + ext;
 }
 
-TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template, const TScaleOfProc &ScaleOf,
-                                      const std::atomic<bool> *Stop, const std::atomic<bool> *Suspend,
-                                      TAutoResetEvent *RunEvent, bool CreateFolders) {
+TOutputNameTotals NameOutputFiles(TImageInfoList &List, std::string Template, const TRunSettings &Settings,
+                                  const TScaleOfProc &ScaleOf, const std::atomic<bool> *Stop,
+                                  const std::atomic<bool> *Suspend, TAutoResetEvent *RunEvent, bool CreateFolders) {
   TOutputNameTotals totals;
   std::set<std::string, TCaseInsensitiveLess> names;
-  TFileOption &option = FileOption;
-  if (option.ResetType == 0) NextSerialNumber = option.StartNumber;
+  const TFileOption &option = Settings.File;
   Template = NormalizeStoredPath(Template);
-  int64_t number = int64_t(ParseStartNumber(Template)) - 1;
+  int64_t number = int64_t(ParseStartNumber(Template, option)) - 1;
   const bool absolute = IsAbsoluteTemplate(Template);
   bool invalid = false;
 
@@ -125,7 +124,7 @@ TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template
     ++number;  // every taking-part entry uses up a number, skipped or not
     totals.AllSize += Tiles(info.Width) * Tiles(info.Height);
     const TScale scale = ScaleOf ? ScaleOf(info) : TScale{};
-    std::string name = ExpandFileNameTemplate(Template, info, int32_t(number), scale);
+    std::string name = ExpandFileNameTemplate(Template, info, int32_t(number), scale, Settings);
     std::string base, ext;
     SplitExtension(NamePart(name), base, ext);
     if (base.empty()) {
@@ -164,10 +163,23 @@ TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template
 
   if (Stop && Stop->load()) totals.Stopped = true;
   totals.OutputFileCount = invalid ? -1 : int32_t(names.size());
-  const int32_t next = int32_t(std::clamp<int64_t>(number + 1, INT32_MIN, INT32_MAX));
-  NextSerialNumber = next;
-  if (option.ResetType == 2) option.StartNumber = next;
+  totals.NextNumber = int32_t(std::clamp<int64_t>(number + 1, INT32_MIN, INT32_MAX));
   ClearFolderCountCache();
+  return totals;
+}
+
+void StoreNextSerialNumber(const TOutputNameTotals &Totals, const TFileOption &RunFile) {
+  NextSerialNumber = Totals.NextNumber;
+  if (RunFile.ResetType == 2) FileOption.StartNumber = Totals.NextNumber;
+}
+
+TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template, const TRunSettings &Settings,
+                                      const TScaleOfProc &ScaleOf, const std::atomic<bool> *Stop,
+                                      const std::atomic<bool> *Suspend, TAutoResetEvent *RunEvent,
+                                      bool CreateFolders) {
+  const TOutputNameTotals totals =
+      NameOutputFiles(List, std::move(Template), Settings, ScaleOf, Stop, Suspend, RunEvent, CreateFolders);
+  StoreNextSerialNumber(totals, Settings.File);
   return totals;
 }
 
@@ -179,10 +191,10 @@ uint64_t NextThreadID() {
 }  // namespace
 
 TMakeOutputFileNameThread::TMakeOutputFileNameThread(TImageInfoList &List, std::string Template,
-                                                     TReportProc Report, TScaleOfProc ScaleOf,
-                                                     const std::atomic<bool> *Suspend)
-    : FList(List), FTemplate(std::move(Template)), FReport(std::move(Report)), FScaleOf(std::move(ScaleOf)),
-      FSuspend(Suspend), FThreadID(NextThreadID()) {}
+                                                     const TRunSettings &Settings, TReportProc Report,
+                                                     TScaleOfProc ScaleOf, const std::atomic<bool> *Suspend)
+    : FList(List), FTemplate(std::move(Template)), FSettings(Settings), FReport(std::move(Report)),
+      FScaleOf(std::move(ScaleOf)), FSuspend(Suspend), FThreadID(NextThreadID()) {}
 
 TMakeOutputFileNameThread::~TMakeOutputFileNameThread() {
   Terminate();
@@ -195,7 +207,7 @@ void TMakeOutputFileNameThread::Resume() {
     return;
   }
   FThread = std::thread([this] {
-    FTotals = MakeOutputFileNames(FList, FTemplate, FScaleOf, &FTerminated, FSuspend, &RunEvent);
+    FTotals = NameOutputFiles(FList, FTemplate, FSettings, FScaleOf, &FTerminated, FSuspend, &RunEvent);
     if (FReport) FReport(FTotals.Stopped ? WM_NAMES_STOPPED : WM_NAMES_DONE, FThreadID);
   });
 }

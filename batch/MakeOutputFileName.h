@@ -24,6 +24,7 @@ struct TOutputNameTotals {
   int32_t OutputFileCount = 0;  // names produced, -1 when the template is invalid
   int64_t AllSize = 0;          // sum of ceil(w / 256) * ceil(h / 256) over the taking-part entries
   bool Stopped = false;         // left early on a stop request
+  int32_t NextNumber = 1;       // the serial number after the last one given out
 };
 
 // The resize scale of one entry (the effect chain's CanDownScalingLoad);
@@ -37,13 +38,23 @@ inline constexpr const char *READ_ONLY_OUTPUT_MSG = "the output is read-only and
 // Name with "[k]" put before its extension: the k-th name tried when Name is taken.
 std::string NumberedName(const std::string &Name, int64_t k);
 
-// The pass itself, for callers that want no thread. Reads FileOption and
-// ConvertMode; updates NextSerialNumber (and StartNumber with ResetType 2).
-// Pausing: while *Suspend is set the pass waits on RunEvent; Stop is polled
-// before every entry. CreateFolders false leaves the output folders
-// uncreated (a dry run writes nothing).
-TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template, const TScaleOfProc &ScaleOf,
-                                      const std::atomic<bool> *Stop = nullptr,
+// The pass proper: reads the run's copy of the settings (the file options,
+// the conversion mode and the resize options) and no program-wide record,
+// and leaves the serial numbers to StoreNextSerialNumber. Pausing: while
+// *Suspend is set the pass waits on RunEvent; Stop is polled before every
+// entry. CreateFolders false leaves the output folders uncreated (a dry run
+// writes nothing).
+TOutputNameTotals NameOutputFiles(TImageInfoList &List, std::string Template, const TRunSettings &Settings,
+                                  const TScaleOfProc &ScaleOf, const std::atomic<bool> *Stop = nullptr,
+                                  const std::atomic<bool> *Suspend = nullptr, TAutoResetEvent *RunEvent = nullptr,
+                                  bool CreateFolders = true);
+// Where the next run's numbers continue: NextSerialNumber, and the
+// program-wide StartNumber when the run's ResetType is 2 (stored). Called on
+// the thread that owns the program-wide records.
+void StoreNextSerialNumber(const TOutputNameTotals &Totals, const TFileOption &RunFile);
+// The pass and then StoreNextSerialNumber, for callers that want no thread.
+TOutputNameTotals MakeOutputFileNames(TImageInfoList &List, std::string Template, const TRunSettings &Settings,
+                                      const TScaleOfProc &ScaleOf, const std::atomic<bool> *Stop = nullptr,
                                       const std::atomic<bool> *Suspend = nullptr,
                                       TAutoResetEvent *RunEvent = nullptr, bool CreateFolders = true);
 
@@ -52,10 +63,13 @@ public:
   // Report(message, thread id) is called on the naming thread when it ends.
   using TReportProc = std::function<void(uint32_t Msg, uint64_t ThreadID)>;
 
-  // Created suspended; Resume starts it. Suspend is the controller's pause
+  // Created suspended; Resume starts it. Settings is the run's copy, which
+  // must outlive the thread; the serial numbers are left to the controller
+  // (StoreNextSerialNumber with Totals). Suspend is the controller's pause
   // flag (may be null).
-  TMakeOutputFileNameThread(TImageInfoList &List, std::string Template, TReportProc Report,
-                            TScaleOfProc ScaleOf = nullptr, const std::atomic<bool> *Suspend = nullptr);
+  TMakeOutputFileNameThread(TImageInfoList &List, std::string Template, const TRunSettings &Settings,
+                            TReportProc Report, TScaleOfProc ScaleOf = nullptr,
+                            const std::atomic<bool> *Suspend = nullptr);
   ~TMakeOutputFileNameThread();  // asks the thread to stop and waits for it
   TMakeOutputFileNameThread(const TMakeOutputFileNameThread &) = delete;
   TMakeOutputFileNameThread &operator=(const TMakeOutputFileNameThread &) = delete;
@@ -72,6 +86,7 @@ public:
 private:
   TImageInfoList &FList;
   std::string FTemplate;
+  const TRunSettings &FSettings;
   TReportProc FReport;
   TScaleOfProc FScaleOf;
   const std::atomic<bool> *FSuspend;

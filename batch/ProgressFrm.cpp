@@ -80,7 +80,7 @@ int32_t TProgressForm::ShowModal() {
   ClearFolderCountCache();
   TEffectList *Effects = &FEffects;
   MakeOutputFileNameThread = std::make_unique<TMakeOutputFileNameThread>(
-      FList, FileNameFormat, [this](uint32_t Msg, uint64_t ID) { PostMessage(Msg, ID); },
+      FList, FileNameFormat, FSettings, [this](uint32_t Msg, uint64_t ID) { PostMessage(Msg, ID); },
       [Effects](const TImageInfo &Info) {
         TScale S;
         Effects->CanDownScalingLoad(Info, S);
@@ -154,8 +154,9 @@ void TProgressForm::HandleMessage(const TMessage &M) {
     case WM_NAMES_DONE:
     case WM_NAMES_STOPPED:
       if (MakeOutputFileNameThread && MakeOutputFileNameThread->ThreadID() == M.ThreadID) {
+        MakeOutputFileNameThread->WaitFor();
+        StoreNextSerialNumber(MakeOutputFileNameThread->Totals(), FSettings.File);
         if (M.Msg == WM_NAMES_STOPPED) {
-          MakeOutputFileNameThread->WaitFor();
           MakeOutputFileNameThread.reset();
           Canceled = true;
           Close(MR_CANCEL);
@@ -187,7 +188,6 @@ void TProgressForm::HandleMessage(const TMessage &M) {
 }
 
 void TProgressForm::NamesDone() {
-  MakeOutputFileNameThread->WaitFor();
   const TOutputNameTotals Totals = MakeOutputFileNameThread->Totals();
   MakeOutputFileNameThread.reset();
   OutputFileCount = Totals.OutputFileCount;

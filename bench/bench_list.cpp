@@ -117,7 +117,7 @@ void BM_MakeOutputFileNames(benchmark::State &State) {
   FileOption.NotOverwrite = true;
   FileOption.Skip = false;
   for (auto _ : State) {
-    const TOutputNameTotals totals = MakeOutputFileNames(list, "out/<old>_<n4>", nullptr);
+    const TOutputNameTotals totals = MakeOutputFileNames(list, "out/<old>_<n4>", CurrentRunSettings(), nullptr);
     if (totals.OutputFileCount != count) State.SkipWithError("not every entry was named");
   }
   State.SetItemsProcessed(int64_t(State.iterations()) * count);

@@ -446,10 +446,6 @@ void LoadBitmapFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, in
   DecodeDIB(h, info, paletteAvail, Data + bitsStart, Size - bitsStart, Img, AlphaCheckType, FromPlugin);
 }
 
-void LoadBitmapFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img) {
-  LoadBitmapFromMemory(Data, Size, Img, BitmapOption.AlphaCheckType, false);
-}
-
 void LoadDIBFromMemory(const uint8_t *Info, size_t InfoSize, const uint8_t *Bits, size_t BitsSize,
                        TICCImgInfo &Img, int32_t AlphaCheckType, bool FromPlugin) {
   if (!Info) Broken();

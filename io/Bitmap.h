@@ -20,8 +20,6 @@ inline constexpr const char *BMP_BROKEN_MSG = "画像ファイルが壊れてい
 // for offsets, lengths or codes that do not fit the file; Img stays empty then.
 void LoadBitmapFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img,
                           int32_t AlphaCheckType, bool FromPlugin = false);
-// The same with BitmapOption.AlphaCheckType.
-void LoadBitmapFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img);
 
 // A DIB without file header (an info header, masks, palette, then pixels in
 // one block), as image-loader plug-ins hand them over; pixels may also lie in

@@ -218,8 +218,8 @@ bool ReadFileRange(const std::string &Path, size_t Pos, size_t Len, std::vector<
   return ok;
 }
 
-bool ExifWanted(int32_t OutputType) {
-  return JPEGOption.AddExifInfo &&
+bool ExifWanted(int32_t OutputType, const TJPEGOption &JPEG) {
+  return JPEG.AddExifInfo &&
          (OutputType == OUTPUT_JPEG || OutputType == OUTPUT_HDP || OutputType == OUTPUT_TIFF);
 }
 
@@ -232,7 +232,8 @@ void AttachJPEGExif(const TImageProbe &Entry, std::span<const uint8_t> Bytes, TI
 }
 
 // The Exif carrier of another source, made by the codec library.
-void AttachWICExif(const TImageProbe &Entry, std::span<const uint8_t> Bytes, TICCImgInfo &Img) {
+void AttachWICExif(const TImageProbe &Entry, std::span<const uint8_t> Bytes, TICCImgInfo &Img,
+                   bool UpdateSoftwareTag) {
   if (!Entry.FHasExif) return;
   TPixio *lib = Pixio();
   if (!lib || !lib->create_exif) return;
@@ -240,7 +241,7 @@ void AttachWICExif(const TImageProbe &Entry, std::span<const uint8_t> Bytes, TIC
   int n;
   {
     TLibraryCall call;
-    n = lib->create_exif(block, EXIF_CARRIER_SIZE, Bytes.data(), Bytes.size(), MetadataOption.UpdateSoftwareTag ? 1 : 0);
+    n = lib->create_exif(block, EXIF_CARRIER_SIZE, Bytes.data(), Bytes.size(), UpdateSoftwareTag ? 1 : 0);
   }
   if (n <= 1 || uint32_t(n) > EXIF_CARRIER_SIZE) {
     AlignedFree(block);
@@ -270,8 +271,8 @@ void ConvertCMYK(TICCImgInfo &Img, TTransForm *Transform, bool Inverted) {
   if (Img.PixelFormat == PIXFMT_CMYK || Img.Channels != 3) throw ETessivoError("CMYK画像を変換できません");
 }
 
-void ApplyExifProfile(const TImageProbe &Entry, TICCImgInfo &Img) {
-  if (!ColorManagementOption.CreateICCProfileFromExif || !Entry.FHasColorInfo) return;
+void ApplyExifProfile(const TImageProbe &Entry, TICCImgInfo &Img, bool CreateICCProfileFromExif) {
+  if (!CreateICCProfileFromExif || !Entry.FHasColorInfo) return;
   if (Img.PixelFormat == PIXFMT_CMYK || Img.ProfileType == PROFILE_EMBEDDED) return;
   if (Img.Channels < 3 || Img.IsGrayAlpha) return;  // the Exif primaries describe colour images
   TExifColorInfo info;
@@ -285,18 +286,19 @@ void ApplyExifProfile(const TImageProbe &Entry, TICCImgInfo &Img) {
 // Decodes the source bytes by format into Img. Inverted receives whether
 // CMYK pixels are stored inverted (Adobe JPEG).
 void DecodeByFormat(const TImageProbe &Entry, std::span<const uint8_t> Bytes, TICCImgInfo &Img,
-                    bool WantQuality, int32_t Denominator, bool Thumbnail, bool &Inverted) {
+                    bool WantQuality, int32_t Denominator, bool Thumbnail, const TFormatOptions &Formats,
+                    bool &Inverted) {
   Inverted = false;
   switch (Entry.PictureFormat) {
     case PICTURE_BMP:
-      LoadBitmapFromMemory(Bytes.data(), Bytes.size(), Img);
+      LoadBitmapFromMemory(Bytes.data(), Bytes.size(), Img, Formats.Bitmap.AlphaCheckType);
       break;
     case PICTURE_JPEG:
-      LoadJPEGFromMemory(Bytes.data(), Bytes.size(), Img, WantQuality, Denominator, &Inverted);
+      LoadJPEGFromMemory(Bytes.data(), Bytes.size(), Img, WantQuality, Denominator, Formats.JPEG.DCTMethod, &Inverted);
       break;
     case PICTURE_PNG:
-      if (PNGOption.UseWIC) DecodeWIC(Bytes.data(), Bytes.size(), Img, false, nullptr);
-      else LoadPNGFromMemory(Bytes.data(), Bytes.size(), Img);
+      if (Formats.PNG.UseWIC) DecodeWIC(Bytes.data(), Bytes.size(), Img, false, nullptr);
+      else LoadPNGFromMemory(Bytes.data(), Bytes.size(), Img, Formats.PNG.UsebKGDChunk != 0);
       break;
     case PICTURE_WIC:
       DecodeWIC(Bytes.data(), Bytes.size(), Img, Thumbnail, &Inverted);
@@ -373,11 +375,11 @@ void ReadEntryBytes(const TImageProbe &Entry, std::vector<uint8_t> &Bytes) {
   }
 }
 
-void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Out) {
+void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Out, bool UseBKGDChunk) {
   TPixio &lib = Library();
   Out = TICCImgInfo{};
   TPixioDecode d{};
-  d.WantBGColor = PNGOption.UsebKGDChunk ? 1 : 0;
+  d.WantBGColor = UseBKGDChunk ? 1 : 0;
   {
     TLibraryCall call;
     if (!lib.read_png(&d, Data, Size)) {
@@ -388,7 +390,7 @@ void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Out) {
   TICCImgOwner loaded;
   TICCImgInfo &Img = *loaded;
   TakeDecode(d, Img);
-  if (PNGOption.UsebKGDChunk && d.HasBGColor) {
+  if (UseBKGDChunk && d.HasBGColor) {
     Img.BGColor = d.BGColor & 0xFFFFFF;
     Img.hasBGColor = LongTrue;
   }
@@ -409,14 +411,14 @@ void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Out) {
 }
 
 void LoadJPEGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Out, bool WantQualityInfo,
-                        int32_t Denominator, bool *InvertedCMYK) {
+                        int32_t Denominator, int32_t DCTMethod, bool *InvertedCMYK) {
   TPixio &lib = Library();
   Out = TICCImgInfo{};
   if (Denominator != 1 && Denominator != 2 && Denominator != 4 && Denominator != 8) Denominator = 1;
   TPixioDecode d{};
   TJPEGQualityInfo quality{};
   d.ScaleDenom = Denominator;
-  d.DCTMethod = JPEGOption.DCTMethod == 1 ? 2 : 0;
+  d.DCTMethod = DCTMethod == 1 ? 2 : 0;
   // The previous image's block, when one is kept, saves mapping and clearing a new one.
   d.SpareMem = static_cast<uint8_t *>(TakeSpareBlock());
   if (WantQualityInfo) {
@@ -474,8 +476,8 @@ int32_t JPEGScaleDenominator(const TScale &Scale, int32_t DecodeWithDownScaling,
   return denominator;
 }
 
-bool OutputDropsAlpha(int32_t OutputType) {
-  if (OutputType == OUTPUT_BMP && !BitmapOption.AlphaChannelSupport) return true;
+bool OutputDropsAlpha(int32_t OutputType, const TBitmapOption &Bitmap) {
+  if (OutputType == OUTPUT_BMP && !Bitmap.AlphaChannelSupport) return true;
   if (OutputType == OUTPUT_JPEG) return true;
   return ColorReductionDropsAlphaHook && ColorReductionDropsAlphaHook();
 }
@@ -495,32 +497,34 @@ void CheckDecodeBudget(const TImageProbe &Entry, std::span<const uint8_t> Bytes,
 
 // LoadPicture without the framing of its failure.
 int32_t DecodeEntry(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, bool WantMarkers, bool WantExif,
-                    TTransForm *Transform, bool AllowDownScale, int32_t OutputType, const TMemoryBudget &Budget) {
+                    TTransForm *Transform, bool AllowDownScale, int32_t OutputType, const TFormatOptions &Formats,
+                    const TColorManagementOption &ColorManagement, const TMemoryBudget &Budget) {
+  const TJPEGOption &JPEG = Formats.JPEG;
   if (Entry.PictureFormat == PICTURE_UNKNOWN && !EnsureProbed(Entry, TProbeErrors::Raise))
     throw ETessivoError(BMP_UNSUPPORTED_MSG);
   TSourceBytes src;
   ReadSourceBytes(Entry, src);
   const std::span<const uint8_t> bytes = src.View();
-  const bool wantExif = WantExif && ExifWanted(OutputType);
-  const bool wantQuality = JPEGOption.KeepQuality && OutputType == OUTPUT_JPEG && !JPEGOption.UseFileSizeLimit;
+  const bool wantExif = WantExif && ExifWanted(OutputType, JPEG);
+  const bool wantQuality = JPEG.KeepQuality && OutputType == OUTPUT_JPEG && !JPEG.UseFileSizeLimit;
   int32_t denominator = 1;
   if (Entry.PictureFormat == PICTURE_JPEG && AllowDownScale)
-    denominator = JPEGScaleDenominator(Scale, JPEGOption.DecodeWithDownScaling, JPEGOption.DownScalingLimit);
+    denominator = JPEGScaleDenominator(Scale, JPEG.DecodeWithDownScaling, JPEG.DownScalingLimit);
   CheckDecodeBudget(Entry, bytes, denominator, Budget);
   TICCImgOwner loaded;
   bool inverted = false;
-  DecodeByFormat(Entry, bytes, *loaded, wantQuality, denominator, false, inverted);
+  DecodeByFormat(Entry, bytes, *loaded, wantQuality, denominator, false, Formats, inverted);
   if (Entry.PictureFormat == PICTURE_JPEG) {
     if (wantExif) AttachJPEGExif(Entry, bytes, *loaded);
-    if (WantMarkers && MetadataOption.KeepAllExtraMarker)
+    if (WantMarkers && Formats.Metadata.KeepAllExtraMarker)
       GetExtraMarker(loaded->Marker, loaded->MarkerCount, bytes.size(), bytes.data());
   } else if (Entry.PictureFormat == PICTURE_WIC && wantExif) {
-    AttachWICExif(Entry, bytes, *loaded);
+    AttachWICExif(Entry, bytes, *loaded, Formats.Metadata.UpdateSoftwareTag != 0);
   }
   src.Release();
-  ApplyExifProfile(Entry, *loaded);
-  if (HasAlpha(*loaded) && OutputDropsAlpha(OutputType))
-    FlattenAlpha(*loaded, Background, BackgroundColorInto(Transform));
+  ApplyExifProfile(Entry, *loaded, ColorManagement.CreateICCProfileFromExif != 0);
+  if (HasAlpha(*loaded) && OutputDropsAlpha(OutputType, Formats.Bitmap))
+    FlattenAlpha(*loaded, Formats.Background, BackgroundColorInto(Transform));
   ConvertCMYK(*loaded, Transform, inverted);
   Img = loaded.Detach();
   return denominator;
@@ -529,10 +533,12 @@ int32_t DecodeEntry(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, b
 }  // namespace
 
 int32_t LoadPicture(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, bool WantMarkers, bool WantExif,
-                    TTransForm *Transform, bool AllowDownScale, int32_t OutputType, const TMemoryBudget &Budget) {
+                    TTransForm *Transform, bool AllowDownScale, int32_t OutputType, const TFormatOptions &Formats,
+                    const TColorManagementOption &ColorManagement, const TMemoryBudget &Budget) {
   Img = TICCImgInfo{};
   try {
-    return DecodeEntry(Entry, Img, Scale, WantMarkers, WantExif, Transform, AllowDownScale, OutputType, Budget);
+    return DecodeEntry(Entry, Img, Scale, WantMarkers, WantExif, Transform, AllowDownScale, OutputType, Formats,
+                       ColorManagement, Budget);
   } catch (const std::exception &e) {
     throw ETessivoError(LOAD_FAILED_MSG, e.what());
   }
@@ -580,7 +586,7 @@ void DecodeListThumbnail(TICCImgInfo &Out, TImageProbe &Entry, const TListThumbn
       if ((longSide >> i) >= Side) denominator *= 2;
   }
   bool inverted = false;
-  DecodeByFormat(Entry, bytes, Bitmap, false, denominator, true, inverted);
+  DecodeByFormat(Entry, bytes, Bitmap, false, denominator, true, Options.Formats, inverted);
   src.Release();
   const uint32_t w = Bitmap.Width, h = Bitmap.Height;
   const bool shrink = std::max(w, h) > Side;
@@ -604,7 +610,7 @@ void DecodeListThumbnail(TICCImgInfo &Out, TImageProbe &Entry, const TListThumbn
     resizer->ResizeImage(Bitmap, nw, nullptr, false, Bitmap.PixelFormat == PIXFMT_BGRA, nh);
   }
   ConvertTo8Bit(Bitmap, false);
-  if (HasAlpha(Bitmap)) FlattenAlpha(Bitmap, Background);
+  if (HasAlpha(Bitmap)) FlattenAlpha(Bitmap, Options.Formats.Background);
   ConvertCMYK(Bitmap, nullptr, inverted);
   if (Bitmap.PixelFormat == PIXFMT_YCC) throw ETessivoError("対応していない画像形式です");
   ToMonitor(Bitmap, Options.MonitorTransform);
@@ -630,7 +636,7 @@ void MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumb
       try {
         TICCImgOwner loaded;
         bool inverted = false;
-        LoadJPEGFromMemory(thumb.data(), thumb.size(), *loaded, false, 1, &inverted);
+        LoadJPEGFromMemory(thumb.data(), thumb.size(), *loaded, false, 1, Options.Formats.JPEG.DCTMethod, &inverted);
         ConvertCMYK(*loaded, nullptr, inverted);
         ToMonitor(*loaded, Options.MonitorTransform);
         Bitmap = loaded.Detach();
@@ -643,7 +649,8 @@ void MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumb
   // 2. A thumbnail made before.
   if (!Entry.CachedThumbnail.empty()) {
     try {
-      LoadJPEGFromMemory(Entry.CachedThumbnail.data(), Entry.CachedThumbnail.size(), Bitmap, false, 1);
+      LoadJPEGFromMemory(Entry.CachedThumbnail.data(), Entry.CachedThumbnail.size(), Bitmap, false, 1,
+                         Options.Formats.JPEG.DCTMethod);
       return;
     } catch (const std::exception &) {
       Entry.CachedThumbnail.clear();

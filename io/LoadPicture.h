@@ -12,6 +12,7 @@
 
 #include "io/ImageProbe.h"
 #include "core/ImgInfo.h"
+#include "io/FormatOption.h"
 #include "io/OutputType.h"
 #include "core/MemoryBudget.h"
 #include "core/Scale.h"
@@ -23,6 +24,7 @@
 
 class TResizer;
 class TTransForm;
+struct TColorManagementOption;
 
 
 inline constexpr const char *LOAD_FAILED_MSG = "Loadに失敗しました";
@@ -35,12 +37,15 @@ inline constexpr const char *LOAD_FAILED_MSG = "Loadに失敗しました";
 // Img.ExifInfo / Img.Marker, so Img belongs in a TICCImgOwner. Transform is the
 // worker's colour transform (used for the CMYK conversion and the background
 // colour; may be null). Reduced JPEG decoding is tried only when
-// AllowDownScale is set, from Scale and the JPEG options. A picture whose
-// decoded pixels (the probed size at the decode scale, times the bytes per
-// pixel its header promises) would need more than a worker's share of
-// Budget is refused before the decoder allocates anything.
+// AllowDownScale is set, from Scale and the JPEG options. Formats and
+// ColorManagement are the run's copies of the records (the program-wide ones
+// may be edited meanwhile); of the latter only CreateICCProfileFromExif is read.
+// A picture whose decoded pixels (the probed size at the decode scale, times
+// the bytes per pixel its header promises) would need more than a worker's
+// share of Budget is refused before the decoder allocates anything.
 int32_t LoadPicture(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, bool WantMarkers,
                     bool WantExif, TTransForm *Transform, bool AllowDownScale, int32_t OutputType,
+                    const TFormatOptions &Formats, const TColorManagementOption &ColorManagement,
                     const TMemoryBudget &Budget = {});
 
 // Bytes per pixel of the decoded image the header of a file in Format
@@ -56,8 +61,8 @@ uint32_t DecodedBytesPerPixel(int32_t Format, std::span<const uint8_t> Bytes);
 int32_t JPEGScaleDenominator(const TScale &Scale, int32_t DecodeWithDownScaling, int32_t DownScalingLimit);
 
 // Whether alpha must be flattened for an output type (BMP without alpha
-// support, JPEG, or a colour reduction that drops alpha).
-bool OutputDropsAlpha(int32_t OutputType);
+// support in Bitmap, JPEG, or a colour reduction that drops alpha).
+bool OutputDropsAlpha(int32_t OutputType, const TBitmapOption &Bitmap);
 
 // The effect chain answers whether an active colour reduction will drop
 // alpha (not in its alpha-keeping mode); null: no colour reduction.
@@ -70,6 +75,9 @@ struct TListThumbnailOptions {
   bool IgnoreEmbeddedThumbnail = false; // never show the Exif thumbnail
   TTransForm *MonitorTransform = nullptr;  // scratch transform for the monitor conversion; null: own one
   TResizer *Resizer = nullptr;  // the thumbnail maker's own reduction engine; null: one made for the call
+  // The thumbnail maker's copy of the format records (PNG and BMP reading,
+  // the JPEG DCT method, the background), taken when it starts.
+  TFormatOptions Formats{};
 };
 
 // Target long side of list thumbnails for a ThumbnailSize setting.
@@ -85,13 +93,15 @@ void MakeListThumbnail(TICCImgInfo &Bitmap, TImageProbe &Entry, const TListThumb
 // Per-format decoders, each from a memory block (the whole file) into an
 // empty Img. They raise ETessivoError with the reason on failure; Img is
 // empty then. LoadBitmapFromMemory is in Bitmap.h.
-void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img);
+// UseBKGDChunk (TPNGOption.UsebKGDChunk) keeps the bKGD colour in Img.BGColor.
+void LoadPNGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool UseBKGDChunk);
 // Denominator 1, 2, 4 or 8; with WantQualityInfo the source's sampling and
-// tables land in Img.JPEGQualityInfo.
+// tables land in Img.JPEGQualityInfo. DCTMethod is TJPEGOption.DCTMethod
+// (1 floating point, else accurate integer).
 // InvertedCMYK, when given, receives whether CMYK samples are stored
 // inverted (Adobe: 255 means no ink), which the CMYK transform must know.
 void LoadJPEGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool WantQualityInfo,
-                        int32_t Denominator, bool *InvertedCMYK = nullptr);
+                        int32_t Denominator, int32_t DCTMethod, bool *InvertedCMYK = nullptr);
 void LoadWICFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img);
 void LoadWICThumbnailFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img);
 

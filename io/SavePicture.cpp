@@ -66,7 +66,8 @@ bool ProfileSuits(const uint8_t *P, uint32_t Len, const TICCImgInfo &Img) {
 
 }  // namespace
 
-TICCInfo OutputICCProfile(const TICCImgInfo &Img, const TMetadataOption &Metadata) {
+TICCInfo OutputICCProfile(const TICCImgInfo &Img, const TMetadataOption &Metadata,
+                          const TColorManagementOption &ColorManagement) {
   TICCInfo info{nullptr, 0};
   if (!Metadata.KeepICCProfile) return info;
   switch (Img.ProfileType) {
@@ -75,7 +76,7 @@ TICCInfo OutputICCProfile(const TICCImgInfo &Img, const TMetadataOption &Metadat
     case PROFILE_DEFAULT_GRAY: CMS.GetDefaultGrayProfileData(info); break;
     case PROFILE_EMBEDDED: info = {Img.ICCProfile, Img.ProfileLen}; break;
     case PROFILE_FROM_EXIF:
-      if (CMS.Option().CreateICCProfileFromExif) info = {Img.ICCProfile, Img.ProfileLen};
+      if (ColorManagement.CreateICCProfileFromExif) info = {Img.ICCProfile, Img.ProfileLen};
       break;
     default: break;
   }
@@ -151,7 +152,7 @@ TPixioEncode BaseRecord(const TICCImgInfo &Img, const TSaveJob &Job) {
   e.Bpl = Img.Bpl;
   e.Channels = Img.Channels;
   e.BitsPerSample = Img.BPP == BPP_8 ? 8 : 16;
-  const TICCInfo icc = OutputICCProfile(Img, Job.Context->Formats.Metadata);
+  const TICCInfo icc = OutputICCProfile(Img, Job.Context->Formats.Metadata, Job.Context->ColorManagement);
   e.ICCProfile = icc.Profile;
   e.ProfileLen = icc.Len;
   return e;

@@ -13,6 +13,7 @@
 // raise ETessivoError with the message the worker logs after the file name.
 #pragma once
 
+#include "color/ColorManagementOption.h"
 #include "io/ExifJpeg.h"
 #include "io/FormatOption.h"
 #include "io/ImageProbe.h"
@@ -56,6 +57,7 @@ struct TSaveContext {
   bool GrayscaleDecreaseColor = false;  // the grayscale step asked for gray levels
   bool DeleteGPSInfoIFD = false;        // lossless option, honoured when Exif is written
   TFormatOptions Formats;               // the run's copy of the format records and the background
+  TColorManagementOption ColorManagement;  // the run's copy (CreateICCProfileFromExif is read)
   int32_t ProcessPriority = 2;          // for the external PNG optimiser
   int32_t ThreadNum = 0;
   TResizer *ThumbnailResizer = nullptr; // null: a box reduction
@@ -115,7 +117,8 @@ bool BuildPalette(TICCImgInfo &Img, bool Keep8Bit, TPaletteInfo &Palette);
 
 // The profile bytes to embed for Img by its profile type (none when
 // KeepICCProfile is off); the bytes stay owned by Img or the colour system.
-TICCInfo OutputICCProfile(const TICCImgInfo &Img, const TMetadataOption &Metadata);
+TICCInfo OutputICCProfile(const TICCImgInfo &Img, const TMetadataOption &Metadata,
+                          const TColorManagementOption &ColorManagement);
 
 // The JPEG copy without recompression: Bytes is the whole source. Writes the
 // result to OutputPath when a segment was changed or the paths differ

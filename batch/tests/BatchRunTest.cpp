@@ -269,6 +269,8 @@ TEST_F(BatchRun, WorkersResizeOnTheirOwnEnginesNeverOnTheProgramWideOnes) {
 // a settings window may while a run (or a preview) is being computed.
 class TEditSettingsWhenRunning : public TProgressView {
 public:
+  // Before the naming pass has begun.
+  void NamingStarted() override { FileOption.StartNumber = 50; }
   void EntryStarted(const std::string &Text) override {
     if (Text.empty() || Edited) return;
     Edited = true;
@@ -277,6 +279,8 @@ public:
     MetadataOption.Resolution = 300;
     JPEGOption = TJPEGOption{};
     JPEGOption.Quality = 5;
+    JPEGOption.AddExifInfo = false;  // the loader would drop the sources' Exif
+    JPEGOption.DCTMethod = 1;
     ResizeOption = TResizeOption{};
     ResizeOption.NoExpand = true;
     FileOption.DeleteInputFile = LongTrue;
@@ -301,8 +305,8 @@ std::string ExifToolValue(const std::string &Tag, const std::string &Path) {
 }
 
 // A run works from the settings it took when it started: records edited (or
-// reset) while it runs reach neither the savers, nor the resize step, nor the
-// worker's source deletion.
+// reset) while it runs reach neither the naming pass, nor the loader, nor the
+// savers, nor the resize step, nor the worker's source deletion.
 TEST_F(BatchRun, OutputsFollowTheSettingsTakenWhenTheRunStarted) {
   if (std::system("exiftool -ver >/dev/null 2>&1") != 0 || std::system("identify -version >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "exiftool or ImageMagick missing";
@@ -319,6 +323,9 @@ TEST_F(BatchRun, OutputsFollowTheSettingsTakenWhenTheRunStarted) {
   Effects.SetResizeParam(1, 1000, 0);  // long side 1000: the 640 x 480 photos grow
   SystemOption.MaxThread = 1;
   SystemOption.ParallelProcessing = false;
+  FileOption.FileNameFormat = Dir + "/out/<n2>_<old>";
+  FileOption.StartNumber = 1;
+  FileOption.ResetType = 0;
   TEditSettingsWhenRunning View;
   {
     TProgressForm Form(List, Effects, &View);
@@ -331,14 +338,17 @@ TEST_F(BatchRun, OutputsFollowTheSettingsTakenWhenTheRunStarted) {
   Background = SavedBackground;
   ASSERT_TRUE(View.Edited);
   EXPECT_EQ(EditedMetadata.Resolution, 300);
-  ASSERT_EQ(Outputs().size(), 4u);
+  // The numbers start where StartNumber stood when the run started.
+  EXPECT_EQ(Outputs(), (std::set<std::string>{"01_P1.jpg", "02_P2.jpg", "03_P3.jpg", "04_P4.jpg"}));
+  for (int i = 1; i <= 4; ++i)  // DeleteInputFile was off when the run started
+    EXPECT_TRUE(fs::exists(Dir + "/in/P" + std::to_string(i) + ".jpg"));
   for (const auto &Name : Outputs()) {
     SCOPED_TRACE(Name);
     const std::string Path = Dir + "/out/" + Name;
     EXPECT_EQ(ExifToolValue("JFIF:XResolution", Path), "150");
     EXPECT_EQ(ExifToolValue("ImageWidth", Path), "1000");
     EXPECT_EQ(CommandOutput("identify -format %Q '" + Path + "'"), "95");  // ImageMagick's quality estimate
-    EXPECT_TRUE(fs::exists(Dir + "/in/" + Name));  // DeleteInputFile was off when the run started
+    EXPECT_EQ(ExifToolValue("DateTimeOriginal", Path), "2013:07:04 12:00:00");  // AddExifInfo was on
   }
   EXPECT_EQ(ErrorLogForm().GetErrorCount(), 0);
 }

@@ -82,7 +82,7 @@ TEST_F(Naming, FileNameTokens) {
       {"<OLD>", ""}, {"<>", ""}, {"<old", ""}, {"a?b", ""}, {"a|b", ""}, {"a*<old>", ""}, {"a\"b", ""},
       {"a>b", ""}, {"<n0>", ""}, {"<c0>", ""}, {"<x>", ""}, {"<s>", ""},
   };
-  for (const auto &c : cases) EXPECT_EQ(ExpandFileNameTemplate(c.Template, info, 7, TScale{}), c.Name) << c.Template;
+  for (const auto &c : cases) EXPECT_EQ(ExpandFileNameTemplate(c.Template, info, 7, TScale{}, CurrentRunSettings()), c.Name) << c.Template;
 }
 
 TEST_F(Naming, ExtensionFromTheConversionTable) {
@@ -107,7 +107,7 @@ TEST_F(Naming, ExtensionFromTheConversionTable) {
     info.FPath = c.Path;
     info.PictureFormat = c.Format;
     ConvertMode = c.Mode;
-    EXPECT_EQ(ExpandFileNameTemplate(c.Template, info, 1, TScale{}), c.Name) << c.Path << " " << c.Template;
+    EXPECT_EQ(ExpandFileNameTemplate(c.Template, info, 1, TScale{}, CurrentRunSettings()), c.Name) << c.Path << " " << c.Template;
     EXPECT_GT(OutputTypeOf(c.Name), 0) << c.Name;
   }
 
@@ -124,7 +124,7 @@ TEST_F(Naming, ExtensionFromTheConversionTable) {
   webp.FPath = "/p/w.webp";
   webp.PictureFormat = PICTURE_WIC;
   ConvertMode = CONVERT_MODE_NORMAL;
-  EXPECT_EQ(ExpandFileNameTemplate("<old>", webp, 1, TScale{}), "w.bmp");
+  EXPECT_EQ(ExpandFileNameTemplate("<old>", webp, 1, TScale{}, CurrentRunSettings()), "w.bmp");
 
   LoadConvertTable({".bmp=.png"});  // no "未定義": the default rows follow
   EXPECT_EQ(ConvertTable.size(), 1u + DefaultConvertRows().size());
@@ -136,8 +136,8 @@ TEST_F(Naming, ModificationDateWithoutShootingDate) {
   TImageInfo info;
   Photo(info);
   info.DateTimeOriginal = 0;
-  EXPECT_EQ(ExpandFileNameTemplate("<yyyy>/<mm>/<old>", info, 1, TScale{}), "2023/03/IMG_1.jpg");
-  EXPECT_EQ(ExpandFileNameTemplate("<ymdhns>", info, 1, TScale{}), "20230315060000.jpg");
+  EXPECT_EQ(ExpandFileNameTemplate("<yyyy>/<mm>/<old>", info, 1, TScale{}, CurrentRunSettings()), "2023/03/IMG_1.jpg");
+  EXPECT_EQ(ExpandFileNameTemplate("<ymdhns>", info, 1, TScale{}, CurrentRunSettings()), "20230315060000.jpg");
 }
 
 TEST_F(Naming, ArchiveMemberName) {
@@ -146,7 +146,7 @@ TEST_F(Naming, ArchiveMemberName) {
   info.FIsArchive = LongTrue;
   info.FArchivePath = "/p/set.zip";
   info.PictureFormat = PICTURE_JPEG;
-  EXPECT_EQ(ExpandFileNameTemplate("<arcname>_<pdir>_<old>", info, 1, TScale{}), "set_x_y.jpg");
+  EXPECT_EQ(ExpandFileNameTemplate("<arcname>_<pdir>_<old>", info, 1, TScale{}, CurrentRunSettings()), "set_x_y.jpg");
 }
 
 TEST_F(Naming, FolderCounts) {
@@ -155,16 +155,16 @@ TEST_F(Naming, FolderCounts) {
   Photo(info, dir / "src.jpg");
   // An empty (here: missing) output folder counts from 1.
   for (const char *expected : {"c/01.jpg", "c/02.jpg", "c/03.jpg"})
-    EXPECT_EQ(ExpandFileNameTemplate("c/<c2>", info, 1, TScale{}), expected);
+    EXPECT_EQ(ExpandFileNameTemplate("c/<c2>", info, 1, TScale{}, CurrentRunSettings()), expected);
   // Files already in the folder are counted, subfolders are not.
   MakeDirs(dir / "d/sub");
   WriteBytes(dir / "d/one", {1});
   WriteBytes(dir / "d/two", {2});
-  EXPECT_EQ(ExpandFileNameTemplate("d/<c>_<c3>", info, 1, TScale{}), "d/3_004.jpg");
+  EXPECT_EQ(ExpandFileNameTemplate("d/<c>_<c3>", info, 1, TScale{}, CurrentRunSettings()), "d/3_004.jpg");
   // An absolute template counts in its own folder.
-  EXPECT_EQ(ExpandFileNameTemplate(dir / "d/<c>", info, 1, TScale{}), dir / "d/5.jpg");
+  EXPECT_EQ(ExpandFileNameTemplate(dir / "d/<c>", info, 1, TScale{}, CurrentRunSettings()), dir / "d/5.jpg");
   ClearFolderCountCache();
-  EXPECT_EQ(ExpandFileNameTemplate("d/<c>", info, 1, TScale{}), "d/3.jpg");
+  EXPECT_EQ(ExpandFileNameTemplate("d/<c>", info, 1, TScale{}, CurrentRunSettings()), "d/3.jpg");
 }
 
 TEST_F(Naming, StartNumberDirectives) {
@@ -190,7 +190,7 @@ TEST_F(Naming, StartNumberDirectives) {
     FileOption.ResetType = c.ResetType;
     NextSerialNumber = 42;
     std::string t = c.Template;
-    EXPECT_EQ(ParseStartNumber(t), c.Number) << c.Template;
+    EXPECT_EQ(ParseStartNumber(t, FileOption), c.Number) << c.Template;
     EXPECT_EQ(t, c.Rest) << c.Template;
   }
 }
@@ -238,7 +238,7 @@ TEST_F(Naming, ResizeModeText) {
       {1, 2, "Bicubic-1_int"},  {1, 0.5, "Lanczos3_int"},   {2, 0.5, "Bicubic-1_int"},
       {0.5, 2, "Lanczos3_int"},
   };
-  for (const auto &c : cases) EXPECT_EQ(ResizeModeText({c.X, c.Y}), c.Text) << c.X << " " << c.Y;
+  for (const auto &c : cases) EXPECT_EQ(ResizeModeText({c.X, c.Y}, ResizeOption), c.Text) << c.X << " " << c.Y;
   ResizeOption.SIMDMode = 2;
   ResizeOption.Degamma = true;
   const struct {
@@ -249,15 +249,15 @@ TEST_F(Naming, ResizeModeText) {
   ResizeOption.DecimationSharp = 2, ResizeOption.DecimationBlur = 10;
   for (const auto &k : kernels) {
     ResizeOption.DecimationMode = k.Mode;
-    EXPECT_EQ(ResizeModeText({0.5, 0.5}), std::string(k.Text) + "_float_degamma") << k.Mode;
+    EXPECT_EQ(ResizeModeText({0.5, 0.5}, ResizeOption), std::string(k.Text) + "_float_degamma") << k.Mode;
   }
 }
 
 TEST_F(Naming, PreviewNameStartsAtTheDirectiveAndForgetsCounts) {
   TImageInfo info;
   Photo(info);
-  EXPECT_EQ(PreviewOutputFileName("out/<s10>img<n3>", info, 4, TScale{}), "/p/out/img014.jpg");
-  EXPECT_EQ(PreviewOutputFileName("/o/<c>", info, 0, TScale{}), "/o/1.jpg");
-  EXPECT_EQ(PreviewOutputFileName("/o/<c>", info, 0, TScale{}), "/o/1.jpg");
-  EXPECT_EQ(PreviewOutputFileName("a?", info, 0, TScale{}), "");
+  EXPECT_EQ(PreviewOutputFileName("out/<s10>img<n3>", info, 4, TScale{}, CurrentRunSettings()), "/p/out/img014.jpg");
+  EXPECT_EQ(PreviewOutputFileName("/o/<c>", info, 0, TScale{}, CurrentRunSettings()), "/o/1.jpg");
+  EXPECT_EQ(PreviewOutputFileName("/o/<c>", info, 0, TScale{}, CurrentRunSettings()), "/o/1.jpg");
+  EXPECT_EQ(PreviewOutputFileName("a?", info, 0, TScale{}, CurrentRunSettings()), "");
 }

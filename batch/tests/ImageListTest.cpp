@@ -520,7 +520,7 @@ TEST_F(Listup, CorruptAndSpecialFiles) {
   FileOption.NotOverwrite = true;
   FileOption.Skip = false;
   LoadConvertTable({});
-  const TOutputNameTotals totals = MakeOutputFileNames(unprobed, "out/<old>", nullptr);
+  const TOutputNameTotals totals = MakeOutputFileNames(unprobed, "out/<old>", CurrentRunSettings(), nullptr);
   FileOption = saved;
   EXPECT_EQ(totals.OutputFileCount, 1);
   EXPECT_TRUE(unprobed[0]->OutPutFileName.empty());

@@ -31,7 +31,7 @@ bool LoadReference(const std::string &Name, TICCImgInfo &Ref) {
   const std::string dir = TestDataDir("bmpsuite/reference");
   const auto bytes = ReadFile(dir + "/" + Name + ".png");
   if (bytes.empty()) return false;
-  LoadPNGFromMemory(bytes.data(), bytes.size(), Ref);
+  LoadPNGFromMemory(bytes.data(), bytes.size(), Ref, true);
   return true;
 }
 

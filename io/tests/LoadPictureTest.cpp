@@ -8,6 +8,7 @@
 #include "io/Bitmap.h"
 #include "resample/Filter.h"
 #include "io/ExifReader.h"
+#include "color/ColorManagementOption.h"
 #include "io/FormatOption.h"
 #include "color/ICCUtil.h"
 #include "io/ImageProbe.h"
@@ -44,17 +45,6 @@ struct TErrorLog {
   }
 };
 
-// Restores the option records a test changes.
-struct TOptionGuard {
-  TJPEGOption J = JPEGOption;
-  TPNGOption P = PNGOption;
-  TBitmapOption B = BitmapOption;
-  TMetadataOption M = MetadataOption;
-  uint32_t Bg = Background;
-  ~TOptionGuard() {
-    JPEGOption = J, PNGOption = P, BitmapOption = B, MetadataOption = M, Background = Bg;
-  }
-};
 
 class Loader : public ::testing::Test {
 protected:
@@ -62,7 +52,9 @@ protected:
     TESSIVO_REQUIRE(BindPixio()) << "codec library missing";
   }
   TTempDir Tmp;
-  TOptionGuard Options;
+  // The records a load reads, as a run hands them over.
+  TFormatOptions Formats;
+  TColorManagementOption ColorManagement;
 };
 
 std::vector<uint8_t> SmallBmp() {
@@ -127,7 +119,7 @@ TEST_F(Loader, HeaderProbesAndTheSecondPass) {
   // LoadPicture decodes the PNG named .jpg as PNG.
   ASSERT_TRUE(ProbeImageFile(Tmp / "really-png.jpg", e));
   TImg img;
-  EXPECT_EQ(LoadPicture(e, img.I, {}, false, false, nullptr, false, OUTPUT_PNG), 1);
+  EXPECT_EQ(LoadPicture(e, img.I, {}, false, false, nullptr, false, OUTPUT_PNG, Formats, ColorManagement), 1);
   EXPECT_EQ(img.I.Width, 32u);
 }
 
@@ -188,7 +180,7 @@ TEST_F(Loader, ArchiveMembersProbeFromMemoryAndReloadThroughTheHook) {
   EXPECT_EQ(e.PictureFormat, PICTURE_BMP);
   EXPECT_EQ(e.FArchivePosition, 77u);
   TImg img2;
-  EXPECT_EQ(LoadPicture(e, img2.I, {}, false, false, nullptr, false, OUTPUT_PNG), 1);
+  EXPECT_EQ(LoadPicture(e, img2.I, {}, false, false, nullptr, false, OUTPUT_PNG, Formats, ColorManagement), 1);
   EXPECT_EQ(img2.I.Width, 2u);
   ExtractArchiveMemberHook = nullptr;
 }
@@ -242,7 +234,7 @@ TEST_F(Loader, GrayAlphaIsFlattenedOntoBKGDOrTheBackground) {
   TImageProbe e;
   ASSERT_TRUE(ProbeImageFile(dir + "/bgbn4a08.png", e));
   TImg kept;
-  ASSERT_EQ(LoadPicture(e, kept.I, {}, false, false, nullptr, false, OUTPUT_PNG), 1);
+  ASSERT_EQ(LoadPicture(e, kept.I, {}, false, false, nullptr, false, OUTPUT_PNG, Formats, ColorManagement), 1);
   ASSERT_TRUE(kept.I.IsGrayAlpha);
   EXPECT_TRUE(kept.I.hasBGColor);
   EXPECT_EQ(kept.I.BGColor, 0u);
@@ -253,24 +245,24 @@ TEST_F(Loader, GrayAlphaIsFlattenedOntoBKGDOrTheBackground) {
     for (uint32_t x = 0; x < kept.I.Width && !found; ++x)
       if (PixelAt(kept.I, x, y)[3] == 0) tx = x, ty = y, found = true;
   ASSERT_TRUE(found);
-  Background = 0x808080;
-  PNGOption.UsebKGDChunk = 1;
+  Formats.Background = 0x808080;
+  Formats.PNG.UsebKGDChunk = 1;
   TImg onBKGD;
-  ASSERT_EQ(LoadPicture(e, onBKGD.I, {}, false, false, nullptr, false, OUTPUT_JPEG), 1);
+  ASSERT_EQ(LoadPicture(e, onBKGD.I, {}, false, false, nullptr, false, OUTPUT_JPEG, Formats, ColorManagement), 1);
   EXPECT_EQ(onBKGD.I.Channels, 1u);
   EXPECT_EQ(PixelAt(onBKGD.I, tx, ty)[0], 0);
-  PNGOption.UsebKGDChunk = 0;
+  Formats.PNG.UsebKGDChunk = 0;
   TImg onBackground;
-  ASSERT_EQ(LoadPicture(e, onBackground.I, {}, false, false, nullptr, false, OUTPUT_JPEG), 1);
+  ASSERT_EQ(LoadPicture(e, onBackground.I, {}, false, false, nullptr, false, OUTPUT_JPEG, Formats, ColorManagement), 1);
   EXPECT_EQ(onBackground.I.Channels, 1u);
   EXPECT_EQ(PixelAt(onBackground.I, tx, ty)[0], 0x80);
   // BMP output keeps alpha unless alpha support is off.
   TImg bmpKeeps;
-  ASSERT_EQ(LoadPicture(e, bmpKeeps.I, {}, false, false, nullptr, false, OUTPUT_BMP), 1);
+  ASSERT_EQ(LoadPicture(e, bmpKeeps.I, {}, false, false, nullptr, false, OUTPUT_BMP, Formats, ColorManagement), 1);
   EXPECT_EQ(bmpKeeps.I.Channels, 4u);
-  BitmapOption.AlphaChannelSupport = 0;
+  Formats.Bitmap.AlphaChannelSupport = 0;
   TImg bmpDrops;
-  ASSERT_EQ(LoadPicture(e, bmpDrops.I, {}, false, false, nullptr, false, OUTPUT_BMP), 1);
+  ASSERT_EQ(LoadPicture(e, bmpDrops.I, {}, false, false, nullptr, false, OUTPUT_BMP, Formats, ColorManagement), 1);
   EXPECT_EQ(bmpDrops.I.Channels, 1u);
 }
 
@@ -280,8 +272,8 @@ TEST_F(Loader, ReducedJPEGDecoding) {
   ASSERT_FALSE(path.empty());
   TImageProbe e;
   ASSERT_TRUE(ProbeImageFile(path, e));
-  JPEGOption.DecodeWithDownScaling = 3;
-  JPEGOption.DownScalingLimit = 200;
+  Formats.JPEG.DecodeWithDownScaling = 3;
+  Formats.JPEG.DownScalingLimit = 200;
   struct Case {
     double Scale;
     bool Allow;
@@ -289,7 +281,7 @@ TEST_F(Loader, ReducedJPEGDecoding) {
   };
   for (const Case &c : {Case{0.1, true, 4}, Case{0.3, true, 1}, Case{0.1, false, 1}}) {
     TImg img;
-    EXPECT_EQ(LoadPicture(e, img.I, {c.Scale, c.Scale}, false, false, nullptr, c.Allow, OUTPUT_JPEG), c.Want);
+    EXPECT_EQ(LoadPicture(e, img.I, {c.Scale, c.Scale}, false, false, nullptr, c.Allow, OUTPUT_JPEG, Formats, ColorManagement), c.Want);
     EXPECT_EQ(img.I.Width, 800u / uint32_t(c.Want));
     EXPECT_EQ(img.I.Height, 600u / uint32_t(c.Want));
   }
@@ -312,10 +304,10 @@ TEST_F(Loader, QualityInformationOfAJPEGSource) {
   auto scaled = [](uint16_t v) { return uint16_t(std::clamp((v * 50 + 50) / 100, 1, 255)); };
   TImageProbe e;
   ASSERT_TRUE(ProbeImageFile(jpg, e));
-  JPEGOption.KeepQuality = 1;
-  JPEGOption.UseFileSizeLimit = false;
+  Formats.JPEG.KeepQuality = 1;
+  Formats.JPEG.UseFileSizeLimit = false;
   TImg img;
-  ASSERT_EQ(LoadPicture(e, img.I, {}, false, false, nullptr, false, OUTPUT_JPEG), 1);
+  ASSERT_EQ(LoadPicture(e, img.I, {}, false, false, nullptr, false, OUTPUT_JPEG, Formats, ColorManagement), 1);
   ASSERT_TRUE(img.I.HasJPEGQualityInfo);
   const TJPEGQualityInfo &q = img.I.JPEGQualityInfo;
   EXPECT_EQ(q.HSamp, 2);
@@ -330,11 +322,11 @@ TEST_F(Loader, QualityInformationOfAJPEGSource) {
   EXPECT_EQ(q.CompInfo[2][1], 1);
   // Not wanted for other outputs or with the size search.
   TImg png;
-  ASSERT_EQ(LoadPicture(e, png.I, {}, false, false, nullptr, false, OUTPUT_PNG), 1);
+  ASSERT_EQ(LoadPicture(e, png.I, {}, false, false, nullptr, false, OUTPUT_PNG, Formats, ColorManagement), 1);
   EXPECT_FALSE(png.I.HasJPEGQualityInfo);
-  JPEGOption.UseFileSizeLimit = true;
+  Formats.JPEG.UseFileSizeLimit = true;
   TImg limited;
-  ASSERT_EQ(LoadPicture(e, limited.I, {}, false, false, nullptr, false, OUTPUT_JPEG), 1);
+  ASSERT_EQ(LoadPicture(e, limited.I, {}, false, false, nullptr, false, OUTPUT_JPEG, Formats, ColorManagement), 1);
   EXPECT_FALSE(limited.I.HasJPEGQualityInfo);
 }
 
@@ -346,7 +338,7 @@ TEST_F(Loader, CMYKJPEGBecomesRGB) {
   ASSERT_TRUE(ProbeImageFile(path, e));
   TErrorLog log;
   TImg raw;
-  LoadJPEGFromMemory(ReadFile(path).data(), ReadFile(path).size(), raw.I, false, 1);
+  LoadJPEGFromMemory(ReadFile(path).data(), ReadFile(path).size(), raw.I, false, 1, 0);
   ASSERT_EQ(raw.I.PixelFormat, PIXFMT_CMYK);
   std::string noProfile;
   try {
@@ -357,7 +349,7 @@ TEST_F(Loader, CMYKJPEGBecomesRGB) {
   TESSIVO_REQUIRE(noProfile.empty()) << "no CMYK profile (libgs-common): " << noProfile;
   TImg img;
   TTransForm transform;
-  ASSERT_EQ(LoadPicture(e, img.I, {}, false, false, &transform, false, OUTPUT_PNG), 1) << log.All();
+  ASSERT_EQ(LoadPicture(e, img.I, {}, false, false, &transform, false, OUTPUT_PNG, Formats, ColorManagement), 1) << log.All();
   EXPECT_EQ(img.I.PixelFormat, PIXFMT_BGR);
   EXPECT_EQ(img.I.Channels, 3u);
   const auto p = PixelAt(img.I, 5, 5);
@@ -376,17 +368,17 @@ TEST_F(Loader, ExifAndExtraMarkersTravelWithTheImage) {
   ASSERT_TRUE(ProbeImageFile(path, e));
   ASSERT_TRUE(e.FHasExif);
   EXPECT_EQ(e.FOrientation, 6);
-  MetadataOption.KeepAllExtraMarker = 1;
-  JPEGOption.AddExifInfo = true;
+  Formats.Metadata.KeepAllExtraMarker = 1;
+  Formats.JPEG.AddExifInfo = true;
   TImg img;
-  ASSERT_EQ(LoadPicture(e, img.I, {}, true, true, nullptr, false, OUTPUT_JPEG), 1);
+  ASSERT_EQ(LoadPicture(e, img.I, {}, true, true, nullptr, false, OUTPUT_JPEG, Formats, ColorManagement), 1);
   ASSERT_NE(img.I.ExifInfo, nullptr);
   EXPECT_GT(img.I.ExifLen, 20u);
   EXPECT_EQ(img.I.ExifInfo[0], 0xFF);
   EXPECT_EQ(img.I.MarkerCount, 1u);  // the comment
   // PNG output wants no Exif.
   TImg png;
-  ASSERT_EQ(LoadPicture(e, png.I, {}, true, true, nullptr, false, OUTPUT_PNG), 1);
+  ASSERT_EQ(LoadPicture(e, png.I, {}, true, true, nullptr, false, OUTPUT_PNG, Formats, ColorManagement), 1);
   EXPECT_EQ(png.I.ExifInfo, nullptr);
 }
 
@@ -423,9 +415,9 @@ TEST_F(Loader, DamagedFilesRaiseTheirReasonAndLogNothing) {
     EXPECT_EQ(log.All(), "");
   }
   // A file cut short, emptied or removed after probing: the read takes what is there.
-  const auto loadForJPEG = [](TImageProbe &e, TImg &img) -> std::string {
+  const auto loadForJPEG = [this](TImageProbe &e, TImg &img) -> std::string {
     try {
-      LoadPicture(e, img.I, {}, false, true, nullptr, false, OUTPUT_JPEG);
+      LoadPicture(e, img.I, {}, false, true, nullptr, false, OUTPUT_JPEG, Formats, ColorManagement);
     } catch (const ETessivoError &x) {
       return x.what();
     }
@@ -553,7 +545,7 @@ TEST_F(Loader, WICSourcesComeOutBottomUpInBlueGreenRedOrder) {
     EXPECT_EQ(e.PictureFormat, PICTURE_WIC);
     EXPECT_EQ(e.Width, 6);
     TImg img;
-    ASSERT_EQ(LoadPicture(e, img.I, {}, false, false, nullptr, false, OUTPUT_PNG), 1) << log.All();
+    ASSERT_EQ(LoadPicture(e, img.I, {}, false, false, nullptr, false, OUTPUT_PNG, Formats, ColorManagement), 1) << log.All();
     EXPECT_EQ(img.I.BPP, c.BPP);
     const auto red = PixelAt(img.I, 0, 0), blue = PixelAt(img.I, 5, 3);
     // Through a press CMYK profile pure blue comes back duller.

@@ -2,6 +2,7 @@
 
 #include "core/Errors.h"
 #include "io/LoadPicture.h"
+#include "color/ColorManagementOption.h"
 #include "io/Pixio.h"
 #include "testutil/TestEnv.h"
 
@@ -59,7 +60,7 @@ TImg::~TImg() { ReleaseICCImgInfo(I); }
 
 std::string LoadFailure(TImageProbe &Entry, TImg &Img) {
   try {
-    LoadPicture(Entry, Img.I, {}, false, false, nullptr, false, OUTPUT_PNG);
+    LoadPicture(Entry, Img.I, {}, false, false, nullptr, false, OUTPUT_PNG, TFormatOptions{}, TColorManagementOption{});
   } catch (const ETessivoError &e) {
     return e.what();
   }
