@@ -1,7 +1,11 @@
 # Image saving: the writers, the JPEG copy, thumbnails and the PNG optimiser (part of tessivo_io).
 target_sources(tessivo_io PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/SavePicture.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/SaveExtra.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SaveBmp.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SaveJpeg.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SavePng.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SaveTiff.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SaveHdp.cpp
 )
 
 if(TESSIVO_BUILD_TESTS)
