@@ -387,7 +387,7 @@ int main(int argc, char **argv) {
     if (Cmd.DryRun && List.Count() > 0) {
       // The names a run would choose, from the files as they are now; no folder is made.
       TEffectList *Chain = &Effects;
-      MakeOutputFileNames(
+      const TOutputNameTotals Named = MakeOutputFileNames(
           List, FileOption.FileNameFormat, CurrentRunSettings(),
           [Chain](const TImageInfo &Info) {
             TScale S;
@@ -400,6 +400,12 @@ int main(int argc, char **argv) {
         if (Cmd.ShardCount > 1 && i % Cmd.ShardCount != Cmd.ShardIndex) continue;
         const std::string &Source = E.FIsArchive ? E.FArchivePath : E.FPath;
         std::printf("%s -> %s\n", Source.c_str(), E.OutPutFileName.empty() ? "(skipped)" : E.OutPutFileName.c_str());
+      }
+      // A template that gives no usable name fails a dry run as it would fail the run.
+      if (Named.OutputFileCount < 0) {
+        const std::string Fault = TemplateFaultOf(List, FileOption.FileNameFormat);
+        ErrorLogForm().PutErrorMsg(IniPath + ": File.FileNameFormat=" + FileOption.FileNameFormat + ": " +
+                                   InvalidFileNameMessage + (Fault.empty() ? "" : ": " + Fault));
       }
     } else if (List.Count() > 0 && TTerminalView::StopRequests.load() == 0) {
       TProgressForm Form(List, Effects, &View);

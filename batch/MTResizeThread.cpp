@@ -86,9 +86,14 @@ void TakeCommittedName(TImageInfo &Entry, const TCommitRule &Rule) {
   if (!Rule.Committed.empty()) Entry.OutPutFileName = Rule.Committed;
 }
 
-void DeleteSourceIfAllowed(const std::string &Source, const std::string &Output, const TFileOption &File) {
-  if (!File.DeleteInputFile || !MayDeleteSource(Source, Output)) return;
-  DeleteSourceFile(Source, File.AllowUndo != 0);  // failures are ignored
+// The output is complete when this runs, so a source that stays behind is a
+// warning on the file, with the system's reason, not a failed conversion.
+std::string DeleteSourceIfAllowed(const std::string &Source, const std::string &Output, const TFileOption &File) {
+  if (!File.DeleteInputFile || !MayDeleteSource(Source, Output)) return {};
+  errno = 0;
+  if (DeleteSourceFile(Source, File.AllowUndo != 0)) return {};
+  const int Reason = errno;
+  return std::string("the source was not deleted") + (Reason != 0 ? std::string(" (") + std::strerror(Reason) + ")" : "");
 }
 
 }  // namespace
@@ -264,7 +269,9 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::st
       TakeCommittedName(Entry, Rule);
       if (ChangesFileTimes(S.Formats.Metadata))
         SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry, S.Formats.Metadata));
-      if (!Entry.FIsArchive) DeleteSourceIfAllowed(Entry.FPath, Entry.OutPutFileName, S.File);
+      if (!Entry.FIsArchive)
+        if (std::string Kept = DeleteSourceIfAllowed(Entry.FPath, Entry.OutPutFileName, S.File); !Kept.empty())
+          Warning += (Warning.empty() ? "" : "; ") + Kept;
       if (!Warning.empty()) ErrorLogForm().PutWarningMsg(Name + ": " + Warning);
     }
   } catch (const std::exception &E) {

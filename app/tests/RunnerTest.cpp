@@ -315,10 +315,12 @@ TEST_F(Runner, UnusableTemplatesNameTheOffendingPart) {
       {"a<>b", "empty token <>"},
       {"out/.jpg", "no file name before the extension"},
   };
+  // A dry run fails on the template exactly as the run does.
+  for (const bool DryRun : {false, true})
   for (const auto &C : Cases) {
-    SCOPED_TRACE(C.Template);
+    SCOPED_TRACE(C.Template + (DryRun ? " (dry run)" : ""));
     Profile("[File]\nFileNameFormat=" + C.Template + "\n");
-    const TRun R = Run({"/ini=t.ini", "IMG_1.jpg"});
+    const TRun R = DryRun ? Run({"/ini=t.ini", "--dry-run", "IMG_1.jpg"}) : Run({"/ini=t.ini", "IMG_1.jpg"});
     EXPECT_EQ(R.Status, 1) << R.Err;
     EXPECT_NE(R.Err.find("t.ini: File.FileNameFormat=" + C.Template +
                          ": ファイル名に使用できない文字が含まれています: " + C.Fault),
@@ -411,6 +413,27 @@ TEST_F(Runner, SourceDeletion) {
   R = Run({"/ini=t.ini", Dir + "/p/D.jpg"});
   EXPECT_TRUE(fs::exists(Dir + "/p/D.jpg"));
   EXPECT_FALSE(fs::exists(Dir + "/p/del/D.jpg"));
+}
+
+// A source on a read-only file system cannot be deleted: its output is
+// complete, so the file converted with a warning that says why.
+TEST_F(Runner, ASourceThatCannotBeDeletedIsAWarningWithTheReason) {
+  const std::string Disk = Dir + "/ro";
+  if (std::string Why; !MountSmallDisk(Disk, Why)) GTEST_SKIP() << Why;
+  const std::string Src = Disk + "/A.jpg";
+  fs::copy_file(Photo("A.jpg", 64, 48), Src);
+  ASSERT_EQ(::mount(nullptr, Disk.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+  Profile("[Resize]\nRule=1\nSize1=100,32\n[File]\nDeleteInputFile=1\n");
+  for (const bool Strict : {false, true}) {
+    SCOPED_TRACE(Strict ? "--strict" : "default");
+    fs::remove_all(Dir + "/out");
+    const TRun R = Strict ? Run({"/ini=t.ini", "--strict", "--out", Dir + "/out", Src})
+                          : Run({"/ini=t.ini", "--out", Dir + "/out", Src});
+    EXPECT_EQ(R.Status, Strict ? 1 : 0) << R.Err;
+    EXPECT_NE(R.Err.find("A.jpg: the source was not deleted (Read-only file system)"), std::string::npos) << R.Err;
+    EXPECT_TRUE(fs::exists(Src));
+    EXPECT_TRUE(IsJPEG(Dir + "/out/A.jpg"));
+  }
 }
 
 TEST_F(Runner, OneCorruptFileIsLoggedAndTheOthersConvert) {
