@@ -292,7 +292,7 @@ bool TMTResizeThread::RenameEntry(TImageInfo &Entry) {
   const TMetadataOption &Metadata = Parent.Settings().Formats.Metadata;
   if (Entry.FIsArchive) {
     std::vector<uint8_t> Bytes;
-    if (!ExtractArchiveMemberHook || !ExtractArchiveMemberHook(Entry, Bytes))
+    if (!ExtractArchiveMember(Entry, Bytes))
       throw ETessivoError("書庫から取り出せません");
     if (Entry.Size >= 0 && size_t(Entry.Size) < Bytes.size()) Bytes.resize(size_t(Entry.Size));
     WriteWholeFile(Entry.OutPutFileName, Bytes);

@@ -174,13 +174,6 @@ void ParseExifIFDs(TImageProbe &Entry, const uint8_t *Data, size_t Size, size_t 
   }
 }
 
-void RegisterExifProbe() { ParseExifIFDsHook = ParseExifIFDs; }
-
-namespace {
-// Any program that links the Exif reader parses Exif at probe time.
-const bool ExifProbeRegistered = (RegisterExifProbe(), true);
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // GPS blanking and the appended thumbnail
 

@@ -42,13 +42,11 @@ constexpr uint32_t EXIF_CARRIER_SIZE = 0x20000;
 // 0 when it does not split into six numbers or is no valid date.
 double ParseExifDate(std::string_view Text);
 
-// The probe parse (ParseExifIFDsHook): Data/Size is the whole file, TiffPos
+// The probe parse (ProbeJPEGHeader calls it): Data/Size is the whole file, TiffPos
 // the TIFF structure's offset, TiffLen its length. Fills the Exif fields of
 // Entry; on a damaged structure sets FExifBroken and reports the file name
 // followed by EXIF_BROKEN_MESSAGE through PutLoadWarning.
 void ParseExifIFDs(TImageProbe &Entry, const uint8_t *Data, size_t Size, size_t TiffPos, size_t TiffLen);
-// Points ParseExifIFDsHook at ParseExifIFDs (done at start-up).
-void RegisterExifProbe();
 
 // Builds the carrier: a small JPEG (8x8 gray, quality 80) whose APP1 is the
 // source's APP1 payload Src/SrcLen ("Exif\0\0" and the structure), with the

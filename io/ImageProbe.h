@@ -116,29 +116,25 @@ std::string ArchiveVirtualPath(const std::string &ArchivePath, const TArchiveMem
 // that the file's one log line carries it.
 enum class TProbeErrors { Log, Raise };
 // Probes an entry added without probing (format 0): the file, or the member
-// through ExtractArchiveMemberHook. True when the entry is (now) an image.
+// through ExtractArchiveMember. True when the entry is (now) an image.
 bool EnsureProbed(TImageProbe &Entry, TProbeErrors Errors = TProbeErrors::Log);
 
 // The header probes over a memory block (each leaves Entry's other fields alone).
 bool ProbeBitmapHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry);
 bool ProbePNGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry);
-// Data is the whole file: the Exif block is handed to ParseExifIFDsHook.
+// Data is the whole file: the Exif block is handed to ParseExifIFDs (ExifReader.h).
 bool ProbeJPEGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry);
 
-// The Exif probe parse, provided by the Exif reader: Data/Size is the whole
-// file, TiffPos the offset of the TIFF structure (just after "Exif\0\0") and
-// TiffLen its length. It fills the Exif fields of Entry (orientation,
-// resolution, software, colour data, dates, thumbnail) and sets FExifBroken
-// itself when the structure cannot be read. Null: only FHasExif, FExifPos and
-// FExifSize are known.
-using TParseExifIFDsProc = void (*)(TImageProbe &Entry, const uint8_t *Data, size_t Size,
-                                    size_t TiffPos, size_t TiffLen);
-extern TParseExifIFDsProc ParseExifIFDsHook;
-
-// The archive plug-in's extraction of a member into memory (plug-in host);
-// null until the host provides it. Returns false when the member cannot be read.
+// The archive plug-in's extraction of a member into memory; false when the
+// member cannot be read.
 using TExtractArchiveMemberProc = bool (*)(const TImageProbe &Entry, std::vector<uint8_t> &Bytes);
-extern TExtractArchiveMemberProc ExtractArchiveMemberHook;
+// Registration point of the plug-in host: the host calls it once at start-up,
+// before any list or run reads a member (null removes it again); no static
+// initialiser installs it, so without a host archive members cannot be read.
+void RegisterExtractArchiveMember(TExtractArchiveMemberProc Extract);
+// A member's bytes through the registered extraction; false without one or
+// when it fails.
+bool ExtractArchiveMember(const TImageProbe &Entry, std::vector<uint8_t> &Bytes);
 
 // The lower-case extensions the imaging service reads, each followed by a
 // comma, ".jxr,.hdp," appended; built on first use (and again when the

@@ -28,10 +28,9 @@
 #include <span>
 #include <string>
 
-TColorReductionDropsAlphaProc ColorReductionDropsAlphaHook = nullptr;
-TLoadSusieImageProc LoadSusieImageHook = nullptr;
-
 namespace {
+
+TLoadSusieImageProc LoadSusieImageHook = nullptr;
 
 class TLibraryCall {
 public:
@@ -329,12 +328,14 @@ void ToMonitor(TICCImgInfo &Img, TTransForm *Transform) {
 
 }  // namespace
 
+void RegisterLoadSusieImage(TLoadSusieImageProc Load) { LoadSusieImageHook = Load; }
+
 namespace {
 
-// An archive member's bytes through the extraction hook.
+// An archive member's bytes through the registered extraction.
 void ExtractMember(const TImageProbe &Entry, std::vector<uint8_t> &Bytes) {
   Bytes.clear();
-  if (!ExtractArchiveMemberHook || !ExtractArchiveMemberHook(Entry, Bytes) || Bytes.empty())
+  if (!ExtractArchiveMember(Entry, Bytes) || Bytes.empty())
     throw ETessivoError("書庫から取り出せません");
 }
 
@@ -478,8 +479,7 @@ int32_t JPEGScaleDenominator(const TScale &Scale, int32_t DecodeWithDownScaling,
 
 bool OutputDropsAlpha(int32_t OutputType, const TBitmapOption &Bitmap) {
   if (OutputType == OUTPUT_BMP && !Bitmap.AlphaChannelSupport) return true;
-  if (OutputType == OUTPUT_JPEG) return true;
-  return ColorReductionDropsAlphaHook && ColorReductionDropsAlphaHook();
+  return OutputType == OUTPUT_JPEG;
 }
 
 namespace {

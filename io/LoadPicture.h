@@ -61,13 +61,8 @@ uint32_t DecodedBytesPerPixel(int32_t Format, std::span<const uint8_t> Bytes);
 int32_t JPEGScaleDenominator(const TScale &Scale, int32_t DecodeWithDownScaling, int32_t DownScalingLimit);
 
 // Whether alpha must be flattened for an output type (BMP without alpha
-// support in Bitmap, JPEG, or a colour reduction that drops alpha).
+// support in Bitmap, or JPEG).
 bool OutputDropsAlpha(int32_t OutputType, const TBitmapOption &Bitmap);
-
-// The effect chain answers whether an active colour reduction will drop
-// alpha (not in its alpha-keeping mode); null: no colour reduction.
-using TColorReductionDropsAlphaProc = bool (*)();
-extern TColorReductionDropsAlphaProc ColorReductionDropsAlphaHook;
 
 // Settings the list thumbnail reads (the list window's).
 struct TListThumbnailOptions {
@@ -105,12 +100,15 @@ void LoadJPEGFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, bool
 void LoadWICFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img);
 void LoadWICThumbnailFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img);
 
-// An image-loader plug-in's decode of a member or file (plug-in host); null
-// until the host provides it. Raises ETessivoError on failure.
+// An image-loader plug-in's decode of a member or file; raises ETessivoError
+// on failure.
 using TLoadSusieImageProc = void (*)(const uint8_t *Data, size_t Size, TICCImgInfo &Img, void *Plugin);
-extern TLoadSusieImageProc LoadSusieImageHook;
+// Registration point of the plug-in host: the host calls it once at start-up,
+// before any run loads a plug-in's file (null removes it again); no static
+// initialiser installs it, so without a host such files fail to load.
+void RegisterLoadSusieImage(TLoadSusieImageProc Load);
 
 // The whole source of an entry: the file, or the archive member through
-// ExtractArchiveMemberHook. Raises "Loadに失敗しました (reason)" when it
+// ExtractArchiveMember. Raises "Loadに失敗しました (reason)" when it
 // cannot be read.
 void ReadEntryBytes(const TImageProbe &Entry, std::vector<uint8_t> &Bytes);

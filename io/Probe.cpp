@@ -6,6 +6,7 @@
 #include "core/AsciiCase.h"
 #include "core/Errors.h"
 #include "core/ImgInfo.h"
+#include "io/ExifReader.h"
 #include "io/Pixio.h"
 
 #include <fcntl.h>
@@ -21,10 +22,9 @@
 #include <mutex>
 #include <set>
 
-TParseExifIFDsProc ParseExifIFDsHook = nullptr;
-TExtractArchiveMemberProc ExtractArchiveMemberHook = nullptr;
-
 namespace {
+
+TExtractArchiveMemberProc ExtractArchiveMemberHook = nullptr;
 
 std::mutex ErrorProcLock;
 TPutErrorMsgProc ErrorProc;
@@ -403,7 +403,7 @@ bool ProbeJPEGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
     }
     pos += 2 + len;
   }
-  if (found && exifTiffLen && ParseExifIFDsHook) ParseExifIFDsHook(Entry, Data, Size, exifTiff, exifTiffLen);
+  if (found && exifTiffLen) ParseExifIFDs(Entry, Data, Size, exifTiff, exifTiffLen);
   return found;
 }
 
@@ -464,15 +464,20 @@ bool ProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo
   return GuardedProbe(Entry.FPath, LowerExtension(Member.FileName), nullptr, Data, Size, Entry);
 }
 
+void RegisterExtractArchiveMember(TExtractArchiveMemberProc Extract) { ExtractArchiveMemberHook = Extract; }
+
+bool ExtractArchiveMember(const TImageProbe &Entry, std::vector<uint8_t> &Bytes) {
+  return ExtractArchiveMemberHook && ExtractArchiveMemberHook(Entry, Bytes);
+}
+
 bool EnsureProbed(TImageProbe &Entry, TProbeErrors Errors) {
   if (Entry.PictureFormat != PICTURE_UNKNOWN) return true;
   if (!Entry.FIsArchive) {
     const std::string path = Entry.FPath;
     return ProbeFile(path, Entry, Errors);
   }
-  if (!ExtractArchiveMemberHook) return false;
   std::vector<uint8_t> bytes;
-  if (!ExtractArchiveMemberHook(Entry, bytes)) return false;
+  if (!ExtractArchiveMember(Entry, bytes)) return false;
   // Path, archive location and times are already the entry's; only the
   // image fields are learned again.
   TImageProbe fresh = Entry;

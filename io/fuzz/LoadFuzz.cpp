@@ -41,7 +41,6 @@ void Decode(const uint8_t *Data, size_t Size, int32_t AlphaCheck, bool Plugin, b
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   static const bool once = [] {
     SetLoadErrorProc([](const std::string &) {});
-    RegisterExifProbe();
     return true;
   }();
   (void)once;

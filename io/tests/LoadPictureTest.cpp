@@ -165,16 +165,16 @@ TEST_F(Loader, ArchiveMembersProbeFromMemoryAndReloadThroughTheHook) {
 
   // Without an archive host the member cannot be read again: a clean failure.
   TErrorLog log;
-  ExtractArchiveMemberHook = nullptr;
+  RegisterExtractArchiveMember(nullptr);
   TImg img;
   EXPECT_EQ(LoadFailure(e, img), std::string(LOAD_FAILED_MSG) + " (書庫から取り出せません)");
   EXPECT_EQ(img.I.Mem, nullptr);
   EXPECT_EQ(log.All(), "");
   // With one, it decodes and an unprobed entry is probed first.
-  ExtractArchiveMemberHook = [](const TImageProbe &, std::vector<uint8_t> &Bytes) {
+  RegisterExtractArchiveMember([](const TImageProbe &, std::vector<uint8_t> &Bytes) {
     Bytes = Member;
     return true;
-  };
+  });
   e.PictureFormat = PICTURE_UNKNOWN;
   ASSERT_TRUE(EnsureProbed(e));
   EXPECT_EQ(e.PictureFormat, PICTURE_BMP);
@@ -182,7 +182,7 @@ TEST_F(Loader, ArchiveMembersProbeFromMemoryAndReloadThroughTheHook) {
   TImg img2;
   EXPECT_EQ(LoadPicture(e, img2.I, {}, false, false, nullptr, false, OUTPUT_PNG, Formats, ColorManagement), 1);
   EXPECT_EQ(img2.I.Width, 2u);
-  ExtractArchiveMemberHook = nullptr;
+  RegisterExtractArchiveMember(nullptr);
 }
 
 TEST_F(Loader, PngSuiteThroughTheLoader) {
@@ -363,7 +363,6 @@ TEST_F(Loader, ExifAndExtraMarkersTravelWithTheImage) {
   const std::string path = MakeJpeg(Tmp, "exif.jpg", "-size 20x10 xc:green -set comment note");
   ASSERT_FALSE(path.empty());
   ASSERT_TRUE(RunCommand("exiftool -overwrite_original -Orientation=6 -n -Software=x " + path));
-  RegisterExifProbe();
   TImageProbe e;
   ASSERT_TRUE(ProbeImageFile(path, e));
   ASSERT_TRUE(e.FHasExif);
@@ -494,7 +493,6 @@ TEST_F(Loader, ListThumbnailPrefersTheExifThumbnail) {
   ASSERT_FALSE(path.empty());
   ASSERT_FALSE(th.empty());
   ASSERT_TRUE(RunCommand("exiftool -overwrite_original '-ThumbnailImage<=" + th + "' " + path));
-  RegisterExifProbe();
   TImageProbe e;
   ASSERT_TRUE(ProbeImageFile(path, e));
   ASSERT_GT(e.FThumbnailPos, 0);

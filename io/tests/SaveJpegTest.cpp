@@ -189,7 +189,6 @@ TEST_F(JpegSaveTest, WorkingDepthGoesStraightToYCbCr) {
 }
 
 TEST_F(JpegSaveTest, ExifOrientationResetAndExtraMarkersKept) {
-  RegisterExifProbe();
   // A source JPEG whose Exif says "rotate 90°".
   const std::vector<uint8_t> app1{'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,
                                   0x12, 0x01, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0};
