@@ -28,6 +28,10 @@ RULES = [
     (re.compile(r'"(?:Lanczos|Bilinear|Bicubic|BlackmanSinc|Spline16|Spline36|Gaussian|NearestNeighbor)'),
      {'resample/Weight.cpp'}, True,
      'resize methods are named by ResizeModeTable / ResizeModeDescriptor (resample/Weight.h)'),
+    # A start-up hook installed by the initialiser of a namespace-scope flag
+    # runs only when the linker happens to keep its file; no file owns that.
+    (re.compile(r'\bbool\s+\w+\s*=\s*\(\s*(?:Register\w*\s*\(|\w+Hook\s*=)'), set(), False,
+     'a hook is installed by its Register... function, called explicitly at start-up'),
 ]
 
 

@@ -11,6 +11,7 @@ import check_owners  # noqa: E402
 
 COMMIT = 'a file is written and committed through TOutputFile, moved by RenameNoReplace (core/TempFile.h)'
 KERNEL = 'resize methods are named by ResizeModeTable / ResizeModeDescriptor (resample/Weight.h)'
+HOOK = 'a hook is installed by its Register... function, called explicitly at start-up'
 EXE = 'the program folder is read by ProgramFolder() / ProgramBinFolder() (core/ProgramFolder.h)'
 
 # (case, file, text written into it, expected reports)
@@ -46,6 +47,14 @@ CASES = [
      [f'batch/Names.cpp:1: "Lanczos outside its owner; {KERNEL}',
       f'batch/Names.cpp:2: "Spline36 outside its owner; {KERNEL}']),
     ('a method name inside a longer text is no list', 'bench/b.cpp', 'run("RGBi_Lanczos3_6000");\n', []),
+    ('a hook registered by a static initialiser', 'io/ExifReader.cpp',
+     'namespace {\nconst bool Registered = (RegisterExifProbe(), true);\n}\n',
+     [f'io/ExifReader.cpp:2: bool Registered = (RegisterExifProbe( outside its owner; {HOOK}']),
+    ('a hook assigned by a static initialiser', 'plugins/Host.cpp',
+     'static const bool Installed = (ExtractArchiveMemberHook = Extract, true);\n',
+     [f'plugins/Host.cpp:1: bool Installed = (ExtractArchiveMemberHook = outside its owner; {HOOK}']),
+    ('a registration called at start-up is no initialiser', 'app/Main.cpp',
+     'int main() {\n  RegisterLoadSusieImage(LoadWithPlugin);\n  bool ok = (Count == 0);\n}\n', []),
 ]
 
 
