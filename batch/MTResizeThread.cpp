@@ -264,7 +264,12 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::st
         Context.ThumbnailResizer = EffectParams.ThumbnailResizer;
         Context.MT = EffectParams.MT;
         Context.ColorTransform = EffectParams.ColorTransform;
+        // A writer's complaints about a save that succeeded (an Exif block
+        // left out, say) become a warning; a failed save carries them in its
+        // error instead.
+        TLibraryMessageCapture EncoderMessages;
         SavePicture(*Img, Entry, Entry.OutPutFileName, EffectParams.RInfo, LoadedBPP, Context);
+        if (!EncoderMessages.Text().empty()) Warning += (Warning.empty() ? "" : "; ") + EncoderMessages.Text();
       }
       TakeCommittedName(Entry, Rule);
       if (ChangesFileTimes(S.Formats.Metadata))

@@ -187,6 +187,9 @@ public:
   // that succeeded can still hear the library's warnings.
   const std::string &Text() const { return FText; }
   void Append(const std::string &Line);
+  // Forgets what was collected, for calls whose complaints are an answer
+  // rather than news (a trial encode that did not fit).
+  void Discard() { FText.clear(); }
 
 private:
   TLibraryMessageCapture *FPrev;

@@ -157,7 +157,9 @@ bool EncodeToMemory(const TJPEGPlan &Plan, const TPixioEncode &Record, uint8_t *
   Length = Capacity;
   // Not fitting is an answer of the size search, not a failure to report.
   TLibraryMessageCapture capture;
-  return write(&Record, Buffer, &Length, ExifData(Plan), uint32_t(Plan.Exif.size())) != 0;
+  const bool Fits = write(&Record, Buffer, &Length, ExifData(Plan), uint32_t(Plan.Exif.size())) != 0;
+  capture.Discard();
+  return Fits;
 }
 
 }  // namespace

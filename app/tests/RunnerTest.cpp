@@ -415,6 +415,32 @@ TEST_F(Runner, SourceDeletion) {
   EXPECT_FALSE(fs::exists(Dir + "/p/del/D.jpg"));
 }
 
+// A writer's complaint about a save that succeeded reaches the log as a
+// warning on the file; the size search's trial encodes that do not fit are
+// answers, not complaints.
+TEST_F(Runner, WriterComplaintsAboutASuccessfulSaveAreWarnings) {
+  std::string Bytes = ReadFile(Photo("A.jpg", 320, 240));
+  const auto Exif = Bytes.find(std::string("Exif\0\0", 6));
+  ASSERT_NE(Exif, std::string::npos);
+  const size_t Tiff = Exif + 6;
+  const bool Little = Bytes.compare(Tiff, 2, "II") == 0;
+  for (int i = 0; i < 4; ++i)  // IFD0 far past the end of the block
+    Bytes[Tiff + 4 + i] = char(Little ? (i == 3 ? 0x7F : 0xF0) : (i == 0 ? 0x7F : 0xF0));
+  std::ofstream(Dir + "/p/A.jpg", std::ios::binary | std::ios::trunc) << Bytes;
+  TRun R = Run({"--format", "tif", "--out", Dir + "/tif", "A.jpg"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(R.Err.find("A.jpg: TIFF: the Exif block is unreadable and was left out"), std::string::npos) << R.Err;
+  EXPECT_TRUE(fs::exists(Dir + "/tif/A.tif"));
+
+  Photo("B.jpg", 1600, 1200);
+  Profile("[Resize]\nRule=1\nSize1=100,1200\n[JPEG]\nUseFileSizeLimit=1\nFileSizeLimit=60\n");
+  R = Run({"/ini=t.ini", "--out", Dir + "/small", "B.jpg"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_NE(R.Err.find("1 of 1 files converted"), std::string::npos) << R.Err;
+  EXPECT_NE(R.Err.find("0 with warnings"), std::string::npos) << R.Err;
+  EXPECT_TRUE(fs::exists(Dir + "/small/B.jpg"));  // written at the quality floor: 60 KB is out of reach
+}
+
 // A source on a read-only file system cannot be deleted: its output is
 // complete, so the file converted with a warning that says why.
 TEST_F(Runner, ASourceThatCannotBeDeletedIsAWarningWithTheReason) {
