@@ -34,8 +34,8 @@ void SetDitherOption(int32_t Dither);
 int32_t GetDitherOption();
 
 // Depth conversions; all keep Channels and PixelFormat.
-void Convert16To14(TICCImgInfo &Img);  // in place: floor(v * 16320 / 65535)
-void Convert14To16(TICCImgInfo &Img);  // in place: v*4 + v>>6, v clamped to 0..16320 first
+void Convert16To14(TICCImgInfo &Img);  // in place: round(v * 16320 / 65535)
+void Convert14To16(TICCImgInfo &Img);  // in place: round(v * 65535 / 16320) = v*4 + (v+32)>>6, v clamped to 0..16320 first
 void Convert16To8(TICCImgInfo &Img);   // new block: (v*255 + 32895) >> 16
 void Convert14To8(TICCImgInfo &Img);   // new block: (clamp(v, 0, 16320) + 32) >> 6
 void Convert16To8Random(TICCImgInfo &Img);

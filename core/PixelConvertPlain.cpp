@@ -20,7 +20,8 @@ int16_t Sat16(int64_t V) { return int16_t(ClampTo(V, -32768, 32767)); }
 void C16To14(const uint8_t *S, uint8_t *D, uint32_t N, uint32_t) {
   const uint16_t *s = InU16(S);
   uint16_t *d = OutU16(D);
-  for (uint32_t i = 0; i < N; ++i) d[i] = uint16_t(uint32_t(s[i]) * 16320u / 65535u);
+  // round(v * 16320 / 65535) = floor((64 v + 128) / 257): 257 is odd, so there are no ties.
+  for (uint32_t i = 0; i < N; ++i) d[i] = uint16_t((uint32_t(s[i]) * 64u + 128u) / 257u);
 }
 
 void C14To16(const uint8_t *S, uint8_t *D, uint32_t N, uint32_t) {
@@ -28,7 +29,8 @@ void C14To16(const uint8_t *S, uint8_t *D, uint32_t N, uint32_t) {
   uint16_t *d = OutU16(D);
   for (uint32_t i = 0; i < N; ++i) {
     const int32_t v = ClampTo(s[i], 0, 16320);
-    d[i] = uint16_t(v * 4 + (v >> 6));
+    // v * 65535 / 16320 is exactly 4 v + v / 64; the second part is rounded.
+    d[i] = uint16_t(v * 4 + ((v + 32) >> 6));
   }
 }
 

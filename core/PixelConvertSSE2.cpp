@@ -10,15 +10,19 @@ namespace {
 // Per-sample kernels, 16 samples per step.
 
 void C16To14(const uint8_t *S, uint8_t *D, uint32_t N, uint32_t) {
-  // floor(v * 16320 / 65535) = floor(64 v / 257) = (v * 65281) >> 18 for all 16-bit v.
+  // round(v * 16320 / 65535) = floor(64 (v + 2) / 257), and floor(64 x / 257) =
+  // (x * 65281) >> 18 for all 16-bit x; v + 2 saturates, which changes no result.
   const V m = _mm_set1_epi16(int16_t(65281));
-  for (uint32_t i = 0; i < N; i += 8, S += 16, D += 16) Store(D, _mm_srli_epi16(_mm_mulhi_epu16(Load(S), m), 2));
+  const V two = _mm_set1_epi16(2);
+  for (uint32_t i = 0; i < N; i += 8, S += 16, D += 16)
+    Store(D, _mm_srli_epi16(_mm_mulhi_epu16(_mm_adds_epu16(Load(S), two), m), 2));
 }
 
 void C14To16(const uint8_t *S, uint8_t *D, uint32_t N, uint32_t) {
   for (uint32_t i = 0; i < N; i += 8, S += 16, D += 16) {
     const V v = _mm_min_epi16(_mm_max_epi16(Load(S), _mm_setzero_si128()), _mm_set1_epi16(16320));
-    Store(D, _mm_add_epi16(_mm_slli_epi16(v, 2), _mm_srli_epi16(v, 6)));
+    // 4 v + round(v / 64): the exact v * 65535 / 16320, rounded.
+    Store(D, _mm_add_epi16(_mm_slli_epi16(v, 2), _mm_srli_epi16(_mm_add_epi16(v, _mm_set1_epi16(32)), 6)));
   }
 }
 

@@ -125,13 +125,18 @@ void TResizeFilter::GetNewSize(int32_t &Width, int32_t &Height, int32_t DownScal
 
 void TResizeFilter::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
   if (!Params.Resizer || !Params.Settings) throw ETessivoError("リサイズ処理が初期化されていません");
-  if (Img.BPP == BPP_16) Convert16To14(Img);
   if (Img.Width > uint32_t(MaxSide) || Img.Height > uint32_t(MaxSide))
     throw ETessivoError("画像サイズが大きすぎます");
   int32_t w = int32_t(Img.Width), h = int32_t(Img.Height);
   GetNewSize(w, h, Params.DownScale);
   if (w > MaxSide || h > MaxSide)
     throw ETessivoError("リサイズ後の画像サイズが大きすぎます: " + std::to_string(w) + " x " + std::to_string(h));
+  if (uint32_t(w) == Img.Width && uint32_t(h) == Img.Height) {
+    // Nothing to resample: the samples stay as they are, 16-bit ones at full precision.
+    Params.DownScale = 1;
+    return;
+  }
+  if (Img.BPP == BPP_16) Convert16To14(Img);
   CheckMemoryBudget(ResizeMemoryBytes(Img, uint32_t(w), uint32_t(h), Params.Settings->Resize.Limiter,
                                       Params.MT ? uint32_t(Params.MT->MaxThread()) : 1u),
                     Params.MemoryBudget, "リサイズ後の画像サイズが大きすぎます",

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -260,9 +262,11 @@ TEST(PixelConvert, DepthEdgeValues) {
     uint32_t BPP;
     int32_t In, Out;
   } cases[] = {
-      {"16To14", Convert16To14, 16, 65535, 16320}, {"16To14", Convert16To14, 16, 65534, 16319},
-      {"16To14", Convert16To14, 16, 4, 0},         {"16To14", Convert16To14, 16, 5, 1},
+      {"16To14", Convert16To14, 16, 65535, 16320}, {"16To14", Convert16To14, 16, 65534, 16320},
+      {"16To14", Convert16To14, 16, 65531, 16319}, {"16To14", Convert16To14, 16, 4, 1},
+      {"16To14", Convert16To14, 16, 2, 0},         {"16To14", Convert16To14, 16, 4660, 1160},
       {"14To16", Convert14To16, 14, 16320, 65535}, {"14To16", Convert14To16, 14, 64, 257},
+      {"14To16", Convert14To16, 14, 32, 129},      {"14To16", Convert14To16, 14, 31, 124},
       {"14To16", Convert14To16, 14, 0, 0},         {"14To16", Convert14To16, 14, -5, 0},
       {"14To16", Convert14To16, 14, 20000, 65535}, {"16To8", Convert16To8, 16, 65535, 255},
       {"16To8", Convert16To8, 16, 128, 0},         {"16To8", Convert16To8, 16, 129, 1},
@@ -290,13 +294,13 @@ TEST(PixelConvert, DepthConversionsAreExactForAllSampleValues) {
     uint32_t BPP;
     int32_t (*Expect)(int32_t);
   } cases[] = {
-      {"16To14", Convert16To14, 16, [](int32_t v) { return int32_t(int64_t(v) * 16320 / 65535); }},
+      {"16To14", Convert16To14, 16, [](int32_t v) { return int32_t(std::lround(v * 16320.0 / 65535.0)); }},
       {"16To8", Convert16To8, 16, [](int32_t v) { return (v * 255 + 32895) >> 16; }},
       {"14To8", Convert14To8, 14, [](int32_t v) { return (std::clamp(v, 0, 16320) + 32) >> 6; }},
       {"14To16", Convert14To16, 14,
        [](int32_t v) {
          const int32_t c = std::clamp(v, 0, 16320);
-         return c * 4 + (c >> 6);
+         return int32_t(std::lround(c * 65535.0 / 16320.0));
        }},
   };
   for (TPixelPath path : Paths()) {
@@ -310,6 +314,29 @@ TEST(PixelConvert, DepthConversionsAreExactForAllSampleValues) {
         ASSERT_EQ(img.Get(i % 256, i / 256), c.Expect(in)) << c.Name << "(" << in << ") " << PathName(path);
       }
     }
+  }
+}
+
+// A 16-bit sample that enters the working depth and comes back unchanged by
+// any step lands within 2 of where it was, rounded both ways rather than always down.
+TEST(PixelConvert, SixteenBitRoundTripThroughTheWorkingDepthStaysWithinTwo) {
+  for (TPixelPath path : Paths()) {
+    TPixelPathScope scope(path);
+    TImage img(256, 256, 1, 16);
+    for (uint32_t i = 0; i < 65536; ++i) img.Set(i % 256, i / 256, 0, int32_t(i));
+    Convert16To14(img.I);
+    img.I.BPP = BPP_14;
+    Convert14To16(img.I);
+    int32_t lowest = 0, highest = 0;
+    for (uint32_t i = 0; i < 65536; ++i) {
+      const int32_t d = img.Get(i % 256, i / 256) - int32_t(i);
+      lowest = std::min(lowest, d), highest = std::max(highest, d);
+    }
+    EXPECT_GE(lowest, -2) << PathName(path);
+    EXPECT_LE(highest, 2) << PathName(path);
+    EXPECT_GT(highest, 0) << "never rounded up: " << PathName(path);
+    EXPECT_EQ(img.Get(0, 0), 0) << PathName(path);
+    EXPECT_EQ(img.Get(255, 255), 65535) << PathName(path);
   }
 }
 

@@ -204,6 +204,41 @@ INSTANTIATE_TEST_SUITE_P(
                               0}),
     [](const auto &i) { return ChainCaseName(i.param); });
 
+// A rule that keeps the size changes nothing: 16-bit samples keep their low
+// bits instead of passing through the working depth.
+TEST(ResizeFilter, SixteenBitSamplesAtFullSizeStayExact) {
+  ResizeOption = TResizeOption();
+  TCreatedWeightSetter l = CreateWeightSetter(RESIZE_LANCZOS, 3), s = CreateWeightSetter(RESIZE_SPLINE36, 0);
+  TResizer resizer(RESIZE_LANCZOS, l.Setter, l.IsLimited, RESIZE_SPLINE36, s.Setter, s.IsLimited);
+  TEffectList list;
+  list.AddFilter(new TResizeFilter);
+  TImageProbe info;
+  TEffectParams p;
+  const TRunSettings run;
+  p.Settings = &run;
+  p.Resizer = &resizer;
+  const struct {
+    const char *Rule;
+    int32_t Type;
+    double Value;
+  } rules[] = {{"100 %", 0, 100}, {"long side equal to the image's", 1, 37}};
+  for (const auto &r : rules)
+    for (uint32_t channels : {1u, 3u, 4u}) {
+      SCOPED_TRACE(std::string(r.Rule) + ", " + std::to_string(channels) + " channels");
+      TTestImage img(37, 21, channels, BPP_16);
+      img.Fill([](uint32_t x, uint32_t y, uint32_t c) { return int32_t((4660 + x * 977 + y * 131 + c * 7) % 65536); });
+      list.SetResizeParam(r.Type, r.Value, 0);
+      p.DownScale = 1;
+      list.DoEffect(img.I, info, p, 1);
+      ASSERT_EQ(img.I.Width, 37u);
+      ASSERT_EQ(img.I.BPP, uint32_t(BPP_16));
+      for (uint32_t y = 0; y < 21; ++y)
+        for (uint32_t x = 0; x < 37; ++x)
+          for (uint32_t c = 0; c < channels; ++c)
+            ASSERT_EQ(img.Get(x, y, c), int32_t((4660 + x * 977 + y * 131 + c * 7) % 65536)) << x << "," << y;
+    }
+}
+
 TEST(ResizeFilter, FullScaleAndErrors) {
   ResizeOption = TResizeOption();
   TCreatedWeightSetter a = CreateWeightSetter(RESIZE_AREA_AVERAGE, 0), s = CreateWeightSetter(RESIZE_SPLINE36, 0);

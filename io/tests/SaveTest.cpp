@@ -271,7 +271,7 @@ TEST_F(SaveTest, PNGDepthsAndGrayAlpha) {
         for (uint32_t ch = 0; ch < c.Channels; ++ch) {
           const uint32_t v = fill(x, y, ch);
           uint32_t want;
-          if (c.FileBits == 16) want = c.BPP == BPP_14 ? v * 4 + (v >> 6) : v;
+          if (c.FileBits == 16) want = c.BPP == BPP_14 ? v * 4 + ((v + 32) >> 6) : v;  // v * 65535 / 16320, rounded
           else want = c.BPP == BPP_14 ? (v + 32) >> 6 : (v * 255 + 32895) >> 16;
           // The file holds red first; the image blue first.
           const uint32_t fileCh = c.Channels >= 3 && ch < 3 ? 2 - ch : ch;
@@ -387,7 +387,7 @@ TEST_F(SaveTest, TIFFForToolIsUncompressedRedFirst) {
     for (uint32_t x = 0; x < 11; ++x)
       for (uint32_t ch = 0; ch < 3; ++ch) {
         const uint32_t v = x * 1000 + (2 - y) * 300 + ch;
-        EXPECT_EQ(d.At(x, y, 2 - ch), v * 4 + (v >> 6));
+        EXPECT_EQ(d.At(x, y, 2 - ch), v * 4 + ((v + 32) >> 6));  // v * 65535 / 16320, rounded
       }
 }
 
