@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <set>
 
@@ -236,7 +237,67 @@ constexpr TEffectKeyMeaning EffectMeanings[] = {
     {"AddBlankFilter", "ShadowOffsetY", "shadow offset downwards (px)"},
     {"AddBlankFilter", "Preview", "show the margins in the preview"},
     {"AddBlankFilter", "Value", "eight size expressions: four for landscape, four for portrait"},
+    {"ColorCorrection", "LumaMin", "-255 to 255: below 0 raises the input black point, above 0 the output black level"},
+    {"ColorCorrection", "LumaMax", "-255 to 255: above 0 lowers the input white point, below 0 the output white level"},
+    {"ColorCorrection", "Chroma", "-255 to 255: chroma gain ((v + 255) / 255 below 0, (v + 128) / 128 from 0)"},
+    {"ColorCorrection", "Hue", "-255 to 255: blue/red balance (blue x (v + 512) / 512, red x (1024 - v) / 1024)"},
+    {"ColorCorrection", "Contrast", "-255 to 255: contrast about the middle value"},
+    {"ColorCorrection", "RGBGamma", "gamma of red, green and blue, 0.2 to 3.0 (below 0.2 reads as 0.2)"},
+    {"ColorCorrection", "YGamma", "gamma of the luma, 0.2 to 3.0 (below 0.2 reads as 0.2)"},
+    {"ColorCorrection", "Preview", "the dialog shows a preview"},
+    {"ColorCorrection", "Histogram", "the dialog shows the histogram"},
+    {"ToneCurve", "RGB", "curve of all three channels: control points x0,y0,x1,y1,... (0 to 255, x rising)"},
+    {"ToneCurve", "Red", "curve of red, after the RGB curve"},
+    {"ToneCurve", "Green", "curve of green, after the RGB curve"},
+    {"ToneCurve", "Blue", "curve of blue, after the RGB curve"},
+    {"ToneCurve", "Luma", "curve of the luma (of L* with Lab and System.EnabledLabMode)"},
+    {"ToneCurve", "Chroma", "curve of Cb and Cr, 128 being no colour"},
+    {"ToneCurve", "Lab", "the luma curve works on CIELAB L* (with System.EnabledLabMode)"},
+    {"ToneCurve", "Histogram", "dialog histogram: 0 linear, 1 logarithmic, plus 2 when hidden"},
+    {"ToneCurve", "Preview", "the dialog shows a preview"},
+    {"Levels", "InputMin%d", "input black point of channel %d (0 luma or L*, 1 red, 2 green, 3 blue), 0 to 255"},
+    {"Levels", "InputMax%d", "input white point of channel %d"},
+    {"Levels", "ShadowOut%d", "output black level of channel %d"},
+    {"Levels", "HighlightOut%d", "output white level of channel %d"},
+    {"Levels", "Gamma%d", "midtone gamma of channel %d"},
+    {"Levels", "AutoMode", "automatic input range: 0 off, 1 from the luma, 2 per channel, 3 one range for all channels"},
+    {"Levels", "ClipShadow", "automatic range: dark pixels clipped, in hundredths of a percent"},
+    {"Levels", "ClipHighlight", "automatic range: bright pixels clipped, in hundredths of a percent"},
+    {"Levels", "Degamma", "compute in linear light"},
+    {"Levels", "Lab", "the luma channel is CIELAB L* (with System.EnabledLabMode)"},
+    {"Levels", "Histogram", "dialog histogram: 0 linear, 1 logarithmic, plus 2 when hidden"},
+    {"Levels", "Preview", "the dialog shows a preview"},
+    {"GrayscaleFilter", "Type", "weights: 0 ITU-R BT.601, 1 ITU-R BT.709, 2 Red/Green/Blue, 3 CIELAB L*"},
+    {"GrayscaleFilter", "Red", "custom weight of red in 1/10000 (normalised when the three do not sum to 10000)"},
+    {"GrayscaleFilter", "Green", "custom weight of green in 1/10000"},
+    {"GrayscaleFilter", "Blue", "custom weight of blue in 1/10000"},
+    {"GrayscaleFilter", "Degamma", "weight the channels in linear light"},
+    {"GrayscaleFilter", "DecreaseColor", "reduce the result to Color gray levels after all other steps"},
+    {"GrayscaleFilter", "Color", "gray levels of the reduction, 2 to 255"},
+    {"GrayscaleFilter", "UseCustomPalette", "reduce to the CustomPalette levels (the first Color of them, up to 16)"},
+    {"GrayscaleFilter", "CustomPalette%d", "gray level %d of the custom palette, 0 to 255"},
+    {"GrayscaleFilter", "Preview", "the dialog shows a preview"},
+    {"GrayscaleFilter", "Histogram", "the dialog shows the histogram"},
 };
+
+// A meaning row's key: the key itself, or a name ending in "%d" that stands
+// for the numbered keys of that name ("Gamma%d": "Gamma0" to "Gamma3").
+bool KeyMatches(std::string_view Pattern, std::string_view Key) {
+  if (!Pattern.ends_with("%d")) return SameTextAscii(Pattern, Key);
+  const std::string_view Stem = Pattern.substr(0, Pattern.size() - 2);
+  if (Key.size() <= Stem.size() || !SameTextAscii(Stem, Key.substr(0, Stem.size()))) return false;
+  return std::all_of(Key.begin() + std::ptrdiff_t(Stem.size()), Key.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The meaning of a numbered key with its number in the place of "%d".
+std::string NumberedMeaning(const TEffectKeyMeaning &M, std::string_view Key) {
+  std::string Text = M.Meaning;
+  const std::string_view Pattern = M.Key;
+  if (!Pattern.ends_with("%d")) return Text;
+  const std::string Number(Key.substr(Pattern.size() - 2));
+  for (size_t p; (p = Text.find("%d")) != std::string::npos;) Text.replace(p, 2, Number);
+  return Text;
+}
 
 std::string NumberText(double V) { return FloatToIniText(V); }
 
@@ -263,7 +324,7 @@ std::vector<TProfileKey> ProfileKeysRead(const std::vector<TIniKeyRead> &Readers
     if (FindProfileKey(Keys, R.Section, R.Ident)) continue;
     const char *Meaning = EffectKeyMeaning(R.Ident);
     for (const auto &M : EffectMeanings)
-      if (SameTextAscii(M.Section, R.Section) && SameTextAscii(M.Key, R.Ident)) Meaning = M.Meaning;
+      if (SameTextAscii(M.Section, R.Section) && KeyMatches(M.Key, R.Ident)) Meaning = Keep(NumberedMeaning(M, R.Ident));
     TProfileKey K{Keep(R.Section), Keep(R.Ident), R.Type, Keep(R.Default), R.Type == 'B', 0, 1, TOutOfRange::Clamp,
                   "", Meaning ? Meaning : ""};
     Keys.push_back(K);

@@ -5,6 +5,8 @@
 
 #include "core/Errors.h"
 #include "core/PixelConvertKernels.h"
+#include "core/PixelConvertMT.h"
+#include "core/RowBands.h"
 #include "core/SFMT.h"
 
 #include <algorithm>
@@ -405,21 +407,41 @@ void MakeLumaImage(const TICCImgInfo &Img, TICCImgInfo &Luma) {
   for (uint32_t y = 0; y < Img.Height; ++y) kern(ScanLine(Img, y), ScanLine(Luma, y), Img.Width, 0);
 }
 
-void ConvertToYCC14(TICCImgInfo &Img) {
+void ConvertToYCC14(TICCImgInfo &Img) { ConvertToYCC14(Img, nullptr); }
+
+void ConvertToYCC14(TICCImgInfo &Img, TMultiThread *MT) {
   if ((Img.Channels != 3 && Img.Channels != 4) || (Img.BPP != BPP_8 && Img.BPP != BPP_14) || !Walkable(Img)) return;
   const TPixelKernels &k = KernelsFor(Img);
+  const uint32_t w = Img.Width;
   if (Img.BPP == BPP_8) {
-    Replace(Img, GetAlignedBpl16(Img.Width, Img.Channels), Img.Channels == 3 ? k.ToYCC8_3 : k.ToYCC8_4, Img.Width);
+    const TRowKernel kern = Img.Channels == 3 ? k.ToYCC8_3 : k.ToYCC8_4;
+    const uint32_t bpl = GetAlignedBpl16(w, Img.Channels);
+    uint8_t *mem = AllocPixelBlockReused(bpl, Img.Height);  // every row is written
+    ForRowBands(MT, Img.Height, [&](uint32_t First, uint32_t Last) {
+      for (uint32_t y = First; y < Last; ++y) kern(ScanLine(Img, y), mem + size_t(y) * bpl, w, 0);
+    });
+    PageFree(Img.Mem);
+    Img.Mem = mem;
+    Img.Bpl = bpl;
     Img.BPP = BPP_14;
   } else {
-    InPlace(Img, Img.Channels == 3 ? k.ToYCC14_3 : k.ToYCC14_4, Img.Width);
+    const TRowKernel kern = Img.Channels == 3 ? k.ToYCC14_3 : k.ToYCC14_4;
+    ForRowBands(MT, Img.Height, [&](uint32_t First, uint32_t Last) {
+      for (uint32_t y = First; y < Last; ++y) kern(ScanLine(Img, y), ScanLine(Img, y), w, 0);
+    });
   }
 }
 
-void ConvertFromYCC14(TICCImgInfo &Img) {
+void ConvertFromYCC14(TICCImgInfo &Img) { ConvertFromYCC14(Img, nullptr); }
+
+void ConvertFromYCC14(TICCImgInfo &Img, TMultiThread *MT) {
   if ((Img.Channels != 3 && Img.Channels != 4) || Img.BPP != BPP_14 || !Walkable(Img)) return;
   const TPixelKernels &k = KernelsFor(Img);
-  InPlace(Img, Img.Channels == 3 ? k.FromYCC14_3 : k.FromYCC14_4, Img.Width);
+  const TRowKernel kern = Img.Channels == 3 ? k.FromYCC14_3 : k.FromYCC14_4;
+  const uint32_t w = Img.Width;
+  ForRowBands(MT, Img.Height, [&](uint32_t First, uint32_t Last) {
+    for (uint32_t y = First; y < Last; ++y) kern(ScanLine(Img, y), ScanLine(Img, y), w, 0);
+  });
 }
 
 void ConvertBGR14ToYCC8(TICCImgInfo &Img) {
@@ -441,8 +463,8 @@ void Channel0From14(TICCImgInfo &Img) {
 }
 
 // ---- lookup tables ----
-// Table lookups gather one entry per sample, which SSE2 cannot do faster than
-// scalar code, so these loops stay plain.
+// Table lookups gather one entry per sample; the rows are split across the
+// pool, each band running the plain loop.
 
 namespace {
 
@@ -454,60 +476,69 @@ void NeedTable(std::span<const int16_t> LUT, size_t Size) {
 size_t Index14(int32_t V) { return size_t(std::clamp(V, 0, FULL_SCALE_14)); }
 
 template <class F>
-void ForEachRow16(TICCImgInfo &Img, F Fn) {
-  for (uint32_t y = 0; y < Img.Height; ++y) Fn(reinterpret_cast<int16_t *>(ScanLine(Img, y)));
+void ForEachRow16(TICCImgInfo &Img, TMultiThread *MT, F Fn) {
+  ForRowBands(MT, Img.Height, [&](uint32_t First, uint32_t Last) {
+    for (uint32_t y = First; y < Last; ++y) Fn(reinterpret_cast<int16_t *>(ScanLine(Img, y)));
+  });
+}
+
+// Fills a new 14-bit block from the 8-bit rows with Fn(src, dst), then takes it.
+template <class F>
+void Widen8To14(TICCImgInfo &Img, TMultiThread *MT, F Fn) {
+  const uint32_t bpl = GetAlignedBpl16(Img.Width, Img.Channels);
+  uint8_t *mem = AllocPixelBlockReused(bpl, Img.Height);  // every row is written
+  ForRowBands(MT, Img.Height, [&](uint32_t First, uint32_t Last) {
+    for (uint32_t y = First; y < Last; ++y)
+      Fn(ScanLine(Img, y), reinterpret_cast<int16_t *>(mem + size_t(y) * bpl));
+  });
+  PageFree(Img.Mem);
+  Img.Mem = mem;
+  Img.Bpl = bpl;
+  Img.BPP = BPP_14;
 }
 
 }  // namespace
 
-void ApplyLUT8To14(TICCImgInfo &Img, std::span<const int16_t> LUT) {
+void ApplyLUT8To14(TICCImgInfo &Img, std::span<const int16_t> LUT) { ApplyLUT8To14(Img, LUT, nullptr); }
+
+void ApplyLUT8To14(TICCImgInfo &Img, std::span<const int16_t> LUT, TMultiThread *MT) {
   const uint32_t ch = Img.Channels;
   if (Img.BPP != BPP_8 || (ch != 1 && ch != 3 && ch != 4) || !Walkable(Img)) return;
   NeedTable(LUT, LUT8_SIZE);
-  const uint32_t w = Img.Width, bpl = GetAlignedBpl16(w, ch);
-  uint8_t *mem = AllocPixelBlock(bpl, Img.Height);
-  for (uint32_t y = 0; y < Img.Height; ++y) {
-    const uint8_t *s = ScanLine(Img, y);
-    int16_t *d = reinterpret_cast<int16_t *>(mem + size_t(y) * bpl);
+  const uint32_t w = Img.Width;
+  const int16_t *t = LUT.data();
+  Widen8To14(Img, MT, [&](const uint8_t *s, int16_t *d) {
     if (ch == 1) {
-      for (uint32_t x = 0; x < w; ++x) d[x] = LUT[768 + s[x]];
+      for (uint32_t x = 0; x < w; ++x) d[x] = t[768 + s[x]];
+    } else if (ch == 3) {
+      for (uint32_t x = 0; x < w; ++x, s += 3, d += 3) d[0] = t[s[0]], d[1] = t[256 + s[1]], d[2] = t[512 + s[2]];
     } else {
-      for (uint32_t x = 0; x < w; ++x) {
-        const uint8_t *p = s + ch * x;
-        int16_t *q = d + ch * x;
-        q[0] = LUT[p[0]], q[1] = LUT[256 + p[1]], q[2] = LUT[512 + p[2]];
-        if (ch == 4) q[3] = int16_t(p[3] * 64);
-      }
+      for (uint32_t x = 0; x < w; ++x, s += 4, d += 4)
+        d[0] = t[s[0]], d[1] = t[256 + s[1]], d[2] = t[512 + s[2]], d[3] = int16_t(s[3] * 64);
     }
-  }
-  PageFree(Img.Mem);
-  Img.Mem = mem;
-  Img.Bpl = bpl;
-  Img.BPP = BPP_14;
+  });
 }
 
-void ApplyGrayLUT8To14(TICCImgInfo &Img, std::span<const int16_t> LUT) {
+void ApplyGrayLUT8To14(TICCImgInfo &Img, std::span<const int16_t> LUT) { ApplyGrayLUT8To14(Img, LUT, nullptr); }
+
+void ApplyGrayLUT8To14(TICCImgInfo &Img, std::span<const int16_t> LUT, TMultiThread *MT) {
   if (Img.BPP != BPP_8 || Img.Channels != 1 || !Walkable(Img)) return;
   NeedTable(LUT, 256);
-  const uint32_t w = Img.Width, bpl = GetAlignedBpl16(w, 1);
-  uint8_t *mem = AllocPixelBlock(bpl, Img.Height);
-  for (uint32_t y = 0; y < Img.Height; ++y) {
-    const uint8_t *s = ScanLine(Img, y);
-    int16_t *d = reinterpret_cast<int16_t *>(mem + size_t(y) * bpl);
-    for (uint32_t x = 0; x < w; ++x) d[x] = LUT[s[x]];
-  }
-  PageFree(Img.Mem);
-  Img.Mem = mem;
-  Img.Bpl = bpl;
-  Img.BPP = BPP_14;
+  const uint32_t w = Img.Width;
+  const int16_t *t = LUT.data();
+  Widen8To14(Img, MT, [&](const uint8_t *s, int16_t *d) {
+    for (uint32_t x = 0; x < w; ++x) d[x] = t[s[x]];
+  });
 }
 
-void ApplyLUT14(TICCImgInfo &Img, std::span<const int16_t> LUT) {
+void ApplyLUT14(TICCImgInfo &Img, std::span<const int16_t> LUT) { ApplyLUT14(Img, LUT, nullptr); }
+
+void ApplyLUT14(TICCImgInfo &Img, std::span<const int16_t> LUT, TMultiThread *MT) {
   const uint32_t ch = Img.Channels, w = Img.Width;
   if (Img.BPP != BPP_14 || (ch != 1 && ch != 3 && ch != 4) || !Walkable(Img)) return;
   NeedTable(LUT, LUT14_SIZE);
   constexpr size_t G = LUT14_ENTRIES, R = 2 * LUT14_ENTRIES, Gray = 3 * LUT14_ENTRIES;
-  ForEachRow16(Img, [&](int16_t *s) {
+  ForEachRow16(Img, MT, [&](int16_t *s) {
     if (ch == 1) {
       for (uint32_t x = 0; x < w; ++x) s[x] = LUT[Gray + Index14(s[x])];
     } else {
@@ -519,21 +550,25 @@ void ApplyLUT14(TICCImgInfo &Img, std::span<const int16_t> LUT) {
   });
 }
 
-void ApplyLUT14Channel0(TICCImgInfo &Img, std::span<const int16_t> LUT) {
+void ApplyLUT14Channel0(TICCImgInfo &Img, std::span<const int16_t> LUT) { ApplyLUT14Channel0(Img, LUT, nullptr); }
+
+void ApplyLUT14Channel0(TICCImgInfo &Img, std::span<const int16_t> LUT, TMultiThread *MT) {
   const uint32_t ch = Img.Channels, w = Img.Width;
   if (Img.BPP != BPP_14 || (ch != 1 && ch != 3 && ch != 4) || !Walkable(Img)) return;
   NeedTable(LUT, LUT14_ENTRIES);
-  ForEachRow16(Img, [&](int16_t *s) {
+  ForEachRow16(Img, MT, [&](int16_t *s) {
     for (uint32_t x = 0; x < w; ++x) s[ch * x] = LUT[Index14(s[ch * x])];
   });
 }
 
-void ApplyYCCLUT14(TICCImgInfo &Img, std::span<const int16_t> LUT) {
+void ApplyYCCLUT14(TICCImgInfo &Img, std::span<const int16_t> LUT) { ApplyYCCLUT14(Img, LUT, nullptr); }
+
+void ApplyYCCLUT14(TICCImgInfo &Img, std::span<const int16_t> LUT, TMultiThread *MT) {
   const uint32_t ch = Img.Channels, w = Img.Width;
   if (Img.BPP != BPP_14 || (ch != 1 && ch != 3 && ch != 4) || !Walkable(Img)) return;
   if (ch == 1) {
     NeedTable(LUT, LUT14_ENTRIES);
-    ForEachRow16(Img, [&](int16_t *s) {
+    ForEachRow16(Img, MT, [&](int16_t *s) {
       for (uint32_t x = 0; x < w; ++x) s[x] = LUT[Index14(s[x])];
     });
     return;
@@ -542,7 +577,7 @@ void ApplyYCCLUT14(TICCImgInfo &Img, std::span<const int16_t> LUT) {
   // Chroma -8160..8160 indexes the second table at 16321 + 8160 = 24481.
   constexpr int32_t C0 = int32_t(LUT14_ENTRIES) + 8160;
   auto chroma = [&](int16_t c) { return int16_t(LUT[size_t(C0 + std::clamp<int32_t>(c, -8160, 8160))] - 8160); };
-  ForEachRow16(Img, [&](int16_t *s) {
+  ForEachRow16(Img, MT, [&](int16_t *s) {
     for (uint32_t x = 0; x < w; ++x) {
       int16_t *p = s + ch * x;
       p[0] = LUT[Index14(p[0])], p[1] = chroma(p[1]), p[2] = chroma(p[2]);

@@ -1,6 +1,8 @@
 #include "core/Errors.h"
 #include "core/PixelConvert.h"
 #include "core/PixelConvertKernels.h"
+#include "core/PixelConvertMT.h"
+#include "core/MultiThread.h"
 #include "core/SFMT.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +11,8 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <span>
+#include <string>
 #include <vector>
 
 namespace {
@@ -734,3 +738,58 @@ TEST(PixelConvert, LookupTablesUseTheirSections) {
 }
 
 }  // namespace
+
+// The pool forms split rows; every form must give the bytes of the plain
+// call for any thread count, on sizes whose rows do not divide evenly.
+TEST(PixelConvert, PoolFormsGiveTheSameBytesAsTheSingleThreadForms) {
+  struct Case {
+    const char *Name;
+    uint32_t Channels, BPP;
+    void (*Single)(TICCImgInfo &, std::span<const int16_t>);
+    void (*Pool)(TICCImgInfo &, std::span<const int16_t>, TMultiThread *);
+    size_t TableSize;
+    int32_t Lo, Hi;  // sample range, over the table's range for the clamping
+  } cases[] = {
+      {"ApplyLUT8To14 BGR", 3, BPP_8, ApplyLUT8To14, ApplyLUT8To14, LUT8_SIZE, 0, 255},
+      {"ApplyLUT8To14 BGRA", 4, BPP_8, ApplyLUT8To14, ApplyLUT8To14, LUT8_SIZE, 0, 255},
+      {"ApplyLUT8To14 gray", 1, BPP_8, ApplyLUT8To14, ApplyLUT8To14, LUT8_SIZE, 0, 255},
+      {"ApplyGrayLUT8To14", 1, BPP_8, ApplyGrayLUT8To14, ApplyGrayLUT8To14, 256, 0, 255},
+      {"ApplyLUT14 BGR", 3, BPP_14, ApplyLUT14, ApplyLUT14, LUT14_SIZE, -200, 16500},
+      {"ApplyLUT14 gray", 1, BPP_14, ApplyLUT14, ApplyLUT14, LUT14_SIZE, -200, 16500},
+      {"ApplyLUT14Channel0 BGRA", 4, BPP_14, ApplyLUT14Channel0, ApplyLUT14Channel0, LUT14_ENTRIES, -200, 16500},
+      {"ApplyYCCLUT14 YCC", 3, BPP_14, ApplyYCCLUT14, ApplyYCCLUT14, YCC_LUT14_SIZE, -8300, 16500},
+      {"ApplyYCCLUT14 gray", 1, BPP_14, ApplyYCCLUT14, ApplyYCCLUT14, YCC_LUT14_SIZE, -200, 16500},
+  };
+  std::mt19937 rng(21);
+  std::vector<int16_t> table(YCC_LUT14_SIZE * 2);
+  for (int16_t &v : table) v = int16_t(rng() % 16321);
+  for (int32_t threads : {2, 3, 5}) {
+    TMultiThread pool(threads);
+    for (const Case &c : cases) {
+      SCOPED_TRACE(std::string(c.Name) + ", " + std::to_string(threads) + " threads");
+      TImage a(37, 23, c.Channels, c.BPP);
+      a.FillRandom(rng, c.Lo, c.Hi);
+      TImage b(a);
+      const std::span<const int16_t> t(table.data(), c.TableSize);
+      c.Single(a.I, t);
+      c.Pool(b.I, t, &pool);
+      EXPECT_EQ(b.I.BPP, a.I.BPP);
+      EXPECT_EQ(b.Pixels(), a.Pixels());
+    }
+    for (uint32_t ch : {3u, 4u}) {
+      for (uint32_t bpp : {uint32_t(BPP_8), uint32_t(BPP_14)}) {
+        SCOPED_TRACE("YCC round trip, " + std::to_string(ch) + " channels, " + std::to_string(bpp) + " bits");
+        TImage a(41, 19, ch, bpp);
+        a.FillRandom(rng, 0, bpp == BPP_8 ? 255 : 16320);
+        TImage b(a);
+        ConvertToYCC14(a.I);
+        ConvertToYCC14(b.I, &pool);
+        EXPECT_EQ(b.Pixels(), a.Pixels());
+        ConvertFromYCC14(a.I);
+        ConvertFromYCC14(b.I, &pool);
+        EXPECT_EQ(b.Pixels(), a.Pixels());
+      }
+    }
+  }
+}
+
