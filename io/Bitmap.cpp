@@ -246,8 +246,10 @@ private:
   }
 
   // Runs and absolute stretches of RLE8 and RLE4. Pixels the data skips
-  // (deltas, early ends of line or bitmap) stay black; a code that would
-  // write outside the picture makes the file broken. Data that ends without
+  // (deltas, early ends of line or bitmap) stay black; a run or stretch that
+  // reaches past the end of its row is cut there (the other readers drop
+  // those pixels too), while a code that would write below the last row or
+  // a delta out of the picture makes the file broken. Data that ends without
   // an end-of-bitmap code ends the picture there.
   void DecodeRLE() {
     const bool rle4 = FH.Compression == BI_RLE4;
@@ -256,15 +258,14 @@ private:
     size_t i = 0;
     const size_t ch = FImg.Channels;
     auto put = [&](uint32_t index) {
-      if (y >= h || x >= w) Broken();
-      PutIndex(Row(y) + size_t(x) * ch, index);
-      ++x;
+      if (y >= h) Broken();
+      if (x < w) PutIndex(Row(y) + size_t(x++) * ch, index);
     };
     while (i + 1 < FSize) {
       const uint8_t count = FBits[i], value = FBits[i + 1];
       i += 2;
       if (count > 0) {
-        if (x + count > w || y >= h) Broken();
+        if (y >= h) Broken();
         for (uint32_t k = 0; k < count; ++k)
           put(rle4 ? ((k & 1) ? value & 0x0F : value >> 4) : value);
         continue;
@@ -286,7 +287,7 @@ private:
           const size_t n = value;
           const size_t bytes = rle4 ? (n + 1) / 2 : n;
           if (i + bytes > FSize) Broken();
-          if (x + int64_t(n) > w || y >= h) Broken();
+          if (y >= h) Broken();
           for (size_t k = 0; k < n; ++k)
             put(rle4 ? ((k & 1) ? FBits[i + k / 2] & 0x0F : FBits[i + k / 2] >> 4) : FBits[i + k]);
           i += (bytes + 1) & ~size_t(1);
@@ -422,9 +423,28 @@ size_t PaletteBytes(const TDibInfo &H) {
 
 }  // namespace
 
+bool ReadDIBHeaderFacts(const uint8_t *Data, size_t Size, TDIBFacts &Facts) {
+  if (!Data || Size < 4 || !KnownHeaderSize(U32(Data))) return false;
+  try {
+    const TDibInfo h = ReadInfoHeader(Data, Size);
+    Facts.Width = int32_t(h.Width);
+    Facts.Height = int32_t(h.Height);
+    Facts.XPelsPerMeter = h.HeaderSize == 12 ? 0 : I32(Data + 24);
+    Facts.YPelsPerMeter = h.HeaderSize == 12 ? 0 : I32(Data + 28);
+    return true;
+  } catch (const ETessivoError &) {
+    return false;
+  }
+}
+
 void LoadBitmapFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, int32_t AlphaCheckType,
                           bool FromPlugin) {
   constexpr size_t FileHeader = 14;
+  // A ".dib" file may be the info header, palette and pixels without the file header.
+  if (Data && Size >= 4 && !(Data[0] == 'B' && Data[1] == 'M') && KnownHeaderSize(U32(Data))) {
+    LoadDIBFromMemory(Data, Size, nullptr, 0, Img, AlphaCheckType, FromPlugin);
+    return;
+  }
   if (!Data || Size < 2 || Data[0] != 'B' || Data[1] != 'M') Unsupported();
   if (Size < FileHeader + 4) Broken();
   const uint32_t fileSize = U32(Data + 2);

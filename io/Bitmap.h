@@ -27,5 +27,13 @@ void LoadBitmapFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img,
 void LoadDIBFromMemory(const uint8_t *Info, size_t InfoSize, const uint8_t *Bits, size_t BitsSize,
                        TICCImgInfo &Img, int32_t AlphaCheckType, bool FromPlugin);
 
+// Size and densities of a header-less DIB at Data (its info header first);
+// false when the bytes do not start with an info header this reader reads.
+struct TDIBFacts {
+  int32_t Width = 0, Height = 0;
+  int32_t XPelsPerMeter = 0, YPelsPerMeter = 0;
+};
+bool ReadDIBHeaderFacts(const uint8_t *Data, size_t Size, TDIBFacts &Facts);
+
 // Reverses the row order of Img in place (any depth and layout).
 void FlipImageVertical(TICCImgInfo &Img);

@@ -6,6 +6,7 @@
 #include "core/AsciiCase.h"
 #include "core/Errors.h"
 #include "core/ImgInfo.h"
+#include "io/Bitmap.h"
 #include "io/ExifReader.h"
 #include "io/Pixio.h"
 
@@ -152,6 +153,20 @@ bool ProbeWIC(const std::string *File, const uint8_t *Data, size_t Size, TImageP
   return true;
 }
 
+// A ".dib" file: a BMP, or the same without its file header.
+bool ProbeDIBHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
+  if (ProbeBitmapHeader(Data, Size, Entry)) return true;
+  TDIBFacts facts;
+  if (!ReadDIBHeaderFacts(Data, Size, facts)) return false;
+  Entry.Width = facts.Width;
+  Entry.Height = facts.Height;
+  Entry.FXResolution = facts.XPelsPerMeter;
+  Entry.FYResolution = facts.YPelsPerMeter;
+  Entry.FResolutionUnit = RESUNIT_METRE;
+  Entry.PictureFormat = PICTURE_BMP;
+  return true;
+}
+
 using TProbe = bool (*)(const uint8_t *, size_t, TImageProbe &);
 
 // The probe order over the bytes of a file or member; File is the path for
@@ -159,7 +174,8 @@ using TProbe = bool (*)(const uint8_t *, size_t, TImageProbe &);
 bool ProbeBytes(const std::string &Ext, const std::string *File, const uint8_t *Data, size_t Size,
                 TImageProbe &Entry) {
   TProbe first = nullptr;
-  if (Ext == ".bmp" || Ext == ".dib") first = ProbeBitmapHeader;
+  if (Ext == ".bmp") first = ProbeBitmapHeader;
+  else if (Ext == ".dib") first = ProbeDIBHeader;
   else if (Ext == ".png") first = ProbePNGHeader;
   else if (Ext == ".jpg" || Ext == ".jpeg" || Ext == ".jfif" || Ext == ".exif" || Ext == ".jpe")
     first = ProbeJPEGHeader;
@@ -352,11 +368,21 @@ bool ProbeJPEGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
   bool seenExif = false;
   bool found = false;
   size_t exifTiff = 0, exifTiffLen = 0;
+  // The walk resynchronises as libjpeg does: bytes between segments that are
+  // not a marker are skipped, and a segment length below 2 covers only the
+  // length field itself.
   while (pos + 2 <= Size) {
-    if (Data[pos] != 0xFF) break;
+    if (Data[pos] != 0xFF) {
+      ++pos;
+      continue;
+    }
     const uint8_t marker = Data[pos + 1];
     if (marker == 0xFF) {  // fill byte
       ++pos;
+      continue;
+    }
+    if (marker == 0x00) {  // a stuffed 0xFF is no marker either
+      pos += 2;
       continue;
     }
     if (marker == 0xD9) break;  // EOI before any frame header
@@ -366,7 +392,11 @@ bool ProbeJPEGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
     }
     if (pos + 4 > Size) break;
     const size_t len = BE16(Data + pos + 2);
-    if (len < 2 || len > Size - pos - 2) break;
+    if (len < 2) {
+      pos += 4;
+      continue;
+    }
+    if (len > Size - pos - 2) break;
     const uint8_t *p = Data + pos + 4;  // segment payload
     const size_t n = len - 2;
     const bool sof = (marker >= 0xC0 && marker <= 0xC3) || (marker >= 0xC5 && marker <= 0xC7) ||

@@ -335,12 +335,12 @@ TEST(BitmapReader, HostileFieldsAreRefusedAsBroken) {
     cases.push_back({"NegativeWidth", s, 0});
   }
   {
-    // RLE8 run past the end of the line, and a delta past the bottom.
+    // RLE8 run below the last row, and a delta past the bottom.
     TBmpSpec s;
     s.Width = 4, s.Height = 2, s.BitCount = 8, s.Compression = 1;
     s.Palette = {0, 0xFFFFFF};
-    s.Pixels = {10, 1, 0, 1};
-    cases.push_back({"RLERunPastLine", s, 0});
+    s.Pixels = {0, 0, 0, 0, 2, 1, 0, 1};
+    cases.push_back({"RLERunBelowLastRow", s, 0});
     s.Pixels = {0, 2, 0, 9, 2, 1, 0, 1};
     cases.push_back({"RLEDeltaPastBottom", s, 0});
     s.Pixels = {0, 200, 1, 1};  // absolute stretch longer than the data
@@ -379,5 +379,72 @@ TEST(BitmapReader, EveryPrefixOfAValidFileFailsCleanly) {
     EXPECT_TRUE(e == BMP_UNSUPPORTED_MSG || e == BMP_BROKEN_MSG) << n << ": " << e;
   }
 }
+
+// Files the other readers decode although they bend the rules: RLE runs
+// and stretches that reach past the end of their row (cut there), and DIBs
+// without the file header (".dib"). ImageMagick reads the same bytes.
+struct TLenientCase {
+  const char *Name;
+  TBmpSpec Desc;
+  bool HeaderLess;
+};
+
+void PrintTo(const TLenientCase &C, std::ostream *Os) { *Os << C.Name; }
+
+class LenientBitmap : public ::testing::TestWithParam<TLenientCase> {};
+
+TEST_P(LenientBitmap, DecodesAsImageMagickDoes) {
+  TESSIVO_REQUIRE(HaveProgram("convert")) << "ImageMagick's convert not installed (imagemagick)";
+  const TLenientCase &c = GetParam();
+  auto file = MakeBmp(c.Desc);
+  if (c.HeaderLess) file.erase(file.begin(), file.begin() + 14);
+  const TTempDir dir;
+  const std::string path = dir / (std::string("f") + (c.HeaderLess ? ".dib" : ".bmp"));
+  WriteFile(path, file);
+  TMagickPicture ref;
+  ASSERT_TRUE(MagickDecode((c.HeaderLess ? "dib:" : "bmp:") + path, ref));
+  TImg img;
+  ASSERT_EQ(ErrorOf(file), "");
+  LoadBitmapFromMemory(file.data(), file.size(), img.I, ALPHA_CHECK_DETECT);
+  EXPECT_EQ(MagickDifference(img.I, ref), 0);
+  // The probe finds the file by its extension, and the loader decodes it.
+  TImageProbe entry;
+  ASSERT_TRUE(ProbeImageFile(path, entry));
+  EXPECT_EQ(entry.PictureFormat, PICTURE_BMP);
+  EXPECT_EQ(uint32_t(entry.Width), img.I.Width);
+  EXPECT_EQ(uint32_t(entry.Height), img.I.Height);
+  TImg loaded;
+  EXPECT_EQ(LoadFailure(entry, loaded), "");
+}
+
+std::vector<TLenientCase> LenientCases() {
+  std::vector<TLenientCase> v;
+  TBmpSpec s;
+  s.Width = 5, s.Height = 3, s.BitCount = 8, s.Compression = 1;
+  s.Palette = {0x000000, 0xFF0000, 0x00FF00, 0x0000FF};
+  s.ClrUsed = 4;
+  // A run of 9 in a row of 5, then rows that cover what a wrap would spill.
+  s.Pixels = {2, 1, 9, 2, 0, 0, 5, 3, 0, 0, 5, 1, 0, 1};
+  v.push_back({"RLE8RunPastItsRow", s, false});
+  // An absolute stretch of 6 starting at 3.
+  s.Pixels = {3, 1, 0, 6, 2, 3, 2, 3, 2, 3, 0, 0, 5, 2, 0, 0, 5, 1, 0, 1};
+  v.push_back({"RLE8StretchPastItsRow", s, false});
+  s.BitCount = 4, s.Compression = 2;
+  s.Pixels = {1, 0x10, 8, 0x23, 0, 0, 5, 0x33, 0, 0, 5, 0x11, 0, 1};
+  v.push_back({"RLE4RunPastItsRow", s, false});
+  TBmpSpec d;
+  d.Width = 3, d.Height = 2, d.BitCount = 24;
+  d.Pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0, 0};
+  v.push_back({"HeaderLessDIB24", d, true});
+  d.Width = 4, d.BitCount = 8, d.ClrUsed = 3, d.Palette = {0x102030, 0x405060, 0x708090};
+  d.Pixels = {0, 1, 2, 1, 2, 1, 0, 0};
+  v.push_back({"HeaderLessDIB8", d, true});
+  d.Height = -2;
+  v.push_back({"HeaderLessDIBTopDown", d, true});
+  return v;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LenientBitmap, ::testing::ValuesIn(LenientCases()),
+                         [](const auto &I) { return std::string(I.param.Name); });
 
 }  // namespace

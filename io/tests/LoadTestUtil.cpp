@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 
 namespace loadtest {
 
@@ -138,6 +139,50 @@ std::vector<uint8_t> Pixels32(const std::vector<std::array<uint8_t, 4>> &Px) {
   std::vector<uint8_t> out;
   for (const auto &p : Px) out.insert(out.end(), p.begin(), p.end());
   return out;
+}
+
+bool MagickDecode(const std::string &Spec, TMagickPicture &Out) {
+  const TTempDir dir;
+  const std::string pam = dir / "magick.pam";
+  if (!RunCommand("convert '" + Spec + "[0]' -depth 8 pam:'" + pam + "'")) return false;
+  const auto d = ReadFile(pam);
+  // P7 header: WIDTH, HEIGHT, DEPTH, MAXVAL, TUPLTYPE lines up to ENDHDR.
+  const std::string text(d.begin(), d.end());
+  const size_t end = text.find("ENDHDR\n");
+  if (text.rfind("P7\n", 0) != 0 || end == std::string::npos) return false;
+  uint32_t depth = 0, maxval = 0;
+  std::istringstream head(text.substr(3, end - 3));
+  for (std::string key; head >> key;) {
+    if (key == "WIDTH") head >> Out.Width;
+    else if (key == "HEIGHT") head >> Out.Height;
+    else if (key == "DEPTH") head >> depth;
+    else if (key == "MAXVAL") head >> maxval;
+    else head.ignore(1 << 16, '\n');
+  }
+  const size_t at = end + 7;
+  if (maxval != 255 || depth < 1 || depth > 4 || d.size() < at + size_t(Out.Width) * Out.Height * depth) return false;
+  Out.Pixels.resize(size_t(Out.Width) * Out.Height);
+  for (size_t i = 0; i < Out.Pixels.size(); ++i) {
+    const uint8_t *p = d.data() + at + i * depth;
+    const bool gray = depth <= 2;
+    const int a = depth == 2 ? p[1] : depth == 4 ? p[3] : 255;
+    Out.Pixels[i] = gray ? std::array<int, 4>{p[0], p[0], p[0], a} : std::array<int, 4>{p[0], p[1], p[2], a};
+  }
+  return true;
+}
+
+int MagickDifference(const TICCImgInfo &Img, const TMagickPicture &Ref) {
+  if (Img.Width != Ref.Width || Img.Height != Ref.Height) return -1;
+  int worst = 0;
+  for (uint32_t y = 0; y < Img.Height; ++y)
+    for (uint32_t x = 0; x < Img.Width; ++x) {
+      const auto g = PixelAt(Img, x, y);  // B, G, R, A
+      const auto r = Ref.At(x, y);        // R, G, B, A
+      worst = std::max(worst, std::abs(g[3] - r[3]));
+      if (r[3] == 0) continue;
+      for (int k = 0; k < 3; ++k) worst = std::max(worst, std::abs(g[k] - r[2 - k]));
+    }
+  return worst;
 }
 
 bool HaveProgram(const std::string &Name) {

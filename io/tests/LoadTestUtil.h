@@ -77,6 +77,20 @@ std::vector<uint8_t> MakeBmp(const TBmpSpec &Desc);
 // Rows of 32-bit pixels (B, G, R, X) for MakeBmp, bottom row first.
 std::vector<uint8_t> Pixels32(const std::vector<std::array<uint8_t, 4>> &Px);
 
+// A picture as ImageMagick decodes it (its PAM output at 8 bits): samples in
+// R, G, B, A order, gray widened, alpha 255 where the file has none.
+struct TMagickPicture {
+  uint32_t Width = 0, Height = 0;
+  std::vector<std::array<int, 4>> Pixels;  // top row first
+  std::array<int, 4> At(uint32_t X, uint32_t Y) const { return Pixels[size_t(Y) * Width + X]; }
+};
+// Reads Path through ImageMagick's convert (Spec may carry a format prefix,
+// "dib:name"); false when convert fails or its output cannot be read.
+bool MagickDecode(const std::string &Spec, TMagickPicture &Out);
+// Largest per-sample difference between Img and ImageMagick's picture
+// (colour where the reference is opaque, and alpha); -1 when the sizes differ.
+int MagickDifference(const TICCImgInfo &Img, const TMagickPicture &Ref);
+
 // Whether a program is on the PATH.
 bool HaveProgram(const std::string &Name);
 // Runs a command line through the shell; true when it exits with 0.
