@@ -19,7 +19,6 @@
 #include <cstring>
 #include <mutex>
 
-int32_t NextSerialNumber = 1;
 
 const char *const ConvertUndefined = "未定義";
 const char *const InvalidFileNameMessage = "ファイル名に使用できない文字が含まれています";
@@ -42,43 +41,15 @@ std::string TrimSpaces(const std::string &S) {
   return S.substr(b, e - b);
 }
 
-void ReplaceAll(std::string &S, const std::string &From, const std::string &To) {
-  for (size_t pos = 0; (pos = S.find(From, pos)) != std::string::npos; pos += To.size())
-    S.replace(pos, From.size(), To);
-}
 
-// Decimal digits of N, zero-padded to Width digits ("-005" for -5 and 3).
-std::string Padded(int64_t N, int Width) {
-  char buf[96];  // a sign, up to 20 digits, padding to at most 9
-  std::snprintf(buf, sizeof buf, "%.*lld", Width, static_cast<long long>(N));
-  return buf;
-}
-
-std::string Two(int32_t V) { return Padded(V, 2); }
-std::string Four(int32_t V) { return Padded(V, 4); }
-
-// The single date and time fields both template kinds know; false for other tokens.
-bool AppendDateField(const std::string &Token, const TDateTimeParts &D, std::string &R) {
-  if (Token == "yyyy") R += Four(D.Year);
-  else if (Token == "yy") R += Two(D.Year % 100);
-  else if (Token == "mm") R += Two(D.Month);
-  else if (Token == "dd") R += Two(D.Day);
-  else if (Token == "hh") R += Two(D.Hour);
-  else if (Token == "nn") R += Two(D.Minute);
-  else if (Token == "ss") R += Two(D.Second);
-  else return false;
-  return true;
-}
+std::string Two(int32_t V) { return PaddedNumber(V, 2); }
+std::string Four(int32_t V) { return PaddedNumber(V, 4); }
 
 // The entry's date: shooting date, else modification date.
 double EntryDate(const TImageInfo &Info) {
   return Info.DateTimeOriginal != 0 ? Info.DateTimeOriginal : Info.DateTimeLastWrite;
 }
 
-std::string WithoutExtension(const std::string &Name) {
-  const size_t dot = Name.find_last_of('.');
-  return dot == std::string::npos ? Name : Name.substr(0, dot);
-}
 
 // Extension of the file-name part of a path with its dot, empty when none.
 std::string ExtensionOf(const std::string &Path) {
@@ -125,23 +96,6 @@ int32_t CountFilesIn(const std::string &Folder) {
 // ---------------------------------------------------------------------------
 // Serial numbers
 
-int32_t ParseStartNumber(std::string &Template, const TFileOption &File) {
-  ReplaceAll(Template, "<ss>", "<SS>");
-  int32_t result = File.ResetType == 0 ? File.StartNumber : NextSerialNumber;
-  for (size_t pos; (pos = Template.find("<s")) != std::string::npos;) {
-    const size_t close = Template.find('>', pos + 2);
-    const std::string digits = Template.substr(pos + 2, close == std::string::npos ? std::string::npos : close - pos - 2);
-    char *end = nullptr;
-    errno = 0;
-    const long long v = digits.empty() ? 0 : std::strtoll(digits.c_str(), &end, 10);
-    const bool parsed = !digits.empty() && end && *end == '\0' && errno == 0 && v >= INT32_MIN && v <= INT32_MAX &&
-                        !std::isspace(static_cast<unsigned char>(digits[0]));
-    result = parsed ? int32_t(v) : 1;
-    Template.erase(pos, close == std::string::npos ? std::string::npos : close - pos + 1);
-  }
-  ReplaceAll(Template, "<SS>", "<ss>");
-  return result;
-}
 
 // ---------------------------------------------------------------------------
 // Conversion table
@@ -262,7 +216,7 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
     const std::string token = T.substr(i + 1, close - i - 1);
     i = close;
     if (token.empty()) return Invalid("empty token <>");
-    if (token == "old") R += WithoutExtension(name);
+    if (token == "old") R += NameWithoutExtension(name);
     else if (token == "ext") R += sourceExt;
     else if (token == "ymd") R += Two(d.Year % 100) + Two(d.Month) + Two(d.Day);
     else if (token == "ymdhns") R += Four(d.Year) + Two(d.Month) + Two(d.Day) + Two(d.Hour) + Two(d.Minute) + Two(d.Second);
@@ -283,7 +237,7 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
     } else if (token == "arcname") {
       if (Info.FIsArchive) {
         const size_t slash = Info.FArchivePath.find_last_of('/');
-        R += WithoutExtension(slash == std::string::npos ? Info.FArchivePath : Info.FArchivePath.substr(slash + 1));
+        R += NameWithoutExtension(slash == std::string::npos ? Info.FArchivePath : Info.FArchivePath.substr(slash + 1));
       } else {
         R += "NotArchive";
       }
@@ -293,8 +247,8 @@ std::string ExpandFileNameTemplate(const std::string &TemplateText, const TImage
     else if ((token[0] == 'n' || token[0] == 'c') && token.size() >= 2 && token[1] >= '1' && token[1] <= '9') {
       // Only the digit right after the letter counts.
       const int width = token[1] - '0';
-      if (token[0] == 'n') R += Padded(Number, width);
-      else R += Padded(NextFolderCount(ExtractFilePath(prefix + R)), width);
+      if (token[0] == 'n') R += PaddedNumber(Number, width);
+      else R += PaddedNumber(NextFolderCount(ExtractFilePath(prefix + R)), width);
     } else {
       return Invalid("unknown token <" + token + ">");
     }
@@ -331,35 +285,6 @@ std::string FileNameTemplateFault(const std::string &Template, const TImageInfo 
   return {};
 }
 
-std::string ExpandTextTemplate(const std::string &T, const std::string &NewName, const std::string &OldName,
-                               int32_t Number, double Time) {
-  const TDateTimeParts d = DecodeDateTime(Time);
-  const std::string ymd = Four(d.Year) + "/" + Two(d.Month) + "/" + Two(d.Day);
-  std::string R;
-  for (size_t i = 0; i < T.size(); ++i) {
-    if (T[i] != '<') {
-      R += T[i];
-      continue;
-    }
-    const size_t close = T.find('>', i + 1);
-    if (close == std::string::npos) break;  // unterminated: nothing more to expand
-    const std::string token = T.substr(i + 1, close - i - 1);
-    i = close;
-    if (token.empty()) continue;
-    if (token == "old") R += OldName;
-    else if (token == "oldname") R += WithoutExtension(OldName);
-    else if (token == "new") R += NewName;
-    else if (token == "newname") R += WithoutExtension(NewName);
-    else if (token == "ymd") R += ymd;
-    else if (token == "ymdhn") R += ymd + " " + Two(d.Hour) + ":" + Two(d.Minute);
-    else if (token == "ymdhns") R += ymd + " " + Two(d.Hour) + ":" + Two(d.Minute) + ":" + Two(d.Second);
-    else if (AppendDateField(token, d, R)) continue;
-    else if (token == "n") R += std::to_string(Number);
-    else if (token[0] == 'n' && token.size() >= 2 && token[1] >= '1' && token[1] <= '9') R += Padded(Number, token[1] - '0');
-    else R += token;
-  }
-  return R;
-}
 
 std::string PreviewOutputFileName(const std::string &Template, const TImageInfo &Info, int32_t Index,
                                   const TScale &Scale, const TRunSettings &Settings) {

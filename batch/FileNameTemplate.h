@@ -1,10 +1,12 @@
-// The template languages of output names and overlay texts, the serial
-// number state, the format-conversion table that picks an output extension
-// when the template names none, the folder counts of the "c" tokens and the
-// output type of a name.
+// The template language of output names, the format-conversion table that
+// picks an output extension when the template names none, the folder counts
+// of the "c" tokens and the output type of a name. The overlay-text template
+// and the serial-number state both languages share are in
+// effects/TextTemplate.h, where the text effect reaches them.
 #pragma once
 
 #include "effects/RunSettings.h"
+#include "effects/TextTemplate.h"
 #include "io/OutputType.h"
 
 #include "core/Scale.h"
@@ -15,17 +17,6 @@
 #include <vector>
 
 struct TImageInfo;
-
-
-// The running serial number of the program (Int32). Reading the settings
-// sets it to TFileOption.StartNumber.
-extern int32_t NextSerialNumber;
-
-// Removes every start-number directive ("<s" digits ">") from Template and
-// answers the number of the last one (1 when its digits do not parse);
-// without one File.StartNumber when File.ResetType is 0, else
-// NextSerialNumber. The seconds token "<ss>" is not a directive.
-int32_t ParseStartNumber(std::string &Template, const TFileOption &File);
 
 // The expanded output name of Info (relative to the source folder when the
 // template is relative), or empty when the template is invalid for it: an
@@ -43,12 +34,6 @@ std::string ExpandFileNameTemplate(const std::string &Template, const TImageInfo
 // empty when the name is usable. The folder counts are discarded afterwards.
 std::string FileNameTemplateFault(const std::string &Template, const TImageInfo &Info,
                                   const TRunSettings &Settings);
-
-// The overlay text of a template: NewName and OldName are the output and
-// source file names without folders, Time the entry's date.
-std::string ExpandTextTemplate(const std::string &Template, const std::string &NewName,
-                               const std::string &OldName, int32_t Number, double Time);
-
 
 // The text of the "resizemode" token for the resize scale of one image.
 std::string ResizeModeText(const TScale &Scale, const TResizeOption &Resize);

@@ -42,31 +42,6 @@ bool FileExists(const std::string &Path) {
   return ::stat(Path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-TDateTimeParts DecodeDateTime(double DateTime) {
-  TDateTimeParts p;
-  if (!std::isfinite(DateTime) || std::fabs(DateTime) > 3.0e6) return p;  // beyond year 9999
-  const int64_t ms = std::llround(DateTime * 86400000.0);
-  int64_t days = ms / 86400000;
-  int64_t rest = ms % 86400000;
-  if (rest < 0) rest += 86400000, --days;
-  // Civil date from days since 1970-01-01 (proleptic Gregorian).
-  int64_t z = days - 25569 + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  p.Year = int32_t(yoe + era * 400 + (m <= 2 ? 1 : 0));
-  p.Month = int32_t(m);
-  p.Day = int32_t(d);
-  rest /= 1000;
-  p.Hour = int32_t(rest / 3600);
-  p.Minute = int32_t(rest / 60 % 60);
-  p.Second = int32_t(rest % 60);
-  return p;
-}
 
 std::string FormatDateTimeMinutes(double DateTime) {
   const TDateTimeParts p = DecodeDateTime(DateTime);

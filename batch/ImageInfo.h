@@ -4,6 +4,7 @@
 // view (a GUI-free table model that the window and the terminal share).
 #pragma once
 
+#include "effects/TextTemplate.h"
 #include "io/ImageProbe.h"
 #include "core/ImgInfo.h"
 
@@ -157,11 +158,6 @@ TThumbnailCacheList &ThumbnailCacheList();
 // the comma-separated TargetExt (dots allowed, any case).
 bool TargetExtContains(const std::string &TargetExt, const std::string &Path);
 
-// Parts of a date-time (days since 1899-12-30), rounded to the millisecond.
-struct TDateTimeParts {
-  int32_t Year = 1899, Month = 12, Day = 30, Hour = 0, Minute = 0, Second = 0;
-};
-TDateTimeParts DecodeDateTime(double DateTime);
 // "yyyy/mm/dd hh:nn".
 std::string FormatDateTimeMinutes(double DateTime);
 

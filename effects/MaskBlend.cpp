@@ -29,3 +29,9 @@ void BlendColorThroughMask(TICCImgInfo &Img, const TICCImgInfo &Mask, int32_t X,
     }
   }
 }
+
+std::array<uint8_t, 3> MaskBlendColor(uint32_t Color, uint32_t Channels) {
+  const uint8_t r = uint8_t(Color), g = uint8_t(Color >> 8), b = uint8_t(Color >> 16);
+  if (Channels <= 2) return {r, r, r};
+  return {b, g, r};
+}

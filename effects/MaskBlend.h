@@ -6,6 +6,7 @@
 
 #include "core/ImgInfo.h"
 
+#include <array>
 #include <cstdint>
 
 // Blends Color (the image's own sample order: gray, or blue, green, red)
@@ -14,3 +15,8 @@
 // outside Img are ignored, so X and Y may be negative. Opacity in percent.
 void BlendColorThroughMask(TICCImgInfo &Img, const TICCImgInfo &Mask, int32_t X, int32_t Y, const uint8_t Color[3],
                            int32_t Opacity);
+
+// A 0x00BBGGRR colour as the samples BlendColorThroughMask takes for an
+// image of Channels: gray (the low byte; a colour brought into a gray
+// profile has it in every byte) or blue, green, red.
+std::array<uint8_t, 3> MaskBlendColor(uint32_t Color, uint32_t Channels);
