@@ -126,6 +126,15 @@ private:
   size_t FLen = 0;
 };
 
+// ReadWicInfo for read_wic_info: a file that is one of the known formats by
+// its first bytes but whose header gives no size is refused with that reason
+// (a file of no known format is simply not one of ours).
+bool ReadKnownWicInfo(TPixioWICInfo &Info, std::span<const uint8_t> Data) {
+  if (ReadWicInfo(Info, Data)) return true;
+  if (DetectWicFormat(Data) != WicFormat::Unknown) throw DecodeError("the file's header gives no image size");
+  return false;
+}
+
 template <class F>
 int GuardInfo(F &&Body) {
   try {
@@ -164,13 +173,13 @@ PIXIO_EXPORT int read_wic_info(const wchar_t *FileName, TPixioWICInfo *Info) {
   if (!FileName || !Info) return 0;
   return GuardInfo([&] {
     const MappedFile file(WideToUtf8(FileName));
-    return !file.Bytes().empty() && ReadWicInfo(*Info, file.Bytes());
+    return !file.Bytes().empty() && ReadKnownWicInfo(*Info, file.Bytes());
   });
 }
 
 PIXIO_EXPORT int read_wic_info2(TPixioWICInfo *Info, const uint8_t *Data, size_t Size) {
   if (!Info || !Data || !Size) return 0;
-  return GuardInfo([&] { return ReadWicInfo(*Info, {Data, Size}); });
+  return GuardInfo([&] { return ReadKnownWicInfo(*Info, {Data, Size}); });
 }
 
 PIXIO_EXPORT int enumextensions(TPixioExtensionProc Proc, void *Context) {

@@ -140,6 +140,9 @@ struct JxrFacts {
 };
 bool ParseJxrContainer(std::span<const uint8_t> Data, JxrFacts &Facts, std::vector<uint8_t> *Clean);
 
+// Size and resolution of a TIFF or BigTIFF file as libtiff reads them, for
+// layouts the quick directory walk does not know.
+bool ReadTiffFacts(TPixioWICInfo &Info, std::span<const uint8_t> Data);
 // Reads the header facts of read_wic_info; returns false for unknown formats.
 bool ReadWicInfo(TPixioWICInfo &Info, std::span<const uint8_t> Data);
 // Fills orientation, date, resolution and colour data from a TIFF structure

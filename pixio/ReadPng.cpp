@@ -74,6 +74,13 @@ bool ReadHeader(PngHandles &h, PngSource &src, TPixioDecode &Info, const PngLayo
 bool ReadPixels(PngHandles &h, png_bytep *rows) {
   if (setjmp(png_jmpbuf(h.png))) return false;
   png_read_image(h.png, rows);
+  return true;
+}
+
+// What follows the image data: the rest of the last IDAT's stream, later
+// chunks and IEND.
+bool ReadEnd(PngHandles &h) {
+  if (setjmp(png_jmpbuf(h.png))) return false;
   png_read_end(h.png, nullptr);
   return true;
 }
@@ -145,6 +152,8 @@ void DecodePng(TPixioDecode &Info, std::span<const uint8_t> Data, const PngLayou
   std::vector<png_bytep> rows(ht);
   for (uint32_t y = 0; y < ht; ++y) rows[y] = Row(Info, y, Layout.TopDown);
   if (!ReadPixels(h, rows.data())) throw DecodeError(st.Error);
+  // Every row is there: damage after the image data costs no pixel.
+  if (!ReadEnd(h)) ReportMessage("PNG", "damaged data after the complete image was ignored: " + st.Error);
 }
 
 }  // namespace pixio

@@ -1,10 +1,12 @@
 // TIFF decoding over libtiff. 8- and 16-bit gray, RGB, CMYK (with or without
-// alpha) are read sample-exact from strips or tiles, chunky or planar; every
-// other layout (palette, bilevel, YCbCr, old JPEG, ...) goes through libtiff's
-// RGBA reader at 8 bits. The first page is read, or for a thumbnail the first
-// reduced-resolution page when the file has one.
+// alpha) are read sample-exact from strips or tiles, chunky or planar; CIE
+// L*a*b* (the CIE, ICC and ITU encodings) goes through Little CMS's Lab
+// profile into sRGB; every other layout (palette, bilevel, YCbCr, old JPEG,
+// ...) goes through libtiff's RGBA reader at 8 bits. The first page is read,
+// or for a thumbnail the first reduced-resolution page when the file has one.
 #include "pixio/PixioInternal.h"
 
+#include <lcms2.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -67,20 +69,55 @@ struct Layout {
   bool Tiled = false;
 };
 
+// Bits wide samples (most significant bit first, as libtiff hands them out)
+// into 16-bit values; Step is the distance between two outputs.
+void Unpack(const uint8_t *Src, uint16_t *Dst, size_t Count, unsigned Bits, size_t Step) {
+  uint64_t bitPos = 0;
+  for (size_t i = 0; i < Count; ++i, bitPos += Bits, Dst += Step) {
+    uint32_t v = 0;
+    for (unsigned b = 0; b < Bits; ++b) {
+      const uint64_t at = bitPos + b;
+      v = (v << 1) | ((Src[at >> 3] >> (7 - (at & 7))) & 1);
+    }
+    *Dst = uint16_t(v);
+  }
+}
+
+// Bytes one decoded sample takes in ReadSamples' result: 8-bit samples stay
+// bytes, every other depth is unpacked into 16-bit values (not yet scaled).
+size_t SampleBytes(const Layout &L) { return L.Bps == 8 ? 1 : 2; }
+
+// Copies Count samples of one strip or tile row to Dst (SampleBytes apart,
+// Step samples between two), unpacking depths other than 8 and 16.
+void PutSamples(const Layout &L, const uint8_t *Src, uint8_t *Dst, size_t Count, size_t Step) {
+  if (L.Bps == 8 || L.Bps == 16) {
+    const size_t b = L.Bps / 8;
+    if (Step == 1) {
+      std::memcpy(Dst, Src, Count * b);
+      return;
+    }
+    for (size_t i = 0; i < Count; ++i) std::memcpy(Dst + i * Step * b, Src + i * b, b);
+    return;
+  }
+  Unpack(Src, reinterpret_cast<uint16_t *>(Dst), Count, L.Bps, Step);
+}
+
 // Decoded samples of the whole image: Spp interleaved samples per pixel.
 std::vector<uint8_t> ReadSamples(TIFF *t, MemFile &f, const Layout &L) {
-  const size_t bps = L.Bps / 8;
+  const size_t bps = SampleBytes(L);
   const size_t pix = size_t(L.W) * L.Spp * bps;
   std::vector<uint8_t> img(pix * L.H);
   const uint16_t planes = L.Planar == PLANARCONFIG_SEPARATE ? L.Spp : 1;
   const size_t sampPerPlane = planes == 1 ? L.Spp : 1;
+  // Rows of a strip or tile start on a byte boundary.
+  auto rowBytes = [&](uint64_t Samples) { return (Samples * L.Bps + 7) / 8; };
   if (L.Tiled) {
     uint32_t tw = 0, th = 0;
     TIFFGetField(t, TIFFTAG_TILEWIDTH, &tw);
     TIFFGetField(t, TIFFTAG_TILELENGTH, &th);
     if (!tw || !th) throw DecodeError("bad tile size");
     const tmsize_t tileSize = TIFFTileSize(t);
-    const uint64_t tileRow = uint64_t(tw) * sampPerPlane * bps;
+    const uint64_t tileRow = rowBytes(uint64_t(tw) * sampPerPlane);
     if (tileSize <= 0 || uint64_t(tileSize) < tileRow * th) throw DecodeError("bad tile size");
     std::vector<uint8_t> tile(static_cast<size_t>(tileSize));
     for (uint16_t p = 0; p < planes; ++p)
@@ -92,12 +129,8 @@ std::vector<uint8_t> ReadSamples(TIFF *t, MemFile &f, const Layout &L) {
           for (uint32_t y = 0; y < rows; ++y) {
             const uint8_t *src = tile.data() + size_t(y) * tileRow;
             uint8_t *dst = img.data() + size_t(y0 + y) * pix;
-            if (planes == 1) {
-              std::memcpy(dst + size_t(x0) * L.Spp * bps, src, size_t(cols) * L.Spp * bps);
-            } else {
-              for (uint32_t x = 0; x < cols; ++x)
-                std::memcpy(dst + (size_t(x0 + x) * L.Spp + p) * bps, src + size_t(x) * bps, bps);
-            }
+            if (planes == 1) PutSamples(L, src, dst + size_t(x0) * L.Spp * bps, size_t(cols) * L.Spp, 1);
+            else PutSamples(L, src, dst + (size_t(x0) * L.Spp + p) * bps, cols, L.Spp);
           }
         }
     return img;
@@ -105,7 +138,7 @@ std::vector<uint8_t> ReadSamples(TIFF *t, MemFile &f, const Layout &L) {
   uint32_t rps = 0;
   if (!TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rps) || rps == 0) rps = L.H;
   rps = std::min(rps, L.H);
-  const size_t planeRow = size_t(L.W) * sampPerPlane * bps;
+  const size_t planeRow = size_t(rowBytes(uint64_t(L.W) * sampPerPlane));
   std::vector<uint8_t> strip(planeRow * rps);
   for (uint16_t p = 0; p < planes; ++p)
     for (uint32_t y0 = 0; y0 < L.H; y0 += rps) {
@@ -117,16 +150,32 @@ std::vector<uint8_t> ReadSamples(TIFF *t, MemFile &f, const Layout &L) {
       for (uint32_t y = 0; y < rows; ++y) {
         const uint8_t *src = strip.data() + size_t(y) * planeRow;
         uint8_t *dst = img.data() + size_t(y0 + y) * pix;
-        if (planes == 1) {
-          std::memcpy(dst, src, planeRow);
-        } else {
-          for (uint32_t x = 0; x < L.W; ++x)
-            std::memcpy(dst + (size_t(x) * L.Spp + p) * bps, src + size_t(x) * bps, bps);
-        }
+        if (planes == 1) PutSamples(L, src, dst, size_t(L.W) * L.Spp, 1);
+        else PutSamples(L, src, dst + p * bps, L.W, L.Spp);
       }
     }
   return img;
 }
+
+// Samples of a depth other than 8 and 16 bits, spread over the full range
+// of the depth they are delivered in: 8 bits below 8, 16 bits above.
+void ScaleSamples(std::vector<uint8_t> &Img, const Layout &L) {
+  if (L.Bps == 8 || L.Bps == 16) return;
+  const uint32_t max = (1u << L.Bps) - 1;
+  const auto *s = reinterpret_cast<const uint16_t *>(Img.data());
+  const size_t n = Img.size() / 2;
+  if (L.Bps > 8) {
+    auto *d = reinterpret_cast<uint16_t *>(Img.data());
+    for (size_t i = 0; i < n; ++i) d[i] = uint16_t((uint32_t(std::min<uint32_t>(s[i], max)) * 65535u + max / 2) / max);
+    return;
+  }
+  std::vector<uint8_t> narrow(n);
+  for (size_t i = 0; i < n; ++i) narrow[i] = uint8_t((uint32_t(std::min<uint32_t>(s[i], max)) * 255u + max / 2) / max);
+  Img.swap(narrow);
+}
+
+// The depth the samples are delivered in.
+uint16_t OutputBits(const Layout &L) { return L.Bps > 8 ? 16 : 8; }
 
 template <class T>
 void Unpremultiply(T *px, uint32_t colour, uint32_t max) {
@@ -142,8 +191,9 @@ void DecodeDirect(TIFF *t, MemFile &f, TPixioDecode &Info, const Layout &L) {
   const bool alpha = L.Alpha && L.Spp > colour;
   const bool cmyk = colour == 4;
   std::vector<uint8_t> img = ReadSamples(t, f, L);
+  ScaleSamples(img, L);
   const uint32_t outCh = gray ? (alpha ? 4 : 1) : cmyk ? 4 : (alpha ? 4 : 3);
-  AllocImage(Info, L.W, L.H, outCh, L.Bps);
+  AllocImage(Info, L.W, L.H, outCh, OutputBits(L));
   Info.IsCMYK = cmyk;
   Info.IsGrayAlpha = gray && alpha;
   const bool invert = L.Photo == PHOTOMETRIC_MINISWHITE;
@@ -183,8 +233,93 @@ void DecodeDirect(TIFF *t, MemFile &f, TPixioDecode &Info, const Layout &L) {
       }
     }
   };
-  if (L.Bps == 16) convert(uint16_t(0));
+  if (OutputBits(L) == 16) convert(uint16_t(0));
   else convert(uint8_t(0));
+}
+
+struct LcmsProfile {
+  cmsHPROFILE P;
+  ~LcmsProfile() {
+    if (P) cmsCloseProfile(P);
+  }
+};
+struct LcmsTransform {
+  cmsHTRANSFORM T;
+  ~LcmsTransform() {
+    if (T) cmsDeleteTransform(T);
+  }
+};
+
+bool IsLab(const Layout &L) {
+  return L.Photo == PHOTOMETRIC_CIELAB || L.Photo == PHOTOMETRIC_ICCLAB || L.Photo == PHOTOMETRIC_ITULAB;
+}
+
+// L*, a*, b* of one stored pixel. CIELAB keeps a* and b* as signed numbers;
+// ICCLAB as unsigned with 0 at the middle (16-bit L* in the ICC version 2
+// scale, 100 at 0xFF00); ITULAB spreads the default ranges L* 0..100,
+// a* -85..85 and b* -75..125 over the whole sample range.
+template <class T>
+cmsCIELab LabOf(const T *s, uint16_t Photo) {
+  constexpr bool wide = sizeof(T) == 2;
+  constexpr double max = wide ? 65535.0 : 255.0;
+  cmsCIELab lab;
+  switch (Photo) {
+    case PHOTOMETRIC_CIELAB:
+      lab.L = s[0] * 100.0 / max;
+      lab.a = wide ? int16_t(s[1]) / 256.0 : double(int8_t(s[1]));
+      lab.b = wide ? int16_t(s[2]) / 256.0 : double(int8_t(s[2]));
+      break;
+    case PHOTOMETRIC_ICCLAB:
+      lab.L = wide ? s[0] * 100.0 / 65280.0 : s[0] * 100.0 / 255.0;
+      lab.a = wide ? s[1] / 256.0 - 128.0 : s[1] - 128.0;
+      lab.b = wide ? s[2] / 256.0 - 128.0 : s[2] - 128.0;
+      break;
+    default:  // PHOTOMETRIC_ITULAB
+      lab.L = s[0] * 100.0 / max;
+      lab.a = -85.0 + s[1] * 170.0 / max;
+      lab.b = -75.0 + s[2] * 200.0 / max;
+      break;
+  }
+  return lab;
+}
+
+// L*a*b* pixels into sRGB through Little CMS (D50 Lab profile, relative
+// colorimetric), 8-bit B,G,R or 16-bit R,G,B as the source depth; an alpha
+// sample travels along.
+void DecodeLab(TIFF *t, MemFile &f, TPixioDecode &Info, const Layout &L) {
+  std::vector<uint8_t> img = ReadSamples(t, f, L);
+  const bool alpha = L.Alpha && L.Spp > 3;
+  const uint32_t outCh = alpha ? 4 : 3;
+  const bool wide = L.Bps == 16;
+  LcmsProfile lab{cmsCreateLab4Profile(nullptr)}, srgb{cmsCreate_sRGBProfile()};
+  if (!lab.P || !srgb.P) throw DecodeError("cannot create the Lab colour profiles");
+  LcmsTransform xf{cmsCreateTransform(lab.P, TYPE_Lab_DBL, srgb.P, wide ? TYPE_RGB_16 : TYPE_BGR_8,
+                                      INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE)};
+  if (!xf.T) throw DecodeError("cannot create the Lab colour transform");
+  AllocImage(Info, L.W, L.H, outCh, L.Bps);
+  std::vector<cmsCIELab> labRow(L.W);
+  std::vector<uint8_t> out(size_t(L.W) * 3 * (wide ? 2 : 1));
+  for (uint32_t y = 0; y < L.H; ++y) {
+    const uint8_t *src = img.data() + size_t(y) * L.W * L.Spp * (wide ? 2 : 1);
+    for (uint32_t x = 0; x < L.W; ++x)
+      labRow[x] = wide ? LabOf(reinterpret_cast<const uint16_t *>(src) + size_t(x) * L.Spp, L.Photo)
+                       : LabOf(src + size_t(x) * L.Spp, L.Photo);
+    cmsDoTransform(xf.T, labRow.data(), out.data(), L.W);
+    uint8_t *d = Row(Info, y, true);
+    for (uint32_t x = 0; x < L.W; ++x) {
+      if (wide) {
+        auto *o = reinterpret_cast<uint16_t *>(d) + size_t(x) * outCh;
+        const auto *c = reinterpret_cast<const uint16_t *>(out.data()) + size_t(x) * 3;
+        o[0] = c[0], o[1] = c[1], o[2] = c[2];
+        if (alpha) o[3] = reinterpret_cast<const uint16_t *>(src)[size_t(x) * L.Spp + 3];
+      } else {
+        uint8_t *o = d + size_t(x) * outCh;
+        const uint8_t *c = out.data() + size_t(x) * 3;
+        o[0] = c[0], o[1] = c[1], o[2] = c[2];
+        if (alpha) o[3] = src[size_t(x) * L.Spp + 3];
+      }
+    }
+  }
 }
 
 // libtiff's general reader for everything else, always 8-bit RGBA.
@@ -237,7 +372,11 @@ Layout ReadLayout(TIFF *t) {
 }
 
 bool IsDirectLayout(TIFF *t, const Layout &L) {
-  if ((L.Bps != 8 && L.Bps != 16) || L.Format != SAMPLEFORMAT_UINT) return false;
+  // Bilevel and 2- or 4-bit gray (also palette) are the RGBA reader's; every
+  // other unsigned depth up to 16 bits is read here.
+  if (L.Bps < 1 || L.Bps > 16 || L.Format != SAMPLEFORMAT_UINT) return false;
+  const bool gray = L.Photo == PHOTOMETRIC_MINISBLACK || L.Photo == PHOTOMETRIC_MINISWHITE;
+  if (gray && (L.Bps == 1 || L.Bps == 2 || L.Bps == 4)) return false;
   uint16_t comp = COMPRESSION_NONE;
   TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &comp);
   if (comp == COMPRESSION_OJPEG) return false;
@@ -254,17 +393,56 @@ bool IsDirectLayout(TIFF *t, const Layout &L) {
   }
 }
 
+bool IsLabLayout(TIFF *t, const Layout &L) {
+  if (!IsLab(L) || (L.Bps != 8 && L.Bps != 16) || L.Format == SAMPLEFORMAT_IEEEFP || L.Spp < 3) return false;
+  uint16_t comp = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &comp);
+  return comp != COMPRESSION_OJPEG && comp != COMPRESSION_JPEG;
+}
+
 }  // namespace
+
+namespace {
+
+// The first page of Data opened through libtiff, errors collected in F.
+TiffPtr OpenTiff(MemFile &F) {
+  std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions *)> opts(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
+  if (!opts) throw DecodeError("out of memory");
+  TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), OnError, &F);
+  TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), OnWarning, &F);
+  TIFFOpenOptionsSetMaxSingleMemAlloc(opts.get(), tmsize_t(1) << 32);
+  return TiffPtr(TIFFClientOpenExt("memory", "rm", &F, MemRead, MemWrite, MemSeek, MemClose, MemSize, MemMap,
+                                   MemUnmap, opts.get()));
+}
+
+}  // namespace
+
+bool ReadTiffFacts(TPixioWICInfo &Info, std::span<const uint8_t> Data) {
+  MemFile f{Data, 0, {}};
+  try {
+    TiffPtr t = OpenTiff(f);
+    if (!t) return false;
+    uint32_t w = 0, h = 0;
+    TIFFGetField(t.get(), TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(t.get(), TIFFTAG_IMAGELENGTH, &h);
+    Info.Width = w, Info.Height = h;
+    float xr = 0, yr = 0;
+    uint16_t unit = RESUNIT_INCH;
+    if (Info.XResolution == 0 && TIFFGetField(t.get(), TIFFTAG_XRESOLUTION, &xr) &&
+        TIFFGetField(t.get(), TIFFTAG_YRESOLUTION, &yr) && xr > 0 && yr > 0) {
+      TIFFGetFieldDefaulted(t.get(), TIFFTAG_RESOLUTIONUNIT, &unit);
+      const double toInch = unit == RESUNIT_INCH ? 1.0 : unit == RESUNIT_CENTIMETER ? 2.54 : 0.0;
+      Info.XResolution = xr * toInch, Info.YResolution = yr * toInch;
+    }
+    return w && h;
+  } catch (const std::exception &) {
+    return false;
+  }
+}
 
 void DecodeTiff(TPixioDecode &Info, std::span<const uint8_t> Data, const WicRequest &Req) {
   MemFile f{Data, 0, {}};
-  std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions *)> opts(TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
-  if (!opts) throw DecodeError("out of memory");
-  TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), OnError, &f);
-  TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), OnWarning, &f);
-  TIFFOpenOptionsSetMaxSingleMemAlloc(opts.get(), tmsize_t(1) << 32);
-  TiffPtr t(TIFFClientOpenExt("memory", "rm", &f, MemRead, MemWrite, MemSeek, MemClose, MemSize, MemMap,
-                              MemUnmap, opts.get()));
+  TiffPtr t = OpenTiff(f);
   if (!t) Fail(f, "not a readable TIFF file");
   if (Req.Thumbnail) {
     // A reduced-resolution page stands in for the image when there is one.
@@ -284,12 +462,15 @@ void DecodeTiff(TPixioDecode &Info, std::span<const uint8_t> Data, const WicRequ
   if (L.W > MaxSide || L.H > MaxSide || uint64_t(L.W) * L.H > MaxPixels) throw DecodeError("image is too large");
   if (L.Spp == 0 || L.Spp > 16) throw DecodeError("unsupported sample count");
 
-  if (IsDirectLayout(t.get(), L)) DecodeDirect(t.get(), f, Info, L);
+  const bool lab = IsLabLayout(t.get(), L);
+  if (lab) DecodeLab(t.get(), f, Info, L);
+  else if (IsDirectLayout(t.get(), L)) DecodeDirect(t.get(), f, Info, L);
   else DecodeRgba(t.get(), f, Info, L);
 
   uint32_t iccLen = 0;
   void *icc = nullptr;
-  if (TIFFGetField(t.get(), TIFFTAG_ICCPROFILE, &iccLen, &icc) && icc && iccLen)
+  // A Lab file's pixels are sRGB now; a profile it carries described the Lab samples.
+  if (!lab && TIFFGetField(t.get(), TIFFTAG_ICCPROFILE, &iccLen, &icc) && icc && iccLen)
     AttachProfile(Info, static_cast<const uint8_t *>(icc), iccLen);
   float xr = 0, yr = 0;
   uint16_t unit = RESUNIT_INCH;

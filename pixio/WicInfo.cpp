@@ -294,6 +294,8 @@ bool ReadWicInfo(TPixioWICInfo &Info, std::span<const uint8_t> Data) {
         if (tag == 257) Info.Height = Integer(r, e);
       });
       Info.HasExif = Info.HasExif ? 1 : 0;
+      // A BigTIFF (64-bit offsets) is beyond the quick walk; libtiff reads its size.
+      if (!Info.Width || !Info.Height) ReadTiffFacts(Info, Data);
       return Info.Width && Info.Height;
     }
     case WicFormat::Gif: return GifInfo(Info, Data);
