@@ -63,7 +63,9 @@ void TCompositeEffect::LoadExternalImage() {
   FExternalImg.Release();
   try {
     TImageProbe entry;
-    if (!ProbeImageFile(FImageFileName, entry)) throw ETessivoError("画像ファイルではありません");
+    // The probe raises its reason instead of logging it, so the file has one line.
+    if (!QuickProbeFile(FImageFileName, entry) || !EnsureProbed(entry, TProbeErrors::Raise))
+      throw ETessivoError("画像ファイルではありません");
     TTransForm transform;
     TICCImgOwner img;
     // Alpha is kept: the overlay's transparent parts must stay transparent.

@@ -472,6 +472,49 @@ TEST(AddText, ShadowGlowBoxAndTextColours) {
   EXPECT_GT(blueRight, blueLeft);  // the shadow went right
 }
 
+TEST(AddText, GlyphsAreKnockedOutOfTheBoxShadowAndGlow) {
+  // With the text itself invisible, the picture shows through the glyphs:
+  // the box, the shadow (at offset 0) and the glow each leave them out.
+  struct Case {
+    const char *Name;
+    bool Box, Shadow, Glow;
+  } cases[] = {{"box", true, false, false}, {"shadow", false, true, false}, {"glow", false, false, true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    auto e = PlainText("H");
+    e->FFont = FontOf("DejaVu Sans", 40, FONT_STYLE_BOLD);
+    TAddTextParam &P = e->FParam;
+    P.Position = 0, P.FontOpacity = 0;
+    P.BackOpacity = c.Box ? 100 : 0, P.BackColor = 0xFF0000;
+    P.Shadow = c.Shadow ? LongTrue : LongFalse, P.ShadowOffsetX = P.ShadowOffsetY = 0, P.ShadowOpacity = 100;
+    P.ShadowColor = 0xFF0000, P.ShadowRadius = 4;
+    P.Glow = c.Glow ? LongTrue : LongFalse, P.GlowColor = 0xFF0000, P.GlowOpacity = 100;
+    TWorker wk;
+    TTestImage img(120, 100, 3, BPP_8);
+    FillGray(img, 90);
+    e->DoEffect(img.I, wk.P);
+    // The mask of the same block tells where the glyph cores are.
+    TFontCache probe;
+    TMask m;
+    const TTextMargins mg = TextMargins(P);
+    probe.GetAntialiasingText("H", e->FFont, nullptr, AntialiasingResizer, mg.Bottom, mg.Right, mg.Top, mg.Left, 0,
+                              *m.I);
+    uint32_t cores = 0, blueAround = 0;
+    for (uint32_t y = 0; y < m.I->Height; ++y)
+      for (uint32_t x = 0; x < m.I->Width; ++x) {
+        const int32_t b = img.Get(x, 99 - y, 0);
+        if (m.At(x, y) == 255) {
+          ++cores;
+          EXPECT_EQ(b, 90) << x << "," << y;
+        } else if (m.At(x, y) == 0 && b > 120) {
+          ++blueAround;
+        }
+      }
+    EXPECT_GT(cores, 50u);
+    EXPECT_GT(blueAround, 50u);  // the colour is there around the glyphs
+  }
+}
+
 TEST(AddText, NothingIsDrawnForAnEmptyText) {
   for (const char *text : {"", "<>", "<unterminated"}) {
     SCOPED_TRACE(text);
