@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 // ---- kernel choice ----
 
@@ -583,4 +584,58 @@ void ApplyYCCLUT14(TICCImgInfo &Img, std::span<const int16_t> LUT, TMultiThread 
       p[0] = LUT[Index14(p[0])], p[1] = chroma(p[1]), p[2] = chroma(p[2]);
     }
   });
+}
+
+void ApplyYCCStages(TICCImgInfo &Img, const TYCCStages &S, TMultiThread *MT) {
+  const uint32_t ch = Img.Channels, w = Img.Width;
+  if ((ch != 3 && ch != 4) || (Img.BPP != BPP_8 && Img.BPP != BPP_14) || !Walkable(Img)) return;
+  NeedTable(S.Luma, LUT14_ENTRIES);
+  if (!S.Chroma.empty()) NeedTable(S.Chroma, LUT14_ENTRIES);
+  if (!S.RGB.empty()) NeedTable(S.RGB, LUT14_SIZE);
+  const bool from8 = Img.BPP == BPP_8;
+  const TPixelKernels &k = KernelsFor(Img);
+  const TRowKernel toYCC = from8 ? (ch == 3 ? k.ToYCC8_3 : k.ToYCC8_4) : (ch == 3 ? k.ToYCC14_3 : k.ToYCC14_4);
+  // The buffer has the padding the vector kernels may run into.
+  const TPixelKernels &kb = ActivePixelKernels();
+  const TRowKernel fromYCC = ch == 3 ? kb.FromYCC14_3 : kb.FromYCC14_4;
+  const uint32_t bpl = GetAlignedBpl16(w, ch);
+  uint8_t *mem = from8 ? AllocPixelBlockReused(bpl, Img.Height) : Img.Mem;  // every row is written
+  // A chroma table that maps every entry to itself is not looked up at all.
+  bool chromaIdentity = true;
+  for (size_t j = 0; j < S.Chroma.size() && j < LUT14_ENTRIES && chromaIdentity; ++j) chromaIdentity = S.Chroma[j] == int16_t(j);
+  const int16_t *luma = S.Luma.data(), *chroma = chromaIdentity ? nullptr : S.Chroma.data();
+  const int16_t *rgb = S.RGB.empty() ? nullptr : S.RGB.data();
+  ForRowBands(MT, Img.Height, [&](uint32_t First, uint32_t Last) {
+    std::vector<int16_t> buf(size_t(bpl) / 2 + KERNEL_OVERRUN);
+    uint8_t *b = reinterpret_cast<uint8_t *>(buf.data());
+    for (uint32_t y = First; y < Last; ++y) {
+      toYCC(ScanLine(Img, y), b, w, 0);
+      int16_t *p = buf.data();
+      for (uint32_t x = 0; x < w; ++x, p += ch) {
+        p[0] = luma[Index14(p[0])];
+        if (chroma) {
+          p[1] = int16_t(chroma[std::clamp<int32_t>(p[1], -8160, 8160) + 8160] - 8160);
+          p[2] = int16_t(chroma[std::clamp<int32_t>(p[2], -8160, 8160) + 8160] - 8160);
+        }
+      }
+      fromYCC(b, b, w, 0);
+      int16_t *d = reinterpret_cast<int16_t *>(mem + size_t(y) * bpl);
+      if (!rgb) {
+        std::memcpy(d, buf.data(), size_t(w) * ch * 2);
+        continue;
+      }
+      constexpr size_t G = LUT14_ENTRIES, R = 2 * LUT14_ENTRIES;
+      const int16_t *q = buf.data();
+      for (uint32_t x = 0; x < w; ++x, q += ch, d += ch) {
+        d[0] = rgb[Index14(q[0])], d[1] = rgb[G + Index14(q[1])], d[2] = rgb[R + Index14(q[2])];
+        if (ch == 4) d[3] = q[3];
+      }
+    }
+  });
+  if (from8) {
+    PageFree(Img.Mem);
+    Img.Mem = mem;
+    Img.Bpl = bpl;
+    Img.BPP = BPP_14;
+  }
 }

@@ -61,14 +61,18 @@ TColorAdjustTables MakeColorAdjustTables(const TColorAdjustValues &V) {
 
 void ApplyColorAdjust(TICCImgInfo &Img, const TColorAdjustValues &V, const TColorAdjustTables &T, TMultiThread *MT) {
   if (Img.BPP == BPP_16) Convert16To14(Img);
+  if (V.LumaStep() && Img.Channels >= 3) {
+    // Both steps in one pass over the picture.
+    const std::span<const int16_t> ycc(T.YCC14);
+    ApplyYCCStages(Img, {ycc.first(LUT14_ENTRIES), ycc.subspan(LUT14_ENTRIES), V.RGBStep() ? T.RGB14 : std::span<const int16_t>()},
+                   MT);
+    return;
+  }
   if (V.LumaStep()) {
-    const bool colour = Img.Channels >= 3;
-    if (colour) ConvertToYCC14(Img, MT);
     if (Img.BPP == BPP_8)
       ApplyGrayLUT8To14(Img, T.Luma8, MT);
     else
       ApplyYCCLUT14(Img, T.YCC14, MT);
-    if (colour) ConvertFromYCC14(Img, MT);
   }
   if (V.RGBStep()) {
     if (Img.BPP == BPP_8)

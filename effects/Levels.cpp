@@ -170,10 +170,10 @@ void TLevelsAdjust::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
       ApplyGrayLUT8To14(Img, t, Params.MT);
       return;
     }
-    const bool colour = Img.Channels >= 3;
-    if (colour) ConvertToYCC14(Img, Params.MT);
-    ApplyLUT14Channel0(Img, t, Params.MT);
-    if (colour) ConvertFromYCC14(Img, Params.MT);
+    if (Img.Channels >= 3)
+      ApplyYCCStages(Img, {t, {}, {}}, Params.MT);
+    else
+      ApplyLUT14Channel0(Img, t, Params.MT);
     return;
   }
   if (!perChannel) return;

@@ -190,14 +190,17 @@ void TToneCurveEffect::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
   if (!FTables.SkipYCC) {
     if (labMode) {
       ApplyLightnessTable(Img, std::span(FTables.YCC14).first(LUT14_ENTRIES), Params.ColorTransform, Params.MT);
+    } else if (Img.Channels >= 3) {
+      // The luma, chroma and RGB stages in one pass over the picture.
+      const std::span<const int16_t> ycc(FTables.YCC14);
+      ApplyYCCStages(Img, {ycc.first(LUT14_ENTRIES), ycc.subspan(LUT14_ENTRIES),
+                           FTables.SkipRGB ? std::span<const int16_t>() : FTables.RGB14},
+                     Params.MT);
+      return;
+    } else if (Img.BPP == BPP_8) {
+      ApplyGrayLUT8To14(Img, FTables.Luma8, Params.MT);
     } else {
-      const bool colour = Img.Channels >= 3;
-      if (colour) ConvertToYCC14(Img, Params.MT);
-      if (Img.BPP == BPP_8)
-        ApplyGrayLUT8To14(Img, FTables.Luma8, Params.MT);
-      else
-        ApplyYCCLUT14(Img, FTables.YCC14, Params.MT);
-      if (colour) ConvertFromYCC14(Img, Params.MT);
+      ApplyYCCLUT14(Img, FTables.YCC14, Params.MT);
     }
   }
   if (!FTables.SkipRGB) {

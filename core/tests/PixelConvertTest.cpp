@@ -793,3 +793,57 @@ TEST(PixelConvert, PoolFormsGiveTheSameBytesAsTheSingleThreadForms) {
   }
 }
 
+
+// The one-pass luminance stage against the four separate conversions it
+// stands for, with and without its optional tables, on the plain and the
+// best kernels, with and without a pool.
+TEST(PixelConvert, YCCStagesInOnePassEqualTheStepsOneByOne) {
+  std::mt19937 rng(8);
+  std::vector<int16_t> luma(LUT14_ENTRIES), ycc(YCC_LUT14_SIZE), rgb(LUT14_SIZE);
+  for (int16_t &v : luma) v = int16_t(rng() % 16321);
+  for (int16_t &v : ycc) v = int16_t(rng() % 16321);
+  // An identity chroma table is skipped; one changed entry must still count.
+  std::vector<int16_t> nearIdentity(YCC_LUT14_SIZE);
+  for (size_t j = 0; j < LUT14_ENTRIES; ++j) nearIdentity[LUT14_ENTRIES + j] = int16_t(j);
+  nearIdentity[LUT14_ENTRIES + 8160 + 3] = 9;
+  for (int16_t &v : rgb) v = int16_t(rng() % 16321);
+
+  TMultiThread pool(3);
+  for (TPixelPath path : {TPixelPath::Plain, TPixelPath::Best})
+    for (uint32_t ch : {3u, 4u})
+      for (uint32_t bpp : {uint32_t(BPP_8), uint32_t(BPP_14)})
+        for (int tables = 0; tables < 6; ++tables) {
+          const bool withChroma = tables % 3 != 0, withRGB = tables >= 3;
+          std::vector<int16_t> &chromaSet = tables % 3 == 2 ? nearIdentity : ycc;
+          const std::span<const int16_t> chroma = std::span<const int16_t>(chromaSet).subspan(LUT14_ENTRIES);
+          SCOPED_TRACE(std::string(path == TPixelPath::Plain ? "plain" : "best") + ", " + std::to_string(ch) +
+                       " channels, " + std::to_string(bpp) + " bits" +
+                       (withChroma ? tables % 3 == 2 ? ", chroma one entry off the identity" : ", chroma" : "") +
+                       (withRGB ? ", RGB" : ""));
+          TPixelPathScope scope(path);
+          TImage a(53, 17, ch, bpp);
+          // Near-neutral pixels make chroma 3 (the changed entry) common.
+          if (tables % 3 == 2) {
+            a.FillRandom(rng, bpp == BPP_8 ? 100 : 6400, bpp == BPP_8 ? 101 : 6460);
+          } else {
+            a.FillRandom(rng, bpp == BPP_8 ? 0 : -100, bpp == BPP_8 ? 255 : 16400);
+          }
+          TImage b(a), c(a);
+          ConvertToYCC14(a.I);
+          if (withChroma) {
+            std::copy(luma.begin(), luma.end(), chromaSet.begin());
+            ApplyYCCLUT14(a.I, chromaSet);
+          } else {
+            ApplyLUT14Channel0(a.I, luma);
+          }
+          ConvertFromYCC14(a.I);
+          if (withRGB) ApplyLUT14(a.I, rgb);
+          const TYCCStages stages{luma, withChroma ? chroma : std::span<const int16_t>(),
+                                  withRGB ? std::span<const int16_t>(rgb) : std::span<const int16_t>()};
+          ApplyYCCStages(b.I, stages, nullptr);
+          ApplyYCCStages(c.I, stages, &pool);
+          EXPECT_EQ(b.I.BPP, uint32_t(BPP_14));
+          EXPECT_EQ(b.Pixels(), a.Pixels());
+          EXPECT_EQ(c.Pixels(), a.Pixels());
+        }
+}
