@@ -27,8 +27,9 @@ constexpr int32_t MaxPixelsPerMetre = 1000000;
 
 enum : uint32_t { BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3, BI_ALPHABITFIELDS = 6 };
 
-[[noreturn]] void Unsupported() { throw ETessivoError(BMP_UNSUPPORTED_MSG); }
-[[noreturn]] void Broken() { throw ETessivoError(BMP_BROKEN_MSG); }
+// The refusals carry what the reader found, in English like the codec library's reasons.
+[[noreturn]] void Unsupported(const char *Why) { throw ETessivoError(BMP_UNSUPPORTED_MSG, Why); }
+[[noreturn]] void Broken(const char *Why) { throw ETessivoError(BMP_BROKEN_MSG, Why); }
 
 uint16_t U16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
 uint32_t U32(const uint8_t *p) { return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24); }
@@ -88,10 +89,10 @@ struct TDibInfo {
 // that the decoding below relies on.
 TDibInfo ReadInfoHeader(const uint8_t *Info, size_t Avail) {
   TDibInfo h;
-  if (Avail < 4) Broken();
+  if (Avail < 4) Broken("the info header is cut short");
   h.HeaderSize = U32(Info);
-  if (!KnownHeaderSize(h.HeaderSize)) Unsupported();
-  if (Avail < h.HeaderSize) Broken();
+  if (!KnownHeaderSize(h.HeaderSize)) Unsupported("unknown info header size");
+  if (Avail < h.HeaderSize) Broken("the info header is cut short");
   uint16_t planes;
   if (h.HeaderSize == 12) {
     h.Width = U16(Info + 4);
@@ -107,30 +108,33 @@ TDibInfo ReadInfoHeader(const uint8_t *Info, size_t Avail) {
     h.SizeImage = U32(Info + 20);
     const int32_t xppm = I32(Info + 24), yppm = I32(Info + 28);
     h.ClrUsed = U32(Info + 32);
-    if (xppm < 0 || yppm < 0 || xppm > MaxPixelsPerMetre || yppm > MaxPixelsPerMetre) Broken();
+    if (xppm < 0 || yppm < 0 || xppm > MaxPixelsPerMetre || yppm > MaxPixelsPerMetre) Broken("impossible pixel density");
     h.TopDown = height < 0;
     h.Height = height < 0 ? -int64_t(height) : int64_t(height);
   }
-  if (planes != 1) Unsupported();
+  if (planes != 1) Unsupported("plane count other than 1");
+  // Compression codes 4 and 5 wrap a whole JPEG or PNG file (bit depth 0).
+  if (h.HeaderSize != 64 && (h.Compression == 4 || h.Compression == 5))
+    Unsupported(h.Compression == 4 ? "a JPEG file inside the BMP" : "a PNG file inside the BMP");
   switch (h.BitCount) {
     case 1: case 2: case 4: case 8: case 16: case 24: case 32: break;
-    default: Unsupported();
+    default: Unsupported("unknown bit depth");
   }
   switch (h.Compression) {
     case BI_RGB: break;
-    case BI_RLE8: if (h.BitCount != 8) Broken(); break;
-    case BI_RLE4: if (h.BitCount != 4) Broken(); break;
+    case BI_RLE8: if (h.BitCount != 8) Broken("RLE8 with a bit depth other than 8"); break;
+    case BI_RLE4: if (h.BitCount != 4) Broken("RLE4 with a bit depth other than 4"); break;
     case BI_BITFIELDS:
     case BI_ALPHABITFIELDS:
       // In the OS/2 2.x header code 3 means Huffman 1D, not bit fields.
-      if (h.HeaderSize == 64) Unsupported();
-      if (h.BitCount != 16 && h.BitCount != 32) Broken();
+      if (h.HeaderSize == 64) Unsupported("OS/2 Huffman compression");
+      if (h.BitCount != 16 && h.BitCount != 32) Broken("bit fields with a bit depth other than 16 or 32");
       h.HasBitFields = true;
       break;
-    default: Unsupported();  // embedded JPEG or PNG, OS/2 RLE24, ...
+    default: Unsupported("unknown compression (OS/2 RLE24 or others)");
   }
-  if (h.Width <= 0 || h.Height <= 0 || h.Width > MaxSide || h.Height > MaxSide) Broken();
-  if (h.TopDown && (h.Compression == BI_RLE8 || h.Compression == BI_RLE4)) Broken();
+  if (h.Width <= 0 || h.Height <= 0 || h.Width > MaxSide || h.Height > MaxSide) Broken("impossible width or height");
+  if (h.TopDown && (h.Compression == BI_RLE8 || h.Compression == BI_RLE4)) Broken("a top-down file with RLE compression");
 
   if (h.HasBitFields) {
     const size_t count = h.Compression == BI_ALPHABITFIELDS ? 4 : 3;
@@ -140,7 +144,7 @@ TDibInfo ReadInfoHeader(const uint8_t *Info, size_t Avail) {
     } else {
       // A 40-byte header keeps its masks just after it.
       h.MaskBytesAfterHeader = 4 * count;
-      if (Avail < h.HeaderSize + h.MaskBytesAfterHeader) Broken();
+      if (Avail < h.HeaderSize + h.MaskBytesAfterHeader) Broken("the bit-field masks are cut short");
       at = Info + h.HeaderSize;
     }
     for (size_t i = 0; i < count; ++i) h.Masks[i] = U32(at + 4 * i);
@@ -149,8 +153,8 @@ TDibInfo ReadInfoHeader(const uint8_t *Info, size_t Avail) {
     if (!h.HasAlphaMask) h.Masks[3] = 0;
     const uint32_t limit = h.BitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
     for (int i = 0; i < 3; ++i)
-      if (h.Masks[i] == 0 || h.Masks[i] > limit) Broken();
-    if (h.Masks[3] > limit) Broken();
+      if (h.Masks[i] == 0 || h.Masks[i] > limit) Broken("a colour mask is empty or too wide");
+    if (h.Masks[3] > limit) Broken("the alpha mask is too wide");
   }
   return h;
 }
@@ -168,9 +172,9 @@ public:
       : FH(H), FPal(P), FBits(Bits), FSize(BitsSize), FImg(Img) {}
 
   void Decode(int32_t AlphaCheckType, bool FromPlugin) {
-    if (FH.SizeImage != 0 && FH.SizeImage > FSize) Broken();
+    if (FH.SizeImage != 0 && FH.SizeImage > FSize) Broken("the pixel data is shorter than the header says");
     if (FH.BitCount <= 8) {
-      if (FPal.Count == 0) Broken();
+      if (FPal.Count == 0) Broken("no palette");
       Allocate(FPal.Gray ? 1 : 3);
       if (FH.Compression == BI_RLE8 || FH.Compression == BI_RLE4) DecodeRLE();
       else DecodeIndexed();
@@ -199,10 +203,10 @@ private:
     if (FH.Compression != BI_RLE8 && FH.Compression != BI_RLE4) {
       // The last row may lack its padding; everything else must be present.
       const uint64_t last = (uint64_t(FH.Width) * FH.BitCount + 7) / 8;
-      if (stride * uint64_t(FH.Height - 1) + last > FSize) Broken();
+      if (stride * uint64_t(FH.Height - 1) + last > FSize) Broken("the pixel data is cut short");
     } else {
       const uint64_t cap = std::max(MinRLEPixelCap, uint64_t(FSize) * MaxRLEPixelsPerByte);
-      if (uint64_t(FH.Width) * uint64_t(FH.Height) > cap) Broken();
+      if (uint64_t(FH.Width) * uint64_t(FH.Height) > cap) Broken("an RLE picture far larger than its data could describe");
     }
     FStride = size_t(stride);
     FImg.Width = uint32_t(FH.Width);
@@ -218,7 +222,7 @@ private:
   const uint8_t *FileRow(int64_t R) const { return FBits + size_t(R) * FStride; }
 
   void PutIndex(uint8_t *Dst, uint32_t Index) const {
-    if (Index >= FPal.Count) Broken();
+    if (Index >= FPal.Count) Broken("a pixel index outside the palette");
     if (FImg.Channels == 1) {
       *Dst = FPal.BGR[Index][0];
     } else {
@@ -258,14 +262,14 @@ private:
     size_t i = 0;
     const size_t ch = FImg.Channels;
     auto put = [&](uint32_t index) {
-      if (y >= h) Broken();
+      if (y >= h) Broken("RLE data writes below the last row");
       if (x < w) PutIndex(Row(y) + size_t(x++) * ch, index);
     };
     while (i + 1 < FSize) {
       const uint8_t count = FBits[i], value = FBits[i + 1];
       i += 2;
       if (count > 0) {
-        if (y >= h) Broken();
+        if (y >= h) Broken("RLE data writes below the last row");
         for (uint32_t k = 0; k < count; ++k)
           put(rle4 ? ((k & 1) ? value & 0x0F : value >> 4) : value);
         continue;
@@ -280,14 +284,14 @@ private:
           if (i + 1 >= FSize) return;
           x += FBits[i], y += FBits[i + 1];
           i += 2;
-          if (x > w || y > h) Broken();
+          if (x > w || y > h) Broken("an RLE delta leaves the picture");
           break;
         }
         default: {  // absolute stretch, padded to a 16-bit boundary
           const size_t n = value;
           const size_t bytes = rle4 ? (n + 1) / 2 : n;
-          if (i + bytes > FSize) Broken();
-          if (y >= h) Broken();
+          if (i + bytes > FSize) Broken("an RLE stretch runs past the end of the data");
+          if (y >= h) Broken("RLE data writes below the last row");
           for (size_t k = 0; k < n; ++k)
             put(rle4 ? ((k & 1) ? FBits[i + k / 2] & 0x0F : FBits[i + k / 2] >> 4) : FBits[i + k]);
           i += (bytes + 1) & ~size_t(1);
@@ -356,7 +360,7 @@ private:
   // other pixel's differs from it (padding bytes are all one value).
   bool DetectAlpha() const {
     const uint64_t stride = ((uint64_t(FH.Width) * 32 + 31) / 32) * 4;
-    if (stride * uint64_t(FH.Height) > FSize) Broken();
+    if (stride * uint64_t(FH.Height) > FSize) Broken("the pixel data is cut short");
     const uint8_t first = FBits[3];
     if (first != 0 && first != 255) return false;
     for (int64_t row = 0; row < FH.Height; ++row) {
@@ -398,7 +402,7 @@ void DecodeDIB(const TDibInfo &H, const uint8_t *Info, size_t PaletteAvail, cons
       // A palette longer than the depth can index is read as far as the
       // indexes reach when it really is there; a count the file cannot hold
       // is a broken header.
-      if (uint64_t(count) * (H.HeaderSize == 12 ? 3 : 4) > PaletteAvail) Broken();
+      if (uint64_t(count) * (H.HeaderSize == 12 ? 3 : 4) > PaletteAvail) Broken("the palette is longer than the file");
       count = full;
     }
     const size_t entry = H.HeaderSize == 12 ? 3 : 4;
@@ -445,10 +449,10 @@ void LoadBitmapFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, in
     LoadDIBFromMemory(Data, Size, nullptr, 0, Img, AlphaCheckType, FromPlugin);
     return;
   }
-  if (!Data || Size < 2 || Data[0] != 'B' || Data[1] != 'M') Unsupported();
-  if (Size < FileHeader + 4) Broken();
+  if (!Data || Size < 2 || Data[0] != 'B' || Data[1] != 'M') Unsupported("no BMP file header");
+  if (Size < FileHeader + 4) Broken("the file header is cut short");
   const uint32_t fileSize = U32(Data + 2);
-  if (fileSize > Size) Broken();  // the file claims more bytes than it has: truncated
+  if (fileSize > Size) Broken("the file is shorter than its header says");
   const uint32_t offset = U32(Data + 10);
   const uint8_t *info = Data + FileHeader;
   const size_t infoAvail = Size - FileHeader;
@@ -460,7 +464,7 @@ void LoadBitmapFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, in
   } else {
     bitsStart = offset;
   }
-  if (bitsStart < FileHeader + paletteStart || bitsStart >= Size) Broken();
+  if (bitsStart < FileHeader + paletteStart || bitsStart >= Size) Broken("the pixel data offset lies outside the file");
   // The palette ends where the pixels begin (OS/2 files may carry a short one).
   const size_t paletteAvail = bitsStart - FileHeader - paletteStart;
   DecodeDIB(h, info, paletteAvail, Data + bitsStart, Size - bitsStart, Img, AlphaCheckType, FromPlugin);
@@ -468,15 +472,15 @@ void LoadBitmapFromMemory(const uint8_t *Data, size_t Size, TICCImgInfo &Img, in
 
 void LoadDIBFromMemory(const uint8_t *Info, size_t InfoSize, const uint8_t *Bits, size_t BitsSize,
                        TICCImgInfo &Img, int32_t AlphaCheckType, bool FromPlugin) {
-  if (!Info) Broken();
+  if (!Info) Broken("no info header");
   const TDibInfo h = ReadInfoHeader(Info, InfoSize);
   const size_t paletteStart = h.HeaderSize + h.MaskBytesAfterHeader;
-  if (paletteStart > InfoSize) Broken();
+  if (paletteStart > InfoSize) Broken("the info header is cut short");
   size_t paletteAvail = InfoSize - paletteStart;
   if (!Bits) {
     // Pixels follow the palette in the same block.
     const size_t start = paletteStart + PaletteBytes(h);
-    if (start >= InfoSize) Broken();
+    if (start >= InfoSize) Broken("no pixel data after the palette");
     paletteAvail = start - paletteStart;
     Bits = Info + start;
     BitsSize = InfoSize - start;

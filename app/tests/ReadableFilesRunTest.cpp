@@ -182,6 +182,35 @@ TEST_F(ReadableFiles, UnusualFilesInAFolderConvertAsOutsideDecodersShowThem) {
   }
 }
 
+// In a folder walk, a file that is one of the read formats by its first
+// bytes but cannot be read is logged with the reason; a file that only has
+// an image's extension is passed over as before.
+TEST_F(ReadableFiles, RecognisedFilesThatCannotBeReadSayWhy) {
+  const std::string P = Dir + "/p/";
+  const struct {
+    const char *Name;
+    std::string Bytes;
+    const char *Says;  // empty: passed over without a word
+  } Cases[] = {
+      {"zero.gif", std::string("GIF89a\0\0\0\0\0\0\0", 13), "the file's header gives no image size"},
+      {"nodims.tif", std::string("II*\0\x08\0\0\0\0\0\0\0\0\0", 14), "the file's header gives no image size"},
+      {"shortbmp.dib", std::string("BM\x10\0", 4), ""},
+      {"words.jpg", "just some words\n", ""},
+  };
+  for (const auto &C : Cases) std::ofstream(P + C.Name, std::ios::binary) << C.Bytes;
+  Profile("[File]\nFileNameFormat=" + Dir + "/out/<old>.png\nAddSubFolder=0\n");
+  const TRun R = Run({"/ini=t.ini", Dir + "/p"});
+  for (const auto &C : Cases) {
+    const size_t At = R.Err.find(C.Name);
+    if (*C.Says) {
+      ASSERT_NE(At, std::string::npos) << C.Name << " not logged:\n" << R.Err;
+      EXPECT_NE(R.Err.find(C.Says, At), std::string::npos) << R.Err;
+    } else {
+      EXPECT_EQ(At, std::string::npos) << R.Err;
+    }
+  }
+}
+
 // A 16-bit picture that no step changes keeps every sample in 16-bit PNG and
 // TIFF output, as ImageMagick reads source and output.
 TEST_F(ReadableFiles, SixteenBitSamplesThatNoStepChangesStayExact) {

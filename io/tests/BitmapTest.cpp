@@ -35,6 +35,12 @@ bool LoadReference(const std::string &Name, TICCImgInfo &Ref) {
   return true;
 }
 
+// A refusal: the reader's message followed by what it found, in brackets.
+bool IsRefusal(const std::string &What, const char *Message) {
+  const std::string lead = std::string(Message) + " (";
+  return What.rfind(lead, 0) == 0 && What.size() > lead.size() + 1 && What.back() == ')';
+}
+
 TEST(BmpSuite, ValidFilesMatchTheirReferences) {
   const std::string dir = TestDataDir("bmpsuite/g");
   TESSIVO_REQUIRE(!dir.empty()) << "no bmpsuite";
@@ -81,7 +87,7 @@ TEST(BmpSuite, BrokenFilesAreRefusedWithAMessage) {
       ADD_FAILURE() << "decoded " << img.I.Width << "x" << img.I.Height;
     } catch (const ETessivoError &e) {
       what = e.what();
-      EXPECT_TRUE(what == BMP_UNSUPPORTED_MSG || what == BMP_BROKEN_MSG) << what;
+      EXPECT_TRUE(IsRefusal(what, BMP_UNSUPPORTED_MSG) || IsRefusal(what, BMP_BROKEN_MSG)) << what;
       EXPECT_EQ(img.I.Mem, nullptr);
     }
     // Through the loader the file raises the reader's reason and logs nothing.
@@ -148,7 +154,7 @@ TEST(BitmapReader, InfoHeaderSizesOutsideTheKnownOnesAreUnsupported) {
     TBmpSpec s;
     s.HeaderSize = size;
     s.Pixels.assign(4, 0);
-    EXPECT_EQ(ErrorOf(MakeBmp(s)), BMP_UNSUPPORTED_MSG) << size;
+    EXPECT_EQ(ErrorOf(MakeBmp(s)), std::string(BMP_UNSUPPORTED_MSG) + " (unknown info header size)") << size;
   }
   for (uint32_t size : {40u, 108u, 124u}) {
     TBmpSpec s;
@@ -156,7 +162,8 @@ TEST(BitmapReader, InfoHeaderSizesOutsideTheKnownOnesAreUnsupported) {
     s.Pixels = {1, 2, 3, 0};
     EXPECT_EQ(ErrorOf(MakeBmp(s)), "") << size;
   }
-  EXPECT_EQ(ErrorOf({'P', 'K', 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), BMP_UNSUPPORTED_MSG);
+  EXPECT_EQ(ErrorOf({'P', 'K', 3, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+            std::string(BMP_UNSUPPORTED_MSG) + " (no BMP file header)");
 }
 
 struct AlphaCase {
@@ -362,7 +369,7 @@ TEST(BitmapReader, HostileFieldsAreRefusedAsBroken) {
   for (const auto &c : cases) {
     auto file = MakeBmp(c.Desc);
     file.resize(file.size() - c.Truncate);
-    EXPECT_EQ(ErrorOf(file), BMP_BROKEN_MSG) << c.Name;
+    EXPECT_TRUE(IsRefusal(ErrorOf(file), BMP_BROKEN_MSG)) << c.Name << ": " << ErrorOf(file);
   }
 }
 
@@ -376,7 +383,7 @@ TEST(BitmapReader, EveryPrefixOfAValidFileFailsCleanly) {
   for (size_t n = 0; n + 2 < file.size(); ++n) {
     const std::vector<uint8_t> cut(file.begin(), file.begin() + long(n));
     const std::string e = ErrorOf(cut);
-    EXPECT_TRUE(e == BMP_UNSUPPORTED_MSG || e == BMP_BROKEN_MSG) << n << ": " << e;
+    EXPECT_TRUE(IsRefusal(e, BMP_UNSUPPORTED_MSG) || IsRefusal(e, BMP_BROKEN_MSG)) << n << ": " << e;
   }
 }
 
