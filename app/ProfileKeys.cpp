@@ -191,6 +191,18 @@ std::vector<TProfileKey> MakeTable() {
       Key("ColorSpaceConvert", "ColorProfileDir", 'S', "", "extra folder of ICC profiles"),
       Flag("JPEGTran", "Use", "0", "lossless JPEG mode"),
       Flag("Combine", "Use", "0", "combine mode (several images into one)"),
+      Ranged("Combine", "Width", "320", 1, 9999, "combining: cell width in pixels (RelativeSize 0)"),
+      Ranged("Combine", "Height", "240", 1, 9999, "combining: cell height in pixels (RelativeSize 0)"),
+      Ranged("Combine", "Percent", "10", 1, 9999, "combining: cell size as a percentage of the page's first image (RelativeSize 1)"),
+      Ranged("Combine", "Order", "0", 0, 1, "combining: 0 fill across first (row by row), 1 fill downwards first (column by column)"),
+      Ranged("Combine", "Rows", "3", 1, 99, "combining: images across a page"),
+      Ranged("Combine", "Columns", "3", 1, 99, "combining: images down a page"),
+      Ranged("Combine", "RowSpace", "0", 0, 99, "combining: horizontal gap between neighbouring images, pixels"),
+      Ranged("Combine", "ColumnSpace", "0", 0, 99, "combining: vertical gap between neighbouring images, pixels"),
+      Ranged("Combine", "BackgroundColor", "16777215", 0, 16777215, "combining: colour of margins and gaps (0x00BBGGRR, working colour space)"),
+      Ranged("Combine", "RelativeSize", "0", 0, 1, "combining: 0 cells of Width x Height pixels, 1 cells of Percent of the page's first image"),
+      Ranged("Combine", "BlankType", "-1", -1, 2, "combining layout: 0 fit inside the cell with margins, 1 fill the cell and crop, 2 gapless rows (or columns) scaled to a common length; -1 (missing) takes FillBlank"),
+      Flag("Combine", "FillBlank", "1", "older switch, read only when BlankType is missing: 1 gapless (BlankType 2), 0 margins (BlankType 0)"),
   };
   T.insert(T.end(), Rest.begin(), Rest.end());
   return T;

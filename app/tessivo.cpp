@@ -16,7 +16,9 @@
 #include "core/ProgramFolder.h"
 #include "io/Pixio.h"
 #include "core/TempFile.h"
+#include "batch/CombineOption.h"
 #include "batch/ProgressFrm.h"
+#include "batch/ProgressFrm2.h"
 #include "batch/ProgressFrm3.h"
 #include "app/SettingsFile.h"
 #include "app/ProfileKeys.h"
@@ -128,6 +130,10 @@ void PrintHelp() {
       "\n"
       "While it runs: Ctrl+C stops after the files in progress (twice: at once),\n"
       "SIGUSR1 pauses and resumes.\n"
+      "\n"
+      "With Combine.Use=1 in the profile the pictures are tiled into pages of\n"
+      "Combine.Rows across and Combine.Columns down, one file a page (<n> in\n"
+      "the template numbers them); Ctrl+C finishes the page in progress.\n"
       "\n"
       "The last line counts the files converted, converted with a warning,\n"
       "failed and skipped (their output existed); the warnings and errors are\n"
@@ -278,6 +284,54 @@ private:
   std::mutex FLock;
 };
 
+// A second stop request drops the files in progress: their temporary
+// outputs are removed and the program ends.
+void AbandonRun() {
+  const int32_t Removed = AbandonTemporaryOutputs();
+  std::fprintf(stderr, "\nabandoned: the files in progress were dropped, %d temporary files removed\n", Removed);
+  PrintErrorLog();
+  std::_Exit(EXIT_ERRORS);
+}
+
+void StoreStartNumberIfKept(const std::string &IniPath) {
+  if (FileOption.ResetType != 2) return;
+  try {
+    SaveStartNumber(IniPath);
+  } catch (const std::exception &E) {
+    ErrorLogForm().PutErrorMsg(IniPath + ": " + E.what());
+  }
+}
+
+// Conversion mode 2: the listed images tiled into pages, one file a page.
+int32_t RunCombining(TImageInfoList &List, TTerminalView &View, const std::string &IniPath) {
+  TProgressForm2 Form(List, &View);
+  View.SetController(&Form);
+  View.OnAbandon = AbandonRun;
+  Converting = true;
+  const int32_t Modal = Form.ShowModal();
+  Converting = false;
+  View.SetController(nullptr);
+  StoreStartNumberIfKept(IniPath);
+  const TProgressSnapshot S = Form.Snapshot();
+  const int32_t Pages = int32_t(Form.Written().size());
+  if (Modal == MR_OK) {
+    std::fprintf(stderr, "%d pages written from %d of %d images in %s: %d images failed\n", Pages,
+                 S.FilesDone - S.FilesFailed, S.FilesTotal, Form.ResultText.c_str(), S.FilesFailed);
+  } else {
+    std::fprintf(stderr, "stopped: %d pages written, %d of %d images done\n", Pages, S.FilesDone, S.FilesTotal);
+  }
+  std::set<std::string> Folders;
+  for (const TOutputFileInfo &W : Form.Written()) {
+    const auto p = W.FileName.find_last_of('/');
+    Folders.insert(p == std::string::npos ? std::string(".") : W.FileName.substr(0, p));
+  }
+  size_t Shown = 0;
+  for (const std::string &F : Folders)
+    if (Shown++ < 8) std::fprintf(stderr, "output: %s/\n", F.c_str());
+  if (Folders.size() > 8) std::fprintf(stderr, "output: ... and %zu more folders\n", Folders.size() - 8);
+  return Modal;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -353,6 +407,13 @@ int main(int argc, char **argv) {
       return Fail(EXIT_USAGE, "cannot use the settings file " + IniPath + ": " + E.what());
     }
     ErrorLogForm();  // loader and prober failures go to the log from here on
+    // A combining run names its pages as it writes them, from the images it
+    // has gathered: there is no list of names to print or to share out.
+    if (ConvertMode == CONVERT_MODE_COMBINE && (Cmd.DryRun || Cmd.ShardCount > 1)) {
+      FreeBatchObjects();
+      return Fail(EXIT_USAGE, std::string(Cmd.DryRun ? "--dry-run" : "--shard") +
+                                  " is not available in the combining mode (Combine.Use=1)");
+    }
 
     // The stored rule, as an unattended run has no window to take it from.
     const TSizeParam Size = ResolveSizeRuleUnattended(ResizeOption);
@@ -407,29 +468,20 @@ int main(int argc, char **argv) {
         ErrorLogForm().PutErrorMsg(IniPath + ": File.FileNameFormat=" + FileOption.FileNameFormat + ": " +
                                    InvalidFileNameMessage + (Fault.empty() ? "" : ": " + Fault));
       }
+    } else if (List.Count() > 0 && TTerminalView::StopRequests.load() == 0 && ConvertMode == CONVERT_MODE_COMBINE) {
+      Modal = RunCombining(List, View, IniPath);
     } else if (List.Count() > 0 && TTerminalView::StopRequests.load() == 0) {
       TProgressForm Form(List, Effects, &View);
       Form.ShardIndex = Cmd.ShardIndex;
       Form.ShardCount = Cmd.ShardCount;
       View.SetController(&Form);
-      View.OnAbandon = [] {
-        const int32_t Removed = AbandonTemporaryOutputs();
-        std::fprintf(stderr, "\nabandoned: the files in progress were dropped, %d temporary files removed\n", Removed);
-        PrintErrorLog();
-        std::_Exit(EXIT_ERRORS);
-      };
+      View.OnAbandon = AbandonRun;
       Converting = true;
       Modal = Form.ShowModal();
       Converting = false;
       View.SetController(nullptr);
       const TProgressSnapshot S = Form.Snapshot();
-      if (FileOption.ResetType == 2) {
-        try {
-          SaveStartNumber(IniPath);
-        } catch (const std::exception &E) {
-          ErrorLogForm().PutErrorMsg(IniPath + ": " + E.what());
-        }
-      }
+      StoreStartNumberIfKept(IniPath);
       const double Seconds = double(S.ElapsedMs) / 1000.0;
       if (Modal == MR_OK) {
         std::fprintf(stderr, "%d of %d files converted in %s (%.1f MPix/s): %d with warnings, %d failed, %d skipped\n",

@@ -1,6 +1,8 @@
 // Settings-file keys of the program-wide records.
 #include "batch/ConvertOptionIni.h"
 
+#include "batch/CombineOption.h"
+
 #include "io/FormatOption.h"
 
 #include "core/IniFile.h"
@@ -315,6 +317,7 @@ void ReadConvertSettings(const TMemIniFile &Ini) {
   ReadPreviewOption(Ini, PreviewOption);
   ReadSPIOption(Ini, SPIOption);
   ReadColorManagementOption(Ini, ColorManagementOption);
+  ReadCombineOption(Ini, CombineOption);
   ConvertMode = ReadConvertMode(Ini, FileOption);
 }
 
@@ -325,6 +328,7 @@ void WriteConvertSettings(TMemIniFile &Ini) {
   WritePreviewOption(Ini, PreviewOption);
   WriteSPIOption(Ini, SPIOption);
   WriteColorManagementOption(Ini, ColorManagementOption);
+  WriteCombineOption(Ini, CombineOption);
   WriteConvertMode(Ini, ConvertMode);
 }
 

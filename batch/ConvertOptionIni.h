@@ -1,6 +1,6 @@
 // Reading and writing the program-wide settings records in the settings
 // file: sections "System", "Stsrem", "File", "Resize", "Preview", "SPI",
-// "ColorManagement", "ColorSpaceConvert" and the conversion-mode switches
+// "ColorManagement", "ColorSpaceConvert", "Combine" and the conversion-mode switches
 // ("RenameOnly" of "File", "Use" of "JPEGTran" and "Combine"). Every key has
 // its default; a missing key or a value that does not parse takes it.
 #pragma once

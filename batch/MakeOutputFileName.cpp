@@ -38,14 +38,6 @@ bool PathExists(const std::string &Path) {
   return ::lstat(Path.c_str(), &st) == 0;
 }
 
-// A read-only output: an existing file nobody may write (no write bit at
-// all), or one this process may not write.
-bool IsReadOnlyOutput(const std::string &Path) {
-  struct stat st {};
-  if (::stat(Path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return true;
-  return ::access(Path.c_str(), W_OK) != 0 && errno == EACCES;
-}
 
 // mkdir -p; failures are left to the save, which reports them.
 void ForceDirectories(const std::string &Folder) {
@@ -84,6 +76,15 @@ void SplitExtension(const std::string &Path, std::string &Base, std::string &Ext
 int64_t Tiles(int32_t Side) { return (int64_t(Side) + 255) / 256; }
 
 }  // namespace
+
+// A read-only output: an existing file nobody may write (no write bit at
+// all), or one this process may not write.
+bool IsReadOnlyOutput(const std::string &Path) {
+  struct stat st {};
+  if (::stat(Path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return true;
+  return ::access(Path.c_str(), W_OK) != 0 && errno == EACCES;
+}
 
 std::string NumberedName(const std::string &Name, int64_t k) {
   std::string base, ext;

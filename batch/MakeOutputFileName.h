@@ -35,6 +35,10 @@ using TScaleOfProc = std::function<TScale(const TImageInfo &)>;
 // on but the output is read-only and the read-only bit is respected.
 inline constexpr const char *READ_ONLY_OUTPUT_MSG = "the output is read-only and was left as it is";
 
+// A read-only output: an existing file nobody may write (no write bit at
+// all), or one this process may not write.
+bool IsReadOnlyOutput(const std::string &Path);
+
 // Name with "[k]" put before its extension: the k-th name tried when Name is taken.
 std::string NumberedName(const std::string &Name, int64_t k);
 

@@ -92,12 +92,20 @@ public:
   virtual void FileFinished(const TFileReport & /*Report*/) {}
 };
 
+// What a view may ask of the run it shows, from its own thread.
+class TRunControl {
+public:
+  virtual ~TRunControl() = default;
+  virtual void Stop() = 0;
+  virtual void TogglePause() = 0;
+};
+
 // "%.2fs" of the seconds from 1000 ms on, else "%dms".
 std::string ElapsedTimeText(uint64_t Milliseconds);
 // Milliseconds of a steady clock.
 uint64_t MillisecondClock();
 
-class TProgressForm {
+class TProgressForm : public TRunControl {
 public:
   // The run starts here: it takes its copy of the settings records, which
   // the workers read from then on, and tells the chain the resize options of
@@ -112,8 +120,8 @@ public:
   int32_t ShowModal();
 
   // Pause ("中断"), resume ("再開") and stop ("中止"); from any thread.
-  void TogglePause();
-  void Stop();
+  void TogglePause() override;
+  void Stop() override;
 
   // --- used by the workers ---
   // The next entry with an output name whose source exists, its Number set

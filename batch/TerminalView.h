@@ -26,7 +26,7 @@ public:
   void Closed(int32_t ModalResult, const std::string &ResultText) override;
 
   // Set from a signal handler; the next idle call asks the run to stop.
-  void SetController(TProgressForm *Form) { FForm = Form; }
+  void SetController(TRunControl *Form) { FForm = Form; }
   // Called on the next idle call after a second stop request: the files in
   // progress are abandoned (the program ends there).
   std::function<void()> OnAbandon;
@@ -41,7 +41,7 @@ private:
   void ClearLine();
   FILE *FOut;
   bool FInteractive;
-  TProgressForm *FForm = nullptr;
+  TRunControl *FForm = nullptr;
   uint64_t FLastDraw = 0;
   int FHandledStops = 0;
   int FHandledPauses = 0;
