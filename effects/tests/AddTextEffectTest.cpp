@@ -330,20 +330,44 @@ TEST(TextMask, LinePitchAndMarginsSizeTheBlock) {
 }
 
 TEST(TextMask, SameTextAndFontAreDrawnOnce) {
-  TFontCache cache;
-  TMask a, b, c, d;
-  const TFont f = FontOf("DejaVu Sans", 14);
-  Render(cache, "2013/05/01", f, 2, a);
-  Render(cache, "2013/05/01", f, 2, b);
-  EXPECT_EQ(cache.RenderCount(), 1u);
-  EXPECT_EQ(Checksum(a), Checksum(b));
-  EXPECT_NE(a.I->Mem, b.I->Mem);  // each call gets its own block
-  TFont coloured = f;
-  coloured.Color = 0x0000FF;  // the colour is not part of the mask
-  Render(cache, "2013/05/01", coloured, 2, c);
-  EXPECT_EQ(cache.RenderCount(), 1u);
-  Render(cache, "2013/05/01", f, 3, d);  // other margins: drawn again
-  EXPECT_EQ(cache.RenderCount(), 2u);
+  // The call after the first differs in one thing; only the colour, which is
+  // not part of the mask, lets the cache answer.
+  struct TCall {
+    std::string Text = "2013/05/01";
+    TFont Font = FontOf("DejaVu Sans", 14, 0, 0);
+    double Bottom = 2, Right = 2, Top = 2, Left = 2, Pitch = 0;
+  };
+  struct Case {
+    const char *Name;
+    void (*Change)(TCall &);
+    bool Cached;
+  } cases[] = {
+      {"the same call", [](TCall &) {}, true},
+      {"another colour", [](TCall &c) { c.Font.Color = 0x0000FF; }, true},
+      {"another text", [](TCall &c) { c.Text = "2013/05/02"; }, false},
+      {"another font", [](TCall &c) { c.Font.Name = "DejaVu Serif"; }, false},
+      {"another size", [](TCall &c) { c.Font.Size = 15; }, false},
+      {"another style", [](TCall &c) { c.Font.Style = FONT_STYLE_UNDERLINE; }, false},
+      {"another charset", [](TCall &c) { c.Font.Charset = 128; }, false},
+      {"another line pitch", [](TCall &c) { c.Pitch = 1; }, false},
+      {"another bottom margin", [](TCall &c) { c.Bottom = 3; }, false},
+      {"another right margin", [](TCall &c) { c.Right = 3; }, false},
+      {"another top margin", [](TCall &c) { c.Top = 3; }, false},
+      {"another left margin", [](TCall &c) { c.Left = 3; }, false},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.Name);
+    TFontCache cache;
+    TCall first, second;
+    k.Change(second);
+    TMask a, b;
+    for (auto [call, mask] : {std::pair{&first, &a}, std::pair{&second, &b}})
+      cache.GetAntialiasingText(call->Text, call->Font, nullptr, AntialiasingResizer, call->Bottom, call->Right,
+                                call->Top, call->Left, call->Pitch, *mask->I);
+    EXPECT_EQ(cache.RenderCount(), k.Cached ? 1u : 2u);
+    EXPECT_NE(a.I->Mem, b.I->Mem);  // each call gets its own block
+    if (k.Cached) EXPECT_EQ(Checksum(a), Checksum(b));
+  }
 }
 
 TEST(AddText, ConsecutiveFilesOfOneWorkerRenderTheTextOnce) {
@@ -478,7 +502,11 @@ TEST(AddText, GlyphsAreKnockedOutOfTheBoxShadowAndGlow) {
   struct Case {
     const char *Name;
     bool Box, Shadow, Glow;
-  } cases[] = {{"box", true, false, false}, {"shadow", false, true, false}, {"glow", false, false, true}};
+    int32_t ShadowOffset;
+  } cases[] = {{"box", true, false, false, 0},
+               {"shadow", false, true, false, 0},
+               {"shadow moved down and right", false, true, false, 5},
+               {"glow", false, false, true, 0}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);
     auto e = PlainText("H");
@@ -486,7 +514,8 @@ TEST(AddText, GlyphsAreKnockedOutOfTheBoxShadowAndGlow) {
     TAddTextParam &P = e->FParam;
     P.Position = 0, P.FontOpacity = 0;
     P.BackOpacity = c.Box ? 100 : 0, P.BackColor = 0xFF0000;
-    P.Shadow = c.Shadow ? LongTrue : LongFalse, P.ShadowOffsetX = P.ShadowOffsetY = 0, P.ShadowOpacity = 100;
+    P.Shadow = c.Shadow ? LongTrue : LongFalse, P.ShadowOffsetX = P.ShadowOffsetY = c.ShadowOffset;
+    P.ShadowOpacity = 100;
     P.ShadowColor = 0xFF0000, P.ShadowRadius = 4;
     P.Glow = c.Glow ? LongTrue : LongFalse, P.GlowColor = 0xFF0000, P.GlowOpacity = 100;
     TWorker wk;
