@@ -6,6 +6,7 @@
 // convert on an MPC copy of the image (memory-mapped, so reading costs
 // little) with two threads, and "ImageMagick/load_only" shows what the
 // command costs without the filter.
+#include "bench/MagickPeer.h"
 #include "resample/Filter.h"
 #include "core/ImgInfo.h"
 #include "core/MultiThread.h"
@@ -13,9 +14,6 @@
 #include "resample/WeightedMean.h"
 
 #include <benchmark/benchmark.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -25,8 +23,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -175,66 +171,17 @@ BENCHMARK(BM_GaussianBlurMask)->ArgName("radius")->Arg(2)->Arg(8)->Unit(benchmar
 
 // ---- ImageMagick ----------------------------------------------------------------
 
-// The same RGB picture as an MPC file for convert, written once.
-struct TMagickInput {
-  std::filesystem::path Dir, Mpc;
-  bool Ok = false;
-  TMagickInput() {
-    Dir = std::filesystem::temp_directory_path() / ("bench_blur_" + std::to_string(getpid()));
-    std::filesystem::create_directories(Dir);
-    const std::filesystem::path ppm = Dir / "img.ppm";
-    Mpc = Dir / "img.mpc";
-    TOwnedImage img(3);
-    if (FILE *f = std::fopen(ppm.c_str(), "wb")) {
-      std::fprintf(f, "P6\n%u %u\n255\n", W, H);
-      // Rows are stored bottom-up and as B, G, R.
-      std::vector<uint8_t> line(size_t(W) * 3);
-      for (uint32_t y = 0; y < H; ++y) {
-        const uint8_t *row = PictureRow(img.I, y);
-        for (uint32_t x = 0; x < W; ++x) {
-          line[x * 3] = row[x * 3 + 2];
-          line[x * 3 + 1] = row[x * 3 + 1];
-          line[x * 3 + 2] = row[x * 3];
-        }
-        std::fwrite(line.data(), 1, line.size(), f);
-      }
-      std::fclose(f);
-      const std::string cmd = "convert '" + ppm.string() + "' '" + Mpc.string() + "' >/dev/null 2>&1";
-      Ok = std::system(cmd.c_str()) == 0;
-      std::filesystem::remove(ppm);
-    }
-  }
-  ~TMagickInput() {
-    std::error_code ec;
-    std::filesystem::remove_all(Dir, ec);
-  }
-};
-
-const TMagickInput &MagickInput() {
-  static TMagickInput input;
-  return input;
-}
-
-// Runs convert with the given filter arguments (none: load only) and returns
-// false when it fails.
-bool RunConvert(const std::vector<std::string> &Filter) {
-  std::vector<std::string> args = {"convert", "-limit", "thread", "2", MagickInput().Mpc.string()};
-  args.insert(args.end(), Filter.begin(), Filter.end());
-  args.push_back("null:");
-  std::vector<char *> argv;
-  for (auto &a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawnp(&pid, "convert", nullptr, nullptr, argv.data(), environ) != 0) return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+// The same RGB picture for convert, written once.
+const TMagickPeer &Magick() {
+  static const TOwnedImage img(3);
+  static const TMagickPeer peer("bench_blur", img.I);
+  return peer;
 }
 
 // Args: radius x 10 of our unsharp mask; ImageMagick gets the same Gaussian
 // (sigma = (radius + 0.5) / 2), amount 1.0, threshold 0. Radius 0: load only.
 void BM_ImageMagickUnsharp(benchmark::State &State) {
-  if (!MagickInput().Ok) {
+  if (!Magick().Ok()) {
     State.SkipWithError("ImageMagick's convert is not available");
     return;
   }
@@ -247,7 +194,7 @@ void BM_ImageMagickUnsharp(benchmark::State &State) {
   }
   for (auto _ : State) {
     const auto t0 = std::chrono::steady_clock::now();
-    if (!RunConvert(filter)) {
+    if (!Magick().Run(filter)) {
       State.SkipWithError("convert failed");
       return;
     }

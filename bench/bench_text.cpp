@@ -8,6 +8,7 @@
 //   bench_text
 // Times are wall clock; the machine may be shared, so compare the cases of
 // one run with each other rather than with figures of another run.
+#include "bench/MagickPeer.h"
 #include "effects/AddTextEffect.h"
 #include "effects/FontCache.h"
 #include "core/ImgInfo.h"
@@ -16,19 +17,13 @@
 #include "resample/WeightedMean.h"
 
 #include <benchmark/benchmark.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -117,58 +112,16 @@ BENCHMARK(BM_TextMask)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // ---- ImageMagick ----------------------------------------------------------------
 
-struct TMagickInput {
-  std::filesystem::path Dir, Mpc;
-  bool Ok = false;
-  TMagickInput() {
-    Dir = std::filesystem::temp_directory_path() / ("bench_text_" + std::to_string(getpid()));
-    std::filesystem::create_directories(Dir);
-    const std::filesystem::path ppm = Dir / "img.ppm";
-    Mpc = Dir / "img.mpc";
-    TPhoto photo;
-    if (FILE *f = std::fopen(ppm.c_str(), "wb")) {
-      std::fprintf(f, "P6\n%u %u\n255\n", W, H);
-      std::vector<uint8_t> line(size_t(W) * 3);
-      for (uint32_t y = 0; y < H; ++y) {
-        const uint8_t *row = PictureRow(photo.I, y);
-        for (uint32_t x = 0; x < W; ++x)
-          line[x * 3] = row[x * 3 + 2], line[x * 3 + 1] = row[x * 3 + 1], line[x * 3 + 2] = row[x * 3];
-        std::fwrite(line.data(), 1, line.size(), f);
-      }
-      std::fclose(f);
-      Ok = std::system(("convert '" + ppm.string() + "' '" + Mpc.string() + "' >/dev/null 2>&1").c_str()) == 0;
-      std::filesystem::remove(ppm);
-    }
-  }
-  ~TMagickInput() {
-    std::error_code ec;
-    std::filesystem::remove_all(Dir, ec);
-  }
-};
-
-const TMagickInput &MagickInput() {
-  static TMagickInput input;
-  return input;
-}
-
-bool RunConvert(const std::vector<std::string> &Draw) {
-  std::vector<std::string> args = {"convert", "-limit", "thread", "2", MagickInput().Mpc.string()};
-  args.insert(args.end(), Draw.begin(), Draw.end());
-  args.push_back("null:");
-  std::vector<char *> argv;
-  for (auto &a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawnp(&pid, "convert", nullptr, nullptr, argv.data(), environ) != 0) return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+const TMagickPeer &Magick() {
+  static const TPhoto photo;
+  static const TMagickPeer peer("bench_text", photo.I);
+  return peer;
 }
 
 // Arg 1: the stamp (a cyan glow blurred 0x3, a black shadow blurred 0x1 moved
 // by 2, 2, then the white text by -annotate, all at 64 px = 48 pt); 0: load only.
 void BM_ImageMagickAnnotate(benchmark::State &State) {
-  if (!MagickInput().Ok) {
+  if (!Magick().Ok()) {
     State.SkipWithError("ImageMagick's convert is not available");
     return;
   }
@@ -184,7 +137,7 @@ void BM_ImageMagickAnnotate(benchmark::State &State) {
   }
   for (auto _ : State) {
     const auto t0 = std::chrono::steady_clock::now();
-    if (!RunConvert(draw)) {
+    if (!Magick().Run(draw)) {
       State.SkipWithError("convert failed");
       return;
     }
