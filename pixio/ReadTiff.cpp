@@ -1,5 +1,7 @@
-// TIFF decoding over libtiff. 8- and 16-bit gray, RGB, CMYK (with or without
-// alpha) are read sample-exact from strips or tiles, chunky or planar; CIE
+// TIFF decoding over libtiff. Gray, RGB, CMYK (with or without alpha) at
+// every unsigned depth up to 16 bits, signed 16 bits and 32-bit
+// integer or floating-point samples are read from strips or tiles, chunky or
+// planar (8 and 16 bits sample-exact, other depths spread to 8 or 16); CIE
 // L*a*b* (the CIE, ICC and ITU encodings) goes through Little CMS's Lab
 // profile into sRGB; every other layout (palette, bilevel, YCbCr, old JPEG,
 // ...) goes through libtiff's RGBA reader at 8 bits. The first page is read,
@@ -10,6 +12,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -85,12 +88,12 @@ void Unpack(const uint8_t *Src, uint16_t *Dst, size_t Count, unsigned Bits, size
 
 // Bytes one decoded sample takes in ReadSamples' result: 8-bit samples stay
 // bytes, every other depth is unpacked into 16-bit values (not yet scaled).
-size_t SampleBytes(const Layout &L) { return L.Bps == 8 ? 1 : 2; }
+size_t SampleBytes(const Layout &L) { return L.Bps == 8 ? 1 : L.Bps == 32 ? 4 : 2; }
 
 // Copies Count samples of one strip or tile row to Dst (SampleBytes apart,
-// Step samples between two), unpacking depths other than 8 and 16.
+// Step samples between two), unpacking depths other than 8, 16 and 32.
 void PutSamples(const Layout &L, const uint8_t *Src, uint8_t *Dst, size_t Count, size_t Step) {
-  if (L.Bps == 8 || L.Bps == 16) {
+  if (L.Bps == 8 || L.Bps == 16 || L.Bps == 32) {
     const size_t b = L.Bps / 8;
     if (Step == 1) {
       std::memcpy(Dst, Src, Count * b);
@@ -159,8 +162,37 @@ std::vector<uint8_t> ReadSamples(TIFF *t, MemFile &f, const Layout &L) {
 
 // Samples of a depth other than 8 and 16 bits, spread over the full range
 // of the depth they are delivered in: 8 bits below 8, 16 bits above.
+// Signed 16- and 32-bit samples are moved up by half the range (the most negative value
+// becomes 0), 32-bit integers brought to 16 bits and floating-point samples
+// from 0..1 to 0..65535, as ImageMagick shows them.
 void ScaleSamples(std::vector<uint8_t> &Img, const Layout &L) {
-  if (L.Bps == 8 || L.Bps == 16) return;
+  const bool sign = L.Format == SAMPLEFORMAT_INT;
+  if (L.Bps == 8) return;
+  if (L.Bps == 16) {
+    if (!sign) return;
+    auto *d = reinterpret_cast<uint16_t *>(Img.data());
+    for (size_t i = 0; i < Img.size() / 2; ++i) d[i] ^= 0x8000;
+    return;
+  }
+  if (L.Bps == 32) {
+    const size_t n = Img.size() / 4;
+    std::vector<uint8_t> narrow(n * 2);
+    auto *d = reinterpret_cast<uint16_t *>(narrow.data());
+    for (size_t i = 0; i < n; ++i) {
+      if (L.Format == SAMPLEFORMAT_IEEEFP) {
+        float f;
+        std::memcpy(&f, Img.data() + i * 4, 4);
+        d[i] = uint16_t(std::lround(std::clamp(std::isfinite(f) ? f : 0.0f, 0.0f, 1.0f) * 65535.0f));
+      } else {
+        uint32_t v;
+        std::memcpy(&v, Img.data() + i * 4, 4);
+        if (sign) v ^= 0x80000000u;
+        d[i] = uint16_t(v / 65537u);  // the top of the range stays the top: 0xFFFFFFFF / 65537 = 65535
+      }
+    }
+    Img.swap(narrow);
+    return;
+  }
   const uint32_t max = (1u << L.Bps) - 1;
   const auto *s = reinterpret_cast<const uint16_t *>(Img.data());
   const size_t n = Img.size() / 2;
@@ -374,7 +406,12 @@ Layout ReadLayout(TIFF *t) {
 bool IsDirectLayout(TIFF *t, const Layout &L) {
   // Bilevel and 2- or 4-bit gray (also palette) are the RGBA reader's; every
   // other unsigned depth up to 16 bits is read here.
-  if (L.Bps < 1 || L.Bps > 16 || L.Format != SAMPLEFORMAT_UINT) return false;
+  const bool whole = L.Bps >= 1 && L.Bps <= 16 && L.Format == SAMPLEFORMAT_UINT;
+  // Signed 8-bit samples stay with the RGBA reader, which shows their bytes
+  // as stored, as ImageMagick does.
+  const bool signedOr32 = (L.Format == SAMPLEFORMAT_INT && (L.Bps == 16 || L.Bps == 32)) ||
+                          (L.Bps == 32 && (L.Format == SAMPLEFORMAT_UINT || L.Format == SAMPLEFORMAT_IEEEFP));
+  if (!whole && !signedOr32) return false;
   const bool gray = L.Photo == PHOTOMETRIC_MINISBLACK || L.Photo == PHOTOMETRIC_MINISWHITE;
   if (gray && (L.Bps == 1 || L.Bps == 2 || L.Bps == 4)) return false;
   uint16_t comp = COMPRESSION_NONE;

@@ -101,12 +101,14 @@ struct TiffLayout {
   uint16_t Compression = COMPRESSION_LZW;
   bool Alpha = false;
   bool Tiled = false;
+  uint16_t Format = SAMPLEFORMAT_UINT;
 };
 
-// Writes w × h pixels of Samples (Spp per pixel, each below 2^Bps) with libtiff,
-// packed most significant bit first as TIFF stores them.
+// Writes w × h pixels of Samples (Spp per pixel, each below 2^Bps; for 32
+// bits the sample's bit pattern) with libtiff, packed most significant bit
+// first as TIFF stores them.
 void WriteAnyTiff(const std::filesystem::path &Path, const TiffLayout &L, uint32_t w, uint32_t h,
-                  const std::vector<uint16_t> &Samples) {
+                  const std::vector<uint32_t> &Samples) {
   TIFF *t = TIFFOpen(Path.c_str(), "w");
   ASSERT_NE(t, nullptr);
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
@@ -116,6 +118,7 @@ void WriteAnyTiff(const std::filesystem::path &Path, const TiffLayout &L, uint32
   TIFFSetField(t, TIFFTAG_PHOTOMETRIC, L.Photometric);
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, L.Planar);
   TIFFSetField(t, TIFFTAG_COMPRESSION, L.Compression);
+  TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, L.Format);
   if (L.Alpha) {
     const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
@@ -123,12 +126,13 @@ void WriteAnyTiff(const std::filesystem::path &Path, const TiffLayout &L, uint32
   const uint32_t planes = L.Planar == PLANARCONFIG_SEPARATE ? L.Spp : 1, perPlane = planes == 1 ? L.Spp : 1;
   // 16-bit samples go to libtiff in the machine's byte order, other depths as packed bytes.
   auto pack = [&](uint32_t y0, uint32_t x0, uint32_t cols, uint32_t p, std::vector<uint8_t> &out) {
-    if (L.Bps == 16) {
+    if (L.Bps == 16 || L.Bps == 32) {
       for (uint32_t x = x0; x < x0 + cols; ++x)
         for (uint32_t c = 0; c < perPlane; ++c) {
-          const uint16_t v = (x < w && y0 < h) ? Samples[(size_t(y0) * w + x) * L.Spp + (planes == 1 ? c : p)] : 0;
-          const auto *b = reinterpret_cast<const uint8_t *>(&v);
-          out.insert(out.end(), b, b + 2);
+          const uint32_t v = (x < w && y0 < h) ? Samples[(size_t(y0) * w + x) * L.Spp + (planes == 1 ? c : p)] : 0;
+          const uint16_t v16 = uint16_t(v);
+          const auto *b = L.Bps == 16 ? reinterpret_cast<const uint8_t *>(&v16) : reinterpret_cast<const uint8_t *>(&v);
+          out.insert(out.end(), b, b + L.Bps / 8);
         }
       return;
     }
@@ -163,12 +167,28 @@ void WriteAnyTiff(const std::filesystem::path &Path, const TiffLayout &L, uint32
   TIFFClose(t);
 }
 
-std::vector<uint16_t> AnySamples(uint32_t w, uint32_t h, uint32_t spp, uint32_t bits) {
-  std::vector<uint16_t> s(size_t(w) * h * spp);
-  const uint32_t max = (1u << bits) - 1;
-  for (size_t i = 0; i < s.size(); ++i) s[i] = uint16_t((i * 2654435761u >> 7) % (max + 1));
-  s[0] = uint16_t(max);  // the full-scale value and zero are both there
-  s[1] = 0;
+std::vector<uint32_t> AnySamples(uint32_t w, uint32_t h, uint32_t spp, uint32_t bits,
+                                 uint16_t format = SAMPLEFORMAT_UINT) {
+  std::vector<uint32_t> s(size_t(w) * h * spp);
+  const uint64_t range = uint64_t(1) << bits;
+  for (size_t i = 0; i < s.size(); ++i) {
+    const uint64_t r = (uint64_t(i) * 2654435761u * 40503u) >> 5;
+    if (format == SAMPLEFORMAT_IEEEFP) {
+      const float f = float(r % 100001) / 100000.0f;  // 0..1
+      std::memcpy(&s[i], &f, 4);
+    } else {
+      s[i] = uint32_t(r % range);
+    }
+  }
+  // The ends of the range are both there: 0 and full scale (for signed
+  // samples the largest positive and the most negative).
+  if (format == SAMPLEFORMAT_IEEEFP) {
+    const float one = 1.0f, zero = 0.0f;
+    std::memcpy(&s[0], &one, 4), std::memcpy(&s[1], &zero, 4);
+  } else {
+    s[0] = uint32_t(range - 1), s[1] = 0;
+    if (format == SAMPLEFORMAT_INT) s[0] = uint32_t(range / 2 - 1), s[1] = uint32_t(range / 2);
+  }
   return s;
 }
 
@@ -186,7 +206,7 @@ TEST_P(TiffDepth, MatchesImageMagick) {
   const DepthCase &c = GetParam();
   const uint32_t w = 37, h = 21;
   const auto path = TempDir() / (std::string(c.Name) + ".tif");
-  WriteAnyTiff(path, c.Layout, w, h, AnySamples(w, h, c.Layout.Spp, c.Layout.Bps));
+  WriteAnyTiff(path, c.Layout, w, h, AnySamples(w, h, c.Layout.Spp, c.Layout.Bps, c.Layout.Format));
   Magick ref;
   ASSERT_TRUE(MagickDecode(path, ref));
   const auto file = ReadFile(path);
@@ -211,7 +231,12 @@ INSTANTIATE_TEST_SUITE_P(
                       DepthCase{"Gray14", Gray(14)},
                       DepthCase{"Rgb6", {3, 6, PHOTOMETRIC_RGB, PLANARCONFIG_CONTIG, COMPRESSION_NONE}},
                       DepthCase{"Gray16MinIsWhite", Gray(16, PHOTOMETRIC_MINISWHITE)},
-                      DepthCase{"Gray16MinIsWhiteTiled", {1, 16, PHOTOMETRIC_MINISWHITE, PLANARCONFIG_CONTIG, COMPRESSION_NONE, false, true}}),
+                      DepthCase{"Gray16MinIsWhiteTiled", {1, 16, PHOTOMETRIC_MINISWHITE, PLANARCONFIG_CONTIG, COMPRESSION_NONE, false, true}},
+                      DepthCase{"SignedGray16", {1, 16, PHOTOMETRIC_MINISBLACK, PLANARCONFIG_CONTIG, COMPRESSION_LZW, false, false, SAMPLEFORMAT_INT}},
+                      DepthCase{"SignedRgb8", {3, 8, PHOTOMETRIC_RGB, PLANARCONFIG_CONTIG, COMPRESSION_NONE, false, false, SAMPLEFORMAT_INT}},
+                      DepthCase{"Gray32", {1, 32, PHOTOMETRIC_MINISBLACK, PLANARCONFIG_CONTIG, COMPRESSION_ADOBE_DEFLATE, false, false, SAMPLEFORMAT_UINT}},
+                      DepthCase{"FloatRgb32", {3, 32, PHOTOMETRIC_RGB, PLANARCONFIG_CONTIG, COMPRESSION_NONE, false, false, SAMPLEFORMAT_IEEEFP}},
+                      DepthCase{"FloatGray32Tiled", {1, 32, PHOTOMETRIC_MINISBLACK, PLANARCONFIG_CONTIG, COMPRESSION_NONE, false, true, SAMPLEFORMAT_IEEEFP}}),
     [](const auto &info) { return std::string(info.param.Name); });
 
 // Gray layouts ImageMagick 6 itself reads differently (it leaves 12-bit
@@ -237,7 +262,7 @@ TEST(TiffDepth, GrayLayoutsGiveTheirStoredSamples) {
     size_t bad = 0;
     for (uint32_t y = 0; y < h; ++y)
       for (uint32_t x = 0; x < w; ++x) {
-        const uint16_t *s = samples.data() + (size_t(y) * w + x) * spp;
+        const uint32_t *s = samples.data() + (size_t(y) * w + x) * spp;
         const uint32_t g = c.Layout.Photometric == PHOTOMETRIC_MINISWHITE ? max - s[0] : s[0];
         const auto got = WicPixel(d, x, y);
         bad += got[0] != int(std::lround(g * 65535.0 / max));
@@ -338,7 +363,7 @@ TEST_P(LabTiff, MatchesTransicc) {
   TESSIVO_REQUIRE(HaveTool("transicc")) << "transicc not installed (liblcms2-utils)";
   const LabCase &c = GetParam();
   const uint32_t n = uint32_t(std::size(LabValues));
-  std::vector<uint16_t> samples;
+  std::vector<uint32_t> samples;
   std::string input;
   for (const auto &lab : LabValues) {
     const auto s = EncodeLab(c, lab);
