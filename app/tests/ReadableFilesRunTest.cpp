@@ -3,6 +3,7 @@
 // stray bytes or broken segments before the frame, and 16-bit pictures that
 // no step changes. Every output is compared with an outside decoder's view
 // of the source (ImageMagick, djpeg).
+#include "testutil/Netpbm.h"
 #include "testutil/TestEnv.h"
 #include "app/tests/RunTessivo.h"
 
@@ -13,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -38,42 +38,17 @@ struct TPicture {
   std::vector<std::array<int, 3>> Px;
 };
 
-// Reads a PAM or PNM (8 or 16 bits) written by ImageMagick or djpeg.
+// Reads a PAM or PNM (8 or 16 bits) written by ImageMagick or djpeg, on the 16-bit scale.
 bool ReadNetpbm(const std::string &Path, TPicture &Out) {
-  const std::string D = ReadFile(Path);
-  std::istringstream In(D);
-  std::string Magic;
-  In >> Magic;
-  uint32_t Depth = 0, MaxVal = 0;
-  if (Magic == "P7") {
-    for (std::string Key; In >> Key && Key != "ENDHDR";) {
-      if (Key == "WIDTH") In >> Out.Width;
-      else if (Key == "HEIGHT") In >> Out.Height;
-      else if (Key == "DEPTH") In >> Depth;
-      else if (Key == "MAXVAL") In >> MaxVal;
-      else In.ignore(1 << 16, '\n');
+  testutil::TNetpbm P;
+  if (!testutil::ParseNetpbm(ReadFile(Path), P)) return false;
+  Out.Width = P.Width, Out.Height = P.Height;
+  Out.Px.resize(size_t(P.Width) * P.Height);
+  for (uint32_t Y = 0; Y < P.Height; ++Y)
+    for (uint32_t X = 0; X < P.Width; ++X) {
+      const auto C = P.Rgba(X, Y);
+      for (int K = 0; K < 3; ++K) Out.Px[size_t(Y) * P.Width + X][K] = int(int64_t(C[K]) * 65535 / P.MaxVal);
     }
-  } else if (Magic == "P6" || Magic == "P5") {
-    In >> Out.Width >> Out.Height >> MaxVal;
-    Depth = Magic == "P6" ? 3 : 1;
-  } else {
-    return false;
-  }
-  In.get();  // the single white-space byte before the samples
-  const size_t At = size_t(In.tellg());
-  const size_t Bytes = MaxVal > 255 ? 2 : 1;
-  if (Depth < 1 || Depth > 4 || D.size() < At + size_t(Out.Width) * Out.Height * Depth * Bytes) return false;
-  Out.Px.resize(size_t(Out.Width) * Out.Height);
-  auto Sample = [&](size_t I) {
-    const auto *P = reinterpret_cast<const uint8_t *>(D.data() + At + I * Bytes);
-    const int V = Bytes == 2 ? (P[0] << 8) | P[1] : P[0];
-    return int(int64_t(V) * 65535 / MaxVal);
-  };
-  for (size_t I = 0; I < Out.Px.size(); ++I) {
-    const bool Gray = Depth <= 2;
-    Out.Px[I] = Gray ? std::array<int, 3>{Sample(I * Depth), Sample(I * Depth), Sample(I * Depth)}
-                     : std::array<int, 3>{Sample(I * Depth), Sample(I * Depth + 1), Sample(I * Depth + 2)};
-  }
   return true;
 }
 

@@ -204,52 +204,54 @@ INSTANTIATE_TEST_SUITE_P(
                               0}),
     [](const auto &i) { return ChainCaseName(i.param); });
 
+// A chain holding only the resize step, run by a resizer of the given kernels.
+struct TResizeStepChain {
+  std::unique_ptr<TResizer> Resizer;
+  TEffectList List;
+  TImageProbe Info;
+  TEffectParams Params;
+  const TRunSettings Run;
+  TResizeStepChain(uint32_t Down, int32_t DownParam, uint32_t Up) {
+    ResizeOption = TResizeOption();
+    const TCreatedWeightSetter d = CreateWeightSetter(Down, DownParam), u = CreateWeightSetter(Up, 0);
+    Resizer = std::make_unique<TResizer>(Down, d.Setter, d.IsLimited, Up, u.Setter, u.IsLimited);
+    List.AddFilter(new TResizeFilter);
+    Params.Settings = &Run;
+    Params.Resizer = Resizer.get();
+  }
+};
+
 // A rule that keeps the size changes nothing: 16-bit samples keep their low
 // bits instead of passing through the working depth.
 TEST(ResizeFilter, SixteenBitSamplesAtFullSizeStayExact) {
-  ResizeOption = TResizeOption();
-  TCreatedWeightSetter l = CreateWeightSetter(RESIZE_LANCZOS, 3), s = CreateWeightSetter(RESIZE_SPLINE36, 0);
-  TResizer resizer(RESIZE_LANCZOS, l.Setter, l.IsLimited, RESIZE_SPLINE36, s.Setter, s.IsLimited);
-  TEffectList list;
-  list.AddFilter(new TResizeFilter);
-  TImageProbe info;
-  TEffectParams p;
-  const TRunSettings run;
-  p.Settings = &run;
-  p.Resizer = &resizer;
+  TResizeStepChain chain(RESIZE_LANCZOS, 3, RESIZE_SPLINE36);
   const struct {
     const char *Rule;
     int32_t Type;
     double Value;
   } rules[] = {{"100 %", 0, 100}, {"long side equal to the image's", 1, 37}};
+  auto sample = [](uint32_t x, uint32_t y, uint32_t c) { return int32_t((4660 + x * 977 + y * 131 + c * 7) % 65536); };
   for (const auto &r : rules)
     for (uint32_t channels : {1u, 3u, 4u}) {
       SCOPED_TRACE(std::string(r.Rule) + ", " + std::to_string(channels) + " channels");
       TTestImage img(37, 21, channels, BPP_16);
-      img.Fill([](uint32_t x, uint32_t y, uint32_t c) { return int32_t((4660 + x * 977 + y * 131 + c * 7) % 65536); });
-      list.SetResizeParam(r.Type, r.Value, 0);
-      p.DownScale = 1;
-      list.DoEffect(img.I, info, p, 1);
+      img.Fill(sample);
+      chain.List.SetResizeParam(r.Type, r.Value, 0);
+      chain.Params.DownScale = 1;
+      chain.List.DoEffect(img.I, chain.Info, chain.Params, 1);
       ASSERT_EQ(img.I.Width, 37u);
       ASSERT_EQ(img.I.BPP, uint32_t(BPP_16));
       for (uint32_t y = 0; y < 21; ++y)
         for (uint32_t x = 0; x < 37; ++x)
-          for (uint32_t c = 0; c < channels; ++c)
-            ASSERT_EQ(img.Get(x, y, c), int32_t((4660 + x * 977 + y * 131 + c * 7) % 65536)) << x << "," << y;
+          for (uint32_t c = 0; c < channels; ++c) ASSERT_EQ(img.Get(x, y, c), sample(x, y, c)) << x << "," << y;
     }
 }
 
 TEST(ResizeFilter, FullScaleAndErrors) {
-  ResizeOption = TResizeOption();
-  TCreatedWeightSetter a = CreateWeightSetter(RESIZE_AREA_AVERAGE, 0), s = CreateWeightSetter(RESIZE_SPLINE36, 0);
-  TResizer resizer(RESIZE_AREA_AVERAGE, a.Setter, a.IsLimited, RESIZE_SPLINE36, s.Setter, s.IsLimited);
-  TEffectList list;
-  list.AddFilter(new TResizeFilter);
-  TImageProbe info;
-  TEffectParams p;
-  const TRunSettings run;
-  p.Settings = &run;
-  p.Resizer = &resizer;
+  TResizeStepChain chain(RESIZE_AREA_AVERAGE, 0, RESIZE_SPLINE36);
+  TEffectList &list = chain.List;
+  TImageProbe &info = chain.Info;
+  TEffectParams &p = chain.Params;
 
   // White stays white at the working depth, from 8 and from 16 bits.
   for (uint32_t bpp : {uint32_t(BPP_8), uint32_t(BPP_16)}) {

@@ -4,6 +4,7 @@
 #include "io/LoadPicture.h"
 #include "color/ColorManagementOption.h"
 #include "io/Pixio.h"
+#include "testutil/Netpbm.h"
 #include "testutil/TestEnv.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <sstream>
 
 namespace loadtest {
 
@@ -146,28 +146,12 @@ bool MagickDecode(const std::string &Spec, TMagickPicture &Out) {
   const std::string pam = dir / "magick.pam";
   if (!RunCommand("convert '" + Spec + "[0]' -depth 8 pam:'" + pam + "'")) return false;
   const auto d = ReadFile(pam);
-  // P7 header: WIDTH, HEIGHT, DEPTH, MAXVAL, TUPLTYPE lines up to ENDHDR.
-  const std::string text(d.begin(), d.end());
-  const size_t end = text.find("ENDHDR\n");
-  if (text.rfind("P7\n", 0) != 0 || end == std::string::npos) return false;
-  uint32_t depth = 0, maxval = 0;
-  std::istringstream head(text.substr(3, end - 3));
-  for (std::string key; head >> key;) {
-    if (key == "WIDTH") head >> Out.Width;
-    else if (key == "HEIGHT") head >> Out.Height;
-    else if (key == "DEPTH") head >> depth;
-    else if (key == "MAXVAL") head >> maxval;
-    else head.ignore(1 << 16, '\n');
-  }
-  const size_t at = end + 7;
-  if (maxval != 255 || depth < 1 || depth > 4 || d.size() < at + size_t(Out.Width) * Out.Height * depth) return false;
-  Out.Pixels.resize(size_t(Out.Width) * Out.Height);
-  for (size_t i = 0; i < Out.Pixels.size(); ++i) {
-    const uint8_t *p = d.data() + at + i * depth;
-    const bool gray = depth <= 2;
-    const int a = depth == 2 ? p[1] : depth == 4 ? p[3] : 255;
-    Out.Pixels[i] = gray ? std::array<int, 4>{p[0], p[0], p[0], a} : std::array<int, 4>{p[0], p[1], p[2], a};
-  }
+  testutil::TNetpbm p;
+  if (!testutil::ParseNetpbm(std::string(d.begin(), d.end()), p) || p.MaxVal != 255) return false;
+  Out.Width = p.Width, Out.Height = p.Height;
+  Out.Pixels.resize(size_t(p.Width) * p.Height);
+  for (uint32_t y = 0; y < p.Height; ++y)
+    for (uint32_t x = 0; x < p.Width; ++x) Out.Pixels[size_t(y) * p.Width + x] = p.Rgba(x, y);
   return true;
 }
 

@@ -4,6 +4,7 @@
 // after the complete image data, and cursors. Each result is checked against
 // an outside reader of the same bytes: ImageMagick, Little CMS's transicc.
 #include "io/tests/pixio/PixioTestUtil.h"
+#include "testutil/Netpbm.h"
 #include "testutil/TestEnv.h"
 
 #include <tiffio.h>
@@ -41,28 +42,12 @@ bool MagickDecode(const std::filesystem::path &File, Magick &Out, const std::str
   const auto pam = File.string() + ".pam";
   if (!Shell("convert " + Quote(Prefix + File.string() + "[0]") + " -depth 16 pam:" + Quote(pam))) return false;
   const auto d = ReadFile(pam);
-  const std::string text(d.begin(), d.end());
-  const size_t end = text.find("ENDHDR\n");
-  if (text.rfind("P7\n", 0) != 0 || end == std::string::npos) return false;
-  uint32_t depth = 0, maxval = 0;
-  std::istringstream head(text.substr(3, end - 3));
-  for (std::string key; head >> key;) {
-    if (key == "WIDTH") head >> Out.Width;
-    else if (key == "HEIGHT") head >> Out.Height;
-    else if (key == "DEPTH") head >> depth;
-    else if (key == "MAXVAL") head >> maxval;
-    else head.ignore(1 << 16, '\n');
-  }
-  const size_t at = end + 7;
-  if (maxval != 65535 || depth < 1 || depth > 4 || d.size() < at + size_t(Out.Width) * Out.Height * depth * 2)
-    return false;
-  Out.Px.resize(size_t(Out.Width) * Out.Height);
-  for (size_t i = 0; i < Out.Px.size(); ++i) {
-    int s[4];
-    for (uint32_t c = 0; c < depth; ++c) s[c] = (d[at + (i * depth + c) * 2] << 8) | d[at + (i * depth + c) * 2 + 1];
-    const int a = depth == 2 ? s[1] : depth == 4 ? s[3] : 65535;
-    Out.Px[i] = depth <= 2 ? std::array<int, 4>{s[0], s[0], s[0], a} : std::array<int, 4>{s[0], s[1], s[2], a};
-  }
+  testutil::TNetpbm p;
+  if (!testutil::ParseNetpbm(std::string(d.begin(), d.end()), p) || p.MaxVal != 65535) return false;
+  Out.Width = p.Width, Out.Height = p.Height;
+  Out.Px.resize(size_t(p.Width) * p.Height);
+  for (uint32_t y = 0; y < p.Height; ++y)
+    for (uint32_t x = 0; x < p.Width; ++x) Out.Px[size_t(y) * p.Width + x] = p.Rgba(x, y);
   return true;
 }
 
