@@ -11,6 +11,7 @@
 
 #include "core/Errors.h"
 #include "core/MultiThread.h"
+#include "core/RowBands.h"
 #include "effects/GeometryKernels.h"
 
 #include <algorithm>
@@ -39,26 +40,6 @@ uint32_t PixelBytes(const TICCImgInfo &Img) {
 
 uint32_t StrideFor(const TICCImgInfo &Img, uint32_t Width) {
   return Img.BPP == BPP_8 ? GetAlignedBpl(Width, Img.Channels) : GetAlignedBpl16(Width, Img.Channels);
-}
-
-// Runs Fn(First, Last) over [0, Count) split across the pool's threads.
-template <class F>
-void ForRanges(TMultiThread *Pool, uint32_t Count, const F &Fn) {
-  if (!Pool || Pool->MaxThread() <= 1 || Count < 2) {
-    Fn(0u, Count);
-    return;
-  }
-  struct TJob {
-    const F *Fn;
-    uint32_t Count;
-  } job{&Fn, Count};
-  Pool->exec_multi_thread_func(
-      [](int32_t Index, int32_t Threads, void *Param) {
-        const auto *j = static_cast<const TJob *>(Param);
-        const TRowRange r = SplitRange(j->Count, Index, Threads);
-        if (!r.empty()) (*j->Fn)(r.First, r.Last);
-      },
-      &job);
 }
 
 // Destination rows [RowFirst, RowLast) and columns [ColFirst, ColLast) of a
@@ -172,7 +153,7 @@ void Rotate90Tiled(TICCImgInfo &Img, bool Clockwise, TMultiThread *Pool) {
     // Whole block rows per thread, so that no two threads share a block.
     constexpr uint32_t B = TRANSPOSE_BLOCK;
     const uint32_t blockRows = (newH + B - 1) / B;
-    ForRanges(Pool, blockRows, [&](uint32_t First, uint32_t Last) {
+    ForRowBands(Pool, blockRows, [&](uint32_t First, uint32_t Last) {
       const std::unique_ptr<uint8_t, void (*)(void *)> scratch(
           static_cast<uint8_t *>(HeapAlignedAlloc(size_t(Band) * Chunk * P, 64)), HeapAlignedFree);
       TransposeBlocks<P>(Img, mem, bpl, Clockwise, First * B, std::min(Last * B, newH), kernels, block, stream,
@@ -181,7 +162,7 @@ void Rotate90Tiled(TICCImgInfo &Img, bool Clockwise, TMultiThread *Pool) {
   } else {
     // Whole tile rows per thread, so that no two threads share a tile.
     const uint32_t bands = (newH + Tile - 1) / Tile;
-    ForRanges(Pool, bands, [&](uint32_t First, uint32_t Last) {
+    ForRowBands(Pool, bands, [&](uint32_t First, uint32_t Last) {
       TransposeRows<P>(Img, mem, bpl, Clockwise, First * Tile, std::min(Last * Tile, newH), 0, newW);
     });
   }
@@ -279,20 +260,20 @@ void Rotate90CCW(TICCImgInfo &Img, TMultiThread *Pool) {
 void Rotate180(TICCImgInfo &Img, TMultiThread *Pool) {
   ForPixelSize(PixelBytes(Img), [&]<size_t P>() {
     // Each row pairs with its opposite; the lower half (and a middle row) names the pairs.
-    ForRanges(Pool, (Img.Height + 1) / 2, [&](uint32_t First, uint32_t Last) { Rotate180Rows<P>(Img, First, Last); });
+    ForRowBands(Pool, (Img.Height + 1) / 2, [&](uint32_t First, uint32_t Last) { Rotate180Rows<P>(Img, First, Last); });
   });
 }
 
 void MirrorLeftRight(TICCImgInfo &Img, TMultiThread *Pool) {
   ForPixelSize(PixelBytes(Img), [&]<size_t P>() {
-    ForRanges(Pool, Img.Height, [&](uint32_t First, uint32_t Last) { MirrorRows<P>(Img, First, Last); });
+    ForRowBands(Pool, Img.Height, [&](uint32_t First, uint32_t Last) { MirrorRows<P>(Img, First, Last); });
   });
 }
 
 void FlipTopBottom(TICCImgInfo &Img, TMultiThread *Pool) {
   const size_t bytes = size_t(PixelBytes(Img)) * Img.Width;
   const uint32_t H = Img.Height;
-  ForRanges(Pool, H / 2, [&](uint32_t First, uint32_t Last) {
+  ForRowBands(Pool, H / 2, [&](uint32_t First, uint32_t Last) {
     for (uint32_t r = First; r < Last; ++r) std::swap_ranges(ScanLine(Img, r), ScanLine(Img, r) + bytes, ScanLine(Img, H - 1 - r));
   });
 }

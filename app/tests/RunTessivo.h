@@ -4,6 +4,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
@@ -88,6 +90,20 @@ inline TRun WaitTessivo(pid_t Pid, const TRunPlace &Place) {
   if (Place.OutPath != "/dev/null") R.Out = ReadFile(Place.OutPath);
   R.Err = ReadFile(Place.ErrPath);
   return R;
+}
+
+// Runs a shell command (an outside reference tool) quietly; true when it succeeded.
+inline bool Shell(const std::string &Command) { return std::system((Command + " >/dev/null 2>&1").c_str()) == 0; }
+
+// What a shell command prints on standard output.
+inline std::string Capture(const std::string &Command) {
+  std::string Out;
+  if (FILE *F = ::popen(Command.c_str(), "r")) {
+    char Buf[4096];
+    for (size_t n; (n = std::fread(Buf, 1, sizeof Buf, F)) > 0;) Out.append(Buf, n);
+    ::pclose(F);
+  }
+  return Out;
 }
 
 }  // namespace testrun

@@ -16,20 +16,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testrun::Capture;
 using testrun::ReadFile;
+using testrun::Shell;
 using testrun::TRun;
-
-bool Shell(const std::string &Command) { return std::system((Command + " >/dev/null 2>&1").c_str()) == 0; }
-
-std::string Capture(const std::string &Command) {
-  std::string Out;
-  if (FILE *F = ::popen(Command.c_str(), "r")) {
-    char Buf[4096];
-    for (size_t n; (n = std::fread(Buf, 1, sizeof Buf, F)) > 0;) Out.append(Buf, n);
-    ::pclose(F);
-  }
-  return Out;
-}
 
 // How two raw sample files differ: the largest difference and how many samples differ at all.
 struct TDiff {

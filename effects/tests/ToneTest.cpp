@@ -541,6 +541,18 @@ TEST_F(Presets, CurvesWrittenReadBackIdentically) {
   EXPECT_EQ(ListPresets(Dir), (std::vector<std::string>{"lev", "warm"}));
 }
 
+// Load must refuse the file with a message naming it and the part at fault.
+template <class F>
+void ExpectRefused(const std::string &File, const char *Message, F Load) {
+  try {
+    Load();
+    ADD_FAILURE() << "loaded";
+  } catch (const ETessivoError &x) {
+    EXPECT_NE(std::string(x.what()).find(Message), std::string::npos) << x.what();
+    EXPECT_NE(std::string(x.what()).find(File), std::string::npos) << x.what();
+  }
+}
+
 TEST_F(Presets, DamagedFilesAreRefusedAndChangeNothing) {
   struct Case {
     const char *Name;
@@ -559,13 +571,7 @@ TEST_F(Presets, DamagedFilesAreRefusedAndChangeNothing) {
     e.FControlPoints[CURVE_RGB] = *ParseCurve("0,0,128,200,255,255");
     e.UpdateTables();
     const TCurveSet before = e.FControlPoints;
-    try {
-      e.LoadPreset(Dir + "bad.txt");
-      ADD_FAILURE() << "loaded";
-    } catch (const ETessivoError &x) {
-      EXPECT_NE(std::string(x.what()).find(c.Message), std::string::npos) << x.what();
-      EXPECT_NE(std::string(x.what()).find("bad.txt"), std::string::npos) << x.what();
-    }
+    ExpectRefused(Dir + "bad.txt", c.Message, [&] { e.LoadPreset(Dir + "bad.txt"); });
     EXPECT_EQ(e.FControlPoints, before);
     EXPECT_EQ(e.Tables().RGB8[768 + 128], 12800);
   }
@@ -580,17 +586,12 @@ TEST_F(Presets, DamagedFilesAreRefusedAndChangeNothing) {
     Write("bad.txt", c.Text);
     TLevelsAdjust e;
     e.FInputMin[0] = 42;
-    try {
-      e.LoadPreset(Dir + "bad.txt");
-      ADD_FAILURE() << "loaded";
-    } catch (const ETessivoError &x) {
-      EXPECT_NE(std::string(x.what()).find(c.Message), std::string::npos) << x.what();
-    }
+    ExpectRefused(Dir + "bad.txt", c.Message, [&] { e.LoadPreset(Dir + "bad.txt"); });
     EXPECT_EQ(e.FInputMin[0], 42);
     EXPECT_EQ(e.FInputMax[2], 255);
   }
   TToneCurveEffect e;
-  EXPECT_THROW(e.LoadPreset(Dir + "missing.txt"), ETessivoError);
+  ExpectRefused(Dir + "missing.txt", "missing.txt", [&] { e.LoadPreset(Dir + "missing.txt"); });
 }
 
 }  // namespace
