@@ -205,6 +205,39 @@ std::vector<TProfileKey> MakeTable() {
       Flag("Combine", "FillBlank", "1", "older switch, read only when BlankType is missing: 1 gapless (BlankType 2), 0 margins (BlankType 0)"),
   };
   T.insert(T.end(), Rest.begin(), Rest.end());
+  // Listed whole here, Use and Order included: noise removal joins the chain
+  // only where its library is installed, and the reference must not depend on that.
+  const TProfileKey Sharpen[] = {
+      Flag("UnSharpMask", "Use", "0", "the step is on"),
+      Key("UnSharpMask", "Order", 'I', "5", "position of the step in the chain"),
+      Ranged("UnSharpMask", "StrengthW", "100", 0, 500, "sharpening strength on the bright side of edges (percent)"),
+      Ranged("UnSharpMask", "StrengthB", "100", 0, 500, "sharpening strength on the dark side of edges (percent)"),
+      {"UnSharpMask", "Radius", 'F', "1", true, 0.1, 5.0, C, "", "blur radius of the mask (px)"},
+      Ranged("UnSharpMask", "Threshold", "0", 0, 255, "differences below this many 8-bit steps are not sharpened"),
+      Ranged("UnSharpMask", "Max", "0", 0, 100, "upper limit of the change, percent of StrengthW (0: none)"),
+      Ranged("UnSharpMask", "Min", "0", 0, 100, "lower limit of the change, percent of StrengthB (0: none)"),
+      Flag("UnSharpMask", "Degamma", "0", "sharpen in linear light"),
+      Flag("UnSharpMask", "LumaOnly", "1", "sharpen the luminance only (colour images)"),
+      Flag("UnSharpMask", "Lab", "0", "luminance from L* of Lab (with System.EnabledLabMode)"),
+      Flag("UnSharpMask", "Preview", "1", "show the sharpening in the preview"),
+      Flag("UnSharpMask", "Histogram", "1", "show the histogram in the preview"),
+      Flag("Denoise", "Use", "0", "the step is on"),
+      Key("Denoise", "Order", 'I', "6", "position of the step in the chain"),
+      Ranged("Denoise", "Lv0Sigma", "35", 1, 100, "luminance noise removal at the finest level (with AdvancedSetting)"),
+      Ranged("Denoise", "Lv1Sigma", "25", 1, 100, "luminance noise removal at level 1, half size"),
+      Ranged("Denoise", "Lv2Sigma", "15", 1, 100, "luminance noise removal at level 2, quarter size"),
+      Ranged("Denoise", "Lv3Sigma", "15", 1, 100, "luminance noise removal at level 3, eighth size"),
+      Ranged("Denoise", "Lv4Sigma", "15", 1, 100, "luminance noise removal at level 4, sixteenth size"),
+      Ranged("Denoise", "ChromaSigma", "40", 1, 100, "chroma noise removal strength"),
+      Ranged("Denoise", "LumaSigma2", "50", 1, 100, "spread of the luminance window's spatial weights"),
+      Ranged("Denoise", "ChromaSigma2", "50", 1, 100, "spread of the chroma window's spatial weights"),
+      Ranged("Denoise", "LumaRadius", "3", 1, 4, "luminance window radius (px)"),
+      Ranged("Denoise", "ChromaRadius", "3", 1, 4, "chroma window radius (px)"),
+      Flag("Denoise", "AdvancedSetting", "1", "use the values above instead of the preset Str"),
+      Ranged("Denoise", "Str", "7", 1, 16, "preset strength, 1 (light) to 16 (strong)"),
+      Flag("Denoise", "Preview", "1", "show the noise removal in the preview"),
+  };
+  T.insert(T.end(), std::begin(Sharpen), std::end(Sharpen));
   return T;
 }
 

@@ -4,6 +4,7 @@
 #include "batch/ConvertOption.h"
 #include "batch/ConvertOptionIni.h"
 #include "effects/Effect.h"
+#include "effects/UnsharpMaskFilter.h"
 #include "core/Errors.h"
 #include "batch/FileNameTemplate.h"
 #include "io/FormatOption.h"
@@ -197,6 +198,9 @@ std::string LoadIniSettings(const TMemIniFile &Ini, TEffectList &Effects) {
   LoadConvertTable(Ini.ReadSectionValues("Convert"));
   Effects.ReadIniFile(Ini);
   ApplyLoadedSettings(ProgramUnsharpMask);
+  // The unsharp-mask settings reach the program-wide engine, which the workers copy.
+  if (const auto *U = dynamic_cast<const TUSMFilter *>(Effects.FindByID(EFFECT_UNSHARP_MASK)); U && ProgramUnsharpMask)
+    U->ApplyToEngine(*ProgramUnsharpMask, SystemOption.EnabledLabMode != LongFalse);
   try {
     CMS.InitProfile(ColorManagementOption);
   } catch (const std::exception &E) {

@@ -4,6 +4,7 @@
 #include "batch/BatchObjects.h"
 #include "app/CommandLine.h"
 #include "batch/ConvertOption.h"
+#include "effects/DenoisePass.h"
 #include "effects/Effect.h"
 #include "batch/ErrorLogFrm.h"
 #include "batch/FileNameTemplate.h"
@@ -388,6 +389,12 @@ int main(int argc, char **argv) {
   } catch (const std::exception &E) {
     return Fail(EXIT_START_FAILED, E.what());
   }
+  // Without the noise-removal library the program runs on; the step is not offered.
+  try {
+    LoadDenoiseLibrary();
+  } catch (const std::exception &E) {
+    std::fprintf(stderr, "tessivo: %s\n", E.what());
+  }
   CreateBatchObjects(P);
   int Result = EXIT_CLEAN;
   {
@@ -396,6 +403,12 @@ int main(int argc, char **argv) {
     try {
       const std::string Warning = LoadIniSettings(Ini, Effects);
       if (!Warning.empty()) std::fprintf(stderr, "tessivo: %s\n", Warning.c_str());
+      // A library without its procedures leaves the step off, said once.
+      if (TEffect *D = Effects.FindByID(EFFECT_DENOISE); D && D->Use() && !DenoiseAvailable()) {
+        std::fprintf(stderr, "tessivo: LoadLibrary Error: %s/libdenoise.so has no GetDenoiseFuncs; noise removal is off\n",
+                     ProgramBinFolder().c_str());
+        D->SetUse(false);
+      }
       // The AVX option picks the code path of the filters the program-wide
       // resizers and sharpener make; the resampling library stays as loaded.
       const int32_t Isa = ResizeIsaFor(SystemOption.UseAVX != LongFalse);

@@ -135,8 +135,11 @@ void CreateDefaultEffects(TEffectList &List, const std::string &BinFolder) {
   const std::filesystem::path bin(BinFolder);
   const bool lensTool = std::filesystem::exists(bin / "PTStitcherNG", ec) ||
                         std::filesystem::exists(bin / "dedistortion", ec);
+  // Noise removal is offered only where its library is installed.
+  const bool denoiseLibrary = std::filesystem::exists(bin / "libdenoise.so", ec);
   for (const TEffectInfo *e : rows) {
     if (e->ID == EFFECT_DEDISTORTION && !lensTool) continue;
+    if (e->ID == EFFECT_DENOISE && !denoiseLibrary) continue;
     List.AddFilter(e->Create());
   }
 }

@@ -258,5 +258,6 @@ void StreamWriteString(std::vector<uint8_t> &S, std::string_view Text);
 
 // Adds every built effect of the table in its default position (the colour
 // reduction excepted; the list makes that itself). The lens de-distortion
-// joins only when BinFolder holds "PTStitcherNG" or "dedistortion".
+// joins only when BinFolder holds "PTStitcherNG" or "dedistortion", the
+// noise removal only when it holds "libdenoise.so".
 void CreateDefaultEffects(TEffectList &List, const std::string &BinFolder);

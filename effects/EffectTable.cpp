@@ -7,12 +7,14 @@
 #include "effects/AddTextEffect.h"
 #include "effects/ColorAdjust.h"
 #include "effects/CompositeEffect.h"
+#include "effects/DenoiseEffect.h"
 #include "effects/GrayscaleFilter.h"
 #include "effects/Levels.h"
 #include "effects/ResizeFilter.h"
 #include "effects/RotationFilter.h"
 #include "effects/ToneCurve.h"
 #include "effects/TrimmingFilter.h"
+#include "effects/UnsharpMaskFilter.h"
 
 namespace {
 
@@ -24,11 +26,11 @@ constexpr TEffectInfo Rows[] = {
     {EFFECT_RESIZE, "TResizeFilter", "ResizeFilter", "リサイズ", u'R', true, 4, NewEffect<TResizeFilter>},
     {EFFECT_TRIMMING, "TTrimmingFilter", "TrimmingFilter", "トリミング", u'T', false, 2, NewEffect<TTrimmingFilter>},
     {EFFECT_ADD_BLANK, "TAddBlankFilter", "AddBlankFilter", "余白の追加", u'B', false, 5, NewEffect<TAddBlankFilter>},
-    {EFFECT_UNSHARP_MASK, "TUSMFilter", "UnSharpMask", "アンシャープマスク", u'U', false, 6, nullptr},
+    {EFFECT_UNSHARP_MASK, "TUSMFilter", "UnSharpMask", "アンシャープマスク", u'U', false, 6, NewEffect<TUSMFilter>},
     {EFFECT_COLOR_ADJUST, "TColorAdjust", "ColorCorrection", "色調補正", u'H', false, 7, NewEffect<TColorAdjust>},
     {EFFECT_TONE_CURVE, "TToneCurveEffect", "ToneCurve", "トーンカーブ", u'S', false, 8, NewEffect<TToneCurveEffect>},
     {EFFECT_DECREASE_COLOR, "TDecreaseColorEffect", "DecreaseColor", "減色", u'D', false, -1, nullptr},
-    {EFFECT_DENOISE, "TDenoiseEffect", "Denoise", "ノイズ除去", u'N', false, 9, nullptr},
+    {EFFECT_DENOISE, "TDenoiseEffect", "Denoise", "ノイズ除去", u'N', false, 9, NewEffect<TDenoiseEffect>},
     {EFFECT_ADD_TEXT, "TAddTextEffect", "AddText", "文字入れ", u'A', false, 10, NewEffect<TAddTextEffect>},
     {EFFECT_COLOR_SPACE_CONVERT, "TColorSpaceConvertEffect", "ColorSpaceConvert", "色空間変換", u'C', false, 11, nullptr},
     {EFFECT_LEVELS, "TLevelsAdjust", "Levels", "レベル補正", u'L', false, 12, NewEffect<TLevelsAdjust>},
