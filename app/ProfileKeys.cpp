@@ -209,7 +209,7 @@ std::vector<TProfileKey> MakeTable() {
   // only where its library is installed, and the reference must not depend on that.
   const TProfileKey Sharpen[] = {
       Flag("UnSharpMask", "Use", "0", "the step is on"),
-      Key("UnSharpMask", "Order", 'I', "5", "position of the step in the chain"),
+      Key("UnSharpMask", "Order", 'I', "6", "position of the step in the chain"),
       Ranged("UnSharpMask", "StrengthW", "100", 0, 500, "sharpening strength on the bright side of edges (percent)"),
       Ranged("UnSharpMask", "StrengthB", "100", 0, 500, "sharpening strength on the dark side of edges (percent)"),
       {"UnSharpMask", "Radius", 'F', "1", true, 0.1, 5.0, C, "", "blur radius of the mask (px)"},
@@ -222,7 +222,7 @@ std::vector<TProfileKey> MakeTable() {
       Flag("UnSharpMask", "Preview", "1", "show the sharpening in the preview"),
       Flag("UnSharpMask", "Histogram", "1", "show the histogram in the preview"),
       Flag("Denoise", "Use", "0", "the step is on"),
-      Key("Denoise", "Order", 'I', "6", "position of the step in the chain"),
+      Key("Denoise", "Order", 'I', "9", "position of the step in the chain"),
       Ranged("Denoise", "Lv0Sigma", "35", 1, 100, "luminance noise removal at the finest level (with AdvancedSetting)"),
       Ranged("Denoise", "Lv1Sigma", "25", 1, 100, "luminance noise removal at level 1, half size"),
       Ranged("Denoise", "Lv2Sigma", "15", 1, 100, "luminance noise removal at level 2, quarter size"),

@@ -184,8 +184,9 @@ std::vector<TIniKeyRead> KeysTheReadersRead() {
   });
   ReadConvertSettings(Ini);
   ReadFormatOptions(Ini, ProgramBinFolder());
+  // Every step, so the reference does not depend on the tools installed.
   TEffectList Effects;
-  CreateDefaultEffects(Effects, ProgramBinFolder());
+  CreateDefaultEffects(Effects, ProgramBinFolder(), true);
   Effects.ReadIniFile(Ini);
   return Reads;
 }

@@ -125,7 +125,7 @@ const TEffectInfo *FindEffectInfo(uint32_t ID) {
   return nullptr;
 }
 
-void CreateDefaultEffects(TEffectList &List, const std::string &BinFolder) {
+void CreateDefaultEffects(TEffectList &List, const std::string &BinFolder, bool EveryEffect) {
   std::vector<const TEffectInfo *> rows;
   for (const TEffectInfo &e : EffectTable)
     if (e.Create && e.DefaultPosition >= 0) rows.push_back(&e);
@@ -133,10 +133,10 @@ void CreateDefaultEffects(TEffectList &List, const std::string &BinFolder) {
             [](const TEffectInfo *a, const TEffectInfo *b) { return a->DefaultPosition < b->DefaultPosition; });
   std::error_code ec;
   const std::filesystem::path bin(BinFolder);
-  const bool lensTool = std::filesystem::exists(bin / "PTStitcherNG", ec) ||
+  const bool lensTool = EveryEffect || std::filesystem::exists(bin / "PTStitcherNG", ec) ||
                         std::filesystem::exists(bin / "dedistortion", ec);
   // Noise removal is offered only where its library is installed.
-  const bool denoiseLibrary = std::filesystem::exists(bin / "libdenoise.so", ec);
+  const bool denoiseLibrary = EveryEffect || std::filesystem::exists(bin / "libdenoise.so", ec);
   for (const TEffectInfo *e : rows) {
     if (e->ID == EFFECT_DEDISTORTION && !lensTool) continue;
     if (e->ID == EFFECT_DENOISE && !denoiseLibrary) continue;

@@ -259,5 +259,6 @@ void StreamWriteString(std::vector<uint8_t> &S, std::string_view Text);
 // Adds every built effect of the table in its default position (the colour
 // reduction excepted; the list makes that itself). The lens de-distortion
 // joins only when BinFolder holds "PTStitcherNG" or "dedistortion", the
-// noise removal only when it holds "libdenoise.so".
-void CreateDefaultEffects(TEffectList &List, const std::string &BinFolder);
+// noise removal only when it holds "libdenoise.so". With EveryEffect both
+// join whatever the folder holds (the key reference lists every step).
+void CreateDefaultEffects(TEffectList &List, const std::string &BinFolder, bool EveryEffect = false);
