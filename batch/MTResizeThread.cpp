@@ -12,6 +12,7 @@
 #include "batch/ImageInfo.h"
 #include "io/ExifReader.h"
 #include "io/ImageProbe.h"
+#include "io/JpegSegment.h"
 #include "io/LoadPicture.h"
 #include "batch/MakeOutputFileName.h"
 #include "batch/OutputFile.h"
@@ -233,7 +234,8 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::st
       if (Entry.PictureFormat == PICTURE_JPEG) throw ETessivoError("ロスレスJPEG変換はこの版では使えません");
     } else if (Entry.PictureFormat == PICTURE_JPEG && OutType == OUTPUT_JPEG && !S.Formats.JPEG.AlwaysRecompress &&
                EffectsInUse && !Effects.IsChange(Entry)) {
-      Ok = PassThrough(Entry);
+      Ok = PassThrough(Entry, Warning);
+      if (!Warning.empty()) ErrorLogForm().PutWarningMsg(Name + ": " + Warning);
     } else {
       // A source that cannot be decoded raises "Loadに失敗しました (reason)";
       // one that decodes with complaints converts, and they become a warning.
@@ -319,7 +321,7 @@ bool TMTResizeThread::RenameEntry(TImageInfo &Entry) {
   return true;
 }
 
-bool TMTResizeThread::PassThrough(TImageInfo &Entry) {
+bool TMTResizeThread::PassThrough(TImageInfo &Entry, std::string &Warning) {
   std::vector<uint8_t> Bytes;
   ReadEntryBytes(Entry, Bytes);  // an unreadable source raises, and the caller logs it
   const TRunSettings &S = Parent.Settings();
@@ -338,5 +340,7 @@ bool TMTResizeThread::PassThrough(TImageInfo &Entry) {
   TakeCommittedName(Entry, Rule);
   if (Written && KeepsFileTimes(S.Formats.Metadata))
     SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry, S.Formats.Metadata));
+  // The copy is as good as its source; a source cut short is worth knowing about.
+  if (!JpegScanReachesEOI(Bytes)) Warning = DAMAGED_SOURCE_COPIED_MSG;
   return true;
 }

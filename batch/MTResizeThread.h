@@ -53,7 +53,8 @@ private:
   // complaints about the data leaves them in Warning (logged as a warning).
   bool ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::string &Warning);
   bool RenameEntry(TImageInfo &Entry);
-  bool PassThrough(TImageInfo &Entry);
+  // Warning receives what the log should say about a copy that was made (a damaged source).
+  bool PassThrough(TImageInfo &Entry, std::string &Warning);
 
   std::atomic<bool> FTerminated{false};
   uint64_t FThreadID = 0;
@@ -63,6 +64,9 @@ private:
 // Messages the worker logs after the file name and ": ".
 inline constexpr const char *RENAME_FAILED_MSG = "リネームに失敗しました";
 inline constexpr const char *COPY_FAILED_MSG = "コピーに失敗しました";
+// A JPEG copied without recompression whose image data stops before its end marker.
+inline constexpr const char *DAMAGED_SOURCE_COPIED_MSG =
+    "the source itself is damaged (its image data ends without an end-of-image marker); copied as it is";
 
 // Whether the source of Entry may be deleted after its output was written:
 // the output exists and is not empty, its path differs from the source's

@@ -73,7 +73,7 @@ void ParseProbe(TImageProbe &E, TTiff &T, size_t TiffPos) {
   bool hasX = false, hasY = false, hasUnit = false;
   double x = 0, y = 0;
   int32_t xPos = 0, yPos = 0, unit = 0, unitPos = 0;
-  T.ForEach(ifd0, [&](const TEntry &e) {
+  T.ForEachReadable(ifd0, [&](const TEntry &e) {
     switch (e.Tag) {
       case TAG_ORIENTATION:
         if (const auto v = T.TryNumber(e)) E.FOrientationPos = rel(e.ValuePos), E.FOrientation = uint16_t(*v);
@@ -116,7 +116,7 @@ void ParseProbe(TImageProbe &E, TTiff &T, size_t TiffPos) {
     E.FResolutionUnitPos = unitPos;
   }
   if (exifIFD) {
-    T.ForEach(exifIFD, [&](const TEntry &e) {
+    T.ForEachReadable(exifIFD, [&](const TEntry &e) {
       switch (e.Tag) {
         case TAG_DATE_TIME_ORIGINAL:
           if (e.Type == TYPE_ASCII)
@@ -138,11 +138,11 @@ void ParseProbe(TImageProbe &E, TTiff &T, size_t TiffPos) {
       }
     });
   }
-  const uint32_t ifd1 = T.NextIFD(ifd0);
+  const uint32_t ifd1 = T.NextIFDOrNone(ifd0);
   if (ifd1) {
     bool hasComp = false, hasOff = false, hasLen = false;
     uint32_t comp = 0, off = 0, len = 0;
-    T.ForEach(ifd1, [&](const TEntry &e) {
+    T.ForEachReadable(ifd1, [&](const TEntry &e) {
       switch (e.Tag) {
         case TAG_COMPRESSION: if (const auto v = T.TryNumber(e)) comp = *v, hasComp = true; break;
         case TAG_ORIENTATION: E.FThumbnailOrientationPos = rel(e.ValuePos); break;
@@ -150,8 +150,7 @@ void ParseProbe(TImageProbe &E, TTiff &T, size_t TiffPos) {
         case TAG_JPEG_IF_LENGTH: if (const auto v = T.TryNumber(e)) len = *v, hasLen = true; break;
       }
     });
-    if (hasComp && hasOff && hasLen && comp == 6) {
-      T.Check(off, len);
+    if (hasComp && hasOff && hasLen && comp == 6 && T.Fits(off, len)) {
       E.FThumbnailPos = int32_t(TiffPos + off);
       E.FThumbnailSize = len;
       E.FThumbnailOffset = rel(off);
@@ -168,6 +167,9 @@ void ParseExifIFDs(TImageProbe &Entry, const uint8_t *Data, size_t Size, size_t 
     std::vector<uint8_t> copy(Data + TiffPos, Data + TiffPos + TiffLen);
     TTiff t(copy.data(), copy.size());
     ParseProbe(Entry, t, TiffPos);
+    // What was readable has been read; a block that declares more than it
+    // holds has lost data, and the file's report says so.
+    if (t.Lost()) throw EExifBroken();
   } catch (const std::exception &) {
     Entry.FExifBroken = LongTrue;
     PutLoadWarning(Entry.FPath + EXIF_BROKEN_MESSAGE);
@@ -293,7 +295,7 @@ void PatchStructure(TTiff &T, bool AutoRotation, const TICCImgInfo &Src, bool Up
   const uint32_t ifd0 = T.IFD0();
   uint32_t exif = 0;
   const size_t nameLen = std::strlen(PROGRAM_NAME);
-  T.ForEach(ifd0, [&](const TEntry &e) {
+  T.ForEachReadable(ifd0, [&](const TEntry &e) {
     switch (e.Tag) {
       case TAG_ORIENTATION:
         if (NeedsReset(T, e, AutoRotation)) ResetOrientation(T, e);
@@ -318,7 +320,7 @@ void PatchStructure(TTiff &T, bool AutoRotation, const TICCImgInfo &Src, bool Up
     }
   });
   if (exif && UpdateSize) {
-    T.ForEach(exif, [&](const TEntry &e) {
+    T.ForEachReadable(exif, [&](const TEntry &e) {
       if (e.Tag != TAG_PIXEL_X_DIMENSION && e.Tag != TAG_PIXEL_Y_DIMENSION) return;
       T.Put16(e.Pos + 2, TYPE_LONG);
       T.Put32(e.Pos + 4, 1);
@@ -326,7 +328,7 @@ void PatchStructure(TTiff &T, bool AutoRotation, const TICCImgInfo &Src, bool Up
     });
   }
   if (GPS && Opt.DeleteGPSInfoIFD) BlankGPSIFD(T, GPS);
-  IFD1 = T.NextIFD(ifd0);
+  IFD1 = T.NextIFDOrNone(ifd0);
 }
 
 // Re-renders the IFD1 thumbnail in place when a new one fits the old length.
@@ -334,7 +336,7 @@ void UpdateThumbnailInPlace(TTiff &T, uint32_t IFD1, bool AutoRotation, const TI
                             TResizer *Resizer) {
   bool hasComp = false, hasOff = false, hasLen = false;
   uint32_t comp = 0, off = 0, len = 0;
-  T.ForEach(IFD1, [&](const TEntry &e) {
+  T.ForEachReadable(IFD1, [&](const TEntry &e) {
     switch (e.Tag) {
       case TAG_COMPRESSION: if (const auto v = T.TryNumber(e)) comp = *v, hasComp = true; break;
       case TAG_ORIENTATION:
@@ -363,8 +365,14 @@ std::vector<uint8_t> GetExifInfo(const TImageProbe &Entry, const uint8_t *Carrie
   TJpegSegment seg;
   if (!FindExifAPP1(c, seg)) return {};
   std::vector<uint8_t> payload(Carrier + seg.PayloadPos, Carrier + seg.PayloadPos + seg.PayloadLen());
-  if (Entry.FExifBroken) return payload;
   const bool hasImage = Src.Mem && Src.Width && Src.Height;
+  // A damaged source block was repaired when the carrier was made; a block
+  // that is no TIFF structure at all is not written.
+  try {
+    TTiff(payload.data() + 6, payload.size() - 6);
+  } catch (const EExifBroken &) {
+    return {};
+  }
   try {
     TTiff t(payload.data() + 6, payload.size() - 6);
     uint32_t gps = 0, ifd1 = 0;

@@ -52,6 +52,18 @@ TJpegWalk WalkJpegSegments(std::span<const uint8_t> Data) {
   }
 }
 
+bool JpegScanReachesEOI(std::span<const uint8_t> Data) {
+  const TJpegWalk Walk = WalkJpegSegments(Data);
+  if (Walk.End != TJpegWalkEnd::SOS) return false;
+  for (size_t i = Walk.EndPos + 2; i + 1 < Data.size(); ++i) {
+    const void *Ff = std::memchr(Data.data() + i, 0xFF, Data.size() - 1 - i);
+    if (!Ff) return false;
+    i = size_t(static_cast<const uint8_t *>(Ff) - Data.data());
+    if (Data[i + 1] == 0xD9) return true;
+  }
+  return false;
+}
+
 bool SegmentStartsWith(std::span<const uint8_t> Data, const TJpegSegment &Seg, std::string_view Header) {
   return Seg.PayloadLen() >= Header.size() && std::memcmp(Data.data() + Seg.PayloadPos, Header.data(), Header.size()) == 0;
 }

@@ -45,6 +45,12 @@ struct TJpegWalk {
 // Walks the segments after SOI up to SOS or EOI, never past the data.
 TJpegWalk WalkJpegSegments(std::span<const uint8_t> Data);
 
+// The entropy-coded data after the first SOS reaches an EOI marker: false for
+// a file cut short inside its image data, or one that never gets to a scan.
+// A marker 0xFF 0xD9 cannot stand inside entropy-coded data (a data byte
+// 0xFF is followed by 0x00), so a search for it is enough.
+bool JpegScanReachesEOI(std::span<const uint8_t> Data);
+
 // The payload of a segment starts with the given bytes.
 bool SegmentStartsWith(std::span<const uint8_t> Data, const TJpegSegment &Seg, std::string_view Header);
 

@@ -217,9 +217,10 @@ bool ReadFileRange(const std::string &Path, size_t Pos, size_t Len, std::vector<
   return ok;
 }
 
+// Every output format that holds Exif: JPEG, HD Photo and TIFF, and PNG in its eXIf chunk.
 bool ExifWanted(int32_t OutputType, const TJPEGOption &JPEG) {
-  return JPEG.AddExifInfo &&
-         (OutputType == OUTPUT_JPEG || OutputType == OUTPUT_HDP || OutputType == OUTPUT_TIFF);
+  return JPEG.AddExifInfo && (OutputType == OUTPUT_JPEG || OutputType == OUTPUT_HDP ||
+                              OutputType == OUTPUT_TIFF || OutputType == OUTPUT_PNG);
 }
 
 // The Exif carrier of a JPEG source: the APP1 payload the probe found.
@@ -230,8 +231,9 @@ void AttachJPEGExif(const TImageProbe &Entry, std::span<const uint8_t> Bytes, TI
   MakeExifImage(Entry, Img.ExifInfo, Img.ExifLen, Entry.FExifSize, Bytes.data() + pos);
 }
 
-// The Exif carrier of another source, made by the codec library.
-void AttachWICExif(const TImageProbe &Entry, std::span<const uint8_t> Bytes, TICCImgInfo &Img,
+// The Exif carrier of another source (a PNG's eXIf chunk, or what the imaging
+// service finds), made by the codec library.
+void AttachLibraryExif(const TImageProbe &Entry, std::span<const uint8_t> Bytes, TICCImgInfo &Img,
                    bool UpdateSoftwareTag) {
   if (!Entry.FHasExif) return;
   TPixio *lib = Pixio();
@@ -515,11 +517,14 @@ int32_t DecodeEntry(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, b
   bool inverted = false;
   DecodeByFormat(Entry, bytes, *loaded, wantQuality, denominator, false, Formats, inverted);
   if (Entry.PictureFormat == PICTURE_JPEG) {
-    if (wantExif) AttachJPEGExif(Entry, bytes, *loaded);
+    // A damaged block is rebuilt from what can be read of it (the probe has
+    // already warned); one with nothing readable is left out.
+    if (wantExif && Entry.FExifBroken) AttachLibraryExif(Entry, bytes, *loaded, Formats.Metadata.UpdateSoftwareTag != 0);
+    else if (wantExif) AttachJPEGExif(Entry, bytes, *loaded);
     if (WantMarkers && Formats.Metadata.KeepAllExtraMarker)
       GetExtraMarker(loaded->Marker, loaded->MarkerCount, bytes.size(), bytes.data());
-  } else if (Entry.PictureFormat == PICTURE_WIC && wantExif) {
-    AttachWICExif(Entry, bytes, *loaded, Formats.Metadata.UpdateSoftwareTag != 0);
+  } else if ((Entry.PictureFormat == PICTURE_WIC || Entry.PictureFormat == PICTURE_PNG) && wantExif) {
+    AttachLibraryExif(Entry, bytes, *loaded, Formats.Metadata.UpdateSoftwareTag != 0);
   }
   src.Release();
   ApplyExifProfile(Entry, *loaded, ColorManagement.CreateICCProfileFromExif != 0);

@@ -339,25 +339,36 @@ bool ProbeBitmapHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
 bool ProbePNGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
   if (Size < 8 || BE32(Data) != 0x89504E47) return false;
   size_t pos = 8;
-  bool found = false;
+  bool found = false, densities = false;
+  size_t exifTiff = 0, exifTiffLen = 0;
+  // The walk goes on to IEND: writers put eXIf before or after the image data.
   while (pos + 8 <= Size) {
     const uint32_t len = BE32(Data + pos);
     const uint8_t *type = Data + pos + 4;
     const size_t body = pos + 8;
-    if (std::memcmp(type, "IDAT", 4) == 0) break;
-    if (len > Size - body) break;
+    if (std::memcmp(type, "IEND", 4) == 0 || len > Size - body) break;
     if (std::memcmp(type, "IHDR", 4) == 0 && len >= 8) {
       Entry.Width = AbsInt32(BE32(Data + body));
       Entry.Height = AbsInt32(BE32(Data + body + 4));
       Entry.PictureFormat = PICTURE_PNG;
       found = true;
-    } else if (std::memcmp(type, "pHYs", 4) == 0 && len >= 9) {
+    } else if (std::memcmp(type, "pHYs", 4) == 0 && len >= 9 && !densities) {
       Entry.FXResolution = BE32(Data + body);
       Entry.FYResolution = BE32(Data + body + 4);
       Entry.FResolutionUnit = Data[body + 8] == 1 ? RESUNIT_METRE : RESUNIT_NONE;
-      break;
+      densities = true;
+    } else if (std::memcmp(type, "eXIf", 4) == 0 && !exifTiffLen && len >= 8) {
+      // A bare TIFF structure; some writers keep the APP1 segment's "Exif\0\0" in front.
+      const size_t skip = len >= 14 && std::memcmp(Data + body, "Exif\0\0", 6) == 0 ? 6 : 0;
+      exifTiff = body + skip, exifTiffLen = len - skip;
     }
     pos = body + size_t(len) + 4;  // data and CRC
+  }
+  if (found && exifTiffLen) {
+    // The codec library makes the carrier from the chunk (there is no APP1
+    // segment to copy), so FExifPos stays 0.
+    Entry.FHasExif = true;
+    ParseExifIFDs(Entry, Data, Size, exifTiff, exifTiffLen);
   }
   return found;
 }

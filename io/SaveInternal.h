@@ -55,6 +55,9 @@ void FillTopDownRecord(TPixioEncode &e, const TICCImgInfo &Img, const TSaveJob &
 // The source's Exif when the options keep it, else none.
 const uint8_t *ExifOf(const TICCImgInfo &Img, const TFormatOptions &Opt);
 uint32_t ExifLenOf(const TICCImgInfo &Img, const TFormatOptions &Opt);
+// The APP1 payload a JPEG or PNG output carries (GetExifInfo over the image's
+// carrier with the run's options); empty when there is none to write.
+std::vector<uint8_t> ExifPayloadOf(const TICCImgInfo &Img, const TSaveJob &Job);
 
 // Run by the dispatch before it picks the plain or the indexed writer
 // (SaveBmp.cpp and SavePng.cpp).

@@ -53,16 +53,7 @@ TJPEGPlan PrepareJPEG(TICCImgInfo &Img, const TSaveJob &Job) {
     FlattenAlpha(Img, ctx.Formats.Background, BackgroundColorInto(ctx.ColorTransform));
   TJPEGPlan plan;
   plan.Opt = &Opt;
-  if (Img.ExifInfo && Img.ExifLen && Opt.JPEG.AddExifInfo) {
-    TExifSaveOptions opt;
-    opt.UpdateSoftwareTag = Opt.Metadata.UpdateSoftwareTag != 0;
-    opt.Resolution = uint32_t(std::max(Opt.Metadata.Resolution, 1));
-    opt.DeleteGPSInfoIFD = ctx.DeleteGPSInfoIFD;
-    opt.UpdateExifThumbnail = Opt.JPEG.UpdateExifThumbnail;
-    plan.Exif = GetExifInfo(*Job.Entry, Img.ExifInfo, Img.ExifLen, ctx.AutoRotation, Img, ctx.MT,
-                            !Opt.Metadata.KeepResolution && Opt.JPEG.UpdateExifResolution, Opt.JPEG.UpdateExif,
-                            ctx.ThumbnailResizer, opt);
-  }
+  plan.Exif = ExifPayloadOf(Img, Job);
   if (Img.BPP == BPP_14 && Img.Channels == 3 && GetDitherOption() == DITHER_NONE) {
     ConvertBGR14ToYCC8(Img);
     Img.BPP = BPP_8;

@@ -7,6 +7,7 @@
 #include "core/Errors.h"
 #include "color/ICCUtil.h"
 #include "core/PixelConvert.h"
+#include "io/ExifReader.h"
 #include "io/Pixio.h"
 #include "io/SaveInternal.h"
 
@@ -304,6 +305,20 @@ const uint8_t *ExifOf(const TICCImgInfo &Img, const TFormatOptions &Opt) {
   return Img.ExifInfo && Img.ExifLen && Opt.JPEG.AddExifInfo ? Img.ExifInfo : nullptr;
 }
 uint32_t ExifLenOf(const TICCImgInfo &Img, const TFormatOptions &Opt) { return ExifOf(Img, Opt) ? Img.ExifLen : 0; }
+
+std::vector<uint8_t> ExifPayloadOf(const TICCImgInfo &Img, const TSaveJob &Job) {
+  const TFormatOptions &Opt = Job.Context->Formats;
+  const TSaveContext &ctx = *Job.Context;
+  if (!ExifOf(Img, Opt)) return {};
+  TExifSaveOptions opt;
+  opt.UpdateSoftwareTag = Opt.Metadata.UpdateSoftwareTag != 0;
+  opt.Resolution = uint32_t(std::max(Opt.Metadata.Resolution, 1));
+  opt.DeleteGPSInfoIFD = ctx.DeleteGPSInfoIFD;
+  opt.UpdateExifThumbnail = Opt.JPEG.UpdateExifThumbnail;
+  return GetExifInfo(*Job.Entry, Img.ExifInfo, Img.ExifLen, ctx.AutoRotation, Img, ctx.MT,
+                     !Opt.Metadata.KeepResolution && Opt.JPEG.UpdateExifResolution, Opt.JPEG.UpdateExif,
+                     ctx.ThumbnailResizer, opt);
+}
 
 }  // namespace saving
 

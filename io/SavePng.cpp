@@ -107,6 +107,8 @@ bool SaveIndexedPNGFile(const std::string &FileName, TICCImgInfo &Img, const TSa
   }
   const bool gray = Img.Channels == 1;
   const TPixioEncode base = BaseRecord(Img, Job);
+  // Made while the pixels are still colours: the Exif thumbnail is drawn from them.
+  const std::vector<uint8_t> exif = ExifPayloadOf(Img, Job);
   TPaletteInfo pal;
   if (!BuildPalette(Img, true, pal)) return false;
   bool index0 = false;
@@ -138,6 +140,8 @@ bool SaveIndexedPNGFile(const std::string &FileName, TICCImgInfo &Img, const TSa
   // Palette images are not filtered.
   e.Filter = 8;
   e.CompressLevel = Opt.PNG.UsePNGOUT ? 1 : std::clamp(Opt.PNG.CompressLevel, 0, 9);
+  e.Exif = exif.empty() ? nullptr : exif.data();
+  e.ExifLen = uint32_t(exif.size());
   WritePNG(FileName, e, Job, Opt.PNG.UsePNGOUT != 0);
   return true;
 }
@@ -147,8 +151,11 @@ void SavePNGFile(const std::string &FileName, TICCImgInfo &Img, const TSaveJob &
   CheckImage(Img, FileName);
   PreparePNG(Img);
   ApplyDepth(Img, Keeps16Bit(Img, Opt.PNG.Is16Bit, Job.LoadedBitsPerSample));
+  const std::vector<uint8_t> exif = ExifPayloadOf(Img, Job);
   TPixioEncode e = BaseRecord(Img, Job);
   FillPNGRecord(e, Img, Job, Img.Channels <= 2);
+  e.Exif = exif.empty() ? nullptr : exif.data();
+  e.ExifLen = uint32_t(exif.size());
   const bool optimize = Opt.PNG.UsePNGOUT && (Img.Channels == 1 || Opt.PNG.FullColorOptimization);
   if (optimize) e.Filter = 8, e.CompressLevel = 1;
   WritePNG(FileName, e, Job, optimize);

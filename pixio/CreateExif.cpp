@@ -33,24 +33,6 @@ void Put32(std::vector<uint8_t> &V, size_t At, uint32_t X, bool BE) {
   for (int i = 0; i < 4; ++i) V[At + size_t(i)] = uint8_t(BE ? X >> (24 - 8 * i) : X >> (8 * i));
 }
 
-// IFD0 tags of an image file that describe its stored pixels or carry other
-// metadata blocks; none of them belongs into the Exif of another file.
-bool DescribesSourceFile(uint16_t Tag) {
-  if (Tag >= 0x00FE && Tag <= 0x010A) return true;  // subfile type .. fill order
-  if (Tag >= 0x0111 && Tag <= 0x0119 && Tag != 0x0112) return true;  // strips, samples (not orientation)
-  if (Tag >= 0x0142 && Tag <= 0x0145) return true;  // tiles
-  if (Tag >= 0x0200 && Tag <= 0x0209) return true;  // old-style JPEG
-  if (Tag >= 0xBC00 && Tag <= 0xBCFF) return true;  // JPEG XR container
-  switch (Tag) {
-    case 0x011C: case 0x0122: case 0x0123: case 0x0124: case 0x0125: case 0x013D: case 0x0140: case 0x0141:
-    case 0x014A: case 0x014C: case 0x0152: case 0x0153: case 0x0154: case 0x0155: case 0x015B: case 0x0211:
-    case 0x0212: case 0x0214: case 0x02BC: case 0x83BB: case 0x8649: case 0x8773: case 0x935C:
-      return true;
-    default:
-      return false;
-  }
-}
-
 std::span<const uint8_t> SkipExifPrefix(std::span<const uint8_t> D) {
   if (D.size() >= 6 && std::memcmp(D.data(), "Exif\0\0", 6) == 0) return D.subspan(6);
   return D;
@@ -181,7 +163,7 @@ void PatchInPlace(std::vector<uint8_t> &Tiff, bool UpdateSoftware, bool ResetOri
   using namespace exiftiff;
   TTiff t(Tiff.data(), Tiff.size());
   const size_t nameLen = std::strlen(SoftwareName);
-  t.ForEach(t.IFD0(), [&](const TEntry &e) {
+  t.ForEachReadable(t.IFD0(), [&](const TEntry &e) {
     if (e.Tag == TAG_SOFTWARE && UpdateSoftware && e.Type == TYPE_ASCII && e.Count > nameLen) {
       t.Zero(e.ValuePos, e.ValueSize);
       t.Put32(e.Pos + 4, uint32_t(nameLen + 1));
@@ -194,7 +176,44 @@ void PatchInPlace(std::vector<uint8_t> &Tiff, bool UpdateSoftware, bool ResetOri
   });
 }
 
+// Every directory of the block and every value they point to lie inside it,
+// so that the block can be carried as it is.
+bool HoldsTogether(std::span<const uint8_t> Tiff) {
+  using namespace exiftiff;
+  try {
+    std::vector<uint8_t> copy(Tiff.begin(), Tiff.end());
+    const TTiff t(copy.data(), copy.size());
+    std::vector<uint32_t> dirs{t.IFD0()};
+    for (size_t i = 0; i < dirs.size() && i < 8; ++i) {
+      t.ForEachReadable(dirs[i], [&](const TEntry &e) {
+        if (e.Tag == TagExifIfd || e.Tag == TagGpsIfd || e.Tag == 0xA005)
+          if (const auto v = t.TryNumber(e)) dirs.push_back(*v);
+      });
+    }
+    if (const uint32_t ifd1 = t.NextIFDOrNone(t.IFD0())) t.ForEachReadable(ifd1, [](const TEntry &) {});
+    return !t.Lost();
+  } catch (const EExifBroken &) {
+    return false;
+  }
+}
+
 }  // namespace
+
+bool pixio::DescribesSourceFile(uint16_t Tag) {
+  if (Tag >= 0x00FE && Tag <= 0x010A) return true;  // subfile type .. fill order
+  if (Tag >= 0x0111 && Tag <= 0x0119 && Tag != 0x0112) return true;  // strips, samples (not orientation)
+  if (Tag >= 0x0142 && Tag <= 0x0145) return true;  // tiles
+  if (Tag >= 0x0200 && Tag <= 0x0209) return true;  // old-style JPEG
+  if (Tag >= 0xBC00 && Tag <= 0xBCFF) return true;  // JPEG XR container
+  switch (Tag) {
+    case 0x011C: case 0x0122: case 0x0123: case 0x0124: case 0x0125: case 0x013D: case 0x0140: case 0x0141:
+    case 0x014A: case 0x014C: case 0x0152: case 0x0153: case 0x0154: case 0x0155: case 0x015B: case 0x0211:
+    case 0x0212: case 0x0214: case 0x02BC: case 0x83BB: case 0x8649: case 0x8773: case 0x935C:
+      return true;
+    default:
+      return false;
+  }
+}
 
 PIXIO_EXPORT int create_exif(uint8_t *Out, uint32_t OutSize, const uint8_t *Data, size_t Size, int UpdateSoftware) {
   int result = 0;
@@ -208,9 +227,11 @@ PIXIO_EXPORT int create_exif(uint8_t *Out, uint32_t OutSize, const uint8_t *Data
     // A file without Exif has nothing to carry: no block, and nothing to report.
     if (!ParseExifDirs(source, dirs)) return;
     std::vector<uint8_t> tiff;
-    if (format == WicFormat::Tiff || format == WicFormat::Jxr) {
+    // A damaged block of its own is rebuilt from what can be read of it.
+    if (format == WicFormat::Tiff || format == WicFormat::Jxr || !HoldsTogether(source)) {
       tiff = BuildExif(dirs, UpdateSoftware != 0);
       if (tiff.empty()) return;
+      if (format == WicFormat::Heif) PatchInPlace(tiff, false, true);
     } else {
       // A block of its own is carried as it is, so that offsets inside it (a
       // maker note's among them) stay valid; only values are changed in place.

@@ -7,6 +7,7 @@
 
 #include "core/Errors.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -48,6 +49,7 @@ enum : uint16_t {
   TYPE_BYTE = 1, TYPE_ASCII = 2, TYPE_SHORT = 3, TYPE_LONG = 4, TYPE_RATIONAL = 5,
   TYPE_SBYTE = 6, TYPE_UNDEFINED = 7, TYPE_SSHORT = 8, TYPE_SLONG = 9, TYPE_SRATIONAL = 10,
   TYPE_FLOAT = 11, TYPE_DOUBLE = 12,
+  TYPE_IFD = 13,  // an IFD offset: some writers give the Exif and GPS pointers this type
 };
 
 // Bytes per value of a type; unknown types count as one 4-byte value in the entry.
@@ -55,7 +57,7 @@ inline uint32_t TypeSize(uint16_t Type) {
   switch (Type) {
     case TYPE_BYTE: case TYPE_ASCII: case TYPE_SBYTE: case TYPE_UNDEFINED: return 1;
     case TYPE_SHORT: case TYPE_SSHORT: return 2;
-    case TYPE_LONG: case TYPE_SLONG: case TYPE_FLOAT: return 4;
+    case TYPE_LONG: case TYPE_SLONG: case TYPE_FLOAT: case TYPE_IFD: return 4;
     case TYPE_RATIONAL: case TYPE_SRATIONAL: case TYPE_DOUBLE: return 8;
     default: return 0;
   }
@@ -150,7 +152,7 @@ public:
     switch (E.Type) {
       case TYPE_BYTE: case TYPE_UNDEFINED: case TYPE_SBYTE: Check(E.ValuePos + Index, 1); return FP[E.ValuePos + Index];
       case TYPE_SHORT: case TYPE_SSHORT: return Get16(E.ValuePos + size_t(Index) * 2);
-      case TYPE_LONG: case TYPE_SLONG: return Get32(E.ValuePos + size_t(Index) * 4);
+      case TYPE_LONG: case TYPE_SLONG: case TYPE_IFD: return Get32(E.ValuePos + size_t(Index) * 4);
       default: throw EExifBroken();
     }
   }
@@ -167,6 +169,7 @@ public:
   std::optional<uint32_t> TryNumber(const TEntry &E) const {
     switch (E.Type) {
       case TYPE_BYTE: case TYPE_UNDEFINED: case TYPE_SBYTE: case TYPE_SHORT: case TYPE_SSHORT: case TYPE_LONG: case TYPE_SLONG:
+      case TYPE_IFD:
         if (E.Count == 0) return std::nullopt;
         return Number(E);
       default: return std::nullopt;
@@ -184,10 +187,43 @@ public:
     for (uint32_t i = 0; i < n; ++i) Fn(Entry(Off, i));
   }
 
+  // The same for what can be read of a damaged IFD: entries past the end of
+  // the block and entries whose value lies outside it are passed over and set
+  // Lost(); the IFD's entry count itself must be inside the block. An entry of
+  // a type nobody knows is passed as it is (4 bytes in the entry): readers
+  // skip it by its type, and nothing it holds is lost.
+  template <class F>
+  void ForEachReadable(size_t Off, F &&Fn) const {
+    const uint16_t n = Get16(Off);
+    const uint64_t room = (FSize - Off - 2) / 12;  // Get16 checked Off + 2 <= FSize
+    if (n > room) FLost = true;
+    for (uint32_t i = 0; i < std::min<uint64_t>(n, room); ++i) {
+      const size_t at = Off + 2 + size_t(i) * 12;
+      const uint32_t ts = TypeSize(Get16(at + 2));
+      const uint64_t bytes = ts ? uint64_t(ts) * Get32(at + 4) : 4;
+      if (bytes > 4 && !Fits(Get32(at + 8), bytes)) {
+        FLost = true;
+        continue;
+      }
+      Fn(Entry(Off, i));
+    }
+  }
+  // The next-IFD offset after the IFD at Off, 0 when the block ends before it
+  // or it points past the end: a thumbnail directory that is not there.
+  uint32_t NextIFDOrNone(size_t Off) const {
+    const uint64_t at = uint64_t(Off) + 2 + uint64_t(Get16(Off)) * 12;
+    if (!Fits(at, 4)) return 0;
+    const uint32_t next = Get32(size_t(at));
+    return Fits(next, 2) ? next : 0;
+  }
+  // Something the block declares could not be read (ForEachReadable).
+  bool Lost() const { return FLost; }
+
 private:
   uint8_t *FP;
   size_t FSize;
   bool FBE = false;
+  mutable bool FLost = false;
 };
 
 // "Exif\0\0" at P (the APP1 payload prefix).

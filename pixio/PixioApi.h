@@ -156,6 +156,8 @@ typedef struct TPixioEncode {
   int32_t PhysX;           /* pHYs, written when both are positive */
   int32_t PhysY;
   int32_t PhysUnit;        /* 1 metre, 0 unknown */
+  const uint8_t *Exif;     /* eXIf chunk when not null: the APP1 payload ("Exif", two zero bytes, TIFF structure) or a bare TIFF structure */
+  uint32_t ExifLen;
 
   /* TIFF and HD Photo */
   int32_t Compression;     /* TIFF: 1 none, 4 LZW, 6 ZIP, 7 LZW with horizontal differencing (0 reads as 1) */

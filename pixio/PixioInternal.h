@@ -145,8 +145,17 @@ bool ParseJxrContainer(std::span<const uint8_t> Data, JxrFacts &Facts, std::vect
 bool ReadTiffFacts(TPixioWICInfo &Info, std::span<const uint8_t> Data);
 // Reads the header facts of read_wic_info; returns false for unknown formats.
 bool ReadWicInfo(TPixioWICInfo &Info, std::span<const uint8_t> Data);
+// Where the TIFF structure handed to ParseExifTiff comes from: an Exif block
+// of its own (JPEG APP1, PNG eXIf, WebP EXIF, HEIF Exif item), or the first
+// directory of a TIFF or JPEG XR file, which also describes that file's pixels.
+enum class ExifSource { Block, FileIfd0 };
 // Fills orientation, date, resolution and colour data from a TIFF structure
 // ("II*\0" or "MM\0*"); malformed parts are ignored, never read out of bounds.
-void ParseExifTiff(TPixioWICInfo &Info, std::span<const uint8_t> Tiff, bool ResolutionToo);
+// HasExif is set when the structure holds something create_exif carries.
+void ParseExifTiff(TPixioWICInfo &Info, std::span<const uint8_t> Tiff, bool ResolutionToo,
+                   ExifSource Source = ExifSource::Block);
+// IFD0 tags of an image file that describe its stored pixels or carry other
+// metadata blocks; none of them belongs into the Exif of another file.
+bool DescribesSourceFile(uint16_t Tag);
 
 }  // namespace pixio

@@ -360,8 +360,18 @@ void DecodeRgba(TIFF *t, MemFile &f, TPixioDecode &Info, const Layout &L) {
   if (!TIFFRGBAImageOK(t, emsg)) throw DecodeError(emsg[0] ? emsg : "unsupported TIFF layout");
   if (uint64_t(L.W) * L.H > MaxPixels) throw DecodeError("image is too large");
   std::vector<uint32_t> raster(size_t(L.W) * L.H);
-  if (!TIFFReadRGBAImageOriented(t, L.W, L.H, raster.data(), ORIENTATION_TOPLEFT, 0))
-    Fail(f, "image data is damaged");
+  TIFFRGBAImage img;
+  if (!TIFFRGBAImageBegin(&img, t, 0, emsg)) throw DecodeError(emsg[0] ? emsg : "unsupported TIFF layout");
+  // Rows come out as stored, as on the sample-exact path: the Orientation tag
+  // reaches the program through the probe, and the Exif rotation step turns
+  // the picture. Left to itself the RGBA reader would flip by the tag (and
+  // only flip: it cannot transpose), and the rotation step would turn a
+  // picture that was already half turned.
+  img.orientation = ORIENTATION_TOPLEFT;
+  img.req_orientation = ORIENTATION_TOPLEFT;
+  const int got = TIFFRGBAImageGet(&img, raster.data(), L.W, L.H);
+  TIFFRGBAImageEnd(&img);
+  if (!got) Fail(f, "image data is damaged");
   const bool alpha = L.Alpha != 0;
   const bool gray = !alpha && (L.Photo == PHOTOMETRIC_MINISBLACK || L.Photo == PHOTOMETRIC_MINISWHITE);
   const uint32_t ch = gray ? 1 : alpha ? 4 : 3;

@@ -42,7 +42,7 @@ constexpr uint32_t TypeSize(uint16_t t) {
   switch (t) {
     case 1: case 2: case 6: case 7: return 1;
     case 3: case 8: return 2;
-    case 4: case 9: case 11: return 4;
+    case 4: case 9: case 11: case 13: return 4;  // 13: an IFD offset, as some writers type the Exif pointer
     case 5: case 10: case 12: return 8;
     default: return 0;
   }
@@ -68,7 +68,7 @@ void WalkIfd(const TiffReader &r, uint64_t ifd, F &&f) {
 }
 
 uint32_t Integer(const TiffReader &r, const IfdEntry &e) {
-  return e.Type == 3 ? r.U16(e.ValuePos) : e.Type == 4 ? r.U32(e.ValuePos) : 0;
+  return e.Type == 3 ? r.U16(e.ValuePos) : (e.Type == 4 || e.Type == 13) ? r.U32(e.ValuePos) : 0;
 }
 
 double Rational(const TiffReader &r, const IfdEntry &e, uint32_t i) {
@@ -212,7 +212,7 @@ bool JxrInfo(TPixioWICInfo &Info, std::span<const uint8_t> d) {
   Info.Width = f.Width, Info.Height = f.Height;
   if (f.XResolution > 0 && f.YResolution > 0) Info.XResolution = f.XResolution, Info.YResolution = f.YResolution;
   // The container is a little-endian IFD like TIFF's; its Exif pointer leads to the usual fields.
-  ParseExifTiff(Info, d, false);
+  ParseExifTiff(Info, d, false, ExifSource::FileIfd0);
   return true;
 }
 
@@ -228,7 +228,7 @@ bool IcoInfo(TPixioWICInfo &Info, std::span<const uint8_t> d) {
 
 }  // namespace
 
-void ParseExifTiff(TPixioWICInfo &Info, std::span<const uint8_t> Tiff, bool ResolutionToo) {
+void ParseExifTiff(TPixioWICInfo &Info, std::span<const uint8_t> Tiff, bool ResolutionToo, ExifSource Source) {
   if (Tiff.size() < 8) return;
   TiffReader r{Tiff, Tiff[0] == 'M'};
   if (!((Tiff[0] == 'I' && Tiff[1] == 'I') || (Tiff[0] == 'M' && Tiff[1] == 'M'))) return;
@@ -236,11 +236,16 @@ void ParseExifTiff(TPixioWICInfo &Info, std::span<const uint8_t> Tiff, bool Reso
   if (magic != 42 && magic != 0x01BC) return;
   const uint32_t ifd0 = r.U32(4);
   uint32_t exifIfd = 0;
+  bool carried = false;  // an IFD0 entry create_exif would carry
   double xr = 0, yr = 0;
   uint32_t unit = 2;
   bool colour = false;
   SetDefaults(Info);
   WalkIfd(r, ifd0, [&](uint16_t tag, const IfdEntry &e) {
+    // A file's resolution travels in the resolution record; its other
+    // description tags (Make, Model, DateTime, Orientation...) are Exif.
+    if (Source == ExifSource::Block || (!DescribesSourceFile(tag) && tag != 0x011A && tag != 0x011B && tag != 0x0128))
+      carried = true;
     switch (tag) {
       case 0x0112: Info.Orientation = int32_t(Integer(r, e)); break;
       case 0x011A: xr = Rational(r, e, 0); break;
@@ -278,6 +283,7 @@ void ParseExifTiff(TPixioWICInfo &Info, std::span<const uint8_t> Tiff, bool Reso
   }
   if (Info.Orientation < 0 || Info.Orientation > 8) Info.Orientation = 0;
   Info.HasColorInfo = Info.HasExif || colour;
+  if (carried) Info.HasExif = 1;
 }
 
 bool ReadWicInfo(TPixioWICInfo &Info, std::span<const uint8_t> Data) {
@@ -287,7 +293,7 @@ bool ReadWicInfo(TPixioWICInfo &Info, std::span<const uint8_t> Data) {
     case WicFormat::Png: return PngInfo(Info, Data);
     case WicFormat::Jpeg: return JpegInfo(Info, Data);
     case WicFormat::Tiff: {
-      ParseExifTiff(Info, Data, true);
+      ParseExifTiff(Info, Data, true, ExifSource::FileIfd0);
       TiffReader r{Data, Data[0] == 'M'};
       WalkIfd(r, r.U32(4), [&](uint16_t tag, const IfdEntry &e) {
         if (tag == 256) Info.Width = Integer(r, e);

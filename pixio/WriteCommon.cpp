@@ -74,8 +74,8 @@ constexpr uint16_t TagExifIfd = 0x8769, TagGpsIfd = 0x8825, TagInteropIfd = 0xA0
 bool ReadIfd(std::span<const uint8_t> t, bool be, uint32_t off, std::vector<ExifEntry> &out, uint32_t *exif,
              uint32_t *gps) {
   if (off < 8 || off > t.size() || t.size() - off < 2) return false;
-  const uint32_t n = Get16(t.data() + off, be);
-  if (uint64_t(off) + 2 + uint64_t(n) * 12 > t.size()) return false;
+  // A block cut short inside the IFD gives the entries it still holds.
+  const uint32_t n = uint32_t(std::min<uint64_t>(Get16(t.data() + off, be), (t.size() - off - 2) / 12));
   for (uint32_t i = 0; i < n; ++i) {
     const uint8_t *e = t.data() + off + 2 + size_t(i) * 12;
     ExifEntry en;

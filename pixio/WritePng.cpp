@@ -144,6 +144,8 @@ bool WriteAll(PngHandles &h, PngState &st, const TPixioEncode &Info, PngPlan &pl
   if (Info.ICCProfile && Info.ProfileLen)
     png_set_iCCP(h.png, h.info, "ICC Profile", PNG_COMPRESSION_TYPE_BASE, Info.ICCProfile, Info.ProfileLen);
   if (plan.HasBackground) png_set_bKGD(h.png, h.info, &plan.Background);
+  if (const std::span<const uint8_t> exif = FindExifTiff({Info.Exif, Info.Exif ? Info.ExifLen : 0}); !exif.empty())
+    png_set_eXIf_1(h.png, h.info, png_uint_32(exif.size()), const_cast<png_bytep>(exif.data()));
   if (Info.PhysX > 0 && Info.PhysY > 0)
     png_set_pHYs(h.png, h.info, png_uint_32(Info.PhysX), png_uint_32(Info.PhysY),
                  Info.PhysUnit == 1 ? PNG_RESOLUTION_METER : PNG_RESOLUTION_UNKNOWN);

@@ -604,22 +604,8 @@ TEST_F(Runner, BadArgumentsAndSettings) {
   EXPECT_TRUE(IsJPEG(Dir + "/p/resize/IMG_1.jpg"));
 }
 
-namespace {
-
-bool Shell(const std::string &Command) { return std::system((Command + " >/dev/null 2>&1").c_str()) == 0; }
-
-// What a command line prints on standard output.
-std::string Capture(const std::string &Command) {
-  std::string Out;
-  if (FILE *F = ::popen(Command.c_str(), "r")) {
-    char Buf[4096];
-    for (size_t n; (n = std::fread(Buf, 1, sizeof Buf, F)) > 0;) Out.append(Buf, n);
-    ::pclose(F);
-  }
-  return Out;
-}
-
-}  // namespace
+using testrun::Capture;
+using testrun::Shell;
 
 // ImageMagick makes the source, exiftool tags it with each orientation, and
 // ImageMagick's own -auto-orient of the same file is the expected picture.

@@ -405,13 +405,18 @@ TEST(ExifPatch, ThumbnailUpdatedInPlaceOnlyWhenItFits) {
   }
 }
 
-TEST(ExifPatch, BrokenExifIsCarriedUnchanged) {
+// A damaged block is patched where it can be read: after an automatic
+// rotation the picture must not be turned a second time by the viewer, so the
+// orientation is reset even when the IFD declares more entries than the block
+// holds. A block that is no TIFF structure at all is not written.
+TEST(ExifPatch, DamagedExifIsPatchedWhereReadableAndDroppedWhenNoStructure) {
   auto tiff = FullStructure(false).Build();
   tiff[8] = 0xFF, tiff[9] = 0x7F;  // entry count far beyond the block
   TImageProbe e;
   TCollectErrors errors;
   ParseExifIFDs(e, tiff.data(), tiff.size(), 0, tiff.size());
   ASSERT_TRUE(e.FExifBroken);
+  EXPECT_EQ(e.FOrientation, 6);  // what could be read was read
   TExifSaveOptions opt;
   opt.DeleteGPSInfoIFD = opt.UpdateExifThumbnail = true;
   const auto payload = ExifPayload(tiff);
@@ -419,11 +424,67 @@ TEST(ExifPatch, BrokenExifIsCarriedUnchanged) {
   uint32_t len = 0;
   ASSERT_TRUE(MakeExifImage(e, carrier, len, uint32_t(payload.size()), payload.data()));
   TImgGuard img{MakeTestImage(8, 8)};
-  EXPECT_EQ(GetExifInfo(e, carrier, len, true, img.Img, nullptr, true, true, nullptr, opt), payload);
-  // Even unflagged, a patch that meets the damage returns the block it has, in bounds.
-  e.FExifBroken = 0;
-  EXPECT_EQ(GetExifInfo(e, carrier, len, true, img.Img, nullptr, true, true, nullptr, opt).size(), payload.size());
+  const auto out = GetExifInfo(e, carrier, len, true, img.Img, nullptr, true, true, nullptr, opt);
   AlignedFree(carrier);
+  ASSERT_EQ(out.size(), payload.size());
+  TImageProbe back;
+  ParseExifIFDs(back, out.data() + 6, out.size() - 6, 0, out.size() - 6);
+  EXPECT_EQ(back.FOrientation, 1);
+
+  auto junk = ExifPayload(Bytes("not a TIFF structure"));
+  ASSERT_TRUE(MakeExifImage(e, carrier, len, uint32_t(junk.size()), junk.data()));
+  EXPECT_TRUE(GetExifInfo(e, carrier, len, true, img.Img, nullptr, true, true, nullptr, opt).empty());
+  AlignedFree(carrier);
+}
+
+// Irregularities that lose nothing are read without a word; a block that
+// declares more than it holds keeps what it can and is reported once.
+TEST(ExifProbe, HarmlessIrregularitiesAreReadWithoutAWarning) {
+  struct TCase {
+    const char *Name;
+    std::vector<uint8_t> Tiff;
+    bool Broken;
+  };
+  const auto make = [](auto Change) {
+    TTiffBuilder b(true);
+    const int exif = b.AddIfd();
+    b.Ifds[0].Entries = {b.Short(TAG_ORIENTATION, 6), b.Pointer(TAG_EXIF_IFD, exif)};
+    b.Ifds[exif].Entries = {b.Short(TAG_COLOR_SPACE, 1)};
+    Change(b);
+    return b.Build();
+  };
+  auto noNext = make([](TTiffBuilder &) {});
+  noNext.resize(noNext.size() - 4);  // the Exif IFD comes last: its next-IFD offset is cut off
+  auto farNext = make([](TTiffBuilder &) {});
+  farNext[8 + 2 + 2 * 12] = 0x7F;  // IFD0's next-IFD offset (big-endian) points far past the end
+  const auto unknownType = make([](TTiffBuilder &b) {
+    TTestEntry odd = b.Long(0x010F, 0);
+    odd.Type = 99;  // no such type: skipped by its type
+    b.Ifds[0].Entries.insert(b.Ifds[0].Entries.begin(), odd);
+  });
+  auto badValue = make([](TTiffBuilder &b) {
+    b.Ifds[0].Entries.insert(b.Ifds[0].Entries.begin(), b.Ascii(0x010F, "A maker name longer than four bytes"));
+  });
+  badValue[8 + 2 + 8] = 0x7F;  // the first entry's value offset (big-endian) points far outside
+  auto cut = make([](TTiffBuilder &) {});
+  cut.resize(8 + 2 + 12 + 6);  // IFD0 declares two entries; the block ends in the second
+  const TCase cases[] = {
+      {"no next-IFD offset at the end of the block", noNext, false},
+      {"next-IFD offset past the end", farNext, false},
+      {"an entry of an unknown type", unknownType, false},
+      {"a value outside the block", badValue, true},
+      {"cut short inside IFD0", cut, true},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TCollectErrors errors;
+    TImageProbe e;
+    e.FPath = "a.jpg";
+    ParseExifIFDs(e, c.Tiff.data(), c.Tiff.size(), 0, c.Tiff.size());
+    EXPECT_EQ(e.FExifBroken != 0, c.Broken);
+    EXPECT_EQ(errors.Lines.size(), c.Broken ? 1u : 0u);
+    EXPECT_EQ(e.FOrientation, 6);
+  }
 }
 
 TEST(ExifPatch, AppendedThumbnailMustFitTheSegment) {

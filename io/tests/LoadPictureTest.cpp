@@ -375,10 +375,13 @@ TEST_F(Loader, ExifAndExtraMarkersTravelWithTheImage) {
   EXPECT_GT(img.I.ExifLen, 20u);
   EXPECT_EQ(img.I.ExifInfo[0], 0xFF);
   EXPECT_EQ(img.I.MarkerCount, 1u);  // the comment
-  // PNG output wants no Exif.
+  // PNG output carries it in its eXIf chunk; BMP output has no place for it.
   TImg png;
   ASSERT_EQ(LoadPicture(e, png.I, {}, true, true, nullptr, false, OUTPUT_PNG, Formats, ColorManagement), 1);
-  EXPECT_EQ(png.I.ExifInfo, nullptr);
+  EXPECT_NE(png.I.ExifInfo, nullptr);
+  TImg bmp;
+  ASSERT_EQ(LoadPicture(e, bmp.I, {}, true, true, nullptr, false, OUTPUT_BMP, Formats, ColorManagement), 1);
+  EXPECT_EQ(bmp.I.ExifInfo, nullptr);
 }
 
 // A damaged file raises "Loadに失敗しました (reason)" with the decoder's or the
