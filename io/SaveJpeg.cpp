@@ -270,10 +270,11 @@ bool CopyJPEGWithoutRecompression(const std::vector<uint8_t> &Bytes, const std::
   while (pos + 4 <= n) {
     if (Bytes[pos] != 0xFF) break;  // not a marker: the file counts as unmodified
     const uint16_t marker = uint16_t(Bytes[pos] << 8 | Bytes[pos + 1]);
-    // From the scan (or any frame marker but baseline) on, everything is copied as it is;
-    // so are stand-alone markers that carry no length.
-    if (marker == 0xFFDA || (marker >= 0xFFC1 && marker <= 0xFFCF) || (marker >= 0xFFD0 && marker <= 0xFFD9) ||
-        marker == 0xFF01) {
+    // From the scan on, everything is copied as it is; so are stand-alone
+    // markers that carry no length. Frame headers and tables are walked like
+    // any segment: application segments (an ICC profile among them) may stand
+    // after them, up to the scan.
+    if (marker == 0xFFDA || (marker >= 0xFFD0 && marker <= 0xFFD9) || marker == 0xFF01) {
       out.insert(out.end(), Bytes.begin() + ptrdiff_t(pos), Bytes.end());
       complete = true;
       break;

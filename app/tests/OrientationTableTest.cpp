@@ -5,7 +5,7 @@
 // the source; with it off, the pixels stay as stored and every output format
 // that holds Exif carries the tag.
 #include "testutil/TestEnv.h"
-#include "app/tests/RunTessivo.h"
+#include "app/tests/TessivoFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -106,28 +106,7 @@ TDifference Tolerance(const std::string &Format) {
   return Format == "jpg" ? TDifference{5.0, 48} : TDifference{1.0, 1};
 }
 
-class OrientationTable : public ::testing::TestWithParam<TOrientedSource> {
-protected:
-  void SetUp() override {
-    char Tmpl[] = "/tmp/tessivo-orient-XXXXXX";
-    Dir = ::mkdtemp(Tmpl);
-    fs::create_directories(Dir + "/data/ini");
-    fs::create_directories(Dir + "/xdg");
-    fs::create_directories(Dir + "/p");
-  }
-  void TearDown() override { fs::remove_all(Dir); }
-
-  testrun::TRun Run(std::vector<std::string> Args) {
-    testrun::TRunPlace P;
-    P.Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "XDG_DATA_HOME=" + Dir + "/xdg", "HOME=" + Dir,
-             "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    P.WorkDir = Dir + "/p";
-    P.ErrPath = Dir + "/stderr.txt";
-    return testrun::WaitTessivo(testrun::StartTessivo(std::move(Args), P), P);
-  }
-
-  std::string Dir;
-};
+class OrientationTable : public testrun::TTessivoFolder<::testing::TestWithParam<TOrientedSource>> {};
 
 TEST_P(OrientationTable, EveryOrientationIsUprightInEveryOutputFormat) {
   const TOrientedSource &S = GetParam();

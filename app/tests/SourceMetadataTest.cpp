@@ -2,7 +2,7 @@
 // blocks, the description tags of TIFF files, and JPEG copies of damaged
 // sources.
 #include "testutil/TestEnv.h"
-#include "app/tests/RunTessivo.h"
+#include "app/tests/TessivoFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,31 +19,11 @@ using testrun::Capture;
 using testrun::ReadFile;
 using testrun::Shell;
 
-class SourceMetadata : public ::testing::Test {
+class SourceMetadata : public testrun::TTessivoFolder<> {
 protected:
-  void SetUp() override {
-    char Tmpl[] = "/tmp/tessivo-meta-XXXXXX";
-    Dir = ::mkdtemp(Tmpl);
-    fs::create_directories(Dir + "/data/ini");
-    fs::create_directories(Dir + "/xdg");
-    fs::create_directories(Dir + "/p");
-  }
-  void TearDown() override { fs::remove_all(Dir); }
-
-  testrun::TRun Run(std::vector<std::string> Args) {
-    testrun::TRunPlace P;
-    P.Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "XDG_DATA_HOME=" + Dir + "/xdg", "HOME=" + Dir,
-             "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    P.WorkDir = Dir + "/p";
-    P.ErrPath = Dir + "/stderr.txt";
-    return testrun::WaitTessivo(testrun::StartTessivo(std::move(Args), P), P);
-  }
-
   void Write(const std::string &Path, const std::string &Bytes) {
     std::ofstream(Path, std::ios::binary | std::ios::trunc) << Bytes;
   }
-
-  std::string Dir;
 };
 
 size_t Count(const std::string &Text, const std::string &Part) {

@@ -266,6 +266,20 @@ std::vector<uint8_t> SourceJpeg(bool WithApp0) {
   return jpeg;
 }
 
+// The source with its ICC APP2 moved behind the frame header and the tables, just before the scan.
+std::vector<uint8_t> SourceJpegWithLateProfile() {
+  std::vector<uint8_t> b = SourceJpeg(true);
+  const TJpegWalk walk = WalkJpegSegments(b);
+  for (const TJpegSegment &s : walk.Segments) {
+    if (s.Marker != 0xFFE2) continue;
+    const std::vector<uint8_t> seg(b.begin() + ptrdiff_t(s.Pos), b.begin() + ptrdiff_t(s.End()));
+    b.insert(b.begin() + ptrdiff_t(walk.EndPos), seg.begin(), seg.end());
+    b.erase(b.begin() + ptrdiff_t(s.Pos), b.begin() + ptrdiff_t(s.End()));
+    break;
+  }
+  return b;
+}
+
 std::vector<uint16_t> Markers(const std::vector<uint8_t> &Jpeg) {
   std::vector<uint16_t> out;
   for (const TJpegSegment &s : WalkJpegSegments(Jpeg).Segments)
@@ -296,6 +310,7 @@ TEST_F(JpegSaveTest, CopyRewritesSegments) {
     std::function<void(TFormatOptions &)> Options;
     std::vector<uint16_t> Markers;
     std::function<void(const std::vector<uint8_t> &)> Check;
+    bool LateProfile = false;  // the ICC APP2 stands just before the scan
   } cases[] = {
       {"resolution rewritten", true, [](TFormatOptions &F) { F.Metadata.KeepResolution = false, F.Metadata.Resolution = 300; },
        {0xFFE0, 0xFFE1, 0xFFE2, 0xFFFE},
@@ -315,6 +330,8 @@ TEST_F(JpegSaveTest, CopyRewritesSegments) {
        }},
       {"Exif dropped after JFIF", true, [](TFormatOptions &F) { F.JPEG.AddExifInfo = false; }, {0xFFE0, 0xFFE2, 0xFFFE}, nullptr},
       {"profile dropped", true, [](TFormatOptions &F) { F.Metadata.KeepICCProfile = false; }, {0xFFE0, 0xFFE1, 0xFFFE}, nullptr},
+      {"profile behind the frame header dropped", true, [](TFormatOptions &F) { F.Metadata.KeepICCProfile = false; },
+       {0xFFE0, 0xFFE1, 0xFFFE}, nullptr, true},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);
@@ -322,7 +339,7 @@ TEST_F(JpegSaveTest, CopyRewritesSegments) {
     TCopyOptions copy;
     c.Options(copy.Formats);
     const std::string path = Scratch.Path("in.jpg");
-    const auto src = SourceJpeg(c.App0);
+    const auto src = c.LateProfile ? SourceJpegWithLateProfile() : SourceJpeg(c.App0);
     WriteFile(path, src);
     EXPECT_TRUE(CopyJPEGWithoutRecompression(src, path, path, Entry, RInfo, copy));
     const auto out = ReadFile(path);
