@@ -78,20 +78,6 @@ template <class TDone> bool WaitUntil(TDone Done, std::chrono::milliseconds Limi
   return true;
 }
 
-// Runs a command line through the shell, its output dropped; true when it succeeded.
-inline bool Shell(const std::string &Command) { return std::system((Command + " >/dev/null 2>&1").c_str()) == 0; }
-
-// What a command line prints on standard output.
-inline std::string Capture(const std::string &Command) {
-  std::string Out;
-  if (FILE *F = ::popen(Command.c_str(), "r")) {
-    char Buf[4096];
-    for (size_t n; (n = std::fread(Buf, 1, sizeof Buf, F)) > 0;) Out.append(Buf, n);
-    ::pclose(F);
-  }
-  return Out;
-}
-
 // Waits for a program StartTessivo started and reads what it wrote.
 inline TRun WaitTessivo(pid_t Pid, const TRunPlace &Place) {
   TRun R;
