@@ -340,6 +340,29 @@ TEST(ToneCurve, LumaCurveInLabModeKeepsNeutralsNeutralAndAlpha) {
   EXPECT_NEAR(lab.Get(0, 0, 0) / 65280.0 * 100.0, 200 / 255.0 * 100.0, 1.5);
 }
 
+TEST(ToneCurve, LabModeTakesGrayWithAlphaAsGray) {
+  TToneCurveEffect e;
+  e.FControlPoints[CURVE_LUMA] = *ParseCurve("0,0,128,200,255,255");
+  e.FLab = true;
+  e.UpdateTables();
+  TRunSettings settings;
+  settings.System.EnabledLabMode = LongTrue;
+  TEffectParams p;
+  p.Settings = &settings;
+  TTestImage img(2, 1, 4, BPP_8);
+  Pixels(img, {{119, 119, 119, 200}, {0, 0, 0, 5}});
+  img.I.IsGrayAlpha = LongTrue;
+  e.DoEffect(img.I, p);
+  ASSERT_EQ(img.I.Channels, 4u);
+  EXPECT_TRUE(img.I.IsGrayAlpha);
+  EXPECT_EQ(img.Get(0, 0, 0), img.Get(0, 0, 1));
+  EXPECT_EQ(img.Get(0, 0, 0), img.Get(0, 0, 2));
+  EXPECT_GT(img.Get(0, 0, 0), 119 * 64 + 1280);
+  EXPECT_EQ(img.Get(1, 0, 0), 0);
+  EXPECT_EQ(img.Get(0, 0, 3), 200 * 64);
+  EXPECT_EQ(img.Get(1, 0, 3), 5 * 64);
+}
+
 // ---------------------------------------------------------------------------
 // Levels
 
@@ -480,6 +503,55 @@ TEST(Levels, GrayImagesSkipTheChannelTables) {
   e.DoEffect(img.I, p);
   EXPECT_EQ(img.I.BPP, uint32_t(BPP_8));
   EXPECT_EQ(img.Get(2, 0, 0), 120);
+}
+
+// Linear light on the built-in sRGB curves: 128 is 0.2159 in linear light,
+// gamma 2 makes that sqrt(0.2159) = 0.4646, which sRGB encodes as 0.7115 of
+// full scale (11612 of 16320) instead of the plain 11.5 % lift of 128.
+TEST(Levels, LinearLightFollowsTheProfileCurves) {
+  struct Case {
+    const char *Name;
+    bool Master;
+    int32_t In, Out;
+  } cases[] = {
+      {"channel tables, 128", false, 128, 11612},
+      {"channel tables, 64", false, 64, 8375},
+      {"master on Y of a neutral pixel, 128", true, 128, 11612},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTestImage img(1, 1, 3, BPP_8);
+    img.Fill([&](uint32_t, uint32_t, uint32_t) { return c.In; });
+    TLevelsAdjust e;
+    e.FDegamma = true;
+    for (size_t k = c.Master ? 0 : 1; k < (c.Master ? 1u : 4u); ++k) e.FGamma[k] = 2.0;
+    TEffectParams p;
+    e.DoEffect(img.I, p);
+    ASSERT_EQ(img.I.BPP, uint32_t(BPP_14));
+    // The YCbCr round trip of the master path rounds twice more.
+    for (uint32_t k = 0; k < 3; ++k) EXPECT_NEAR(img.Get(0, 0, k), c.Out, c.Master ? 3 : 1) << k;
+  }
+}
+
+TEST(Levels, AutomaticLumaModeOnLightnessInLabMode) {
+  // A gray ramp 40..200 in Lab mode: the range found on L* is stretched to
+  // full scale, so the darkest level ends black and the brightest white.
+  TTestImage img(161, 1, 3, BPP_8);
+  img.Fill([](uint32_t x, uint32_t, uint32_t) { return int32_t(40 + x); });
+  TLevelsAdjust e;
+  e.FAutoMode = 1;
+  e.FLab = true;
+  e.FClipShadow = e.FClipHighlight = 0;
+  TRunSettings settings;
+  settings.System.EnabledLabMode = LongTrue;
+  TEffectParams p;
+  p.Settings = &settings;
+  e.DoEffect(img.I, p);
+  ASSERT_EQ(img.I.BPP, uint32_t(BPP_14));
+  EXPECT_NEAR(img.Get(0, 0, 1), 0, 64);
+  EXPECT_NEAR(img.Get(160, 0, 1), 16320, 64);
+  EXPECT_NEAR(img.Get(80, 0, 0), img.Get(80, 0, 2), 64);  // neutral stays neutral
+  EXPECT_GT(img.Get(80, 0, 1), img.Get(79, 0, 1));
 }
 
 TEST(Levels, SettingsKeysAndDefaults) {
