@@ -1,0 +1,47 @@
+// The entry points of the lossless-JPEG library bin/libwemb.so, shared by the
+// library and the console tool WEMBC. Every call returns nonzero on success;
+// output goes through the write callback into the stream object passed as
+// "Out", and failures are reported once through the message callback.
+#pragma once
+
+#include <cstdint>
+
+// The entry points leave the library; everything else in it stays hidden.
+#define WEMB_API __attribute__((visibility("default")))
+
+extern "C" {
+
+// Appends Count bytes to the stream object; returns the count written.
+typedef intptr_t (*TWembWriteProc)(void *Stream, const void *Bytes, intptr_t Count);
+// Shows a warning with a caption and a text (the console tool prints it).
+typedef void (*TWembMessageProc)(const char *Caption, const char *Text);
+
+// Colour-space codes of read_jpeginfo.
+enum : int32_t { WEMB_CS_GRAY = 1, WEMB_CS_YCBCR = 3, WEMB_CS_CMYK = 4 };
+
+// Flags of losslesstran.
+enum : int32_t { WEMB_GRAYSCALE = 1, WEMB_OPTIMIZE = 2, WEMB_PROGRESSIVE = 4 };
+
+struct TWembJpegInfo {
+  int32_t Width;
+  int32_t Height;
+  int32_t ColorSpace;  // WEMB_CS_*
+  int32_t MCUWidth;    // in 8-pixel blocks
+  int32_t MCUHeight;
+  uint8_t *ICCProfile;  // page-allocated (mmap), released by the caller with munmap
+  uint32_t ICCLength;
+};
+
+WEMB_API int init_jpegtran(TWembWriteProc Write, TWembMessageProc Message);
+WEMB_API int read_jpeginfo(TWembJpegInfo *Info, const uint8_t *Bytes, uint32_t Count);
+// Crop (a zero size means none) then transform by Exif orientation code
+// (1 none, 2 mirror left-right, 3 rotate 180, 4 mirror top-bottom,
+// 5 transpose, 6 rotate 90 clockwise, 7 transverse, 8 rotate 270 clockwise).
+// The crop's left and top edges move down to the block grid, as in any
+// lossless crop; a transform that would carry a partial edge block into the
+// inside of the picture drops that edge instead (the output is trimmed to
+// whole MCUs on the mirrored axes), so every kept pixel is exact.
+WEMB_API int losslesstran(const uint8_t *Bytes, uint32_t Count, int32_t CropWidth, int32_t CropHeight, int32_t CropX,
+                 int32_t CropY, int32_t Transform, void *Out, int32_t Flags);
+
+}  // extern "C"

@@ -1,0 +1,112 @@
+// Callbacks, error handling and the write-callback destination shared by the
+// entry points of libwemb.so.
+#include "wemb/WembInternal.h"
+
+#include <cstring>
+
+namespace wemb {
+namespace {
+
+TWembWriteProc GWrite = nullptr;
+TWembMessageProc GMessage = nullptr;
+
+void OnErrorExit(j_common_ptr Info) {
+  char text[JMSG_LENGTH_MAX];
+  Info->err->format_message(Info, text);
+  throw TWembError(text);
+}
+
+void OnEmitMessage(j_common_ptr Info, int Level) {
+  if (Level >= 0) return;  // trace messages
+  auto *err = reinterpret_cast<TErrorManager *>(Info->err);
+  if (err->FirstWarning.empty()) {
+    char text[JMSG_LENGTH_MAX];
+    Info->err->format_message(Info, text);
+    err->FirstWarning = text;
+  }
+  Info->err->num_warnings++;
+}
+
+void OnOutputMessage(j_common_ptr) {}
+
+}  // namespace
+
+void ShowMessage(const std::string &Text) {
+  if (GMessage) GMessage(MessageCaption, Text.c_str());
+  else std::fprintf(stderr, "%s: %s\n", MessageCaption, Text.c_str());
+}
+
+void TErrorManager::Attach(jpeg_common_struct &Info) {
+  Info.err = jpeg_std_error(&Pub);
+  Pub.error_exit = OnErrorExit;
+  Pub.emit_message = OnEmitMessage;
+  Pub.output_message = OnOutputMessage;
+}
+
+TDecoder::TDecoder(const uint8_t *Bytes, uint32_t Count) {
+  Err.Attach(*reinterpret_cast<jpeg_common_struct *>(&Info));
+  jpeg_create_decompress(&Info);
+  jpeg_mem_src(&Info, Bytes, Count);
+}
+
+TDecoder::~TDecoder() { jpeg_destroy_decompress(&Info); }
+
+void TDecoder::ReadHeader() {
+  jpeg_read_header(&Info, TRUE);
+  if (Info.arith_code) throw TWembError("arithmetic-coded JPEG is not supported");
+  CheckWarnings();
+}
+
+void TDecoder::CheckWarnings() const {
+  if (!Err.FirstWarning.empty()) throw TWembError(Err.FirstWarning);
+}
+
+TEncoder::TEncoder(void *Out) {
+  if (!GWrite) throw TWembError("init_jpegtran was not called");
+  Err.Attach(*reinterpret_cast<jpeg_common_struct *>(&Info));
+  jpeg_create_compress(&Info);
+  FDest.Out = Out;
+  FDest.Buffer.resize(1 << 16);
+  FDest.Pub.init_destination = InitDest;
+  FDest.Pub.empty_output_buffer = EmptyBuffer;
+  FDest.Pub.term_destination = TermDest;
+  Info.dest = &FDest.Pub;
+  Info.client_data = &FDest;
+}
+
+TEncoder::~TEncoder() { jpeg_destroy_compress(&Info); }
+
+void TEncoder::Flush(TDest &Dest, size_t Count) {
+  if (Count == 0) return;
+  if (GWrite(Dest.Out, Dest.Buffer.data(), intptr_t(Count)) != intptr_t(Count))
+    throw TWembError("the output stream refused the data");
+}
+
+void TEncoder::InitDest(j_compress_ptr Info) {
+  auto &d = *static_cast<TDest *>(Info->client_data);
+  d.Pub.next_output_byte = d.Buffer.data();
+  d.Pub.free_in_buffer = d.Buffer.size();
+}
+
+boolean TEncoder::EmptyBuffer(j_compress_ptr Info) {
+  auto &d = *static_cast<TDest *>(Info->client_data);
+  Flush(d, d.Buffer.size());
+  d.Pub.next_output_byte = d.Buffer.data();
+  d.Pub.free_in_buffer = d.Buffer.size();
+  return TRUE;
+}
+
+void TEncoder::TermDest(j_compress_ptr Info) {
+  auto &d = *static_cast<TDest *>(Info->client_data);
+  Flush(d, d.Buffer.size() - d.Pub.free_in_buffer);
+}
+
+}  // namespace wemb
+
+using namespace wemb;
+
+extern "C" int init_jpegtran(TWembWriteProc Write, TWembMessageProc Message) {
+  GWrite = Write;
+  GMessage = Message;
+  return Write != nullptr;
+}
