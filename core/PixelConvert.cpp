@@ -598,7 +598,8 @@ void ApplyYCCStages(TICCImgInfo &Img, const TYCCStages &S, TMultiThread *MT) {
   // The buffer has the padding the vector kernels may run into.
   const TPixelKernels &kb = ActivePixelKernels();
   const TRowKernel fromYCC = ch == 3 ? kb.FromYCC14_3 : kb.FromYCC14_4;
-  const uint32_t bpl = GetAlignedBpl16(w, ch);
+  // 8-bit input goes to a new 14-bit block; 14-bit input is rewritten in place, at its own stride.
+  const uint32_t bpl = from8 ? GetAlignedBpl16(w, ch) : Img.Bpl;
   uint8_t *mem = from8 ? AllocPixelBlockReused(bpl, Img.Height) : Img.Mem;  // every row is written
   // A chroma table that maps every entry to itself is not looked up at all.
   bool chromaIdentity = true;
@@ -606,7 +607,7 @@ void ApplyYCCStages(TICCImgInfo &Img, const TYCCStages &S, TMultiThread *MT) {
   const int16_t *luma = S.Luma.data(), *chroma = chromaIdentity ? nullptr : S.Chroma.data();
   const int16_t *rgb = S.RGB.empty() ? nullptr : S.RGB.data();
   ForRowBands(MT, Img.Height, [&](uint32_t First, uint32_t Last) {
-    std::vector<int16_t> buf(size_t(bpl) / 2 + KERNEL_OVERRUN);
+    std::vector<int16_t> buf(size_t(w) * ch + KERNEL_OVERRUN);
     uint8_t *b = reinterpret_cast<uint8_t *>(buf.data());
     for (uint32_t y = First; y < Last; ++y) {
       toYCC(ScanLine(Img, y), b, w, 0);

@@ -846,4 +846,18 @@ TEST(PixelConvert, YCCStagesInOnePassEqualTheStepsOneByOne) {
           EXPECT_EQ(b.Pixels(), a.Pixels());
           EXPECT_EQ(c.Pixels(), a.Pixels());
         }
+  // A 14-bit picture with a wider stride than the rule gives is rewritten at its own stride.
+  TImage wide(40, 9, 3, BPP_14);
+  const uint32_t tight = wide.I.Bpl;
+  PageFree(wide.I.Mem);
+  wide.I.Bpl = tight + 384;
+  wide.I.Mem = AllocPixelBlock(wide.I.Bpl, wide.I.Height);
+  wide.FillRandom(rng, 0, 16320);
+  TImage steps(wide);
+  ConvertToYCC14(steps.I);
+  ApplyLUT14Channel0(steps.I, luma);
+  ConvertFromYCC14(steps.I);
+  ApplyYCCStages(wide.I, {luma, {}, {}}, &pool);
+  EXPECT_EQ(wide.I.Bpl, tight + 384);
+  EXPECT_EQ(wide.Pixels(), steps.Pixels());
 }
