@@ -250,7 +250,13 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::st
       EffectParams.InFileName.clear();
       EffectParams.OutFileName = Entry.OutPutFileName;
       EffectParams.Number = Entry.Number;
-      Effects.DoEffect(*Img, Entry, EffectParams, Factor);
+      {
+        // A step that stands in for something missing (a font that is not
+        // installed) converts the file all the same: a warning on it.
+        TLibraryMessageCapture EffectMessages;
+        Effects.DoEffect(*Img, Entry, EffectParams, Factor);
+        if (!EffectMessages.Text().empty()) Warning += (Warning.empty() ? "" : "; ") + EffectMessages.Text();
+      }
       Guard = std::make_unique<TReadOnlyGuard>(Entry.OutPutFileName);
       TCommitRule Rule = CommitRuleFor(Entry, Parent.NotOverwrite, S.File);
       {

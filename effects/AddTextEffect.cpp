@@ -142,7 +142,7 @@ void TAddTextEffect::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
   Params.FontCache->GetAntialiasingText(text, FFont, Params.MT, Params.Antialiasing, m.Bottom, m.Right, m.Top, m.Left,
                                         P.LinePitch, *mask);
   for (const std::string &notice : Params.FontCache->TakeNotices())
-    PutLoadWarning((Params.InFileName.empty() ? std::string("AddText") : Params.InFileName) + ": " + notice);
+    PutFileWarning(Params.InFileName.empty() ? FSectionName : Params.InFileName, notice);
   const TICCImgInfo &M = *mask;
 
   int32_t x, y;

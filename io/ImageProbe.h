@@ -164,6 +164,11 @@ void PutLoadError(const std::string &Line);
 // left out); without a warning procedure the line goes where errors go.
 void SetLoadWarningProc(TPutErrorMsgProc Proc);
 void PutLoadWarning(const std::string &Line);
+// A warning about a file being converted that still converts (a processing
+// step's stand-in for something missing): collected by the capture around
+// the call on this thread, which the worker reports with the file, or else
+// logged as File, ": " and Message.
+void PutFileWarning(const std::string &File, const std::string &Message);
 
 // Routes the codec library's messages, as "title: message", to the capture
 // of the thread the library calls from (done by the first probe, decode or

@@ -226,6 +226,11 @@ TLibraryMessageCapture::~TLibraryMessageCapture() {
   if (FPrev && !FText.empty()) FPrev->Append(FText);
 }
 
+void PutFileWarning(const std::string &File, const std::string &Message) {
+  if (CurrentCapture) CurrentCapture->Append(Message);
+  else PutLoadWarning(File + ": " + Message);
+}
+
 void TLibraryMessageCapture::Append(const std::string &Line) {
   if (!FText.empty()) FText += " / ";
   FText += Line;

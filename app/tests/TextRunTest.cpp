@@ -182,11 +182,21 @@ TEST_F(TextRun, UnknownFontIsAWarningAndTheTextIsDrawnWithTheDefault) {
   P.Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "HOME=" + Dir, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
   P.WorkDir = Dir + "/p";
   P.ErrPath = Dir + "/stderr.txt";
-  const TRun r = testrun::WaitTessivo(
-      testrun::StartTessivo({"/ini=t.ini", "--format", "png", "--out", Dir + "/out/", Dir + "/p"}, P), P);
+  const auto run = [&](std::vector<std::string> Extra) {
+    std::vector<std::string> args = {"/ini=t.ini", "--format", "png", "--overwrite", "--workers", "1",
+                                     "--out", Dir + "/out/"};
+    args.insert(args.end(), Extra.begin(), Extra.end());
+    args.push_back(Dir + "/p");
+    return testrun::WaitTessivo(testrun::StartTessivo(args, P), P);
+  };
+  const TRun r = run({});
   EXPECT_EQ(r.Status, 0) << r.Err;
+  // The worker's first file names the stand-in; the font is known after that.
+  EXPECT_NE(r.Err.find("1 with warnings"), std::string::npos) << r.Err;
   EXPECT_NE(r.Err.find("Typeface That Is Not There"), std::string::npos) << r.Err;
   EXPECT_TRUE(fs::exists(Dir + "/out/dated.png"));
+  EXPECT_TRUE(fs::exists(Dir + "/out/undated.png"));
+  EXPECT_EQ(run({"--strict"}).Status, 1);  // a warning fails a strict run
 }
 
 }  // namespace
