@@ -1,5 +1,6 @@
 // The image composite: blending against ImageMagick's, the two modes, the
 // overlay file read once per run, missing and corrupt files.
+#include "color/ICCUtil.h"
 #include "core/IniFile.h"
 #include "effects/CompositeEffect.h"
 #include "io/ImageProbe.h"
@@ -212,6 +213,31 @@ TEST_F(Composite, CorruptFileIsReportedOncePerRun) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("broken.png"), std::string::npos) << lines[0];
   EXPECT_NE(lines[0].find("画像合成"), std::string::npos) << lines[0];
+}
+
+TEST(CompositeColour, OverlayIsBroughtIntoThePicturesProfile) {
+  // Pure sRGB red laid over a gray picture becomes the gray of its
+  // luminance: Y = 0.2225 (the red colorant of sRGB adapted to D50, as ICC
+  // profiles carry it), which the sRGB curve of the gray profile encodes as
+  // 1.055 x 0.2225^(1/2.4) - 0.055 = 0.509 of full scale, 130. Without the
+  // conversion a gray picture would take the first sample, blue, which is 0.
+  TCompositeEffect e;
+  TTestImage red(2, 2, 3, BPP_8);
+  red.Fill([](uint32_t, uint32_t, uint32_t c) { return c == 2 ? 255 : 0; });
+  red.I.ProfileType = PROFILE_BUILTIN_SRGB;
+  CopyICCImgInfo(red.I, *e.FExternalImg, false);
+  e.FExternalImg->ProfileType = PROFILE_BUILTIN_SRGB;
+  e.FBasePos = 0;
+  TTestImage pic(4, 4, 1, BPP_8);
+  pic.I.ProfileType = PROFILE_BUILTIN_SGRAY;
+  pic.Fill([](uint32_t, uint32_t, uint32_t) { return 200; });
+  TTransForm transform;
+  TEffectParams p;
+  p.ColorTransform = &transform;
+  e.DoEffect(pic.I, p);
+  EXPECT_NEAR(pic.Get(0, 3, 0), 130, 1);  // the top-left pixel
+  EXPECT_EQ(pic.Get(3, 0, 0), 200);       // outside the overlay
+  EXPECT_EQ(pic.I.Channels, 1u);
 }
 
 TEST(CompositeSettings, KeysAndDefaults) {
