@@ -36,7 +36,10 @@ void DecodeDib(TPixioDecode &Info, std::span<const uint8_t> d) {
   const size_t andStride = (size_t(width) + 31) / 32 * 4;
   const size_t xorPos = pos, andPos = pos + xorStride * height;
   if (andPos > d.size()) throw DecodeError("icon image is truncated");
-  const bool hasMask = andPos + andStride * height <= d.size();
+  // The AND mask is stored bottom row first like the colours; rows the data
+  // does not reach are shown opaque.
+  const uint32_t maskRows = uint32_t(std::min<size_t>(height, (d.size() - andPos) / andStride));
+  const bool hasMask = maskRows > 0;
   AllocImage(Info, width, height, 4, 8);
   bool anyAlpha = false;
   for (uint32_t y = 0; y < height; ++y) {
@@ -64,10 +67,18 @@ void DecodeDib(TPixioDecode &Info, std::span<const uint8_t> d) {
   // 32-bit icons carry their own alpha; all others (and 32-bit ones whose alpha is empty) use the mask.
   if ((bits != 32 || !anyAlpha) && hasMask) {
     for (uint32_t y = 0; y < height; ++y) {
-      const uint8_t *m = d.data() + andPos + size_t(height - 1 - y) * andStride;
+      const uint32_t fileRow = height - 1 - y;
       uint8_t *o = Row(Info, y, true);
+      if (fileRow >= maskRows) {
+        for (uint32_t x = 0; x < width; ++x) o[x * 4 + 3] = 255;
+        continue;
+      }
+      const uint8_t *m = d.data() + andPos + size_t(fileRow) * andStride;
       for (uint32_t x = 0; x < width; ++x) o[x * 4 + 3] = ((m[x >> 3] >> (7 - (x & 7))) & 1) ? 0 : 255;
     }
+    if (maskRows < height)
+      ReportMessage("ICO", "the transparency mask is cut short; " + std::to_string(height - maskRows) +
+                               " rows are shown opaque");
   } else if (bits == 32 && !anyAlpha) {
     for (uint32_t y = 0; y < height; ++y) {
       uint8_t *o = Row(Info, y, true);
@@ -89,7 +100,10 @@ void DecodeIco(TPixioDecode &Info, std::span<const uint8_t> Data) {
     const size_t at = 6 + size_t(i) * 16;
     Entry e{Data[at] ? Data[at] : 256u, Data[at + 1] ? Data[at + 1] : 256u, U16(Data, at + 6), U32(Data, at + 8),
             U32(Data, at + 12)};
-    if (e.Offset >= Data.size() || e.Size > Data.size() - e.Offset || e.Size < 8) continue;
+    if (e.Offset >= Data.size()) continue;
+    // An entry that claims more bytes than the file has is read as far as it goes.
+    e.Size = uint32_t(std::min<size_t>(e.Size, Data.size() - e.Offset));
+    if (e.Size < 8) continue;
     const uint64_t area = uint64_t(e.Width) * e.Height, bestArea = best ? uint64_t(pick.Width) * pick.Height : 0;
     if (!best || area > bestArea || (area == bestArea && e.Bits > pick.Bits)) {
       pick = e;

@@ -579,4 +579,58 @@ TEST(Cursor, MasksAndDepthsMatchImageMagick) {
   }
 }
 
+// A 16 × 16 cursor with a 4-bit palette and an AND mask that clears a corner.
+std::vector<uint8_t> MaskedCursor() {
+  const uint32_t w = 16, h = 16, xorStride = 8, andStride = 4;
+  std::vector<uint8_t> dib(40 + 16 * 4 + (xorStride + andStride) * h, 0);
+  auto put32 = [&](size_t at, uint32_t v) { for (int i = 0; i < 4; ++i) dib[at + i] = uint8_t(v >> (8 * i)); };
+  put32(0, 40), put32(4, w), put32(8, 2 * h);
+  dib[12] = 1, dib[14] = 4;  // planes, bits
+  for (uint32_t i = 0; i < 16; ++i) put32(40 + 4 * i, (i * 0x10) | ((255 - i * 15) << 8) | ((i * 7) << 16));
+  const size_t xorAt = 40 + 64, andAt = xorAt + xorStride * h;
+  for (uint32_t r = 0; r < h; ++r) {      // file rows, bottom first
+    for (uint32_t b = 0; b < xorStride; ++b) dib[xorAt + r * xorStride + b] = uint8_t(((r + b) % 16) << 4 | ((r * 3 + b) % 16));
+    dib[andAt + r * andStride] = r % 3 == 0 ? 0xF0 : 0x0F;  // transparent columns differ from row to row
+  }
+  std::vector<uint8_t> f = {0, 0, 2, 0, 1, 0, uint8_t(w), uint8_t(h), 0, 0, 3, 0, 5, 0};
+  for (uint32_t v : {uint32_t(dib.size()), 22u})
+    for (int i = 0; i < 4; ++i) f.push_back(uint8_t(v >> (8 * i)));
+  f.insert(f.end(), dib.begin(), dib.end());
+  return f;
+}
+
+// A cursor whose file ends inside its transparency mask (the directory
+// claiming more bytes than there are) keeps its colours, as ImageMagick
+// reads them; the mask rows that are there apply, the missing ones (the top
+// rows, since the mask is stored bottom row first) are opaque, with a warning.
+TEST(Cursor, MaskCutShortKeepsTheColours) {
+  TESSIVO_REQUIRE(HaveTool("convert")) << "ImageMagick's convert not installed (imagemagick)";
+  const auto whole = MaskedCursor();
+  const auto path = TempDir() / "masked.cur";
+  WriteFile(path, whole);
+  Magick ref;
+  ASSERT_TRUE(MagickDecode(path, ref));
+  Decoded full;
+  ASSERT_TRUE(Lib().read_wic(&full.D, whole.data(), whole.size()));
+  EXPECT_EQ(Difference(full, ref), 0);
+  const uint32_t missingRows = 5;  // a 16-pixel mask row takes 4 bytes
+  const std::vector<uint8_t> cut(whole.begin(), whole.end() - long(missingRows * 4));
+  CaptureMessages();
+  LastMessage().clear();
+  Decoded d;
+  ASSERT_TRUE(Lib().read_wic(&d.D, cut.data(), cut.size())) << LastMessage();
+  EXPECT_NE(LastMessage().find("mask is cut short"), std::string::npos) << LastMessage();
+  ASSERT_EQ(d.D.Width, ref.Width);
+  ASSERT_EQ(d.D.Height, ref.Height);
+  size_t bad = 0;
+  for (uint32_t y = 0; y < ref.Height; ++y)
+    for (uint32_t x = 0; x < ref.Width; ++x) {
+      const auto g = WicPixel(d, x, y), r = ref.Px[size_t(y) * ref.Width + x];
+      bad += g[3] != (y < missingRows ? 65535 : r[3]);
+      if (y < missingRows || r[3] != 0)
+        for (int c = 0; c < 3; ++c) bad += g[c] != r[c];
+    }
+  EXPECT_EQ(bad, 0u);
+}
+
 }  // namespace

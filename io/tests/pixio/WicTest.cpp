@@ -376,14 +376,20 @@ TEST(Ico, BrokenDirectoriesFail) {
   auto farOffset = good;
   farOffset[18] = 0xFF, farOffset[19] = 0xFF, farOffset[20] = 0xFF, farOffset[21] = 0x7F;  // offset beyond the file
   cases.push_back(farOffset);
-  auto hugeSize = good;
-  hugeSize[14] = 0xFF, hugeSize[15] = 0xFF, hugeSize[16] = 0xFF, hugeSize[17] = 0xFF;
-  cases.push_back(hugeSize);
   for (const auto &c : cases) {
     Decoded d;
     EXPECT_FALSE(DecodeWic(d, c));
     EXPECT_EQ(d.D.Mem, nullptr);
   }
+  // A size beyond the end of the file, with the whole image there, is read as far as the file goes.
+  auto hugeSize = good;
+  hugeSize[14] = 0xFF, hugeSize[15] = 0xFF, hugeSize[16] = 0xFF, hugeSize[17] = 0xFF;
+  Decoded a, b;
+  ASSERT_TRUE(DecodeWic(a, good));
+  ASSERT_TRUE(DecodeWic(b, hugeSize));
+  ASSERT_EQ(b.D.Width, a.D.Width);
+  ASSERT_EQ(b.D.Height, a.D.Height);
+  for (uint32_t y = 0; y < a.D.Height; ++y) EXPECT_EQ(std::memcmp(a.Row(y, true), b.Row(y, true), a.D.Width * 4), 0);
 }
 
 // ---- HEIF / AVIF and JPEG XR, through the Debian encoders ----
