@@ -5,6 +5,7 @@
 #include "effects/CompositeEffect.h"
 #include "io/ImageProbe.h"
 #include "io/Pixio.h"
+#include "io/tests/LoadTestUtil.h"
 #include "resample/tests/TestImage.h"
 #include "testutil/TestEnv.h"
 
@@ -20,16 +21,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-bool BindCodecs() {
-  if (Pixio()) return true;
-  try {
-    LoadPixio(std::string(TESSIVO_BIN_DIR) + "/libpixio.so");
-  } catch (const std::exception &) {
-    return false;
-  }
-  return Pixio() != nullptr;
-}
+using loadtest::BindPixio;
+using loadtest::ReadFile;
+using loadtest::WriteFile;
 
 bool HaveConvert() { return std::system("convert -version >/dev/null 2>&1") == 0; }
 
@@ -47,15 +41,6 @@ protected:
   }
   fs::path Dir;
 };
-
-void WriteBytes(const std::string &Path, const std::vector<uint8_t> &B) {
-  std::ofstream(Path, std::ios::binary).write(reinterpret_cast<const char *>(B.data()), std::streamsize(B.size()));
-}
-
-std::vector<uint8_t> ReadBytes(const std::string &Path) {
-  std::ifstream in(Path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // Pixel (x, y) of a BGR test image, y from the top, as R, G, B.
 std::array<int32_t, 3> Rgb(const TTestImage &T, uint32_t x, uint32_t y) {
@@ -104,7 +89,7 @@ TEST(CompositeBlend, OpacityAlphaAndDestinationKinds) {
 }
 
 TEST_F(Composite, LogoWithAlphaAtHalfOpacityMatchesImageMagick) {
-  TESSIVO_REQUIRE(BindCodecs()) << "codec library missing";
+  TESSIVO_REQUIRE(BindPixio()) << "codec library missing";
   TESSIVO_REQUIRE(HaveConvert()) << "ImageMagick convert missing";
   const uint32_t W = 64, H = 48, w = 20, h = 16;
   // The picture: a colour ramp, written as PPM for ImageMagick.
@@ -116,17 +101,17 @@ TEST_F(Composite, LogoWithAlphaAtHalfOpacityMatchesImageMagick) {
   for (uint32_t y = 0; y < H; ++y)
     for (uint32_t x = 0; x < W; ++x)
       for (int c = 2; c >= 0; --c) ppm.push_back(uint8_t(Rgb(pic, x, y)[size_t(2 - c)]));
-  WriteBytes(Path("base.ppm"), ppm);
+  WriteFile(Path("base.ppm"), ppm);
   // The logo: red to blue with alpha rising left to right, as raw RGBA into a PNG.
   std::vector<uint8_t> logo;
   for (uint32_t y = 0; y < h; ++y)
     for (uint32_t x = 0; x < w; ++x)
       logo.insert(logo.end(), {uint8_t(255 - x * 12), uint8_t(y * 15), uint8_t(x * 12), uint8_t(x * 13)});
-  WriteBytes(Path("logo.rgba"), logo);
+  WriteFile(Path("logo.rgba"), logo);
   Magick("-size 20x16 -depth 8 rgba:logo.rgba logo.png");
   Magick("base.ppm \\( logo.png -channel A -evaluate multiply 0.5 +channel \\) -gravity southeast -geometry +5+3 "
          "-compose over -composite -depth 8 rgb:expected.rgb");
-  const std::vector<uint8_t> expected = ReadBytes(Path("expected.rgb"));
+  const std::vector<uint8_t> expected = ReadFile(Path("expected.rgb"));
   ASSERT_EQ(expected.size(), size_t(W) * H * 3);
 
   TCompositeEffect e;
@@ -145,7 +130,7 @@ TEST_F(Composite, LogoWithAlphaAtHalfOpacityMatchesImageMagick) {
 }
 
 TEST_F(Composite, BackgroundModeTakesTheFilesSize) {
-  TESSIVO_REQUIRE(BindCodecs()) << "codec library missing";
+  TESSIVO_REQUIRE(BindPixio()) << "codec library missing";
   TESSIVO_REQUIRE(HaveConvert()) << "ImageMagick convert missing";
   Magick("-size 1920x1080 xc:'rgb(0,0,128)' background.png");
   TCompositeEffect e;
@@ -169,7 +154,7 @@ TEST_F(Composite, BackgroundModeTakesTheFilesSize) {
 }
 
 TEST_F(Composite, MissingFileDoesNothingAndKeepsAnImageLoadedBefore) {
-  TESSIVO_REQUIRE(BindCodecs()) << "codec library missing";
+  TESSIVO_REQUIRE(BindPixio()) << "codec library missing";
   TESSIVO_REQUIRE(HaveConvert()) << "ImageMagick convert missing";
   TCompositeEffect e;
   e.FImageFileName = Path("missing.png");
@@ -192,10 +177,10 @@ TEST_F(Composite, MissingFileDoesNothingAndKeepsAnImageLoadedBefore) {
 
 TEST_F(Composite, CorruptFileIsReportedOncePerRun) {
   // With the codec library bound the probe has a reason of its own to give.
-  TESSIVO_REQUIRE(BindCodecs()) << "codec library missing";
+  TESSIVO_REQUIRE(BindPixio()) << "codec library missing";
   std::vector<std::string> lines;
   SetLoadErrorProc([&](const std::string &L) { lines.push_back(L); });
-  WriteBytes(Path("broken.png"), {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R', 1, 2, 3});
+  WriteFile(Path("broken.png"), {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H', 'D', 'R', 1, 2, 3});
   TEffectList list;
   auto *e = new TCompositeEffect;
   e->FImageFileName = Path("broken.png");
