@@ -204,12 +204,13 @@ void TGrayscaleFilter::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
     Params.MaxColor = FColor;
   }
   if (Img.Channels < 3 || Img.IsGrayAlpha || Img.PixelFormat == PIXFMT_CMYK) return;
-  if (FType == 3) {
+  // 16-bit samples enter the working depth first, so that the alpha kept
+  // aside for the Lab path is on the 14-bit scale like the result.
+  if (Img.BPP == BPP_16) Convert16To14(Img);
+  if (FType == 3)
     ConvertLab(Img, Params);
-  } else {
-    if (Img.BPP == BPP_16) Convert16To14(Img);
+  else
     ConvertWeighted(Img, Params);
-  }
   if ((Img.ProfileType == PROFILE_EMBEDDED || Img.ProfileType == PROFILE_FROM_EXIF) && Img.ICCProfile)
     PageFree(Img.ICCProfile);
   Img.ICCProfile = nullptr;

@@ -101,20 +101,24 @@ TEST(Grayscale, AlphaIsKeptAndTheImageMarkedGray) {
 }
 
 TEST(Grayscale, LabTypeTakesLightness) {
-  TGrayscaleFilter e;
-  e.FType = 3;
-  TTestImage img(2, 1, 4, BPP_8);
-  // sRGB 119 gray has L* 50.0 (L = 32640 of 65280); white has L* 100.
-  img.Fill([](uint32_t x, uint32_t, uint32_t k) { return k == 3 ? 99 : x == 0 ? 119 : 255; });
-  TEffectParams p;
-  e.DoEffect(img.I, p);
-  ASSERT_EQ(img.I.BPP, uint32_t(BPP_14));
-  ASSERT_EQ(img.I.Channels, 4u);
-  EXPECT_TRUE(img.I.IsGrayAlpha);
-  EXPECT_NEAR(img.Get(0, 0, 0), 8160, 80);
-  EXPECT_NEAR(img.Get(1, 0, 0), 16320, 8);
-  EXPECT_EQ(img.Get(0, 0, 1), img.Get(0, 0, 0));
-  EXPECT_EQ(img.Get(0, 0, 3), 99 * 64);
+  for (uint32_t bpp : {uint32_t(BPP_8), uint32_t(BPP_16)}) {
+    SCOPED_TRACE(std::to_string(bpp) + " bits");
+    const int32_t scale = bpp == BPP_8 ? 1 : 257;
+    TGrayscaleFilter e;
+    e.FType = 3;
+    TTestImage img(2, 1, 4, bpp);
+    // sRGB 119 gray has L* 50.0 (L = 32640 of 65280); white has L* 100.
+    img.Fill([&](uint32_t x, uint32_t, uint32_t k) { return (k == 3 ? 99 : x == 0 ? 119 : 255) * scale; });
+    TEffectParams p;
+    e.DoEffect(img.I, p);
+    ASSERT_EQ(img.I.BPP, uint32_t(BPP_14));
+    ASSERT_EQ(img.I.Channels, 4u);
+    EXPECT_TRUE(img.I.IsGrayAlpha);
+    EXPECT_NEAR(img.Get(0, 0, 0), 8160, 80);
+    EXPECT_NEAR(img.Get(1, 0, 0), 16320, 8);
+    EXPECT_EQ(img.Get(0, 0, 1), img.Get(0, 0, 0));
+    EXPECT_NEAR(img.Get(0, 0, 3), 99 * 64, 1);
+  }
 }
 
 TEST(Grayscale, GrayImagesAndTheirProfilesPassUnchanged) {
