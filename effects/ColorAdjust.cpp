@@ -45,7 +45,16 @@ void FillRGB(int16_t *Out, size_t Stride, int32_t N, const TColorAdjustValues &V
 
 }  // namespace
 
-TColorAdjustTables MakeColorAdjustTables(const TColorAdjustValues &V) {
+TColorAdjustTables MakeColorAdjustTables(const TColorAdjustValues &Values) {
+  // A profile edited by hand may hold values beyond the dialog's ranges.
+  // Contrast 256 would divide by zero, so contrast is taken at the nearer
+  // end of -255..255; the others keep their meaning beyond 255 (hue 256 is
+  // blue x 1.5) and are only kept within +-4096, where no product overflows.
+  TColorAdjustValues V = Values;
+  V.Contrast = std::clamp(V.Contrast, -255, 255);
+  for (int32_t *v : {&V.LumaMin, &V.LumaMax, &V.Chroma, &V.Hue}) *v = std::clamp(*v, -4096, 4096);
+  V.RGBGamma = std::isfinite(V.RGBGamma) ? std::max(V.RGBGamma, 0.2) : 1.0;
+  V.YGamma = std::isfinite(V.YGamma) ? std::max(V.YGamma, 0.2) : 1.0;
   TColorAdjustTables T;
   T.Luma8.resize(256);
   T.YCC14.resize(YCC_LUT14_SIZE);

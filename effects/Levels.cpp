@@ -23,7 +23,8 @@ void FillLevelsTable(std::span<int16_t> Table, int32_t N, const TLevelsChannel &
   const int32_t scale = N == 255 ? 1 : 64;
   const int32_t B = C.InputMin * scale, W = C.InputMax * scale;
   const int32_t lo = C.ShadowOut * 64, hi = C.HighlightOut * 64;
-  const long double inv = 1.0L / C.Gamma;
+  // A gamma that is not a positive number (a hand-edited profile) is 1.
+  const long double inv = C.Gamma > 0 && std::isfinite(C.Gamma) ? 1.0L / C.Gamma : 1.0L;
   const bool linear = Lin && Enc;
   float ls = 0, lt = 0, lb = 0, lw = 0;
   if (linear) {
@@ -39,7 +40,7 @@ void FillLevelsTable(std::span<int16_t> Table, int32_t N, const TLevelsChannel &
     } else if (linear) {
       const float li = float(Lin(double(i) / N));
       const double f = double(std::pow((long double)((li - lb) / (lw - lb)), inv));
-      v = Enc(ls + (lt - ls) * f);
+      v = std::isfinite(f) ? Enc(ls + (lt - ls) * f) : lo;
     } else {
       const double f = double(std::pow((long double)(i - B) / (W - B), inv));
       v = RoundHalfUp(f * (hi - lo) + lo);

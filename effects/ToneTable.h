@@ -13,8 +13,9 @@ class TMultiThread;
 class TTransForm;
 
 // An 8-bit-scale value as a 14-bit table entry: clamped to 0..255, then
-// round(v * 64) with round(x) = x + 0.5 truncated.
-inline int16_t Entry14(double V) { return int16_t(std::clamp(V, 0.0, 255.0) * 64.0 + 0.5); }
+// round(v * 64) with round(x) = x + 0.5 truncated. A value that is no number
+// (a degenerate setting) is black rather than undefined.
+inline int16_t Entry14(double V) { return V > 0 ? int16_t(std::min(V, 255.0) * 64.0 + 0.5) : int16_t(0); }
 
 // Round half up as the tables use it (x + 0.5 truncated toward zero).
 inline int32_t RoundHalfUp(double X) { return int32_t(X + 0.5); }

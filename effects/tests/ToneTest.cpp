@@ -171,6 +171,43 @@ TEST(ColorAdjust, ParameterStreamHoldsGammaThenFourIntegers) {
   EXPECT_EQ(v[3], -6);
 }
 
+// Values beyond the dialog's ranges, as a hand-edited profile may hold them,
+// give defined tables: contrast at the nearer end of its range, the others
+// within +-4096, gamma 1 for a levels gamma that is not a positive number.
+TEST(HandEditedValues, GiveTheTablesOfTheNearestValidSetting) {
+  struct Case {
+    const char *Name;
+    const char *Ini;
+    TColorAdjustValues Same;  // the setting it must behave as
+  } cases[] = {
+      {"contrast 256 (a division by zero)", "[ColorCorrection]\nContrast=256\n", {0, 0, 0, 0, 255}},
+      {"contrast -1000", "[ColorCorrection]\nContrast=-1000\n", {0, 0, 0, 0, -255}},
+      {"hue 256 keeps its meaning", "[ColorCorrection]\nHue=256\n", {0, 0, 0, 256}},
+      {"chroma 100000 (an overflow)", "[ColorCorrection]\nChroma=100000\n", {0, 0, 4096}},
+      {"luma beyond both ends", "[ColorCorrection]\nLumaMin=-400\nLumaMax=400\n", {-255, 255}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TMemIniFile ini;
+    ini.LoadFromBytes(c.Ini);
+    TColorAdjust e;
+    e.ReadIniFile(ini);
+    const TColorAdjustTables want = MakeColorAdjustTables(c.Same);
+    EXPECT_EQ(e.Tables().RGB8, want.RGB8);
+    EXPECT_EQ(e.Tables().YCC14, want.YCC14);
+  }
+  for (const double gamma : {0.0, -2.0, std::nan("")}) {
+    SCOPED_TRACE(gamma);
+    std::vector<int16_t> t(256), one(256);
+    FillLevelsTable(t, 255, {10, 245, gamma, 0, 255});
+    FillLevelsTable(one, 255, {10, 245, 1.0, 0, 255});
+    EXPECT_EQ(t, one);
+    FillLevelsTable(t, 255, {10, 245, gamma, 0, 255}, [](double v) { return v; },
+                    [](double v) { return int32_t(v * 16320 + 0.5); });
+    for (int16_t v : t) EXPECT_TRUE(v >= 0 && v <= 16320);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Tone curve
 
