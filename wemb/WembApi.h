@@ -32,8 +32,23 @@ struct TWembJpegInfo {
   uint32_t ICCLength;
 };
 
+// A decoded picture: the five-field image header with rows stored bottom-up
+// (BGR, gray or CMYK samples), and the reduction asked for (1, 2, 4 or 8).
+// Mem is page-allocated (mmap) and released by the caller with
+// munmap(Mem, Bpl * Height).
+struct TWembImage {
+  uint8_t *Mem;
+  uint32_t Width;
+  uint32_t Height;
+  uint32_t Bpl;
+  uint32_t Channels;
+  int32_t Scale;
+};
+
 WEMB_API int init_jpegtran(TWembWriteProc Write, TWembMessageProc Message);
 WEMB_API int read_jpeginfo(TWembJpegInfo *Info, const uint8_t *Bytes, uint32_t Count);
+// Decodes at 1 / Image->Scale of the size; fills the rest of *Image.
+WEMB_API int read_jpeg(TWembImage *Image, const uint8_t *Bytes, uint32_t Count);
 // Crop (a zero size means none) then transform by Exif orientation code
 // (1 none, 2 mirror left-right, 3 rotate 180, 4 mirror top-bottom,
 // 5 transpose, 6 rotate 90 clockwise, 7 transverse, 8 rotate 270 clockwise).

@@ -24,8 +24,9 @@ extern char **environ;
 namespace wembtest {
 
 // Runs Args[0] (looked up in PATH) with its arguments; returns its standard
-// output, and its exit status in Status (-1 when it could not start).
-inline std::string RunProgram(const std::vector<std::string> &Args, int *Status = nullptr) {
+// output (or its standard error with Stderr set), and its exit status in
+// Status (-1 when it could not start).
+inline std::string RunProgram(const std::vector<std::string> &Args, int *Status = nullptr, bool Stderr = false) {
   std::vector<char *> argv;
   for (const std::string &a : Args) argv.push_back(const_cast<char *>(a.c_str()));
   argv.push_back(nullptr);
@@ -33,9 +34,9 @@ inline std::string RunProgram(const std::vector<std::string> &Args, int *Status 
   if (pipe(fds) != 0) return {};
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+  posix_spawn_file_actions_adddup2(&fa, fds[1], Stderr ? 2 : 1);
   posix_spawn_file_actions_addclose(&fa, fds[0]);
-  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, Stderr ? 1 : 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
   const int rc = posix_spawnp(&pid, argv[0], &fa, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&fa);

@@ -1,0 +1,315 @@
+// The console tool's flow for one file.
+#include "lossless/WembTool.h"
+
+#include "core/Errors.h"
+#include "core/TempFile.h"
+#include "effects/SizeValues.h"
+#include "io/ExifReader.h"
+#include "io/JpegSegment.h"
+#include "wemb/WembApi.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using TBytes = std::vector<uint8_t>;
+
+intptr_t AppendToBytes(void *Stream, const void *Bytes, intptr_t Count) {
+  auto *out = static_cast<TBytes *>(Stream);
+  const auto *p = static_cast<const uint8_t *>(Bytes);
+  out->insert(out->end(), p, p + Count);
+  return Count;
+}
+
+std::optional<TBytes> ReadWholeFile(const std::string &Path) {
+  std::ifstream f(Path, std::ios::binary);
+  if (!f) return std::nullopt;
+  return TBytes(std::istreambuf_iterator<char>(f), {});
+}
+
+// Writes a file through a temporary file in its folder (created when missing),
+// so that a failed write leaves no partial file and an existing one intact.
+void WriteWholeFile(const std::string &Path, std::span<const uint8_t> Bytes) {
+  TOutputFile out(Path);
+  out.Write(Bytes);
+  out.Commit();
+}
+
+bool SameExifInfo(const TExifInfo &A, const TExifInfo &B) {
+  auto same = [](const TRational &X, const TRational &Y) { return X.UValue == Y.UValue && X.DValue == Y.DValue; };
+  auto same2 = [&](const TRational_X2 &X, const TRational_X2 &Y) { return same(X.X, Y.X) && same(X.Y, Y.Y); };
+  return A.Flags == B.Flags && A.Orientation == B.Orientation && same2(A.WhitePoint, B.WhitePoint) &&
+         same2(A.PCRed, B.PCRed) && same2(A.PCGreen, B.PCGreen) && same2(A.PCBlue, B.PCBlue) &&
+         A.ColorSpace == B.ColorSpace && same(A.Gamma, B.Gamma);
+}
+
+// The library reports through a plain function; it forwards to the message
+// function of the run in progress (one per process).
+const TWembMessage *GMessage = nullptr;
+void ForwardLibraryMessage(const char *, const char *Text) {
+  if (GMessage) (*GMessage)(Text);
+}
+
+// One losslesstran call on the current stream; the library has already said why when it fails.
+bool Transform(TBytes &Jpeg, const TWembRect *Crop, int32_t Code, int32_t Flags) {
+  TBytes out;
+  const int ok = losslesstran(Jpeg.data(), uint32_t(Jpeg.size()), Crop ? Crop->Width : 0, Crop ? Crop->Height : 0,
+                              Crop ? Crop->X : 0, Crop ? Crop->Y : 0, Code, &out, Flags);
+  if (!ok) return false;
+  Jpeg = std::move(out);
+  return true;
+}
+
+// Every pixel of the decoded picture has equal red, green and blue.
+bool DecodesAsGray(const TBytes &Jpeg) {
+  TWembImage img{};
+  img.Scale = 1;
+  if (!read_jpeg(&img, Jpeg.data(), uint32_t(Jpeg.size()))) return false;
+  bool gray = true;
+  if (img.Channels == 3) {
+    for (uint32_t y = 0; y < img.Height && gray; ++y) {
+      const uint8_t *row = img.Mem + size_t(y) * img.Bpl;
+      for (uint32_t x = 0; x < img.Width; ++x, row += 3)
+        if (row[0] != row[1] || row[1] != row[2]) {
+          gray = false;
+          break;
+        }
+    }
+  } else {
+    gray = img.Channels == 1;
+  }
+  munmap(img.Mem, size_t(img.Bpl) * img.Height);
+  return gray;
+}
+
+}  // namespace
+
+bool WembTrimRect(const TWembParam &Param, int32_t W, int32_t H, TWembRect &Rect) {
+  TValueSet q;
+  try {
+    // Condition 0: portrait pictures (width < height) take the last four values.
+    q = EvaluateValueSet(Param.TrimValues, 0, W, H);
+  } catch (const std::exception &) {
+    return false;
+  }
+  int32_t v[4];
+  for (size_t i = 0; i < 4; ++i) v[i] = RoundSize(q[i]);
+  switch (Param.TrimType) {
+    case 0: {
+      const int32_t x = std::clamp(v[0], 0, W), y = std::clamp(v[1], 0, H);
+      Rect = {x, y, std::min(v[2], W - x), std::min(v[3], H - y)};
+      break;
+    }
+    case 1: Rect = {v[0], v[1], W - v[0] - v[2], H - v[1] - v[3]}; break;
+    case 2: {
+      const int32_t left = RoundSize(W * q[0] / 100.0), top = RoundSize(H * q[1] / 100.0);
+      Rect = {left, top, W - left - RoundSize(W * q[2] / 100.0), H - top - RoundSize(H * q[3] / 100.0)};
+      break;
+    }
+    case 3: {
+      if (q[0] <= 0 || q[1] <= 0) return false;
+      // The largest rectangle of ratio value1 : value2 inside the picture.
+      int32_t w = W, h = RoundSize(W * q[1] / q[0]);
+      if (h > H) {
+        h = H;
+        w = RoundSize(H * q[0] / q[1]);
+      }
+      Rect = {RoundSize((W - w) * q[2] / 100.0), RoundSize((H - h) * q[3] / 100.0), w, h};
+      break;
+    }
+    default: return false;
+  }
+  return true;
+}
+
+int32_t WembRotationTransform(int32_t Rotation, int32_t ExifOrientation) {
+  switch (Rotation) {
+    case 1: return ExifOrientation >= 1 && ExifOrientation <= 8 ? ExifOrientation : 0;
+    case 2: return 6;
+    case 3: return 3;
+    case 4: return 8;
+    case 5: return 2;
+    case 6: return 4;
+    default: return 0;
+  }
+}
+
+bool RunWembTool(const TWembParam &Param, const std::string &Input, const std::string &Output,
+                 const TWembMessage &Message) {
+  const TWembOption &o = Param.Option;
+  GMessage = &Message;
+  init_jpegtran(AppendToBytes, ForwardLibraryMessage);
+  // 2: the input must be a JPEG whose header the library reads.
+  std::optional<TBytes> file = ReadWholeFile(Input);
+  if (!file) {
+    Message("cannot read the file");
+    return false;
+  }
+  TBytes jpeg = std::move(*file);
+  if (!TExifReader::IsJPEGImage(jpeg)) {
+    Message("not a JPEG file");
+    return false;
+  }
+  TWembJpegInfo info{};
+  if (!read_jpeginfo(&info, jpeg.data(), uint32_t(jpeg.size()))) return false;
+  TBytes profile;
+  if (info.ICCProfile) {
+    profile.assign(info.ICCProfile, info.ICCProfile + info.ICCLength);
+    munmap(info.ICCProfile, info.ICCLength);
+  }
+  bool profileChanged = false;
+
+  // 3: trimming rectangle.
+  TWembRect trim;
+  const bool trimming = o.Trimming && WembTrimRect(Param, info.Width, info.Height, trim);
+
+  // 4: Exif.
+  TExifReader exif;
+  std::optional<TBytes> exifStream = TExifReader::GetExifStream(jpeg);
+  if (exifStream) exif.SetStream(*exifStream);
+  TExifInfo sourceInfo, workInfo;
+  double captured = 0;
+  if (!exif.ReadExifInfo(sourceInfo, captured) && exif.FHasExif) {
+    Message("the Exif block is damaged");
+    return false;
+  }
+  workInfo = sourceInfo;
+  bool exifImported = false;
+
+  // 5, 6: exports.
+  if (o.ExifExport && exif.FHasExif) {
+    TBytes out{0xFF, 0xD8, 0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
+    const size_t len = exif.FStream.size() + 8;
+    if (len > 0xFFFF) {
+      Message("the Exif block is too large to export");
+    } else {
+      out[4] = uint8_t(len >> 8);
+      out[5] = uint8_t(len);
+      out.insert(out.end(), exif.FStream.begin(), exif.FStream.end());
+      out.insert(out.end(), {0xFF, 0xD9});
+      WriteWholeFile(ExpandWembName(o.ExifExportName, Input), out);
+    }
+  }
+  if (o.ICCExport && !profile.empty()) WriteWholeFile(ExpandWembName(o.ICCExportName, Input), profile);
+
+  // 7: Exif import.
+  if (o.ExifImport) {
+    if (std::optional<TBytes> imported = ReadWholeFile(ExpandWembName(o.ExifImportName, Input))) {
+      if (std::optional<TBytes> stream = TExifReader::GetExifStream(*imported); stream && exif.SetStream(*stream)) {
+        exif.ReadExifInfo(sourceInfo, captured);
+        workInfo = sourceInfo;
+        exifImported = true;
+      }
+    }
+  }
+
+  // 9: grayscale decision.
+  bool grayPending = false;
+  if (info.ColorSpace == WEMB_CS_YCBCR &&
+      (o.Grayscale == 1 || (o.Grayscale == 2 && DecodesAsGray(jpeg)))) {
+    grayPending = true;
+    profile.clear();
+    profileChanged = true;
+    info.ColorSpace = WEMB_CS_GRAY;
+  }
+
+  // 10: ICC import.
+  if (o.ICCImport) {
+    if (std::optional<TBytes> icc = ReadWholeFile(ExpandWembName(o.ICCImportName, Input)); icc && !icc->empty()) {
+      profile = std::move(*icc);
+      profileChanged = true;
+    }
+  }
+
+  // 11: crop.
+  if (trimming && trim.Width > 0 && trim.Height > 0 &&
+      !(trim.X == 0 && trim.Y == 0 && trim.Width == info.Width && trim.Height == info.Height)) {
+    if (!Transform(jpeg, &trim, 1, grayPending ? WEMB_GRAYSCALE : 0)) return false;
+    grayPending = false;
+  } else if (trimming && (trim.Width < 1 || trim.Height < 1)) {
+    Message("the trimming rectangle is empty");
+    return false;
+  }
+
+  // 12, 13: rotation and the orientation written.
+  int32_t code = WembRotationTransform(o.Rotation, (workInfo.Flags & EXIFINFO_ORIENTATION) ? workInfo.Orientation : 0);
+  if (o.Rotation == 1 && code != 0) {
+    workInfo.Orientation = 1;
+    workInfo.Flags |= EXIFINFO_ORIENTATION;
+  }
+  if (code >= 2 && code <= 8) {
+    if (!Transform(jpeg, nullptr, code, grayPending ? WEMB_GRAYSCALE : 0)) return false;
+    grayPending = false;
+  }
+  if (o.ExifOrientation >= 1 && o.ExifOrientation <= 8) {
+    workInfo.Orientation = o.ExifOrientation;
+    workInfo.Flags |= EXIFINFO_ORIENTATION;
+  }
+  // 14: grayscale when nothing else ran.
+  if (grayPending && !Transform(jpeg, nullptr, 1, WEMB_GRAYSCALE)) return false;
+
+  // 16: optimisation.
+  if (o.OptimizeMode == 1 || o.OptimizeMode == 2) {
+    if (!Transform(jpeg, nullptr, 1, o.OptimizeMode == 1 ? WEMB_OPTIMIZE : WEMB_OPTIMIZE | WEMB_PROGRESSIVE))
+      return false;
+  } else if (o.OptimizeMode == 3) {
+    TBytes optimized = jpeg, progressive = jpeg;
+    if (!Transform(optimized, nullptr, 1, WEMB_OPTIMIZE)) return false;
+    if (!Transform(progressive, nullptr, 1, WEMB_OPTIMIZE | WEMB_PROGRESSIVE)) return false;
+    if (progressive.size() < optimized.size() && progressive.size() < jpeg.size()) jpeg = std::move(progressive);
+    else if (optimized.size() < progressive.size() && optimized.size() < jpeg.size()) jpeg = std::move(optimized);
+  }
+
+  // 17: Exif rewrite.
+  std::optional<TBytes> newExif;
+  const bool exifChanged = !SameExifInfo(workInfo, sourceInfo);
+  if (exifChanged || o.DeleteGPSInfoIFD || o.DeleteMakerNote || o.DeleteExifThumbnail || o.UpdateExifThumbnail) {
+    TExifWriteOptions w;
+    w.DeleteGPSInfo = o.DeleteGPSInfoIFD != 0;
+    w.DeleteThumbnail = o.DeleteExifThumbnail != 0;
+    try {
+      if (o.DeleteMakerNote) newExif = exif.WriteExifInfoWithoutMakerNote(workInfo, w);
+      else if (workInfo.Flags != sourceInfo.Flags || o.DeleteGPSInfoIFD || o.DeleteExifThumbnail)
+        newExif = exif.WriteExifInfo(workInfo, w);
+      else newExif = exif.OverWriteExifInfo(workInfo, w);
+    } catch (const std::exception &e) {
+      Message(std::string("Exif: ") + e.what());
+      return false;
+    }
+  } else if (exifImported) {
+    newExif = exif.FStream;
+  }
+
+  // 19: profile and Exif into the file, then the segment list.
+  if (profileChanged || newExif) {
+    std::optional<TBytes> replaced = ReplaceICCAndExif(jpeg, profile.empty() ? nullptr : profile.data(),
+                                                       profile.size(), newExif ? newExif->data() : nullptr,
+                                                       newExif ? newExif->size() : 0);
+    if (!replaced) {
+      Message("the segments cannot be rewritten");
+      return false;
+    }
+    jpeg = std::move(*replaced);
+  }
+  if (!Param.Segments.empty()) {
+    std::vector<TSegmentInfo> list = Param.Segments;
+    for (TSegmentInfo &s : list)
+      if (s.Marker == JPEG_COM) s.Header.clear();  // a COM entry matches every comment
+    if (!DeleteSegments(jpeg, list, o.SegmentDeleteMode == 0)) {
+      Message("the segments cannot be read");
+      return false;
+    }
+  }
+
+  // 20: the output.
+  WriteWholeFile(Output, jpeg);
+  return true;
+}

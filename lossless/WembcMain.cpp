@@ -1,0 +1,30 @@
+// WEMBC: the console tool that the batch run starts once per JPEG file, as
+// "WEMBC -m "input" "output"". Everything else comes from the run's
+// parameter block in shared memory; without it the tool does nothing. The
+// exit code is always 0: the caller judges by the output file, and the
+// reasons for a missing output are printed on standard error.
+#include "core/Errors.h"
+#include "lossless/WembOption.h"
+#include "lossless/WembShared.h"
+#include "lossless/WembTool.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+int main(int argc, char **argv) {
+  if (argc <= 3 || std::strcmp(argv[1], "-m") != 0) return 0;
+  const std::string input = argv[2], output = argv[3];
+  const TWembMessage print = [&](const std::string &Text) {
+    std::fprintf(stderr, "WEMBC: %s: %s\n", input.c_str(), Text.c_str());
+  };
+  const std::optional<std::vector<uint8_t>> block = ReadWembSharedBlock(WembParamName());
+  if (!block) return 0;
+  try {
+    RunWembTool(ReadWembParam(*block), input, output, print);
+  } catch (const std::exception &e) {
+    print(e.what());
+  }
+  return 0;
+}
