@@ -3,8 +3,10 @@
 // YCbCr conversions around it). bench/compare-denoise drives it for the
 // quality figures.
 //
-//   denoise_tool [--threads N] [--isa plain|sse2|avx] IN.pnm OUT_PREFIX STR[,STR...]
+//   denoise_tool [--threads N] [--isa plain|sse2|avx] [--steps] IN.pnm OUT_PREFIX STR[,STR...]
 //
+// --steps prints the processor time of every library procedure (summed over
+// the run), which stays meaningful on a busy machine.
 // writes OUT_PREFIX-<STR>.pnm per preset STR (1 to 16).
 #include "core/ImgInfo.h"
 #include "core/MultiThread.h"
@@ -14,6 +16,8 @@
 
 #include <cctype>
 #include <chrono>
+#include <ctime>
+#include <map>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -23,6 +27,12 @@
 #include <vector>
 
 namespace {
+
+double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
 
 [[noreturn]] void Fail(const std::string &Message) {
   std::fprintf(stderr, "denoise_tool: %s\n", Message.c_str());
@@ -90,11 +100,14 @@ void WritePnm(const std::string &Path, const TICCImgInfo &Img) {
 int main(int argc, char **argv) {
   int32_t threads = 1;
   TDenoiseIsa isa = TDenoiseIsa::Sse2;
+  bool steps = false;
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--threads" && i + 1 < argc) {
       threads = std::atoi(argv[++i]);
+    } else if (a == "--steps") {
+      steps = true;
     } else if (a == "--isa" && i + 1 < argc) {
       const std::string v = argv[++i];
       isa = v == "plain" ? TDenoiseIsa::Plain : v == "avx" ? TDenoiseIsa::Avx : TDenoiseIsa::Sse2;
@@ -116,11 +129,27 @@ int main(int argc, char **argv) {
     const int32_t str = std::atoi(item.c_str());
     TICCImgOwner img;
     CopyICCImgInfo(*source, *img, false);
+    std::map<int32_t, double> cpu;
+    double last = CpuSeconds();
+    TDenoiseTrace trace;
+    trace.AfterStep = [&](int32_t Procedure, const TDenoiseBlock &) {
+      const double now = CpuSeconds();
+      cpu[Procedure] += now - last;
+      last = now;
+    };
     const auto t0 = std::chrono::steady_clock::now();
+    const double c0 = CpuSeconds();
     if (img->Channels == 3) ConvertToYCC14(*img);
-    DenoisePass(*img, DenoisePreset(str), pool.get(), isa);
+    last = CpuSeconds();
+    DenoisePass(*img, DenoisePreset(str), pool.get(), isa, steps ? &trace : nullptr);
     if (img->Channels == 3) ConvertFromYCC14(*img);
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double c = CpuSeconds() - c0;
+    if (steps) {
+      for (const auto &[p, t] : cpu) std::printf("  procedure %2d: %.3f s processor time\n", p, t);
+      std::printf("  whole step: %.3f s processor time, %.1f MPix per processor second\n", c,
+                  double(img->Width) * img->Height / c / 1e6);
+    }
     if (img->BPP != BPP_8) Convert14To8(*img);
     std::printf("preset %d: %.3f s, %.1f MPix/s\n", str, s, double(img->Width) * img->Height / s / 1e6);
     WritePnm(args[1] + "-" + item + ".pnm", *img);

@@ -21,6 +21,7 @@ struct V {
   static F div(F a, F b) { return _mm256_div_ps(a, b); }
   static F max(F a, F b) { return _mm256_max_ps(a, b); }
   static I round(F v) { return _mm256_cvtps_epi32(v); }
+  static int32_t round1(float v) { return _mm_cvtss_si32(_mm_set_ss(v)); }
   static F tofloat(I v) { return _mm256_cvtepi32_ps(v); }
   static F pow2(I n) {
     return _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_add_epi32(n, _mm256_set1_epi32(127)), 23));

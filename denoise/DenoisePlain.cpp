@@ -20,6 +20,7 @@ struct V {
   static F div(F a, F b) { return a / b; }
   static F max(F a, F b) { return a > b ? a : b; }
   static I round(F v) { return int32_t(__builtin_lrintf(v)); }
+  static int32_t round1(float v) { return int32_t(__builtin_lrintf(v)); }
   static F tofloat(I v) { return float(v); }
   static F pow2(I n) {
     const uint32_t bits = uint32_t(n + 127) << 23;

@@ -56,6 +56,15 @@ TBlock Allocate(size_t Bytes) {
   return TBlock(p);
 }
 
+// Planes come from the page blocks a batch keeps for reuse: their pages are
+// mapped and cleared already, where fresh ones would cost the kernel a
+// clearing of every page on first touch. Every plane sample a procedure
+// reads was written by an earlier one.
+struct TPageFree {
+  void operator()(void *p) const { PageFree(p); }
+};
+using TPlane = std::unique_ptr<uint8_t, TPageFree>;
+
 }  // namespace
 
 bool TDenoiseLibrary::HasSse2() const { return AllSet(Sse2.data(), DNP_SSE2_COUNT); }
@@ -130,11 +139,12 @@ void DenoisePass(TICCImgInfo &Img, const TDenoiseValues &Values, TMultiThread *P
   }
   const int32_t threads = Pool ? std::max(Pool->MaxThread(), 1) : 1;
   const size_t planeBytes = size_t(g.PaddedWidth) * 4 * size_t(g.PaddedHeight);
-  TBlock planes[3] = {Allocate(planeBytes), Allocate(planeBytes), Allocate(planeBytes)};
+  TPlane planes[3];
+  for (TPlane &p : planes) p.reset(static_cast<uint8_t *>(PageAllocReused(planeBytes)));
   TBlock scratch = Allocate(size_t(g.ScratchSize) * size_t(threads));
   // A traced pass shows whole planes, so nothing in them may be left over from before.
   if (Trace)
-    for (TBlock &p : planes) std::memset(p.get(), 0, planeBytes);
+    for (TPlane &p : planes) std::memset(p.get(), 0, planeBytes);
   std::vector<uint32_t> histogram(size_t(2) * size_t(threads) * DenoiseHistogramBins);
 
   TDenoiseBlock B{};
