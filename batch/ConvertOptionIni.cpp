@@ -4,6 +4,7 @@
 #include "batch/CombineOption.h"
 
 #include "io/FormatOption.h"
+#include "lossless/WembSettings.h"
 
 #include "core/IniFile.h"
 #include "core/PixelConvert.h"
@@ -318,6 +319,7 @@ void ReadConvertSettings(const TMemIniFile &Ini) {
   ReadSPIOption(Ini, SPIOption);
   ReadColorManagementOption(Ini, ColorManagementOption);
   ReadCombineOption(Ini, CombineOption);
+  ReadWembSettings(Ini, WembSettings);
   ConvertMode = ReadConvertMode(Ini, FileOption);
 }
 
@@ -329,6 +331,7 @@ void WriteConvertSettings(TMemIniFile &Ini) {
   WriteSPIOption(Ini, SPIOption);
   WriteColorManagementOption(Ini, ColorManagementOption);
   WriteCombineOption(Ini, CombineOption);
+  WriteWembSettings(Ini, WembSettings);
   WriteConvertMode(Ini, ConvertMode);
 }
 

@@ -4,6 +4,7 @@
 #include "core/AsciiCase.h"
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
+#include "batch/ConvertOptionIni.h"
 #include "batch/ErrorLogFrm.h"
 #include "core/Errors.h"
 #include "batch/FileNameTemplate.h"
@@ -13,6 +14,7 @@
 #include "io/ExifReader.h"
 #include "io/ImageProbe.h"
 #include "io/JpegSegment.h"
+#include "lossless/Quzen.h"
 #include "io/LoadPicture.h"
 #include "batch/MakeOutputFileName.h"
 #include "batch/OutputFile.h"
@@ -25,6 +27,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
@@ -229,9 +232,8 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::st
     if (Parent.RenameOnly) {
       Ok = RenameEntry(Entry);
     } else if (S.ConvertMode == CONVERT_MODE_JPEGTRAN) {
-      // Lossless mode works on JPEG sources only; the console tool that does
-      // the work is not part of this build yet.
-      if (Entry.PictureFormat == PICTURE_JPEG) throw ETessivoError("ロスレスJPEG変換はこの版では使えません");
+      // Lossless mode works on JPEG sources only; the others are passed over.
+      if (Entry.PictureFormat == PICTURE_JPEG) Ok = LosslessEntry(Entry);
     } else if (Entry.PictureFormat == PICTURE_JPEG && OutType == OUTPUT_JPEG && !S.Formats.JPEG.AlwaysRecompress &&
                EffectsInUse && !Effects.IsChange(Entry)) {
       Ok = PassThrough(Entry, Warning);
@@ -324,6 +326,36 @@ bool TMTResizeThread::RenameEntry(TImageInfo &Entry) {
     return false;
   }
   if (KeepsFileTimes(Metadata)) SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry, Metadata));
+  return true;
+}
+
+bool TMTResizeThread::LosslessEntry(TImageInfo &Entry) {
+  TQuzen *Quzen = Parent.Quzen.get();
+  if (!Quzen) throw ETessivoError("the lossless-JPEG parameters are not published");
+  const TRunSettings &S = Parent.Settings();
+  if (Entry.FIsArchive) {
+    // An archive member is converted from a temporary copy, which goes afterwards.
+    std::vector<uint8_t> Bytes;
+    ReadEntryBytes(Entry, Bytes);
+    const std::string Copy = SystemTempFolder() + "/Tmp" + std::to_string(getpid()) + "-" +
+                             std::to_string(ThreadNum) + ".jpg";
+    {
+      TOutputFile Out(Copy);
+      Out.Write(Bytes);
+      Out.Commit();
+    }
+    try {
+      Quzen->Convert(Copy, Entry.OutPutFileName);
+    } catch (...) {
+      std::remove(Copy.c_str());
+      throw;
+    }
+    std::remove(Copy.c_str());
+  } else {
+    Quzen->Convert(Entry.FPath, Entry.OutPutFileName);
+  }
+  if (ChangesFileTimes(S.Formats.Metadata))
+    SetOutputTimes(Entry.OutPutFileName, OutputTimesOf(Entry, S.Formats.Metadata));
   return true;
 }
 

@@ -54,6 +54,8 @@ private:
   bool ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::string &Warning);
   bool RenameEntry(TImageInfo &Entry);
   // Warning receives what the log should say about a copy that was made (a damaged source).
+  // Lossless mode: runs WEMBC for a JPEG entry (an archive member through a temporary copy).
+  bool LosslessEntry(TImageInfo &Entry);
   bool PassThrough(TImageInfo &Entry, std::string &Warning);
 
   std::atomic<bool> FTerminated{false};

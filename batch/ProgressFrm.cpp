@@ -9,6 +9,8 @@
 #include "core/ImgInfo.h"
 #include "batch/MTResizeThread.h"
 #include "batch/MakeOutputFileName.h"
+#include "core/ProgramFolder.h"
+#include "lossless/Quzen.h"
 
 #include <algorithm>
 #include <cmath>
@@ -49,7 +51,7 @@ std::string ElapsedTimeText(uint64_t Milliseconds) {
 }
 
 TProgressForm::TProgressForm(TImageInfoList &List, TEffectList &Effects, TProgressView *View)
-    : FSettings(CurrentRunSettings()), FList(List), FEffects(Effects), FView(View) {
+    : FSettings(CurrentRunSettings()), FWembSettings(WembSettings), FList(List), FEffects(Effects), FView(View) {
   FileNameFormat = FSettings.File.FileNameFormat;
   NotOverwrite = FSettings.File.NotOverwrite;
   RenameOnly = FSettings.File.RenameOnly;
@@ -73,6 +75,20 @@ TProgressForm::~TProgressForm() {
 }
 
 int32_t TProgressForm::ShowModal() {
+  if (FSettings.ConvertMode == CONVERT_MODE_JPEGTRAN && !RenameOnly) {
+    // The block is published once, before any tool can start; one that
+    // cannot be published refuses the whole run.
+    try {
+      Quzen = std::make_unique<TQuzen>(ProgramBinFolder() + "/WEMBC");
+      Quzen->InitWembParam(FWembSettings, FEffects);
+    } catch (const std::exception &E) {
+      Quzen.reset();
+      ErrorLogForm().PutErrorMsg(E.what());
+      FModalResult = MR_CANCEL;
+      if (FView) FView->Closed(FModalResult, ResultText);
+      return FModalResult;
+    }
+  }
   RunEngines = TEngineSet::FromPrototypes();
   FEffects.LoadExternalImage();
   StartTime = MillisecondClock();

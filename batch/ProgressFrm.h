@@ -10,6 +10,7 @@
 #include "batch/ConvertOption.h"
 #include "batch/ImageInfo.h"
 #include "core/MultiThread.h"
+#include "lossless/WembSettings.h"
 
 #include <atomic>
 #include <chrono>
@@ -28,6 +29,7 @@ class TEngineSet;
 class TMTResizeThread;
 class TMakeOutputFileNameThread;
 class TExternalToolThread;
+class TQuzen;
 
 // Notifications of a run (WM_APP + 0x100 to 0x104); the word parameter is
 // the sending thread's identifier. 0x8102 and 0x8103 come from the naming
@@ -171,6 +173,9 @@ public:
   // of its own with its own pool.
   std::unique_ptr<TEngineSet> RunEngines;
   std::unique_ptr<TExternalToolThread> ExternalToolThread;
+  // Lossless mode: the run's published parameter block and tool runner,
+  // made before the workers start and released after the last one ended.
+  std::unique_ptr<TQuzen> Quzen;
   LongBool ConvertStarted = LongFalse;
   uint64_t LastProgress = 0;
   std::atomic<bool> Suspend{false};  // paused
@@ -192,6 +197,7 @@ private:
   void DoTogglePause();
 
   const TRunSettings FSettings;
+  const TWembSettings FWembSettings;
   TImageInfoList &FList;
   TEffectList &FEffects;
   TProgressView *FView;

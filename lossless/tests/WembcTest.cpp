@@ -137,6 +137,62 @@ TEST_P(WembcRotation, TurnsAsJpegtranAndWritesTheOrientation) {
 INSTANTIATE_TEST_SUITE_P(Cases, WembcRotation, ::testing::ValuesIn(RotationCases),
                          [](const ::testing::TestParamInfo<TRotationCase> &P) { return std::string(P.param.Name); });
 
+// A little-endian Exif block as cameras write it: orientation 6, a capture
+// date and a maker note of the camera's own format.
+std::string CameraExif(const std::string &MakerNote) {
+  auto u16 = [](uint32_t V) { return std::string{char(V & 0xFF), char(V >> 8)}; };
+  auto u32 = [&](uint32_t V) { return u16(V & 0xFFFF) + u16(V >> 16); };
+  auto entry = [&](uint32_t Tag, uint32_t Type, uint32_t Count, uint32_t Value) {
+    return u16(Tag) + u16(Type) + u32(Count) + u32(Value);
+  };
+  const uint32_t exifIfd = 8 + 2 + 2 * 12 + 4, data = exifIfd + 2 + 2 * 12 + 4;
+  const std::string date("2022:02:03 04:05:06\0", 20);
+  std::string tiff = std::string("II*\0", 4) + u32(8);
+  tiff += u16(2) + entry(0x0112, 3, 1, 6) + entry(0x8769, 4, 1, exifIfd) + u32(0);
+  tiff += u16(2) + entry(0x9003, 2, 20, data) + entry(0x927C, 7, uint32_t(MakerNote.size()), data + 20) + u32(0);
+  tiff += date + MakerNote;
+  return std::string("Exif\0\0", 6) + tiff;
+}
+
+struct TMakerNoteCase {
+  const char *Name;
+  LongBool DeleteMakerNote;
+  bool Kept;
+};
+
+const TMakerNoteCase MakerNoteCases[] = {
+    {"AutomaticTurnKeepsTheMakerNote", LongFalse, true},
+    {"DeleteMakerNoteDropsIt", LongTrue, false},
+};
+
+class WembcMakerNote : public Wembc, public ::testing::WithParamInterface<TMakerNoteCase> {};
+
+TEST_P(WembcMakerNote, FollowsTheSwitchAndKeepsTheDate) {
+  TESSIVO_REQUIRE(HaveTools());
+  std::string note = "TestMakerNote";
+  note.push_back('\0');
+  for (int i = 0; i < 40; ++i) note.push_back(char(i * 5));
+  const std::string app1 = CameraExif(note);
+  const std::string plain = ReadFile(MakeJpeg(Dir, "camera", 96, 64, {"-sample", "2x2"}));
+  const fs::path in = Dir / "camera.jpg", out = Dir / "camera-out.jpg";
+  WriteFile(in, plain.substr(0, 2) + "\xFF\xE1" + char((app1.size() + 2) >> 8) + char((app1.size() + 2) & 0xFF) + app1 +
+                    plain.substr(2));
+  ASSERT_EQ(Exif(in, "Orientation"), "6");
+  TWembOption o;
+  o.Rotation = 1;
+  o.DeleteMakerNote = GetParam().DeleteMakerNote;
+  const std::string err = RunTool(o, in, out);
+  ASSERT_TRUE(fs::exists(out)) << err;
+  EXPECT_EQ(Exif(out, "Orientation"), "1");
+  EXPECT_EQ(Exif(out, "DateTimeOriginal"), "2022:02:03 04:05:06");
+  const std::string kept = RunProgram({"exiftool", "-U", "-b", "-MakerNoteUnknown", out.string()});
+  EXPECT_EQ(kept, GetParam().Kept ? note : std::string());
+  EXPECT_TRUE(SamePixels(out, Jpegtran(in, {"-rotate", "90", "-trim"})));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WembcMakerNote, ::testing::ValuesIn(MakerNoteCases),
+                         [](const ::testing::TestParamInfo<TMakerNoteCase> &P) { return std::string(P.param.Name); });
+
 TEST_F(Wembc, AWholeImageTrimRunsNoCropAndCopiesTheFile) {
   TESSIVO_REQUIRE(HaveTools());
   const fs::path in = Photo("whole", 0), out = Dir / "whole-out.jpg";
