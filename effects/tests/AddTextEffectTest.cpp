@@ -208,9 +208,13 @@ TEST(FontChoice, StoredNamesResolveToInstalledFonts) {
     SCOPED_TRACE(std::string(c.Name) + " charset " + std::to_string(c.Charset));
     const TResolvedFont f = ResolveFont(c.Name, c.Charset, 0);
     EXPECT_FALSE(f.File.empty());
-    if (c.Japanese) EXPECT_NE(japanese.find(f.Family), std::string::npos) << f.Family;
+    if (c.Japanese) {
+      EXPECT_NE(japanese.find(f.Family), std::string::npos) << f.Family;
+    }
     EXPECT_EQ(!f.Notice.empty(), c.Notice) << f.Notice;
-    if (c.Notice) EXPECT_NE(f.Notice.find(c.Name), std::string::npos);
+    if (c.Notice) {
+      EXPECT_NE(f.Notice.find(c.Name), std::string::npos);
+    }
   }
 }
 
@@ -366,7 +370,9 @@ TEST(TextMask, SameTextAndFontAreDrawnOnce) {
                                 call->Top, call->Left, call->Pitch, *mask->I);
     EXPECT_EQ(cache.RenderCount(), k.Cached ? 1u : 2u);
     EXPECT_NE(a.I->Mem, b.I->Mem);  // each call gets its own block
-    if (k.Cached) EXPECT_EQ(Checksum(a), Checksum(b));
+    if (k.Cached) {
+      EXPECT_EQ(Checksum(a), Checksum(b));
+    }
   }
 }
 

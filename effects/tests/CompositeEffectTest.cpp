@@ -13,7 +13,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -82,7 +81,9 @@ TEST(CompositeBlend, OpacityAlphaAndDestinationKinds) {
       EXPECT_EQ(d.Get(1, m, 2), c.Expected[0]);
       EXPECT_EQ(d.Get(1, m, 1), c.Expected[1]);
       EXPECT_EQ(d.Get(1, m, 0), c.Expected[2]);
-      if (c.DstChannels == 4) EXPECT_EQ(d.Get(1, m, 3), c.Expected[3]);
+      if (c.DstChannels == 4) {
+        EXPECT_EQ(d.Get(1, m, 3), c.Expected[3]);
+      }
     }
     EXPECT_EQ(d.Get(0, m, 0), 200);  // outside the source: untouched
   }
