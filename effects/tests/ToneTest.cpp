@@ -349,18 +349,26 @@ TEST(ToneCurve, RunsOnEightAndSixteenBitImages) {
   }
 }
 
+// A tone curve lifting the luma through (128, 200), run on L* in Lab mode.
+struct TLabCurve {
+  TToneCurveEffect E;
+  TRunSettings Settings;
+  TEffectParams P;
+  TLabCurve() {
+    E.FControlPoints[CURVE_LUMA] = *ParseCurve("0,0,128,200,255,255");
+    E.FLab = true;
+    E.UpdateTables();
+    Settings.System.EnabledLabMode = LongTrue;
+    P.Settings = &Settings;
+  }
+  void Run(TICCImgInfo &Img) { E.DoEffect(Img, P); }
+};
+
 TEST(ToneCurve, LumaCurveInLabModeKeepsNeutralsNeutralAndAlpha) {
-  TToneCurveEffect e;
-  e.FControlPoints[CURVE_LUMA] = *ParseCurve("0,0,128,200,255,255");
-  e.FLab = true;
-  e.UpdateTables();
-  TRunSettings settings;
-  settings.System.EnabledLabMode = LongTrue;
-  TEffectParams p;
-  p.Settings = &settings;
+  TLabCurve curve;
   TTestImage img(2, 1, 4, BPP_8);
   Pixels(img, {{119, 119, 119, 200}, {30, 30, 30, 9}});
-  e.DoEffect(img.I, p);
+  curve.Run(img.I);
   ASSERT_EQ(img.I.BPP, uint32_t(BPP_14));
   EXPECT_EQ(img.Get(0, 0, 3), 200 * 64);
   EXPECT_EQ(img.Get(1, 0, 3), 9 * 64);
@@ -378,18 +386,11 @@ TEST(ToneCurve, LumaCurveInLabModeKeepsNeutralsNeutralAndAlpha) {
 }
 
 TEST(ToneCurve, LabModeTakesGrayWithAlphaAsGray) {
-  TToneCurveEffect e;
-  e.FControlPoints[CURVE_LUMA] = *ParseCurve("0,0,128,200,255,255");
-  e.FLab = true;
-  e.UpdateTables();
-  TRunSettings settings;
-  settings.System.EnabledLabMode = LongTrue;
-  TEffectParams p;
-  p.Settings = &settings;
+  TLabCurve curve;
   TTestImage img(2, 1, 4, BPP_8);
   Pixels(img, {{119, 119, 119, 200}, {0, 0, 0, 5}});
   img.I.IsGrayAlpha = LongTrue;
-  e.DoEffect(img.I, p);
+  curve.Run(img.I);
   ASSERT_EQ(img.I.Channels, 4u);
   EXPECT_TRUE(img.I.IsGrayAlpha);
   EXPECT_EQ(img.Get(0, 0, 0), img.Get(0, 0, 1));
