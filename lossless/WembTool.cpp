@@ -30,9 +30,14 @@ intptr_t AppendToBytes(void *Stream, const void *Bytes, intptr_t Count) {
 }
 
 std::optional<TBytes> ReadWholeFile(const std::string &Path) {
-  std::ifstream f(Path, std::ios::binary);
+  std::ifstream f(Path, std::ios::binary | std::ios::ate);
   if (!f) return std::nullopt;
-  return TBytes(std::istreambuf_iterator<char>(f), {});
+  const std::streamoff size = f.tellg();
+  if (size < 0) return std::nullopt;
+  TBytes bytes(static_cast<size_t>(size));
+  f.seekg(0);
+  if (!f.read(reinterpret_cast<char *>(bytes.data()), size)) return std::nullopt;
+  return bytes;
 }
 
 // Writes a file through a temporary file in its folder (created when missing),

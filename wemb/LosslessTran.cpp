@@ -118,6 +118,9 @@ void LosslessTran(const uint8_t *Bytes, uint32_t Count, int CropW, int CropH, in
   const bool tr = Transposes(T);
   const JDIMENSION outW = JDIMENSION(tr ? regH : regW), outH = JDIMENSION(tr ? regW : regH);
 
+  // Without a crop or a turn the source's own arrays are written as they
+  // are (grayscale keeps the first one), which saves a copy of every block.
+  const bool inPlace = T == 1 && x0 == 0 && y0 == 0 && regW == imgW && regH == imgH;
   // Output components and their coefficient arrays, requested before the
   // source is read so that one realisation allocates everything.
   const int maxH = gray ? 1 : tr ? s.max_v_samp_factor : s.max_h_samp_factor;
@@ -130,6 +133,7 @@ void LosslessTran(const uint8_t *Bytes, uint32_t Count, int CropW, int CropH, in
     o.V = gray ? 1 : tr ? sc.h_samp_factor : sc.v_samp_factor;
     o.Width = CeilDiv(outW * o.H, DCTSIZE * maxH);
     o.Height = CeilDiv(outH * o.V, DCTSIZE * maxV);
+    if (inPlace) continue;
     o.Array = s.mem->request_virt_barray(reinterpret_cast<j_common_ptr>(&s), JPOOL_IMAGE, TRUE,
                                          CeilDiv(o.Width, o.H) * o.H, CeilDiv(o.Height, o.V) * o.V, JDIMENSION(o.V));
   }
@@ -140,7 +144,7 @@ void LosslessTran(const uint8_t *Bytes, uint32_t Count, int CropW, int CropH, in
   // Move the blocks.
   const TCoefMap coef = MakeCoefMap(T);
   auto *common = reinterpret_cast<j_common_ptr>(&s);
-  for (int c = 0; c < ncomp; ++c) {
+  for (int c = 0; c < ncomp && !inPlace; ++c) {
     const jpeg_component_info &sc = s.comp_info[c];
     const TOutComponent &o = outc[c];
     // Block size of this component in source pixels.
@@ -186,7 +190,7 @@ void LosslessTran(const uint8_t *Bytes, uint32_t Count, int CropW, int CropH, in
   if (Flags & WEMB_PROGRESSIVE) jpeg_simple_progression(&d);
 
   std::vector<jvirt_barray_ptr> arrays(ncomp);
-  for (int c = 0; c < ncomp; ++c) arrays[c] = outc[c].Array;
+  for (int c = 0; c < ncomp; ++c) arrays[c] = inPlace ? srcArrays[c] : outc[c].Array;
   jpeg_write_coefficients(&d, arrays.data());
   // Every APPn and COM segment is carried over, except the JFIF and Adobe
   // headers that the encoder writes itself.
