@@ -5,6 +5,7 @@
 #include "batch/SamplePhotos.h"
 #include "io/ImageProbe.h"
 #include "io/Pixio.h"
+#include "testutil/OutsideTool.h"
 #include "testutil/TestEnv.h"
 #include "app/tests/RunTessivo.h"
 
@@ -25,19 +26,9 @@ namespace {
 using testrun::ReadFile;
 using testrun::TRun;
 
-std::string Capture(const std::string &Command) {
-  std::string Out;
-  if (FILE *P = ::popen((Command + " 2>/dev/null").c_str(), "r")) {
-    char Buf[4096];
-    size_t n;
-    while ((n = std::fread(Buf, 1, sizeof Buf, P)) > 0) Out.append(Buf, n);
-    if (::pclose(P) != 0) Out.clear();
-  }
-  return Out;
-}
-
-bool HaveImageMagick() { return !Capture("convert -version").empty() && !Capture("identify -version").empty(); }
-std::string Quoted(const std::string &Path) { return "'" + Path + "'"; }
+using testenv::Capture;
+using testenv::HaveImageMagick;
+std::string Quoted(const std::string &Path) { return testenv::ShellQuoted(Path); }
 std::string Shape(const std::string &Path) { return Capture("identify -format '%[channels] %w %h' " + Quoted(Path)); }
 
 std::array<int, 3> RgbAt(const std::string &Path, int x, int y) {
@@ -180,24 +171,9 @@ TEST_F(CombineRunner, StopSignalsDuringCombiningLeaveOnlyCompletePages) {
     Args.insert(Args.end(), Inputs.begin(), Inputs.end());
     const pid_t Pid = Start(Args);
     ASSERT_GT(Pid, 0);
-    const auto HasPage = [&] {
-      std::error_code Ec;
-      for (const auto &E : fs::directory_iterator(Dir + "/out", Ec))
-        if (E.path().filename().string()[0] != '.') return true;
-      return false;
-    };
-    if (!testrun::WaitUntil(HasPage, std::chrono::minutes(5))) {
-      ::kill(Pid, SIGKILL);
-      Wait(Pid);
-      FAIL() << C.Name << ": no page within 5 minutes";
-    }
-    for (size_t i = 0; i < C.Signals.size(); ++i) {
-      const auto Reported = [&] { return ReadFile(Dir + "/stderr.txt").find("stopping: ") != std::string::npos; };
-      if (i > 0 && !testrun::WaitUntil(Reported, std::chrono::minutes(1)))
-        ADD_FAILURE() << C.Name << ": the run did not report the first signal within a minute";
-      ::kill(Pid, C.Signals[i]);
-    }
+    const std::string Why = testrun::SignalOnceAnOutputExists(Pid, Dir + "/out", C.Signals, Dir + "/stderr.txt");
     const TRun R = Wait(Pid);
+    ASSERT_EQ(Why, "") << C.Name;
     EXPECT_EQ(R.Status, 1) << C.Name << "\n" << R.Err;
     EXPECT_NE(R.Err.find(C.Says), std::string::npos) << C.Name << "\n" << R.Err;
     int Pages = 0;
@@ -212,6 +188,21 @@ TEST_F(CombineRunner, StopSignalsDuringCombiningLeaveOnlyCompletePages) {
     EXPECT_GE(Pages, 1) << C.Name;
     EXPECT_LT(Pages, Count / 4) << C.Name;
   }
+}
+
+TEST_F(CombineRunner, JsonProgressHasOneLinePerWrittenPage) {
+  std::vector<std::string> Args = {"/ini=t.ini", "--progress=json"};
+  for (int i = 0; i < 5; ++i) Args.push_back(Photo("a" + std::to_string(i) + ".jpg", 64, 48, uint32_t(i + 1)));
+  Profile("[Combine]\nUse=1\nRows=2\nColumns=1\n[File]\nFileNameFormat=" + Dir + "/out/page<n2>.png\n");
+  testrun::TRunPlace P = Place();
+  P.OutPath = Dir + "/stdout.txt";
+  const TRun R = testrun::WaitTessivo(testrun::StartTessivo(Args, P), P);
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  // Five pictures, two a page: three pages, each named after its first picture.
+  EXPECT_EQ(Occurrences(R.Out, "\n"), 3u) << R.Out;
+  for (const char *Line : {"\"source\":\"" , "a0.jpg\",\"output\":\"", "page01.png\"", "a2.jpg\",\"output\":\"",
+                           "page02.png\"", "a4.jpg\",\"output\":\"", "page03.png\"", "\"status\":\"converted\""})
+    EXPECT_NE(R.Out.find(Line), std::string::npos) << Line << "\n" << R.Out;
 }
 
 TEST_F(CombineRunner, ListingAndShardingAreRefusedInTheCombiningMode) {

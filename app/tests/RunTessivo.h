@@ -4,8 +4,10 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
@@ -76,6 +78,34 @@ template <class TDone> bool WaitUntil(TDone Done, std::chrono::milliseconds Limi
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
+}
+
+// Sends Signals to Pid once Folder holds an output (a file whose name does
+// not begin with "." as temporary outputs do), one at a time: a signal sent
+// while the same one is still pending merges with it, so each one after the
+// first waits until ErrPath shows that the run reported "stopping: ".
+// Answers what went wrong, empty when every signal was sent; a program that
+// wrote nothing within five minutes is killed.
+inline std::string SignalOnceAnOutputExists(pid_t Pid, const std::string &Folder, const std::vector<int> &Signals,
+                                            const std::string &ErrPath) {
+  const auto HasOutput = [&] {
+    std::error_code Ec;
+    for (const auto &E : std::filesystem::directory_iterator(Folder, Ec))
+      if (E.path().filename().string()[0] != '.') return true;
+    return false;
+  };
+  if (!WaitUntil(HasOutput, std::chrono::minutes(5))) {
+    ::kill(Pid, SIGKILL);
+    return "no output within 5 minutes";
+  }
+  std::string Why;
+  for (size_t i = 0; i < Signals.size(); ++i) {
+    const auto Reported = [&] { return ReadFile(ErrPath).find("stopping: ") != std::string::npos; };
+    if (i > 0 && !WaitUntil(Reported, std::chrono::minutes(1)))
+      Why = "the run did not report the first signal within a minute";
+    ::kill(Pid, Signals[i]);
+  }
+  return Why;
 }
 
 // Waits for a program StartTessivo started and reads what it wrote.

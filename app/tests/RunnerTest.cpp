@@ -527,26 +527,9 @@ TEST_F(Runner, StopSignalsLeaveOnlyCompleteOutputs) {
     const pid_t Pid = Start({"/ini=t.ini", Dir + "/p"});
     ASSERT_GT(Pid, 0);
     // Signal once the first output is there (a temporary file is none yet).
-    const auto HasOutput = [&] {
-      std::error_code Ec;
-      for (const auto &E : fs::directory_iterator(Dir + "/out", Ec))
-        if (E.path().filename().string()[0] != '.') return true;
-      return false;
-    };
-    if (!testrun::WaitUntil(HasOutput, std::chrono::minutes(5))) {
-      ::kill(Pid, SIGKILL);
-      Wait(Pid);
-      FAIL() << C.Name << ": no output within 5 minutes";
-    }
-    for (size_t i = 0; i < C.Signals.size(); ++i) {
-      // One at a time: a signal sent while the same one is still pending is
-      // merged with it, so the next waits until the run has reported this one.
-      const auto Reported = [&] { return ReadFile(Dir + "/stderr.txt").find("stopping: ") != std::string::npos; };
-      if (i > 0 && !testrun::WaitUntil(Reported, std::chrono::minutes(1)))
-        ADD_FAILURE() << C.Name << ": the run did not report the first signal within a minute";
-      ::kill(Pid, C.Signals[i]);
-    }
+    const std::string Why = testrun::SignalOnceAnOutputExists(Pid, Dir + "/out", C.Signals, Dir + "/stderr.txt");
     const TRun R = Wait(Pid);
+    ASSERT_EQ(Why, "") << C.Name;
     EXPECT_EQ(R.Status, 1) << C.Name << "\n" << R.Err;
     EXPECT_NE(R.Err.find(C.Says), std::string::npos) << C.Name << "\n" << R.Err;
     int Outputs = 0;

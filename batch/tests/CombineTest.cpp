@@ -15,6 +15,7 @@
 #include "io/Pixio.h"
 #include "resample/Filter.h"
 #include "resample/Resize.h"
+#include "testutil/OutsideTool.h"
 #include "testutil/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -235,21 +236,9 @@ TEST(CombineGeometry, FillCropKeepsTheMiddleAndCutsTheOddRowAtTheTop) {
 // ---------------------------------------------------------------------------
 // Whole runs
 
-// What ImageMagick answers for a command line; empty when it fails.
-std::string Capture(const std::string &Command) {
-  std::string Out;
-  if (FILE *P = ::popen((Command + " 2>/dev/null").c_str(), "r")) {
-    char Buf[4096];
-    size_t n;
-    while ((n = std::fread(Buf, 1, sizeof Buf, P)) > 0) Out.append(Buf, n);
-    if (::pclose(P) != 0) Out.clear();
-  }
-  return Out;
-}
-
-bool HaveImageMagick() { return !Capture("convert -version").empty() && !Capture("identify -version").empty(); }
-
-std::string Quoted(const std::string &Path) { return "'" + Path + "'"; }
+using testenv::Capture;
+using testenv::HaveImageMagick;
+std::string Quoted(const std::string &Path) { return testenv::ShellQuoted(Path); }
 
 // "channels width height" of a file, as identify reports it. ImageMagick
 // reads "name[1].png" as a frame of "name.png" when that exists, so such a
