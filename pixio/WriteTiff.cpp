@@ -288,11 +288,15 @@ void Encode(const TPixioEncode &Info, const TPixioImage *Thumb, const char *File
       if (TIFFCreateEXIFDirectory(t.get()) != 0) Fail(err, "cannot create the Exif directory");
       for (const ExifEntry &e : dirs.Exif) SetEntry(t.get(), e, dirs.BigEndian);
       if (!TIFFWriteCustomDirectory(t.get(), &exifOff)) Fail(err, "cannot write the Exif directory");
+      // libtiff 4.5 does not release a written custom directory's values when
+      // the next directory is created; it is released here.
+      TIFFFreeDirectory(t.get());
     }
     if (!dirs.Gps.empty()) {
       if (TIFFCreateGPSDirectory(t.get()) != 0) Fail(err, "cannot create the GPS directory");
       for (const ExifEntry &e : dirs.Gps) SetEntry(t.get(), e, dirs.BigEndian);
       if (!TIFFWriteCustomDirectory(t.get(), &gpsOff)) Fail(err, "cannot write the GPS directory");
+      TIFFFreeDirectory(t.get());
     }
     // The pointers go into the first page, which libtiff rewrites at the end of the file.
     if (!TIFFSetDirectory(t.get(), 0)) Fail(err, "cannot reopen the first TIFF directory");
