@@ -74,6 +74,9 @@ struct TImageProbe {
   uint32_t FArchiveCompSize = 0;
   void *FArchiveSPI = nullptr;   // archive plug-in that extracts the member (plug-in host)
   int32_t FExifBroken = 0;       // LongBool
+  // The Exif block goes on in the APP1 segments after the one at FExifPos
+  // (a block split over segments); the carrier is made from the joined parts.
+  bool FExifContinued = false;
   int32_t Width = 0, Height = 0;
   int32_t Size = 0;              // file size (member size for archive members)
   int32_t PictureFormat = PICTURE_UNKNOWN;

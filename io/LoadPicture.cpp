@@ -518,8 +518,9 @@ int32_t DecodeEntry(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, b
   DecodeByFormat(Entry, bytes, *loaded, wantQuality, denominator, false, Formats, inverted);
   if (Entry.PictureFormat == PICTURE_JPEG) {
     // A damaged block is rebuilt from what can be read of it (the probe has
-    // already warned); one with nothing readable is left out.
-    if (wantExif && Entry.FExifBroken) AttachLibraryExif(Entry, bytes, *loaded, Formats.Metadata.UpdateSoftwareTag != 0);
+    // already warned), one with nothing readable is left out, and the parts
+    // of a split block are joined.
+    if (wantExif && (Entry.FExifBroken || Entry.FExifContinued)) AttachLibraryExif(Entry, bytes, *loaded, Formats.Metadata.UpdateSoftwareTag != 0);
     else if (wantExif) AttachJPEGExif(Entry, bytes, *loaded);
     if (WantMarkers && Formats.Metadata.KeepAllExtraMarker)
       GetExtraMarker(loaded->Marker, loaded->MarkerCount, bytes.size(), bytes.data());

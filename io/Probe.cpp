@@ -8,6 +8,7 @@
 #include "core/ImgInfo.h"
 #include "io/Bitmap.h"
 #include "io/ExifReader.h"
+#include "pixio/ExifTiff.h"
 #include "io/Pixio.h"
 
 #include <fcntl.h>
@@ -22,6 +23,8 @@
 #include <ctime>
 #include <mutex>
 #include <set>
+
+using exiftiff::IsExifContinuation;
 
 namespace {
 
@@ -381,9 +384,10 @@ bool ProbePNGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
 bool ProbeJPEGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
   if (Size < 4 || BE16(Data) != 0xFFD8) return false;
   size_t pos = 2;
-  bool seenExif = false;
+  bool seenExif = false, continuing = false;
   bool found = false;
   size_t exifTiff = 0, exifTiffLen = 0;
+  std::vector<uint8_t> continued;  // the later parts of a split Exif block
   // The walk resynchronises as libjpeg does: bytes between segments that are
   // not a marker are skipped, and a segment length below 2 covers only the
   // length field itself.
@@ -415,6 +419,9 @@ bool ProbeJPEGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
     if (len > Size - pos - 2) break;
     const uint8_t *p = Data + pos + 4;  // segment payload
     const size_t n = len - 2;
+    // Only the APP1 segments right after the first Exif one go on with its block.
+    const bool wasContinuing = continuing;
+    continuing = false;
     const bool sof = (marker >= 0xC0 && marker <= 0xC3) || (marker >= 0xC5 && marker <= 0xC7) ||
                      (marker >= 0xC9 && marker <= 0xCB);
     if (sof) {
@@ -433,8 +440,11 @@ bool ProbeJPEGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
         Entry.FYResolution = BE16(p + 10);
       }
     } else if (marker == 0xE1) {
-      if (!seenExif && n >= 4 && std::memcmp(p, "Exif", 4) == 0) {
-        seenExif = true;
+      if (wasContinuing && IsExifContinuation(p, n)) {
+        continued.insert(continued.end(), p + 6, p + n);
+        continuing = true;
+      } else if (!seenExif && n >= 4 && std::memcmp(p, "Exif", 4) == 0) {
+        seenExif = continuing = true;
         Entry.FHasExif = true;
         Entry.FExifPos = int32_t(pos + 4);
         Entry.FExifSize = uint32_t(n);
@@ -449,7 +459,18 @@ bool ProbeJPEGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry) {
     }
     pos += 2 + len;
   }
-  if (found && exifTiffLen) ParseExifIFDs(Entry, Data, Size, exifTiff, exifTiffLen);
+  if (found && exifTiffLen && continued.empty()) ParseExifIFDs(Entry, Data, Size, exifTiff, exifTiffLen);
+  if (found && exifTiffLen && !continued.empty()) {
+    Entry.FExifContinued = true;
+    continued.insert(continued.begin(), Data + exifTiff, Data + exifTiff + exifTiffLen);
+    ParseExifIFDs(Entry, continued.data(), continued.size(), 0, continued.size());
+    // A thumbnail is read from the file by its offset: one that lies in the
+    // first segment is where the joined block says, one beyond is not kept.
+    if (Entry.FThumbnailSize && size_t(Entry.FThumbnailPos) + Entry.FThumbnailSize <= exifTiffLen)
+      Entry.FThumbnailPos += int32_t(exifTiff);
+    else
+      Entry.FThumbnailPos = 0, Entry.FThumbnailSize = 0;
+  }
   return found;
 }
 

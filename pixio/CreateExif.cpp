@@ -95,7 +95,7 @@ std::span<const uint8_t> SourceExif(std::span<const uint8_t> D, std::vector<uint
     case WicFormat::Png: return PngExif(D);
     case WicFormat::WebP: Own = WebPExif(D); return Own;
     case WicFormat::Heif: Own = HeifExif(D); return Own;
-    case WicFormat::Jpeg: return FindExifTiff(D);
+    case WicFormat::Jpeg: Own = JpegExifTiff(D); return Own;
     default: return {};
   }
 }
@@ -228,7 +228,7 @@ PIXIO_EXPORT int create_exif(uint8_t *Out, uint32_t OutSize, const uint8_t *Data
     if (!ParseExifDirs(source, dirs)) return;
     std::vector<uint8_t> tiff;
     // A damaged block of its own is rebuilt from what can be read of it.
-    if (format == WicFormat::Tiff || format == WicFormat::Jxr || !HoldsTogether(source)) {
+    if (format == WicFormat::Tiff || format == WicFormat::Jxr || !HoldsTogether(source) || source.size() > MaxTiffSize) {
       tiff = BuildExif(dirs, UpdateSoftware != 0);
       if (tiff.empty()) return;
       if (format == WicFormat::Heif) PatchInPlace(tiff, false, true);

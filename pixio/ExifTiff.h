@@ -231,4 +231,15 @@ inline bool IsExifPrefix(const uint8_t *P, size_t Size) {
   return P && Size >= 6 && std::memcmp(P, "Exif\0\0", 6) == 0;
 }
 
+// An APP1 payload that goes on with the Exif block of the APP1 segment before
+// it: "Exif\0\0" and then no TIFF header of its own. Writers split a block
+// that does not fit into one segment this way; the parts, each without its
+// prefix, laid end to end are the block.
+inline bool IsExifContinuation(const uint8_t *P, size_t Size) {
+  if (!IsExifPrefix(P, Size) || Size == 6) return false;
+  const bool tiff = Size >= 10 && ((P[6] == 'I' && P[7] == 'I' && P[8] == 42 && P[9] == 0) ||
+                                   (P[6] == 'M' && P[7] == 'M' && P[8] == 0 && P[9] == 42));
+  return !tiff;
+}
+
 }  // namespace exiftiff

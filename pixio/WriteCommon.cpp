@@ -1,6 +1,8 @@
 // Record checks and the Exif walk shared by the encoders.
 #include "pixio/WriteInternal.h"
 
+#include "pixio/ExifTiff.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -54,19 +56,28 @@ bool IsExifPayload(std::span<const uint8_t> d) {
   return d.size() >= 14 && std::memcmp(d.data(), "Exif\0\0", 6) == 0 && IsTiff(d.subspan(6));
 }
 
-// The APP1 "Exif" payload of a JPEG stream, walking the segments before SOS.
-std::span<const uint8_t> JpegExifPayload(std::span<const uint8_t> d) {
+// The APP1 "Exif" payload of a JPEG stream, walking the segments before SOS;
+// Continued receives the payloads of the APP1 segments right after it that
+// go on with its block (exiftiff::IsExifContinuation).
+std::span<const uint8_t> JpegExifPayload(std::span<const uint8_t> d,
+                                         std::vector<std::span<const uint8_t>> *Continued = nullptr) {
   size_t at = 2;
+  std::span<const uint8_t> first;
   while (at + 4 <= d.size() && d[at] == 0xFF) {
     const uint8_t code = d[at + 1];
     if (code == 0xDA || code == 0xD9) break;
     const size_t len = size_t(d[at + 2]) << 8 | d[at + 3];
     if (len < 2 || at + 2 + len > d.size()) break;
     auto payload = d.subspan(at + 4, len - 2);
-    if (code == 0xE1 && IsExifPayload(payload)) return payload;
+    if (!first.empty()) {
+      if (code != 0xE1 || !exiftiff::IsExifContinuation(payload.data(), payload.size()) || !Continued) break;
+      Continued->push_back(payload);
+    } else if (code == 0xE1 && IsExifPayload(payload)) {
+      first = payload;
+    }
     at += 2 + len;
   }
-  return {};
+  return first;
 }
 
 constexpr uint16_t TagExifIfd = 0x8769, TagGpsIfd = 0x8825, TagInteropIfd = 0xA005;
@@ -121,6 +132,15 @@ std::span<const uint8_t> FindExifTiff(std::span<const uint8_t> b) {
     if (!p.empty()) return p.subspan(6);
   }
   return {};
+}
+
+std::vector<uint8_t> JpegExifTiff(std::span<const uint8_t> Jpeg) {
+  std::vector<std::span<const uint8_t>> continued;
+  const auto first = JpegExifPayload(Jpeg, &continued);
+  if (first.empty()) return {};
+  std::vector<uint8_t> out(first.begin() + 6, first.end());
+  for (const auto &c : continued) out.insert(out.end(), c.begin() + 6, c.end());
+  return out;
 }
 
 std::vector<uint8_t> ExifApp1Payload(std::span<const uint8_t> b) {

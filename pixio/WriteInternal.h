@@ -41,6 +41,9 @@ inline const uint8_t *EncodeRow(const TPixioEncode &Info, uint32_t Y, bool TopDo
 // The TIFF structure inside an Exif block given as an APP1 payload ("Exif\0\0"),
 // a bare TIFF structure or a small JPEG file carrying it; empty when none is found.
 std::span<const uint8_t> FindExifTiff(std::span<const uint8_t> Block);
+// The Exif TIFF structure of a JPEG file, with the parts of a block split
+// over several APP1 segments joined; empty when there is none.
+std::vector<uint8_t> JpegExifTiff(std::span<const uint8_t> Jpeg);
 // The APP1 payload ("Exif\0\0" + TIFF structure) for a JPEG; empty when none is found.
 std::vector<uint8_t> ExifApp1Payload(std::span<const uint8_t> Block);
 

@@ -84,6 +84,31 @@ TEST_F(SourceMetadata, DamagedSourceExifIsRepairedOrLeftOutWithOneWarning) {
   }
 }
 
+// An Exif block split over two APP1 segments (the second goes on without a
+// TIFF header of its own) is read whole, without a warning, and its JPEG
+// output carries it in one segment.
+TEST_F(SourceMetadata, ExifSplitOverTwoSegmentsIsReadWhole) {
+  TESSIVO_REQUIRE(Shell("command -v convert")) << "ImageMagick's convert not installed (imagemagick)";
+  TESSIVO_REQUIRE(Shell("command -v exiftool")) << "exiftool not installed (libimage-exiftool-perl)";
+  ASSERT_TRUE(Shell("convert -size 48x32 gradient:red-blue -quality 90 " + Dir + "/plain.jpg"));
+  const std::string Plain = ReadFile(Dir + "/plain.jpg");
+  // IFD0 (orientation 6, the Exif IFD pointer) in the first part; the Exif
+  // IFD with the capture date, 38 bytes in, in the second.
+  const std::string Tiff = "MM" + BE16(42) + BE32(8) + BE16(2) + Entry(0x0112, 3, 1, BE16(6) + BE16(0)) +
+                           Entry(0x8769, 4, 1, BE32(38)) + BE32(0) + BE16(1) + Entry(0x9003, 2, 20, BE32(56)) +
+                           BE32(0) + std::string("2019:08:07 06:05:04\0", 20);
+  const std::string Exif("Exif\0\0", 6);
+  const std::string Split = WithApp1(WithApp1(Plain, Exif + Tiff.substr(38)), Exif + Tiff.substr(0, 38));
+  Write(Dir + "/p/split.jpg", Split);
+  const testrun::TRun R = Run({"--size", "50%", "--out", Dir + "/out", Dir + "/p"});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  EXPECT_EQ(R.Err.find("split.jpg"), std::string::npos) << R.Err;  // nothing to say about it
+  const std::string Out = Dir + "/out/split.jpg";
+  EXPECT_EQ(Capture("identify -format %wx%h " + Out), "16x24");  // turned by the orientation
+  EXPECT_EQ(Capture("exiftool -s3 -n -IFD0:Orientation -DateTimeOriginal " + Out), "1\n2019:08:07 06:05:04\n");
+  EXPECT_EQ(Capture("exiftool -s3 -Warning -Error " + Out), "");
+}
+
 // The description tags of a TIFF source (IFD0, with or without an Exif IFD)
 // reach the Exif of its JPEG output, as exiftool reads them.
 TEST_F(SourceMetadata, TiffDescriptionTagsReachTheJpegExif) {
