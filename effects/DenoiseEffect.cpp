@@ -4,6 +4,7 @@
 #include "core/Errors.h"
 #include "core/IniFile.h"
 #include "core/PixelConvert.h"
+#include "core/PixelConvertMT.h"
 #include "effects/RunSettings.h"
 
 #include <algorithm>
@@ -60,14 +61,14 @@ void TDenoiseEffect::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
     DenoisePass(Img, Values(), Params.MT, isa);
     return;
   }
-  ConvertToYCC14(Img);
+  ConvertToYCC14(Img, Params.MT);
   try {
     DenoisePass(Img, Values(), Params.MT, isa);
   } catch (...) {
-    ConvertFromYCC14(Img);
+    ConvertFromYCC14(Img, Params.MT);
     throw;
   }
-  ConvertFromYCC14(Img);
+  ConvertFromYCC14(Img, Params.MT);
 }
 
 void TDenoiseEffect::ReadIniFile(const TMemIniFile &Ini) {

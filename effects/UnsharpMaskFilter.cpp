@@ -5,6 +5,8 @@
 #include "core/Errors.h"
 #include "core/IniFile.h"
 #include "core/PixelConvert.h"
+#include "core/PixelConvertMT.h"
+#include "core/RowBands.h"
 #include "effects/RunSettings.h"
 #include "resample/WeightedMean.h"
 
@@ -15,26 +17,30 @@ namespace {
 
 // A new one-channel record of Img's size and depth holding its channel 0,
 // with Img's profile fields (the profile itself stays Img's).
-void ExtractChannel0(const TICCImgInfo &Img, TICCImgInfo &Plane) {
+void ExtractChannel0(const TICCImgInfo &Img, TICCImgInfo &Plane, TMultiThread *MT) {
   Plane = TICCImgInfo{};
   Plane.Width = Img.Width, Plane.Height = Img.Height, Plane.Channels = 1, Plane.BPP = Img.BPP;
   Plane.Bpl = GetAlignedBpl16(Img.Width, 1);
   Plane.Mem = AllocPixelBlock(Plane.Bpl, Img.Height);
   Plane.PixelFormat = PIXFMT_GRAY;
   Plane.ICCProfile = Img.ICCProfile, Plane.ProfileLen = Img.ProfileLen, Plane.ProfileType = Img.ProfileType;
-  for (uint32_t y = 0; y < Img.Height; ++y) {
-    const uint16_t *s = reinterpret_cast<const uint16_t *>(ScanLine(Img, y));
-    uint16_t *d = reinterpret_cast<uint16_t *>(ScanLine(Plane, y));
-    for (uint32_t x = 0; x < Img.Width; ++x) d[x] = s[size_t(x) * Img.Channels];
-  }
+  ForRowBands(MT, Img.Height, [&](uint32_t First, uint32_t Last) {
+    for (uint32_t y = First; y < Last; ++y) {
+      const uint16_t *s = reinterpret_cast<const uint16_t *>(ScanLine(Img, y));
+      uint16_t *d = reinterpret_cast<uint16_t *>(ScanLine(Plane, y));
+      for (uint32_t x = 0; x < Img.Width; ++x) d[x] = s[size_t(x) * Img.Channels];
+    }
+  });
 }
 
-void RestoreChannel0(TICCImgInfo &Img, const TICCImgInfo &Plane) {
-  for (uint32_t y = 0; y < Img.Height; ++y) {
-    const uint16_t *s = reinterpret_cast<const uint16_t *>(ScanLine(Plane, y));
-    uint16_t *d = reinterpret_cast<uint16_t *>(ScanLine(Img, y));
-    for (uint32_t x = 0; x < Img.Width; ++x) d[size_t(x) * Img.Channels] = s[x];
-  }
+void RestoreChannel0(TICCImgInfo &Img, const TICCImgInfo &Plane, TMultiThread *MT) {
+  ForRowBands(MT, Img.Height, [&](uint32_t First, uint32_t Last) {
+    for (uint32_t y = First; y < Last; ++y) {
+      const uint16_t *s = reinterpret_cast<const uint16_t *>(ScanLine(Plane, y));
+      uint16_t *d = reinterpret_cast<uint16_t *>(ScanLine(Img, y));
+      for (uint32_t x = 0; x < Img.Width; ++x) d[size_t(x) * Img.Channels] = s[x];
+    }
+  });
 }
 
 }  // namespace
@@ -66,24 +72,24 @@ void TUSMFilter::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
     if (!cms->InitToLab16(Img)) throw ETessivoError("アンシャープマスク: Lab 変換を作れません");
     cms->TransformToLab16(Img, Params.MT);
     TICCImgOwner plane(false);
-    ExtractChannel0(Img, *plane);
+    ExtractChannel0(Img, *plane, Params.MT);
     Channel0To14(*plane);
     plane->BPP = BPP_14;
     usm->DoUnSharpMask(*plane, false, Params.MT);
     plane->BPP = BPP_16;
     Channel0From14(*plane);
-    RestoreChannel0(Img, *plane);
+    RestoreChannel0(Img, *plane, Params.MT);
     // The profile fields still name the image's profile, the way back's target.
     if (!cms->InitFromLab16(Img)) throw ETessivoError("アンシャープマスク: Lab 変換を作れません");
     cms->TransformFromLab16(Img, Params.MT);
     return;
   }
-  ConvertToYCC14(Img);
+  ConvertToYCC14(Img, Params.MT);
   TICCImgOwner plane(false);
-  ExtractChannel0(Img, *plane);
+  ExtractChannel0(Img, *plane, Params.MT);
   usm->DoUnSharpMask(*plane, false, Params.MT);
-  RestoreChannel0(Img, *plane);
-  ConvertFromYCC14(Img);
+  RestoreChannel0(Img, *plane, Params.MT);
+  ConvertFromYCC14(Img, Params.MT);
 }
 
 void TUSMFilter::ReadIniFile(const TMemIniFile &Ini) {
