@@ -45,12 +45,7 @@ class LosslessRun : public ::testing::Test {
   }
 
   testrun::TRunPlace Place(const std::string &ErrName) const {
-    testrun::TRunPlace P;
-    P.Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "XDG_DATA_HOME=" + Dir + "/xdg", "HOME=" + Dir,
-             "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    P.WorkDir = Dir + "/p";
-    P.ErrPath = Dir + "/" + ErrName;
-    return P;
+    return testrun::IsolatedPlace(Dir, ErrName);
   }
   pid_t Start(std::vector<std::string> Args, const std::string &ErrName = "stderr.txt") {
     return testrun::StartTessivo(std::move(Args), Place(ErrName));

@@ -49,6 +49,17 @@ struct TRunPlace {
   std::string ErrPath;
 };
 
+// A place with an environment of its own below Dir: settings in Dir/data,
+// XDG data in Dir/xdg, home Dir, working folder Dir/p, standard error into Dir/ErrName.
+inline TRunPlace IsolatedPlace(const std::string &Dir, const std::string &ErrName) {
+  TRunPlace P;
+  P.Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "XDG_DATA_HOME=" + Dir + "/xdg", "HOME=" + Dir,
+           "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+  P.WorkDir = Dir + "/p";
+  P.ErrPath = Dir + "/" + ErrName;
+  return P;
+}
+
 // Starts tessivo with Args and answers its process id, or -1 when it could not start.
 inline pid_t StartTessivo(std::vector<std::string> Args, const TRunPlace &Place) {
   std::vector<std::string> Env = Place.Env;

@@ -69,12 +69,7 @@ protected:
   }
   TRun Wait(pid_t Pid, const std::string &ErrName = "stderr.txt") { return testrun::WaitTessivo(Pid, Place(ErrName)); }
   testrun::TRunPlace Place(const std::string &ErrName) const {
-    testrun::TRunPlace P;
-    P.Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "XDG_DATA_HOME=" + Dir + "/xdg", "HOME=" + Dir,
-             "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    P.WorkDir = Dir + "/p";
-    P.ErrPath = Dir + "/" + ErrName;
-    return P;
+    return testrun::IsolatedPlace(Dir, ErrName);
   }
 
   TRun Run(std::vector<std::string> Args) { return Wait(Start(std::move(Args))); }
