@@ -193,6 +193,48 @@ TEST_P(WembcMakerNote, FollowsTheSwitchAndKeepsTheDate) {
 INSTANTIATE_TEST_SUITE_P(Cases, WembcMakerNote, ::testing::ValuesIn(MakerNoteCases),
                          [](const ::testing::TestParamInfo<TMakerNoteCase> &P) { return std::string(P.param.Name); });
 
+struct TExifRewriteCase {
+  const char *Name;
+  LongBool DeleteGPS, DeleteThumbnail;
+  bool GPSKept, ThumbnailKept;
+};
+
+const TExifRewriteCase ExifRewriteCases[] = {
+    {"NothingAskedKeepsGPSAndThumbnail", LongFalse, LongFalse, true, true},
+    {"DeleteGPSInfo", LongTrue, LongFalse, false, true},
+    {"DeleteThumbnail", LongFalse, LongTrue, true, false},
+    {"DeleteBoth", LongTrue, LongTrue, false, false},
+};
+
+class WembcExifRewrite : public Wembc, public ::testing::WithParamInterface<TExifRewriteCase> {};
+
+TEST_P(WembcExifRewrite, DropsWhatIsAskedAndKeepsTheRest) {
+  TESSIVO_REQUIRE(HaveTools());
+  const fs::path in = Photo("gps", 6), out = Dir / "gps-out.jpg";
+  const fs::path thumb = MakeJpeg(Dir, "thumb", 40, 30, {"-sample", "2x2"});
+  RunProgram({"exiftool", "-q", "-overwrite_original", "-GPSLatitude=35.5", "-GPSLatitudeRef=N",
+              "-GPSLongitude=139.7", "-GPSLongitudeRef=E", "-ThumbnailImage<=" + thumb.string(), in.string()});
+  ASSERT_EQ(Exif(in, "GPSLatitude"), "35.5");
+  ASSERT_FALSE(Exif(in, "ThumbnailLength").empty());
+  TWembOption o;
+  o.Rotation = 1;
+  o.DeleteGPSInfoIFD = GetParam().DeleteGPS;
+  o.DeleteExifThumbnail = GetParam().DeleteThumbnail;
+  const std::string err = RunTool(o, in, out);
+  ASSERT_TRUE(fs::exists(out)) << err;
+  EXPECT_EQ(Exif(out, "Orientation"), "1");
+  EXPECT_EQ(Exif(out, "DateTimeOriginal"), "2024:05:06 07:08:09");
+  EXPECT_EQ(Exif(out, "Make"), "TestCam");
+  EXPECT_EQ(Exif(out, "GPSLatitude"), GetParam().GPSKept ? "35.5" : "");
+  EXPECT_EQ(Exif(out, "ThumbnailLength").empty(), !GetParam().ThumbnailKept);
+  if (GetParam().ThumbnailKept) {
+    EXPECT_EQ(RunProgram({"exiftool", "-b", "-ThumbnailImage", out.string()}), ReadFile(thumb));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WembcExifRewrite, ::testing::ValuesIn(ExifRewriteCases),
+                         [](const ::testing::TestParamInfo<TExifRewriteCase> &P) { return std::string(P.param.Name); });
+
 TEST_F(Wembc, AWholeImageTrimRunsNoCropAndCopiesTheFile) {
   TESSIVO_REQUIRE(HaveTools());
   const fs::path in = Photo("whole", 0), out = Dir / "whole-out.jpg";
