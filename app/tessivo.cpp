@@ -26,6 +26,7 @@
 #include "batch/MakeOutputFileName.h"
 #include "batch/SizeRule.h"
 #include "batch/TerminalView.h"
+#include "lossless/WembShared.h"
 
 #include <atomic>
 #include <cerrno>
@@ -160,7 +161,10 @@ void OnInterrupt(int) {
   // The first Ctrl+C, SIGTERM or SIGHUP stops after the files in progress;
   // the next one abandons them, or, while nothing is being written yet,
   // ends the program at once.
-  if (TTerminalView::StopRequests.fetch_add(1) >= 1 && !Converting.load()) ::_exit(EXIT_ERRORS);
+  if (TTerminalView::StopRequests.fetch_add(1) >= 1 && !Converting.load()) {
+    UnlinkWembSharedBlocks();
+    ::_exit(EXIT_ERRORS);
+  }
 }
 
 // What the log held when it was printed.
@@ -291,6 +295,7 @@ void AbandonRun() {
   const int32_t Removed = AbandonTemporaryOutputs();
   std::fprintf(stderr, "\nabandoned: the files in progress were dropped, %d temporary files removed\n", Removed);
   PrintErrorLog();
+  UnlinkWembSharedBlocks();  // the run's lossless-JPEG parameters, which no destructor removes now
   std::_Exit(EXIT_ERRORS);
 }
 

@@ -8,6 +8,7 @@
 #include "lossless/WembShared.h"
 #include "lossless/WembTool.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -15,6 +16,11 @@
 
 int main(int argc, char **argv) {
   if (argc <= 3 || std::strcmp(argv[1], "-m") != 0) return 0;
+  // Ctrl+C in the terminal reaches the whole process group: the tool finishes
+  // its one file (its output is committed whole or not at all) and the batch
+  // run decides what happens next.
+  std::signal(SIGINT, SIG_IGN);
+  std::signal(SIGHUP, SIG_IGN);
   const std::string input = argv[2], output = argv[3];
   const TWembMessage print = [&](const std::string &Text) {
     std::fprintf(stderr, "WEMBC: %s: %s\n", input.c_str(), Text.c_str());

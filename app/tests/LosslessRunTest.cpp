@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -144,6 +145,27 @@ TEST_F(LosslessRun, TwoRunsAtOnceOnDifferentFoldersEachUseTheirOwnSettings) {
     const std::string n = "/o" + std::to_string(o) + ".jpg";
     EXPECT_EQ(Pixels(Dir + "/out-a" + n), Reference(Dir + "/a" + n, 6)) << n;  // 90 degrees clockwise
     EXPECT_EQ(Pixels(Dir + "/out-b" + n), Reference(Dir + "/b" + n, 4)) << n;  // mirrored top-bottom
+  }
+}
+
+TEST_F(LosslessRun, CtrlCTwiceLeavesNoParameterBlockAndNoPartialFile) {
+  TESSIVO_REQUIRE(HaveTools());
+  Phones(Dir + "/in", 3000, 2000);
+  const pid_t pid = Start({"--set", "JPEGTran.Use=1", "--set", "WEMB.Rotation=1", "--set", "WEMB.OptimizeMode=2",
+                           "--workers", "1", "--out", Dir + "/out", Dir + "/in"});
+  ASSERT_GT(pid, 0);
+  const std::string block = "/dev/shm/QuzenParam-" + std::to_string(pid) + "-0";
+  EXPECT_TRUE(testrun::WaitUntil([&] { return fs::exists(Dir + "/out/o1.jpg"); }, std::chrono::seconds(60)));
+  EXPECT_TRUE(fs::exists(block));
+  kill(pid, SIGINT);
+  kill(pid, SIGINT);
+  const TRun r = Wait(pid);
+  EXPECT_NE(r.Status, 0) << r.Err;
+  EXPECT_FALSE(fs::exists(block)) << "the parameter block stayed behind";
+  for (const fs::directory_entry &e : fs::directory_iterator(Dir + "/out")) {
+    const std::string name = e.path().filename().string();
+    EXPECT_NE(name[0], '.') << "a temporary file stayed behind: " << name;
+    EXPECT_TRUE(testrun::Shell("djpeg -outfile /dev/null '" + e.path().string() + "'")) << name;
   }
 }
 
