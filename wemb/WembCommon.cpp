@@ -46,7 +46,14 @@ void TErrorManager::Attach(jpeg_common_struct &Info) {
 TDecoder::TDecoder(const uint8_t *Bytes, uint32_t Count) {
   Err.Attach(*reinterpret_cast<jpeg_common_struct *>(&Info));
   jpeg_create_decompress(&Info);
-  jpeg_mem_src(&Info, Bytes, Count);
+  // An empty buffer is refused by jpeg_mem_src itself; the destructor does not
+  // run for a constructor that throws, so the decoder is released here.
+  try {
+    jpeg_mem_src(&Info, Bytes, Count);
+  } catch (...) {
+    jpeg_destroy_decompress(&Info);
+    throw;
+  }
 }
 
 TDecoder::~TDecoder() { jpeg_destroy_decompress(&Info); }
