@@ -52,9 +52,9 @@ bool ReadNetpbm(const std::string &Path, TPicture &Out) {
   return true;
 }
 
-// ImageMagick's 16-bit view of Spec (a path, perhaps with a format prefix).
-bool Magick(const std::string &Spec, const std::string &Scratch, TPicture &Out) {
-  return Shell("convert " + Quote(Spec + "[0]") + " -depth 16 pam:" + Quote(Scratch)) && ReadNetpbm(Scratch, Out);
+// ImageMagick's 16-bit view of Source (a path, perhaps with a format prefix).
+bool Magick(const std::string &Source, const std::string &Scratch, TPicture &Out) {
+  return Shell("convert " + Quote(Source + "[0]") + " -depth 16 pam:" + Quote(Scratch)) && ReadNetpbm(Scratch, Out);
 }
 
 // Largest per-sample difference on the 16-bit scale; -1 when the sizes differ.

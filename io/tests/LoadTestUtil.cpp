@@ -141,10 +141,10 @@ std::vector<uint8_t> Pixels32(const std::vector<std::array<uint8_t, 4>> &Px) {
   return out;
 }
 
-bool MagickDecode(const std::string &Spec, TMagickPicture &Out) {
+bool MagickDecode(const std::string &Source, TMagickPicture &Out) {
   const TTempDir dir;
   const std::string pam = dir / "magick.pam";
-  if (!RunCommand("convert '" + Spec + "[0]' -depth 8 pam:'" + pam + "'")) return false;
+  if (!RunCommand("convert '" + Source + "[0]' -depth 8 pam:'" + pam + "'")) return false;
   const auto d = ReadFile(pam);
   testutil::TNetpbm p;
   if (!testutil::ParseNetpbm(std::string(d.begin(), d.end()), p) || p.MaxVal != 255) return false;

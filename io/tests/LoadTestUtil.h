@@ -84,9 +84,9 @@ struct TMagickPicture {
   std::vector<std::array<int, 4>> Pixels;  // top row first
   std::array<int, 4> At(uint32_t X, uint32_t Y) const { return Pixels[size_t(Y) * Width + X]; }
 };
-// Reads Path through ImageMagick's convert (Spec may carry a format prefix,
+// Reads Source through ImageMagick's convert (it may carry a format prefix,
 // "dib:name"); false when convert fails or its output cannot be read.
-bool MagickDecode(const std::string &Spec, TMagickPicture &Out);
+bool MagickDecode(const std::string &Source, TMagickPicture &Out);
 // Largest per-sample difference between Img and ImageMagick's picture
 // (colour where the reference is opaque, and alpha); -1 when the sizes differ.
 int MagickDifference(const TICCImgInfo &Img, const TMagickPicture &Ref);
