@@ -23,7 +23,7 @@ namespace {
 using testrun::ReadFile;
 using testrun::TRun;
 
-bool Shell(const std::string &Command) { return std::system((Command + " >/dev/null 2>&1").c_str()) == 0; }
+using testrun::Shell;
 
 std::string Quote(const std::string &S) {
   std::string Q = "'";
