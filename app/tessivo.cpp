@@ -15,6 +15,8 @@
 #include "core/IniFile.h"
 #include "core/MultiThread.h"
 #include "core/ProgramFolder.h"
+#include "app/PluginSettings.h"
+#include "batch/SusieArchiveHost.h"
 #include "io/Pixio.h"
 #include "core/TempFile.h"
 #include "batch/CombineOption.h"
@@ -424,6 +426,15 @@ int main(int argc, char **argv) {
       FreeBatchObjects();
       return Fail(EXIT_USAGE, "cannot use the settings file " + IniPath + ": " + E.what());
     }
+    // The plug-ins of the configured folder, in the stored orders.
+    try {
+      TPluginOrders Orders;
+      ReadPluginSettings(Ini, PluginSettingsFile(), ProgramFolder(), SPIOption, Orders);
+      TSPIOrder Image = ParseSPIOrder(Orders.SPIOrder), Archive = ParseSPIOrder(Orders.ArchiveSPIOrder);
+      LoadProgramPlugins(SPIOption.SPIDirectory, SPIOption.ThreadSafeSPI != LongFalse, Image, Archive);
+    } catch (const std::exception &E) {
+      std::fprintf(stderr, "tessivo: %s: %s; no plug-ins are used\n", PluginSettingsFile().c_str(), E.what());
+    }
     ErrorLogForm();  // loader and prober failures go to the log from here on
     // A combining run names its pages as it writes them, from the images it
     // has gathered: there is no list of names to print or to share out.
@@ -529,6 +540,7 @@ int main(int argc, char **argv) {
       Result = EXIT_ERRORS;
     }
   }
+  ReleaseProgramPlugins();
   FreeBatchObjects();
   FreePixio();
   return Result;

@@ -128,8 +128,8 @@ bool ProbePNGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry);
 // Data is the whole file: the Exif block is handed to ParseExifIFDs (ExifReader.h).
 bool ProbeJPEGHeader(const uint8_t *Data, size_t Size, TImageProbe &Entry);
 
-// The archive plug-in's extraction of a member into memory; false when the
-// member cannot be read.
+// The archive plug-in's extraction of a member into memory; false, or an
+// ETessivoError with the plug-in's reason, when the member cannot be read.
 using TExtractArchiveMemberProc = bool (*)(const TImageProbe &Entry, std::vector<uint8_t> &Bytes);
 // Registration point of the plug-in host: the host calls it once at start-up,
 // before any list or run reads a member (null removes it again); no static

@@ -10,6 +10,7 @@
 #include "io/ExifReader.h"
 #include "pixio/ExifTiff.h"
 #include "io/Pixio.h"
+#include "io/SusiePlugin.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -185,7 +186,7 @@ bool ProbeBytes(const std::string &Ext, const std::string *File, const uint8_t *
   if (first && first(Data, Size, Entry)) return true;
   for (TProbe p : {ProbeBitmapHeader, ProbePNGHeader, ProbeJPEGHeader})
     if (p(Data, Size, Entry)) return true;
-  // Image-loader plug-ins join here once the plug-in host is in place.
+  if (ProbeSusieImage(Ext, File, Data, Size, Entry)) return true;
   if (!Ext.empty() && WICExtensionList().find(Ext + ",") != std::string::npos)
     return ProbeWIC(File, Data, Size, Entry);
   return false;
@@ -544,7 +545,13 @@ bool EnsureProbed(TImageProbe &Entry, TProbeErrors Errors) {
     return ProbeFile(path, Entry, Errors);
   }
   std::vector<uint8_t> bytes;
-  if (!ExtractArchiveMember(Entry, bytes)) return false;
+  try {
+    if (!ExtractArchiveMember(Entry, bytes)) return false;
+  } catch (const std::exception &e) {
+    if (Errors == TProbeErrors::Raise) throw;
+    PutLoadError(Entry.FPath + ":" + e.what());
+    return false;
+  }
   // Path, archive location and times are already the entry's; only the
   // image fields are learned again.
   TImageProbe fresh = Entry;

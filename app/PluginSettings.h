@@ -1,0 +1,36 @@
+// The plug-in settings: the folder, the thread-safety switch and the two
+// order lists of section "SPI", kept in "TessivoPlus.cfg" in the settings
+// folder (shared by every profile) and, while that file does not exist, in
+// the profile itself.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class TMemIniFile;
+struct TSPIOption;
+
+// The stored order lists (comma lists of "name=1" / "name=0"); by default
+// our own plug-ins are on.
+struct TPluginOrders {
+  std::string SPIOrder = "ifraw.spi=1";
+  std::string ArchiveSPIOrder = "axarchive.spi=1";
+};
+
+// SettingsFolder() + "TessivoPlus.cfg".
+std::string PluginSettingsFile();
+
+// Section "SPI" of CfgPath when that file exists, else of Profile, into
+// Option (SPIDirectory, ThreadSafeSPI; an empty folder means the program
+// folder + "SusiePlugin") and Orders. A configuration file that exists but
+// cannot be read raises ETessivoError.
+void ReadPluginSettings(const TMemIniFile &Profile, const std::string &CfgPath, const std::string &ProgramFolder,
+                        TSPIOption &Option, TPluginOrders &Orders);
+void WritePluginSettings(TMemIniFile &Ini, const TSPIOption &Option, const TPluginOrders &Orders);
+
+// Writes the settings to CfgPath (UTF-8, section "SPI", the file's other
+// lines kept). A failed write is tried again every 50 ms; after 20 tries
+// AskRetry is asked with the error: true starts another 20 tries, false
+// gives up. True when the file was written.
+bool SavePluginSettings(const std::string &CfgPath, const TSPIOption &Option, const TPluginOrders &Orders,
+                        const std::function<bool(const std::string &Error)> &AskRetry);
