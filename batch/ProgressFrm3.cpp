@@ -291,6 +291,7 @@ void TListupThread::AddEntry(std::unique_ptr<TImageInfo> Info, bool Named) {
   Info->Base = BaseDir;
   if (FOptions.SortByName) Info->FillSortKeys();
   FList.Add(std::move(Info));
+  FAdded.fetch_add(1);
 }
 
 // ---------------------------------------------------------------------------
@@ -336,6 +337,11 @@ int32_t TProgressForm3::ShowModal() {
     FCloseRequested = false;
   }
   return reported == WM_LISTUP_STOPPED ? 2 : 1;
+}
+
+int32_t TProgressForm3::Listed() const {
+  std::lock_guard lock(FLock);
+  return FThread ? FThread->Added() : 0;
 }
 
 void TProgressForm3::Close() {

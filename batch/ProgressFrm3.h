@@ -87,6 +87,8 @@ public:
   bool Terminated() const { return FTerminated.load(); }
   void WaitFor();
   uint64_t ThreadID() const { return FThreadID; }
+  // Entries added so far (any thread may ask while the run goes on).
+  int32_t Added() const { return FAdded.load(); }
 
   // The run itself, on the calling thread; answers the message it reports.
   uint32_t Execute();
@@ -112,6 +114,7 @@ private:
   TListupOptions FOptions;
   TReportProc FReport;
   std::atomic<bool> FTerminated{false};
+  std::atomic<int32_t> FAdded{0};
   std::set<std::pair<uint64_t, uint64_t>> FVisited;  // folders walked (device, inode): links cannot loop
   std::string FOutputFolder;                          // TemplateOutputFolder of the run's template
   std::set<std::string> FOutputFolders;               // where the walked folders' outputs go
@@ -137,6 +140,9 @@ public:
   void SetOptions(TListupOptions Options) { FOptions = std::move(Options), FHasOptions = true; }
   int32_t ShowModal();
   void Close();  // from any thread
+  // Entries the running thread has added so far (0 when none runs); from
+  // any thread, so a window can show how far the adding has come.
+  int32_t Listed() const;
 
   // Called on the adding thread when it reports, before ShowModal returns
   // (a window closes itself, shows the error log and stops its marquee).
@@ -151,7 +157,7 @@ private:
   bool FIsTemp = false;
   TListupOptions FOptions;
   bool FHasOptions = false;
-  std::mutex FLock;  // guards FThread against a Close from another thread
+  mutable std::mutex FLock;  // guards FThread against a Close from another thread
   TListupThread *FThread = nullptr;
   bool FCloseRequested = false;
 };

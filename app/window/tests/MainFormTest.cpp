@@ -1,0 +1,535 @@
+// The main window on the offscreen platform: command states after list
+// changes, the Delete keys, the JPEGTran mode change, the "即時変換" box,
+// dragging effect panels, the stored window place, drops, header sorts and
+// a whole conversion through the batch window.
+#include "app/window/EffectPanel.h"
+#include "app/window/ErrorLogWindow.h"
+#include "app/window/ImageListModel.h"
+#include "app/window/ListView.h"
+#include "app/window/MainForm.h"
+#include "app/window/ProgressWindow.h"
+#include "batch/BatchObjects.h"
+#include "batch/ConvertOption.h"
+#include "batch/ErrorLogFrm.h"
+#include "core/IniFile.h"
+#include "effects/ResizeOption.h"
+#include "io/Pixio.h"
+#include "resample/Filter.h"
+#include "testutil/OutsideTool.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QApplication &App() {
+  static int Argc = 1;
+  static char Name[] = "main_form_tests";
+  static char *Argv[] = {Name, nullptr};
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  static QApplication Instance(Argc, Argv);
+  return Instance;
+}
+
+// Writes a W x H picture in Format ("JPG", "PNG", "BMP") through Qt's own writers.
+void WritePicture(const std::string &Path, int W, int H, const char *Format) {
+  QImage Img(W, H, QImage::Format_RGB32);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) Img.setPixel(x, y, qRgb(x * 255 / W, y * 255 / H, 128));
+  ASSERT_TRUE(Img.save(QString::fromStdString(Path), Format)) << Path;
+}
+
+// Closes the next modal window with the title Wanted once it shows, and
+// remembers its text.
+struct TModalCloser {
+  QString Wanted;
+  QString Title;
+  QString Text;
+  void Arm(const QString &Caption) {
+    Wanted = Caption;
+    QTimer::singleShot(0, [this] { Poll(); });
+  }
+  void Poll() {
+    QWidget *W = QApplication::activeModalWidget();
+    if (!W || W->windowTitle() != Wanted) {
+      QTimer::singleShot(10, [this] { Poll(); });
+      return;
+    }
+    Title = W->windowTitle();
+    if (auto *Log = W->findChild<QPlainTextEdit *>()) Text = Log->toPlainText();
+    W->close();
+  }
+};
+
+class MainForm : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    char Tmpl[] = "/tmp/tessivo-window-XXXXXX";
+    DataDir = ::mkdtemp(Tmpl);
+    ::setenv("TESSIVOPLUS_DATA", DataDir.c_str(), 1);
+    App();
+    LoadPixio(std::string(TESSIVO_BIN_DIR) + "/libpixio.so");
+    LoadResizeLibrary(TESSIVO_BIN_DIR);
+    SystemOption.ProcessorCount = 2;
+    CreateBatchObjects(2);
+    ErrorLogForm();
+  }
+  static void TearDownTestSuite() {
+    FreeBatchObjects();
+    FreePixio();
+    fs::remove_all(DataDir);
+  }
+  void SetUp() override {
+    char Tmpl[] = "/tmp/tessivo-window-case-XXXXXX";
+    Dir = ::mkdtemp(Tmpl);
+    fs::create_directories(DataDir + "/ini");
+    Ini = DataDir + "/ini/TessivoPlus.ini";
+    // Outputs into the case's own folder, no thumbnails unless a case wants them.
+    WriteIni("[File]\nFileNameFormat=" + Dir + "/out/<old>\nSameDirectory=0\nShowDirectory=0\n"
+             "[System]\nThumbnailSize=0\nMaxThread=2\n[Resize]\nRule=1\nSize1=50,160\n");
+    ErrorLogForm().ClearLog();
+  }
+  void TearDown() override {
+    Form.reset();
+    ErrorLogForm().ClearLog();
+    fs::remove_all(Dir);
+    fs::remove(Ini);
+  }
+  void WriteIni(const std::string &Text) {
+    std::ofstream(Ini) << Text;
+  }
+  TTessivoPlusMainForm &Open() {
+    Form = std::make_unique<TTessivoPlusMainForm>(Ini);
+    Form->show();
+    return *Form;
+  }
+  // A folder of pictures: Jpegs JPEG files, Pngs PNG files.
+  std::string Photos(int Jpegs, int Pngs, const std::string &Name = "photos") {
+    const std::string Folder = Dir + "/" + Name;
+    fs::create_directories(Folder);
+    for (int i = 0; i < Jpegs; ++i) WritePicture(Folder + "/p" + std::to_string(i) + ".jpg", 64 + i, 48, "JPG");
+    for (int i = 0; i < Pngs; ++i) WritePicture(Folder + "/q" + std::to_string(i) + ".png", 40, 30 + i, "PNG");
+    return Folder;
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> N;
+    for (int i = 0; i < Form->ImageList().Count(); ++i) N.push_back(Form->ImageList()[i]->GetName());
+    return N;
+  }
+
+  static inline std::string DataDir;
+  std::string Dir;
+  std::string Ini;
+  std::unique_ptr<TTessivoPlusMainForm> Form;
+};
+
+TEST_F(MainForm, CommandStatesFollowTheListAndTheSelection) {
+  TTessivoPlusMainForm &F = Open();
+  EXPECT_FALSE(F.ActRun->isEnabled());
+  EXPECT_FALSE(F.ActClear->isEnabled());
+  EXPECT_TRUE(F.StatusFiles->text().isEmpty());
+  F.AddFolder(Photos(3, 0));
+  ASSERT_EQ(F.ImageList().Count(), 3);
+  EXPECT_TRUE(F.ActRun->isEnabled());
+  EXPECT_TRUE(F.ActClear->isEnabled());
+  EXPECT_TRUE(F.ActToggleAll->isEnabled());
+  EXPECT_FALSE(F.ActDelete->isEnabled());
+  EXPECT_EQ(F.StatusFiles->text(), QStringLiteral("3Files"));
+  F.ListView->selectRow(1);
+  EXPECT_TRUE(F.ActDelete->isEnabled());
+  EXPECT_TRUE(F.ActCheck->isEnabled());
+  F.ClearList();
+  EXPECT_FALSE(F.ActRun->isEnabled());
+  EXPECT_FALSE(F.ActDelete->isEnabled());
+  EXPECT_TRUE(F.StatusFiles->text().isEmpty());
+}
+
+struct TKeyCase {
+  const char *Name;
+  Qt::KeyboardModifiers Modifiers;
+  int Left;  // entries left of 4, the second selected
+};
+
+class DeleteKeys : public MainForm, public testing::WithParamInterface<TKeyCase> {};
+
+TEST_P(DeleteKeys, DeleteRemovesTheSelectionCtrlDeleteClearsOthersDoNothing) {
+  TTessivoPlusMainForm &F = Open();
+  F.AddFolder(Photos(4, 0));
+  ASSERT_EQ(F.ImageList().Count(), 4);
+  // Shortcuts reach only the active window.
+  F.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&F));
+  F.ListView->setFocus();
+  F.ListView->setCurrentIndex(F.Model->index(1, 0));
+  F.ListView->selectRow(1);
+  QTest::keyClick(F.ListView, Qt::Key_Delete, GetParam().Modifiers);
+  EXPECT_EQ(F.ImageList().Count(), GetParam().Left);
+  if (GetParam().Left == 3) {
+    // The row that took the deleted one's place is selected.
+    ASSERT_EQ(F.ListView->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(F.ListView->selectionModel()->selectedRows().first().row(), 1);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, DeleteKeys,
+                         testing::Values(TKeyCase{"Plain", Qt::NoModifier, 3}, TKeyCase{"Ctrl", Qt::ControlModifier, 0},
+                                         TKeyCase{"Shift", Qt::ShiftModifier, 4}, TKeyCase{"Alt", Qt::AltModifier, 4}),
+                         [](const testing::TestParamInfo<TKeyCase> &I) { return std::string(I.param.Name); });
+
+TEST_F(MainForm, SpaceTogglesTheSelectedChecksOnly) {
+  TTessivoPlusMainForm &F = Open();
+  F.AddFolder(Photos(3, 0));
+  F.ListView->setFocus();
+  F.ListView->selectRow(2);
+  QTest::keyClick(F.ListView, Qt::Key_Space);
+  EXPECT_TRUE(F.ImageList()[0]->Checked);
+  EXPECT_FALSE(F.ImageList()[2]->Checked);
+  QTest::keyClick(F.ListView, Qt::Key_Space, Qt::ControlModifier);
+  EXPECT_FALSE(F.ImageList()[2]->Checked);
+  F.CheckEveryOther();
+  EXPECT_TRUE(F.ImageList()[0]->Checked);
+  EXPECT_FALSE(F.ImageList()[1]->Checked);
+  EXPECT_TRUE(F.ImageList()[2]->Checked);
+}
+
+struct TModeCase {
+  const char *Name;
+  bool Answer;
+  int Mode;       // mode shown afterwards
+  int Entries;    // of 2 JPEG and 2 PNG
+};
+
+class JPEGTranMode : public MainForm, public testing::WithParamInterface<TModeCase> {};
+
+TEST_P(JPEGTranMode, ConfirmingDropsEveryEntryThatIsNoJPEG) {
+  TTessivoPlusMainForm &F = Open();
+  F.AddFolder(Photos(2, 2));
+  ASSERT_EQ(F.ImageList().Count(), 4);
+  QString Asked;
+  F.Confirm = [&](const QString &Text) {
+    Asked = Text;
+    return GetParam().Answer;
+  };
+  F.ChangeMode(1);
+  EXPECT_EQ(Asked, QStringLiteral("JPEG以外のファイルをリストから削除します。よろしいですか？"));
+  EXPECT_EQ(F.ModeBox->currentIndex(), GetParam().Mode);
+  EXPECT_EQ(ConvertMode, GetParam().Mode);
+  ASSERT_EQ(F.ImageList().Count(), GetParam().Entries);
+  if (GetParam().Answer) {
+    for (int i = 0; i < F.ImageList().Count(); ++i) EXPECT_EQ(F.ImageList()[i]->GetExt(), "jpg");
+  }
+  // The preview needs mode 0 or 2.
+  EXPECT_EQ(F.ActPreview->isEnabled(), GetParam().Mode == 0);
+  F.ChangeMode(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, JPEGTranMode,
+                         testing::Values(TModeCase{"Ok", true, 1, 2}, TModeCase{"Cancel", false, 0, 4}),
+                         [](const testing::TestParamInfo<TModeCase> &I) { return std::string(I.param.Name); });
+
+struct TAtOnceCase {
+  const char *Name;
+  bool Answer;
+  bool AtOnce;
+  int Entries;
+};
+
+class AtOnceBox : public MainForm, public testing::WithParamInterface<TAtOnceCase> {};
+
+TEST_P(AtOnceBox, CheckingWithEntriesAsksToClearTheList) {
+  TTessivoPlusMainForm &F = Open();
+  F.AddFolder(Photos(2, 0));
+  QString Asked;
+  F.Confirm = [&](const QString &Text) {
+    Asked = Text;
+    return GetParam().Answer;
+  };
+  F.AtOnceCheck->click();
+  EXPECT_EQ(Asked, QStringLiteral("リストをクリアします。よろしいですか？"));
+  EXPECT_EQ(F.AtOnceCheck->isChecked(), GetParam().AtOnce);
+  EXPECT_EQ(FileOption.AtOnce, GetParam().AtOnce);
+  EXPECT_EQ(F.ImageList().Count(), GetParam().Entries);
+  FileOption.AtOnce = false;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, AtOnceBox,
+                         testing::Values(TAtOnceCase{"Ok", true, true, 0}, TAtOnceCase{"Cancel", false, false, 2}),
+                         [](const testing::TestParamInfo<TAtOnceCase> &I) { return std::string(I.param.Name); });
+
+TEST_F(MainForm, WithAtOnceADropConvertsAtOnceAndRemoveListEmptiesTheList) {
+  WriteIni("[File]\nFileNameFormat=" + Dir + "/out/<old>\nSameDirectory=0\nShowDirectory=0\nAtOnce=1\n"
+           "RemoveList=1\n[System]\nThumbnailSize=0\n[Resize]\nRule=1\nSize1=50,32\n");
+  TTessivoPlusMainForm &F = Open();
+  const std::string Folder = Photos(3, 0);
+  F.AddDropFiles({Folder});
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(fs::exists(Dir + "/out/p" + std::to_string(i) + ".jpg")) << i;
+  EXPECT_EQ(F.ImageList().Count(), 0);
+  EXPECT_FALSE(F.StatusElapsed->text().isEmpty());
+  FileOption.AtOnce = false;
+  FileOption.RemoveList = false;
+}
+
+// Drags the panel in slot Index by Dy pixels with the left button.
+void DragPanel(TEffectPanel &Panel, int Dy) {
+  const QPointF Local(60, 10);
+  const QPointF Global = Panel.mapToGlobal(Local);
+  QMouseEvent Press(QEvent::MouseButtonPress, Local, Global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&Panel, &Press);
+  for (int Step = 1; Step <= 4; ++Step) {
+    const QPointF G = Global + QPointF(0, Dy * Step / 4.0);
+    QMouseEvent Move(QEvent::MouseMove, Panel.mapFromGlobal(G), G, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&Panel, &Move);
+  }
+  const QPointF End = Global + QPointF(0, Dy);
+  QMouseEvent Release(QEvent::MouseButtonRelease, Panel.mapFromGlobal(End), End, Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+  QApplication::sendEvent(&Panel, &Release);
+}
+
+std::vector<std::string> EffectNames(const TEffectList &L) {
+  std::vector<std::string> N;
+  for (int i = 0; i < L.Count(); ++i) N.push_back(L[i]->Name());
+  return N;
+}
+
+struct TPanelCase {
+  const char *Name;
+  int Slot, Dy;
+  int Moved;  // slot the dragged effect ends in
+};
+
+class PanelDragging : public MainForm, public testing::WithParamInterface<TPanelCase> {};
+
+TEST_P(PanelDragging, MovesTheEffectAndTheStoredOrderFollows) {
+  TTessivoPlusMainForm &F = Open();
+  TEffectList &L = F.Effects();
+  ASSERT_GE(L.Count(), 4);
+  ASSERT_EQ(int(F.FilterList.size()), L.Count());
+  const std::vector<std::string> Before = EffectNames(L);
+  const TPanelCase &C = GetParam();
+  const int Slot = C.Slot < 0 ? L.Count() + C.Slot : C.Slot;
+  const int Moved = C.Moved < 0 ? L.Count() + C.Moved : C.Moved;
+  DragPanel(*F.FilterList[size_t(Slot)], C.Dy);
+  std::vector<std::string> Expected = Before;
+  const std::string Dragged = Expected[size_t(Slot)];
+  Expected.erase(Expected.begin() + Slot);
+  Expected.insert(Expected.begin() + Moved, Dragged);
+  EXPECT_EQ(EffectNames(L), Expected);
+  // The panels show the new order, each at its slot.
+  for (int i = 0; i < int(F.FilterList.size()); ++i) {
+    EXPECT_EQ(F.FilterList[size_t(i)]->FCaption->text().trimmed().toStdString(), Expected[size_t(i)]) << i;
+    EXPECT_EQ(F.FilterList[size_t(i)]->y(), i * EFFECT_PANEL_HEIGHT) << i;
+    EXPECT_EQ(F.FilterList[size_t(i)]->Index(), i);
+  }
+  // What the settings file would store: "Order" of every section follows.
+  TMemIniFile Out;
+  L.WriteIniFile(Out);
+  for (int i = 0; i < L.Count(); ++i) EXPECT_EQ(Out.ReadInteger(L[i]->SectionName(), "Order", -1), i) << L[i]->Name();
+}
+
+// The third panel's top at 52: 16 pixels up brings it to 36, less than 11
+// below the second's 26, and they trade; 15 up (37) does not. Beyond the
+// first or last slot a panel stays at the end it reached.
+INSTANTIATE_TEST_SUITE_P(Table, PanelDragging,
+                         testing::Values(TPanelCase{"ThirdUpSixteenSwapsWithTheSecond", 2, -16, 1},
+                                         TPanelCase{"ThirdUpFifteenStays", 2, -15, 2},
+                                         TPanelCase{"SecondDownTwelveSwapsWithTheThird", 1, 12, 2},
+                                         TPanelCase{"FirstAboveTheTopStays", 0, -80, 0},
+                                         TPanelCase{"LastBelowTheBottomStays", -1, 80, -1}),
+                         [](const testing::TestParamInfo<TPanelCase> &I) { return std::string(I.param.Name); });
+
+TEST_F(MainForm, PanelCheckBoxSwitchesItsEffect) {
+  TTessivoPlusMainForm &F = Open();
+  TEffect *E = F.Effects()[1];
+  const bool Was = E->Use();
+  F.FilterList[1]->FCheckBox->click();
+  EXPECT_EQ(E->Use(), !Was);
+}
+
+TEST_F(MainForm, AStoredPlaceOffTheScreenOpensAtTheOrigin) {
+  WriteIni("[Window]\nLeft=5000\nTop=100\nClientWidth=600\nClientHeight=400\n[System]\nThumbnailSize=0\n");
+  TTessivoPlusMainForm &F = Open();
+  EXPECT_EQ(F.pos(), QPoint(0, 0));
+  EXPECT_EQ(F.size(), QSize(600, 400));
+}
+
+TEST_F(MainForm, AStoredPlaceOnTheScreenIsKept) {
+  WriteIni("[Window]\nLeft=20\nTop=30\nClientWidth=600\nClientHeight=400\n[ListView]\nHeader0=222\n"
+           "[System]\nThumbnailSize=0\n");
+  TTessivoPlusMainForm &F = Open();
+  EXPECT_EQ(F.geometry(), QRect(20, 30, 600, 400));
+  EXPECT_EQ(F.ListView->columnWidth(0), 222);
+  EXPECT_EQ(F.ListView->columnWidth(1), 80);
+}
+
+TEST_F(MainForm, CaptionNamesTheSettingsFile) {
+  TTessivoPlusMainForm &F = Open();
+  EXPECT_EQ(F.windowTitle(), QStringLiteral("TessivoPlus  - TessivoPlus.ini"));
+}
+
+QMimeData *UriList(const std::vector<std::string> &Paths) {
+  auto *M = new QMimeData;
+  QList<QUrl> Urls;
+  for (const std::string &P : Paths) Urls << QUrl::fromLocalFile(QString::fromStdString(P));
+  M->setUrls(Urls);
+  return M;
+}
+
+TEST_F(MainForm, FilesDroppedFromAFileManagerAreAdded) {
+  TTessivoPlusMainForm &F = Open();
+  const std::string Folder = Photos(2, 1);
+  std::unique_ptr<QMimeData> Data(UriList({Folder + "/p0.jpg", Folder + "/q0.png"}));
+  // As a file manager's drag arrives: enter, then drop.
+  QDragEnterEvent Enter(QPoint(20, 20), Qt::CopyAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(F.ListView->viewport(), &Enter);
+  EXPECT_TRUE(Enter.isAccepted());
+  QDropEvent Drop(QPointF(20, 20), Qt::CopyAction, Data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(F.ListView->viewport(), &Drop);
+  EXPECT_TRUE(Drop.isAccepted());
+  // The adding runs from a queued call after the drop has been answered.
+  for (int i = 0; i < 500 && F.ImageList().Count() < 2; ++i) QTest::qWait(10);
+  ASSERT_EQ(F.ImageList().Count(), 2);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"p0.jpg", "q0.png"}));
+}
+
+TEST_F(MainForm, ADropWhileDropsAreRefusedIsDiscarded) {
+  TTessivoPlusMainForm &F = Open();
+  const std::string Folder = Photos(1, 0);
+  F.DragDropAccept = false;
+  F.AddDropFiles({Folder});
+  EXPECT_EQ(F.ImageList().Count(), 0);
+  F.DragDropAccept = true;
+  F.AddDropFiles({Folder});
+  EXPECT_EQ(F.ImageList().Count(), 1);
+}
+
+struct TMoveCase {
+  const char *Name;
+  int From, To;
+  std::vector<std::string> Order;
+};
+
+class RowMoves : public MainForm, public testing::WithParamInterface<TMoveCase> {};
+
+TEST_P(RowMoves, MoveTheDraggedEntryToTheRowUnderTheMouse) {
+  TTessivoPlusMainForm &F = Open();
+  const std::string Folder = Photos(4, 0);
+  F.AddPaths({Folder + "/p0.jpg", Folder + "/p1.jpg", Folder + "/p2.jpg", Folder + "/p3.jpg"});
+  const int Y = GetParam().To < 0 ? F.ListView->viewport()->height() - 2
+                                  : F.ListView->rowViewportPosition(GetParam().To) + 2;
+  F.MoveEntry(GetParam().From, F.ListView->DropRowAt(Y));
+  EXPECT_EQ(Names(), GetParam().Order);
+  // The duplicate check still knows every path.
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(F.ImageList().Contains(Folder + "/p" + std::to_string(i) + ".jpg"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RowMoves,
+    testing::Values(TMoveCase{"Down", 0, 2, {"p1.jpg", "p2.jpg", "p0.jpg", "p3.jpg"}},
+                    TMoveCase{"Up", 3, 1, {"p0.jpg", "p3.jpg", "p1.jpg", "p2.jpg"}},
+                    TMoveCase{"BelowTheLastRowGoesToTheEnd", 1, -1, {"p0.jpg", "p2.jpg", "p3.jpg", "p1.jpg"}}),
+    [](const testing::TestParamInfo<TMoveCase> &I) { return std::string(I.param.Name); });
+
+TEST_F(MainForm, HeaderClicksSortTheListBothWays) {
+  TTessivoPlusMainForm &F = Open();
+  const std::string Folder = Photos(3, 0);
+  F.AddPaths({Folder + "/p1.jpg", Folder + "/p2.jpg", Folder + "/p0.jpg"});
+  auto *Header = F.ListView->horizontalHeader();
+  QTest::mouseClick(Header->viewport(), Qt::LeftButton, {}, QPoint(Header->sectionViewportPosition(0) + 5, 5));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"p0.jpg", "p1.jpg", "p2.jpg"}));
+  QTest::mouseClick(Header->viewport(), Qt::LeftButton, {}, QPoint(Header->sectionViewportPosition(0) + 5, 5));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"p2.jpg", "p1.jpg", "p0.jpg"}));
+}
+
+TEST_F(MainForm, ListTextsComeFromTheEntries) {
+  TTessivoPlusMainForm &F = Open();
+  const std::string Folder = Photos(1, 0);
+  F.AddPaths({Folder + "/p0.jpg"});
+  ASSERT_EQ(F.Model->rowCount(), 1);
+  EXPECT_EQ(F.Model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("名前"));
+  EXPECT_EQ(F.Model->data(F.Model->index(0, 0), Qt::DisplayRole).toString(), QStringLiteral("p0.jpg"));
+  EXPECT_EQ(F.Model->data(F.Model->index(0, 1), Qt::DisplayRole).toString(), QStringLiteral("64 x 48"));
+  EXPECT_EQ(F.Model->data(F.Model->index(0, 0), Qt::CheckStateRole).toInt(), int(Qt::Checked));
+  F.Model->setData(F.Model->index(0, 0), Qt::Unchecked, Qt::CheckStateRole);
+  EXPECT_FALSE(F.ImageList()[0]->Checked);
+}
+
+TEST_F(MainForm, RunConvertsTheCheckedEntriesBehindTheBatchWindow) {
+  TTessivoPlusMainForm &F = Open();
+  F.AddFolder(Photos(4, 0));
+  ASSERT_EQ(F.ImageList().Count(), 4);
+  for (int i = 0; i < F.ImageList().Count(); ++i)
+    if (F.ImageList()[i]->GetName() == "p3.jpg") F.ImageList()[i]->Checked = false;
+  QString Title;
+  F.OnBatchWindow = [&](TProgressWindow &W) { Title = W.windowTitle(); };
+  F.Run();
+  EXPECT_EQ(Title, QStringLiteral("処理中"));
+  for (int i = 0; i < 3; ++i) {
+    const std::string Out = Dir + "/out/p" + std::to_string(i) + ".jpg";
+    ASSERT_TRUE(fs::exists(Out)) << Out;
+    // The long side came down to 160 (rule 1), read back by Qt's own decoder.
+    const QImage Back(QString::fromStdString(Out));
+    EXPECT_EQ(std::max(Back.width(), Back.height()), 160) << Out;
+  }
+  EXPECT_FALSE(fs::exists(Dir + "/out/p3.jpg"));
+  EXPECT_FALSE(F.StatusElapsed->text().isEmpty());
+  EXPECT_TRUE(F.ActRun->isEnabled());
+  EXPECT_TRUE(F.DragDropAccept);
+}
+
+TEST_F(MainForm, AFileThatFailsIsShownInTheErrorLogWindow) {
+  TTessivoPlusMainForm &F = Open();
+  const std::string Folder = Photos(1, 0);
+  F.AddPaths({Folder + "/p0.jpg"});
+  // The file breaks after it was listed.
+  std::ofstream(Folder + "/p0.jpg", std::ios::trunc) << "not a picture any more";
+  fs::last_write_time(Folder + "/p0.jpg", fs::last_write_time(Folder + "/p0.jpg"));
+  TModalCloser Closer;
+  Closer.Arm(QStringLiteral("ErrorLog"));
+  F.Run();
+  EXPECT_EQ(Closer.Title, QStringLiteral("ErrorLog"));
+  EXPECT_TRUE(Closer.Text.contains(QStringLiteral("p0.jpg"))) << Closer.Text.toStdString();
+  EXPECT_EQ(ErrorLogForm().GetErrorCount(), 0);  // showing took the messages
+}
+
+TEST_F(MainForm, StopInTheBatchWindowEndsTheRunWithoutConvertingMore) {
+  TTessivoPlusMainForm &F = Open();
+  F.AddFolder(Photos(6, 0));
+  int32_t Shown = 0;
+  F.OnBatchWindow = [&](TProgressWindow &W) {
+    // Paused before it starts, then stopped: the paused workers start no file.
+    W.OnStarted = [&W, &Shown](TRunControl &Run) {
+      Run.TogglePause();
+      ++Shown;
+      QTimer::singleShot(50, &W, [&W] { W.Button1->click(); });
+    };
+  };
+  F.Run();
+  EXPECT_EQ(Shown, 1);
+  EXPECT_TRUE(F.StatusElapsed->text().isEmpty());  // no finished run to report
+  int Written = 0;
+  for (int i = 0; i < 6; ++i) Written += fs::exists(Dir + "/out/p" + std::to_string(i) + ".jpg");
+  EXPECT_EQ(Written, 0);
+}
+
+}  // namespace
