@@ -18,6 +18,7 @@
 #include "app/PluginSettings.h"
 #include "batch/SusieArchiveHost.h"
 #include "io/Pixio.h"
+#include "core/RunTempFolder.h"
 #include "core/TempFile.h"
 #include "batch/CombineOption.h"
 #include "batch/ProgressFrm.h"
@@ -38,6 +39,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -165,6 +167,7 @@ void OnInterrupt(int) {
   // ends the program at once.
   if (TTerminalView::StopRequests.fetch_add(1) >= 1 && !Converting.load()) {
     UnlinkWembSharedBlocks();
+    RemoveRunTempFolderNow();
     ::_exit(EXIT_ERRORS);
   }
 }
@@ -298,6 +301,7 @@ void AbandonRun() {
   std::fprintf(stderr, "\nabandoned: the files in progress were dropped, %d temporary files removed\n", Removed);
   PrintErrorLog();
   UnlinkWembSharedBlocks();  // the run's lossless-JPEG parameters, which no destructor removes now
+  RemoveRunTempFolderNow();  // and the working files of the steps in progress
   std::_Exit(EXIT_ERRORS);
 }
 
@@ -388,6 +392,23 @@ int main(int argc, char **argv) {
     return EXIT_CLEAN;
   }
 
+  // The stop signals are caught from here on, so that no signal ends the
+  // program without removing the working folder made next.
+  struct sigaction Stop {};
+  Stop.sa_handler = OnInterrupt;
+  sigemptyset(&Stop.sa_mask);
+  for (const int Signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(Signal, &Stop, nullptr);
+  std::signal(SIGUSR1, OnPauseSignal);
+  // The working folder of the steps and tools, removed with its contents
+  // however the program ends. Without it the run goes on; a step that needs
+  // working files then fails for each file with the reason.
+  std::optional<TRunTempFolder> WorkFolder;
+  try {
+    WorkFolder.emplace();
+  } catch (const std::exception &E) {
+    std::fprintf(stderr, "tessivo: %s\n", E.what());
+  }
+
   const int32_t P = LogicalProcessorCount();
   SystemOption.ProcessorCount = P;
   try {
@@ -450,11 +471,6 @@ int main(int argc, char **argv) {
     ApplyResizeKernels(ResizeOption.DecimationMode, ResizeOption.InterpolationMode, ResizeOption.SIMDMode);
 
     const bool Interactive = ::isatty(fileno(stderr)) != 0;
-    struct sigaction Stop {};
-    Stop.sa_handler = OnInterrupt;
-    sigemptyset(&Stop.sa_mask);
-    for (const int Signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(Signal, &Stop, nullptr);
-    std::signal(SIGUSR1, OnPauseSignal);
 
     TImageInfoList List;
     {

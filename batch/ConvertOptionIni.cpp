@@ -8,6 +8,7 @@
 
 #include "core/IniFile.h"
 #include "core/PixelConvert.h"
+#include "core/RunTempFolder.h"
 #include "resample/Resize.h"
 #include "batch/SizeRule.h"
 
@@ -52,8 +53,6 @@ std::string UserPictureFolder() {
   }
   return home + "/Pictures";
 }
-
-std::string SystemTempFolder() { return ExcludeTrailingDelimiter(EnvOr("TMPDIR", "/tmp")); }
 
 // ---------------------------------------------------------------------------
 

@@ -15,9 +15,9 @@ class TMemIniFile;
 class TUnsharpMask;
 
 // Folders the defaults of "File" and "Dir" point at: the user's picture
-// folder (XDG "PICTURES", else ~/Pictures) and the temporary folder.
+// folder (XDG "PICTURES", else ~/Pictures) and the temporary folder
+// (SystemTempFolder, core/RunTempFolder.h).
 std::string UserPictureFolder();
-std::string SystemTempFolder();
 
 // Option.ProcessorCount must be set before: it bounds "MaxThread".
 void ReadSystemOption(const TMemIniFile &Ini, TSystemOption &Option, uint32_t &Background);

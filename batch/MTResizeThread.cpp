@@ -7,6 +7,7 @@
 #include "batch/ConvertOptionIni.h"
 #include "batch/ErrorLogFrm.h"
 #include "core/Errors.h"
+#include "core/RunTempFolder.h"
 #include "batch/FileNameTemplate.h"
 #include "io/FormatOption.h"
 #include "color/ICCUtil.h"
