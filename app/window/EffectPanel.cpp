@@ -14,11 +14,12 @@ TEffectPanel::TEffectPanel(const QString &Name, int Index, bool Checked, bool Dr
   FCheckBox = new QCheckBox(this);
   FCheckBox->setGeometry(4, 4, 16, 18);
   FCheckBox->setChecked(Checked);
-  // The caption is the effect's name after five spaces, drawn over the
-  // panel; the check box sits in the spaces.
-  FCaption = new QLabel(QStringLiteral("     ") + Name, this);
+  // The name starts where five spaces after the check box would end; it is
+  // placed rather than padded, since a space takes the width of whichever
+  // font draws the name (Latin and Japanese names would not line up).
+  FCaption = new QLabel(Name, this);
   FCaption->setAttribute(Qt::WA_TransparentForMouseEvents);
-  FCaption->move(4, 0);
+  FCaption->move(24, 0);
   FCaption->setFixedHeight(EFFECT_PANEL_HEIGHT);
   FButton = new QPushButton(QStringLiteral("設定"), this);
   FButton->setFixedSize(40, 23);
