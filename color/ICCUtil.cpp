@@ -58,6 +58,8 @@ cmsToneCurve *BuildsRGBCurve() {
   return cmsBuildParametricToneCurve(nullptr, 4, Params);
 }
 
+}  // namespace
+
 cmsHPROFILE CreateBuiltinsRGB() {
   cmsHPROFILE P = cmsCreate_sRGBProfile();
   if (!P) return nullptr;
@@ -86,6 +88,8 @@ cmsHPROFILE CreateBuiltinsGray() {
   cmsSetProfileVersion(P, 2.1);
   return P;
 }
+
+namespace {
 
 bool IsSpace(cmsHPROFILE P, cmsColorSpaceSignature Space) {
   return P && cmsGetColorSpace(P) == Space;

@@ -50,6 +50,12 @@ inline constexpr const char *TARGET_WORKSPACE = "WorkSpaceProfile";
 inline constexpr const char *TARGET_BUILTIN_SRGB = "built-in sRGB Profile";
 inline constexpr const char *TARGET_BUILTIN_SGRAY = "built-in sGray Profile";
 
+// New copies of the built-in profiles: sRGB (IEC 61966-2-1 with fixed
+// colorants) and gray with the sRGB curve, both version 2.1; the caller
+// closes them. Null when Little CMS cannot make them.
+cmsHPROFILE CreateBuiltinsRGB();
+cmsHPROFILE CreateBuiltinsGray();
+
 // Where the built-in CMYK profile is looked for, in order (a press profile
 // from Ghostscript's colour data); $TESSIVO_CMYK_PROFILE, when set, is the
 // only candidate.

@@ -82,8 +82,7 @@ void LosslessTran(const uint8_t *Bytes, uint32_t Count, int CropW, int CropH, in
                   int Flags) {
   if (T < 1 || T > 8) throw TWembError("transform code " + std::to_string(T) + " is not an orientation (1..8)");
   TDecoder src(Bytes, Count);
-  jpeg_save_markers(&src.Info, JPEG_COM, 0xFFFF);
-  for (int m = 0; m < 16; ++m) jpeg_save_markers(&src.Info, JPEG_APP0 + m, 0xFFFF);
+  SaveAllMarkers(src.Info);
   src.ReadHeader();
   jpeg_decompress_struct &s = src.Info;
 
@@ -192,16 +191,7 @@ void LosslessTran(const uint8_t *Bytes, uint32_t Count, int CropW, int CropH, in
   std::vector<jvirt_barray_ptr> arrays(ncomp);
   for (int c = 0; c < ncomp; ++c) arrays[c] = inPlace ? srcArrays[c] : outc[c].Array;
   jpeg_write_coefficients(&d, arrays.data());
-  // Every APPn and COM segment is carried over, except the JFIF and Adobe
-  // headers that the encoder writes itself.
-  for (jpeg_saved_marker_ptr m = s.marker_list; m; m = m->next) {
-    if (d.write_JFIF_header && m->marker == JPEG_APP0 && m->data_length >= 5 && !std::memcmp(m->data, "JFIF", 5))
-      continue;
-    if (d.write_Adobe_marker && m->marker == JPEG_APP0 + 14 && m->data_length >= 5 &&
-        !std::memcmp(m->data, "Adobe", 5))
-      continue;
-    jpeg_write_marker(&d, m->marker, m->data, m->data_length);
-  }
+  CopySavedMarkers(s, d);
   jpeg_finish_compress(&d);
   jpeg_finish_decompress(&s);
   src.CheckWarnings();

@@ -59,4 +59,22 @@ WEMB_API int read_jpeg(TWembImage *Image, const uint8_t *Bytes, uint32_t Count);
 WEMB_API int losslesstran(const uint8_t *Bytes, uint32_t Count, int32_t CropWidth, int32_t CropHeight, int32_t CropX,
                  int32_t CropY, int32_t Transform, void *Out, int32_t Flags);
 
+// Encodes Image (BGR, gray or CMYK rows, bottom-up; Scale is not read) with
+// the template file's colour space, component sampling and quantisation
+// tables, so that its blocks line up with the template's and a block whose
+// pixels did not change decodes as the template's does.
+WEMB_API int write_jpeg(const TWembImage *Image, void *Out, const uint8_t *Template, uint32_t TemplateCount);
+// The input file with the MCUs marked in BlockMap taken from Modified, every
+// other MCU's coefficients kept as they are, and the input's segments and
+// Huffman coding kept where the new blocks allow. BlockMap holds one byte
+// per MCU (nonzero: take it from Modified), rows from the top: with the MCU
+// size of read_jpeginfo, ceil(Width / (MCUWidth x 8)) bytes per row and
+// ceil(Height / (MCUHeight x 8)) rows. Modified must have the input's size,
+// sampling and quantisation tables (as write_jpeg makes it).
+WEMB_API int marge_jpeg(const uint8_t *Bytes, uint32_t Count, const uint8_t *Modified, uint32_t ModifiedCount,
+                        void *Out, const uint8_t *BlockMap);
+// A small baseline JPEG of Image for the Exif thumbnail: 4:2:0 for colour
+// (gray stays gray), the standard tables scaled to Quality, no JFIF header.
+WEMB_API int write_thumbnail(const TWembImage *Image, void *Out, int32_t Quality);
+
 }  // extern "C"

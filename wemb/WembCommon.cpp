@@ -68,11 +68,12 @@ void TDecoder::CheckWarnings() const {
   if (!Err.FirstWarning.empty()) throw TWembError(Err.FirstWarning);
 }
 
-TEncoder::TEncoder(void *Out) {
-  if (!GWrite) throw TWembError("init_jpegtran was not called");
+TEncoder::TEncoder(void *Out, std::vector<uint8_t> *Collect) {
+  if (!GWrite && !Collect) throw TWembError("init_jpegtran was not called");
   Err.Attach(*reinterpret_cast<jpeg_common_struct *>(&Info));
   jpeg_create_compress(&Info);
   FDest.Out = Out;
+  FDest.Collect = Collect;
   FDest.Buffer.resize(1 << 16);
   FDest.Pub.init_destination = InitDest;
   FDest.Pub.empty_output_buffer = EmptyBuffer;
@@ -85,6 +86,10 @@ TEncoder::~TEncoder() { jpeg_destroy_compress(&Info); }
 
 void TEncoder::Flush(TDest &Dest, size_t Count) {
   if (Count == 0) return;
+  if (Dest.Collect) {
+    Dest.Collect->insert(Dest.Collect->end(), Dest.Buffer.data(), Dest.Buffer.data() + Count);
+    return;
+  }
   if (GWrite(Dest.Out, Dest.Buffer.data(), intptr_t(Count)) != intptr_t(Count))
     throw TWembError("the output stream refused the data");
 }
@@ -106,6 +111,28 @@ boolean TEncoder::EmptyBuffer(j_compress_ptr Info) {
 void TEncoder::TermDest(j_compress_ptr Info) {
   auto &d = *static_cast<TDest *>(Info->client_data);
   Flush(d, d.Buffer.size() - d.Pub.free_in_buffer);
+}
+
+void WriteToStream(void *Out, const std::vector<uint8_t> &Bytes) {
+  if (!GWrite) throw TWembError("init_jpegtran was not called");
+  if (!Bytes.empty() && GWrite(Out, Bytes.data(), intptr_t(Bytes.size())) != intptr_t(Bytes.size()))
+    throw TWembError("the output stream refused the data");
+}
+
+void SaveAllMarkers(jpeg_decompress_struct &Src) {
+  jpeg_save_markers(&Src, JPEG_COM, 0xFFFF);
+  for (int m = 0; m < 16; ++m) jpeg_save_markers(&Src, JPEG_APP0 + m, 0xFFFF);
+}
+
+void CopySavedMarkers(const jpeg_decompress_struct &Src, jpeg_compress_struct &Dst) {
+  for (jpeg_saved_marker_ptr m = Src.marker_list; m; m = m->next) {
+    if (Dst.write_JFIF_header && m->marker == JPEG_APP0 && m->data_length >= 5 && !std::memcmp(m->data, "JFIF", 5))
+      continue;
+    if (Dst.write_Adobe_marker && m->marker == JPEG_APP0 + 14 && m->data_length >= 5 &&
+        !std::memcmp(m->data, "Adobe", 5))
+      continue;
+    jpeg_write_marker(&Dst, m->marker, m->data, m->data_length);
+  }
 }
 
 }  // namespace wemb

@@ -49,11 +49,12 @@ struct TDecoder {
   void CheckWarnings() const;
 };
 
-// Owns a compressor whose output goes through the write callback into Out.
+// Owns a compressor whose output goes through the write callback into Out,
+// or, with Collect, into that vector (for output that may still be dropped).
 struct TEncoder {
   jpeg_compress_struct Info{};
   TErrorManager Err;
-  TEncoder(void *Out);
+  explicit TEncoder(void *Out, std::vector<uint8_t> *Collect = nullptr);
   ~TEncoder();
   TEncoder(const TEncoder &) = delete;
   TEncoder &operator=(const TEncoder &) = delete;
@@ -62,6 +63,7 @@ struct TEncoder {
   struct TDest {
     jpeg_destination_mgr Pub{};
     void *Out = nullptr;
+    std::vector<uint8_t> *Collect = nullptr;
     std::vector<JOCTET> Buffer;
   } FDest;
   static void InitDest(j_compress_ptr);
@@ -69,6 +71,16 @@ struct TEncoder {
   static void TermDest(j_compress_ptr);
   static void Flush(TDest &Dest, size_t Count);
 };
+
+// Hands finished bytes to the write callback.
+void WriteToStream(void *Out, const std::vector<uint8_t> &Bytes);
+
+// Writes every APPn and COM segment the decoder saved into the encoder's
+// output, except the JFIF and Adobe headers that the encoder writes itself.
+void CopySavedMarkers(const jpeg_decompress_struct &Src, jpeg_compress_struct &Dst);
+
+// Saves every APPn and COM segment of the file being read.
+void SaveAllMarkers(jpeg_decompress_struct &Src);
 
 // Runs Body and turns any failure into a message and a zero result.
 template <class F> int Guarded(F &&Body) {

@@ -5,16 +5,21 @@
 #include "effects/Effect.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace losslesstest {
 
-inline std::vector<uint8_t> DefaultSteps() {
+// The steps of a default chain after Edit has changed its members.
+inline std::vector<uint8_t> StepsOf(const std::function<void(TEffectList &)> &Edit) {
   TEffectList list;
   CreateDefaultEffects(list, "");
+  if (Edit) Edit(list);
   std::vector<uint8_t> s;
   list.WriteParamToStream(s);
   return s;
 }
+
+inline std::vector<uint8_t> DefaultSteps() { return StepsOf(nullptr); }
 
 }  // namespace losslesstest

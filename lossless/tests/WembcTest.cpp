@@ -1,17 +1,28 @@
 // The console tool WEMBC as the batch run starts it: the block published in
 // shared memory, its name in the environment, "-m input output". Results are
 // checked with jpegtran, djpeg and exiftool.
+#include "effects/AddTextEffect.h"
+#include "effects/ColorAdjust.h"
 #include "effects/Effect.h"
+#include "effects/FontCache.h"
+#include "effects/ToneCurve.h"
 #include "io/JpegSegment.h"
 #include "lossless/WembOption.h"
 #include "lossless/WembShared.h"
 #include "lossless/tests/LosslessTestUtil.h"
+#include "resample/Filter.h"
+#include "resample/Resize.h"
 #include "testutil/TestEnv.h"
+#include "wemb/tests/CoefTestUtil.h"
 #include "wemb/tests/WembTestUtil.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
+#include <sstream>
+
+#include <lcms2.h>
 
 namespace {
 
@@ -19,6 +30,7 @@ namespace fs = std::filesystem;
 using namespace wembtest;
 
 using losslesstest::DefaultSteps;
+using losslesstest::StepsOf;
 
 // The trimming step's part of the steps: type 1 (margins) with the given values.
 std::vector<uint8_t> StepsWithMargins(const std::string &Margin) {
@@ -409,6 +421,308 @@ TEST_F(Wembc, WithoutABlockTheToolDoesNothing) {
   // Fewer than three arguments, or a first one other than "-m": nothing either.
   RunProgram({testenv::BinFile("WEMBC"), "-x", in.string(), out.string()}, &st);
   EXPECT_FALSE(fs::exists(out));
+}
+
+// The text overlay. The text box is where the text effect draws: its mask
+// (text, margins, shadow and glow room) at the anchored place, and the same
+// rectangle at the shadow's offset.
+struct TTextCase {
+  const char *Name;
+  int W, H;
+  std::vector<std::string> Options;  // cjpeg's
+};
+
+const TTextCase TextCases[] = {
+    {"Sampled420OffTheGrid", 643, 479, {"-sample", "2x2"}},
+    {"Sampled422", 400, 301, {"-sample", "2x1"}},
+    {"Full444", 331, 250, {"-sample", "1x1"}},
+    {"Gray", 301, 203, {"-grayscale"}},
+    {"Progressive", 643, 479, {"-sample", "2x2", "-progressive"}},
+};
+
+class WembcText : public Wembc, public ::testing::WithParamInterface<TTextCase> {
+ protected:
+  static void SetUpTestSuite() {
+    LoadResizeLibrary(TESSIVO_BIN_DIR);
+    CreateProgramResizers(1);
+  }
+  static void TearDownTestSuite() {
+    FreeProgramResizers();
+    FreeResizeLibrary();
+  }
+};
+
+void SetText(TAddTextEffect &E) {
+  E.FText = "Lossless 2024";
+  E.FFont.Name = "DejaVu Sans";
+  E.FFont.Size = 14;
+  E.FFont.Color = 0xF0F8FF;
+  E.FParam.Position = 0;
+  E.FParam.XOffset = 37;
+  E.FParam.YOffset = 45;
+}
+
+struct TBox {
+  int64_t X0, Y0, X1, Y1;
+  bool Meets(int64_t X0b, int64_t Y0b, int64_t X1b, int64_t Y1b) const {
+    return X0 < X1b && X0b < X1 && Y0 < Y1b && Y0b < Y1;
+  }
+};
+
+// The rectangles the effect may change on a W x H picture.
+std::vector<TBox> TextBoxes(const TAddTextEffect &E, int32_t W, int32_t H) {
+  TFontCache cache;
+  TICCImgOwner mask(false);
+  const TTextMargins m = TextMargins(E.FParam);
+  cache.GetAntialiasingText(E.FText, E.FFont, nullptr, AntialiasingResizer, m.Bottom, m.Right, m.Top, m.Left,
+                            E.FParam.LinePitch, *mask);
+  int32_t x, y;
+  const int64_t w = mask->Width, h = mask->Height;
+  AnchorPosition(E.FParam.Position, W, H, int32_t(w), int32_t(h), E.FParam.XOffset, E.FParam.YOffset, x, y);
+  const int64_t sx = x + E.FParam.ShadowOffsetX, sy = y + E.FParam.ShadowOffsetY;
+  return {{x, y, x + w, y + h}, {sx, sy, sx + w, sy + h}};
+}
+
+TEST_P(WembcText, ChangesOnlyTheMcusUnderTheTextBox) {
+  TESSIVO_REQUIRE(HaveTools());
+  const TTextCase &c = GetParam();
+  const fs::path in = MakeJpeg(Dir, "text", c.W, c.H, c.Options), out = Dir / "text-out.jpg";
+  TWembOption o;
+  o.AddText = LongTrue;
+  TAddTextEffect text;
+  SetText(text);
+  const std::string err = RunTool(o, in, out, {}, StepsOf([](TEffectList &L) {
+    SetText(*dynamic_cast<TAddTextEffect *>(L.FindByID(EFFECT_ADD_TEXT)));
+  }));
+  ASSERT_TRUE(fs::exists(out)) << err;
+  const std::string inBytes = ReadFile(in), outBytes = ReadFile(out);
+  const TCoefficients a = ReadCoefficients(inBytes), b = ReadCoefficients(outBytes);
+  ASSERT_TRUE(a.Ok && b.Ok);
+  ASSERT_EQ(a.CellsX, b.CellsX);
+  ASSERT_EQ(a.CellsY, b.CellsY);
+  EXPECT_EQ(a.Quant, b.Quant);
+
+  const std::vector<TBox> boxes = TextBoxes(text, c.W, c.H);
+  std::vector<uint8_t> underText(size_t(a.CellsX) * a.CellsY, 0);
+  size_t changedOutside = 0, changedUnder = 0;
+  for (uint32_t y = 0; y < a.CellsY; ++y)
+    for (uint32_t x = 0; x < a.CellsX; ++x) {
+      const int64_t x0 = int64_t(x) * a.CellW, y0 = int64_t(y) * a.CellH;
+      bool under = false;
+      for (const TBox &t : boxes) under |= t.Meets(x0, y0, x0 + a.CellW, y0 + a.CellH);
+      underText[y * a.CellsX + x] = under;
+      const bool same = a.SameCell(b, x, y);
+      if (!under) changedOutside += !same;
+      else changedUnder += !same;
+    }
+  EXPECT_EQ(changedOutside, 0u) << "MCUs outside the text box lost their coefficients";
+  EXPECT_GT(changedUnder, 3u) << "the text changed (almost) nothing";
+
+  // The decoded pixels of every MCU outside the box are the input's, and the
+  // text shows inside it.
+  testutil::TNetpbm pa, pb;
+  ASSERT_TRUE(testutil::ParseNetpbm(RunProgram({"djpeg", "-nosmooth", "-pnm", in.string()}), pa));
+  ASSERT_TRUE(testutil::ParseNetpbm(RunProgram({"djpeg", "-nosmooth", "-pnm", out.string()}), pb));
+  ASSERT_EQ(pa.Width, pb.Width);
+  size_t differing = 0, strong = 0;
+  for (uint32_t y = 0; y < pa.Height; ++y)
+    for (uint32_t x = 0; x < pa.Width; ++x)
+      for (uint32_t k = 0; k < pa.Depth; ++k) {
+        const int d = std::abs(int(pa.At(x, y, k)) - int(pb.At(x, y, k)));
+        if (!underText[(y / a.CellH) * a.CellsX + x / a.CellW]) differing += d != 0;
+        else strong += d > 60;
+      }
+  EXPECT_EQ(differing, 0u);
+  EXPECT_GT(strong, 50u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, WembcText, ::testing::ValuesIn(TextCases),
+                         [](const ::testing::TestParamInfo<TTextCase> &P) { return std::string(P.param.Name); });
+
+TEST_F(Wembc, NoTextIsDrawnOnACmykFile) {
+  TESSIVO_REQUIRE(HaveTools() && HaveProgram("convert"));
+  const fs::path rgb = MakeJpeg(Dir, "rgb", 160, 120, {"-sample", "1x1"}), in = Dir / "cmyk.jpg";
+  RunProgram({"convert", rgb.string(), "-colorspace", "CMYK", "-quality", "90", in.string()});
+  ASSERT_EQ(Exif(in, "ColorComponents"), "4");
+  TWembOption o;
+  o.AddText = LongTrue;
+  const fs::path out = Dir / "cmyk-out.jpg";
+  const std::string err = RunTool(o, in, out, {}, StepsOf([](TEffectList &L) {
+    SetText(*dynamic_cast<TAddTextEffect *>(L.FindByID(EFFECT_ADD_TEXT)));
+  }));
+  ASSERT_TRUE(fs::exists(out)) << err;
+  EXPECT_EQ(ReadFile(out), ReadFile(in));
+}
+
+// The Exif thumbnail made again from the written picture: its size follows
+// the picture (long side 160) and it shows what ImageMagick's reduction of
+// the output shows.
+struct TThumbnailCase {
+  const char *Name;
+  int W, H;
+  std::vector<std::string> Options;  // cjpeg's
+  int Orientation;
+  int32_t Rotation;
+  const char *Components;  // of the new thumbnail
+};
+
+const TThumbnailCase ThumbnailCases[] = {
+    {"TurnedPhotoGetsAnUprightThumbnail", 643, 479, {"-sample", "2x2"}, 6, 1, "3"},
+    {"GrayPhotoGetsAGrayThumbnail", 500, 331, {"-grayscale"}, 0, 0, "1"},
+    {"LargePhotoIsDecodedReduced", 2600, 1733, {"-sample", "2x2"}, 0, 0, "3"},
+};
+
+class WembcThumbnail : public Wembc, public ::testing::WithParamInterface<TThumbnailCase> {};
+
+TEST_P(WembcThumbnail, ShowsTheWrittenPicture) {
+  TESSIVO_REQUIRE(HaveTools() && HaveProgram("convert"));
+  const TThumbnailCase &c = GetParam();
+  const fs::path in = MakeJpeg(Dir, "photo", c.W, c.H, c.Options), out = Dir / "photo-out.jpg";
+  // An old thumbnail of other content, large enough to hold the new one.
+  const fs::path old = MakeJpeg(Dir, "old", 160, 160, {"-sample", "1x1", "-quality", "98"});
+  std::vector<std::string> args{"exiftool", "-q", "-overwrite_original", "-Make=TestCam",
+                                "-ThumbnailImage<=" + old.string()};
+  if (c.Orientation) args.push_back("-Orientation#=" + std::to_string(c.Orientation));
+  args.push_back(in.string());
+  RunProgram(args);
+  ASSERT_FALSE(Exif(in, "ThumbnailLength").empty());
+  TWembOption o;
+  o.Rotation = c.Rotation;
+  o.UpdateExifThumbnail = LongTrue;
+  const std::string err = RunTool(o, in, out);
+  ASSERT_TRUE(fs::exists(out)) << err;
+  EXPECT_EQ(Exif(out, "Make"), "TestCam");
+
+  const fs::path thumb = Dir / "thumb.jpg";
+  WriteFile(thumb, RunProgram({"exiftool", "-b", "-ThumbnailImage", out.string()}));
+  ASSERT_GT(fs::file_size(thumb), 100u) << err;
+  EXPECT_NE(ReadFile(thumb), ReadFile(old));
+  EXPECT_EQ(Exif(thumb, "ColorComponents"), c.Components);
+  const int w = std::stoi(Exif(out, "ImageWidth")), h = std::stoi(Exif(out, "ImageHeight"));
+  const int longSide = std::max(w, h);
+  const int tw = (w * 160 + longSide / 2) / longSide, th = (h * 160 + longSide / 2) / longSide;
+  const testutil::TNetpbm t = Decode(thumb.string());
+  ASSERT_EQ(int(t.Width), tw);
+  ASSERT_EQ(int(t.Height), th);
+  testutil::TNetpbm ref;
+  const std::string type = t.Depth == 1 ? "pgm:-" : "ppm:-";
+  ASSERT_TRUE(testutil::ParseNetpbm(
+      RunProgram({"convert", out.string(), "-resize", std::to_string(tw) + "x" + std::to_string(th) + "!", type}), ref));
+  ASSERT_EQ(ref.Samples.size(), t.Samples.size());
+  double diff = 0;
+  for (size_t i = 0; i < t.Samples.size(); ++i) diff += std::abs(int(t.Samples[i]) - int(ref.Samples[i]));
+  EXPECT_LT(diff / double(t.Samples.size()), 6.0) << "mean difference from ImageMagick's reduction";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WembcThumbnail, ::testing::ValuesIn(ThumbnailCases),
+                         [](const ::testing::TestParamInfo<TThumbnailCase> &P) { return std::string(P.param.Name); });
+
+// The profile revision, read back by Little CMS's own calculator: a neutral
+// input level v comes out with the luminance old(v) x c(v), where old is the
+// profile's tone curve and c the step's curve.
+struct TRevisionCase {
+  const char *Name;
+  std::vector<std::string> Options;  // cjpeg's
+  bool EmbedGamma18;                 // embed a gamma-1.8 profile, else none
+  int32_t Mode;
+  const char *Description;
+  // The step's curve at x in 0..1, and the old tone curve.
+  double (*Step)(double);
+  double (*Old)(double);
+};
+
+double Gamma2Step(double X) { return std::pow(X, 1 / 2.0); }
+// The tone curve through (0, 0), (64, 128), (255, 255) as the effect evaluates it.
+double RaisedStep(double X) {
+  static const TCurveEvaluator e({{0, 0}, {64, 128}, {255, 255}});
+  return e.Value(X * 255) / 255;
+}
+double SRGBCurve(double X) { return X <= 0.04045 ? X / 12.92 : std::pow((X + 0.055) / 1.055, 2.4); }
+double Gamma18(double X) { return std::pow(X, 1.8); }
+
+const TRevisionCase RevisionCases[] = {
+    {"ColourAdjustWithoutProfileRevisesTheBuiltInSRGB", {"-sample", "2x2"}, false, 1, "Custom RGB", Gamma2Step,
+     SRGBCurve},
+    {"ColourAdjustRevisesTheEmbeddedProfile", {"-sample", "2x2"}, true, 1, "Custom RGB", Gamma2Step, Gamma18},
+    {"ToneCurveOnAGrayFileRevisesTheBuiltInGray", {"-grayscale"}, false, 2, "Custom Grayscale", RaisedStep,
+     SRGBCurve},
+};
+
+class WembcICCRevision : public Wembc, public ::testing::WithParamInterface<TRevisionCase> {};
+
+std::vector<uint8_t> Gamma18Profile() {
+  const cmsCIExyY white = {0.3457, 0.3585, 1.0};
+  const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+  cmsToneCurve *g = cmsBuildGamma(nullptr, 1.8);
+  cmsToneCurve *curves[3] = {g, g, g};
+  cmsHPROFILE p = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsFreeToneCurve(g);
+  cmsSetProfileVersion(p, 2.1);
+  cmsUInt32Number n = 0;
+  cmsSaveProfileToMem(p, nullptr, &n);
+  std::vector<uint8_t> bytes(n);
+  cmsSaveProfileToMem(p, bytes.data(), &n);
+  cmsCloseProfile(p);
+  return bytes;
+}
+
+TEST_P(WembcICCRevision, FoldsTheStepIntoTheToneCurves) {
+  TESSIVO_REQUIRE(HaveTools() && HaveProgram("transicc"));
+  const TRevisionCase &c = GetParam();
+  const fs::path in = MakeJpeg(Dir, "rev", 96, 64, c.Options), out = Dir / "rev-out.jpg";
+  if (c.EmbedGamma18) {
+    const std::vector<uint8_t> icc = Gamma18Profile();
+    WriteFile(Dir / "g18.icc", std::string(icc.begin(), icc.end()));
+    RunProgram({"exiftool", "-q", "-overwrite_original", "-ICC_Profile<=" + (Dir / "g18.icc").string(), in.string()});
+    ASSERT_FALSE(Exif(in, "RedMatrixColumn").empty());
+  }
+  TWembOption o;
+  o.ICCProfileRevision = c.Mode;
+  const std::string err = RunTool(o, in, out, {}, StepsOf([](TEffectList &L) {
+    dynamic_cast<TColorAdjust *>(L.FindByID(EFFECT_COLOR_ADJUST))->FRGBGamma = 2.0;
+    dynamic_cast<TToneCurveEffect *>(L.FindByID(EFFECT_TONE_CURVE))->FControlPoints[CURVE_RGB] = {
+        {0, 0}, {64, 128}, {255, 255}};
+  }));
+  ASSERT_TRUE(fs::exists(out)) << err;
+  EXPECT_TRUE(SamePixels(out, in)) << "the pixels stay as they were";
+  EXPECT_EQ(Exif(out, "ProfileDescription"), c.Description);
+  EXPECT_EQ(Exif(out, "ProfileCopyright"), "No copyright, use freely");
+  if (c.EmbedGamma18) {
+    EXPECT_EQ(Exif(out, "RedMatrixColumn"), Exif(in, "RedMatrixColumn"));
+  }
+  const fs::path icc = Dir / "out.icc";
+  WriteFile(icc, RunProgram({"exiftool", "-b", "-ICC_Profile", out.string()}));
+  const bool gray = c.Description == std::string("Custom Grayscale");
+  for (int v : {32, 96, 128, 200, 255}) {
+    const std::string level = std::to_string(v);
+    const std::string input = gray ? level + "\n" : level + " " + level + " " + level + "\n";
+    const std::string got =
+        RunProgram({"sh", "-c", "printf '" + input + "' | transicc -n -i '" + icc.string() + "' -o '*XYZ'"});
+    std::istringstream fields(got.substr(got.find_last_of(':') == std::string::npos ? 0 : got.find_last_of(':') + 1));
+    std::vector<double> xyz;
+    for (std::string t; fields >> t;)
+      if (t.find_first_not_of("0123456789.-") == std::string::npos) xyz.push_back(std::stod(t));
+    ASSERT_GE(xyz.size(), 3u) << got;
+    const double x = v / 255.0;
+    const double want = 100 * c.Old(x) * c.Step(x);
+    EXPECT_NEAR(xyz[xyz.size() - 2], want, 0.8 + 0.01 * want) << "level " << v << ": " << got;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WembcICCRevision, ::testing::ValuesIn(RevisionCases),
+                         [](const ::testing::TestParamInfo<TRevisionCase> &P) { return std::string(P.param.Name); });
+
+TEST_F(Wembc, ACmykProfileIsNotRevised) {
+  TESSIVO_REQUIRE(HaveTools() && HaveProgram("convert"));
+  const fs::path rgb = MakeJpeg(Dir, "rgb", 64, 48, {"-sample", "1x1"}), in = Dir / "cmyk.jpg";
+  RunProgram({"convert", rgb.string(), "-colorspace", "CMYK", in.string()});
+  ASSERT_EQ(Exif(in, "ColorComponents"), "4");
+  TWembOption o;
+  o.ICCProfileRevision = 1;
+  const fs::path out = Dir / "cmyk-out.jpg";
+  const std::string err = RunTool(o, in, out);
+  ASSERT_TRUE(fs::exists(out)) << err;
+  EXPECT_EQ(ReadFile(out), ReadFile(in));
 }
 
 }  // namespace
