@@ -155,6 +155,8 @@ std::vector<uint8_t> MakeSampleExif(const TSamplePhotoSpec &Desc) {
   B.Short(ExifIfd, 0xA001, 1);
   B.Long(ExifIfd, 0xA002, Desc.Width);
   B.Long(ExifIfd, 0xA003, Desc.Height);
+  if (!Desc.MakerNote.empty())
+    ExifIfd.push_back({0x927C, 7, uint32_t(Desc.MakerNote.size()), {Desc.MakerNote.begin(), Desc.MakerNote.end()}});
   const std::vector<uint8_t> Tiff = B.Build(Ifd0, ExifIfd);
   TExifReader Reader;
   if (!Reader.SetStream(Tiff)) throw ETessivoError("sample Exif block is not a TIFF structure");

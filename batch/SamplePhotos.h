@@ -20,6 +20,7 @@ struct TSamplePhotoSpec {
   int32_t Quality = 92;
   bool Subsample420 = true;      // 4:2:0, else 4:4:4
   uint32_t Seed = 1;
+  std::string MakerNote;         // bytes of the Exif maker note; empty: none
 };
 
 // The TIFF structure of the Exif block ("MM" byte order).

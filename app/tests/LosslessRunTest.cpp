@@ -64,8 +64,16 @@ class LosslessRun : public ::testing::Test {
       s.Orientation = o;
       s.DateTimeOriginal = "2023:07:0" + std::to_string(o) + " 10:20:30";
       s.Seed = o;
+      s.MakerNote = MakerNote(o);
       WriteSamplePhoto(Folder + "/o" + std::to_string(o) + ".jpg", s);
     }
+  }
+
+  // A maker note of the camera's own format, different for every photo.
+  static std::string MakerNote(uint16_t Orientation) {
+    std::string note = "SampleMakerNote" + std::to_string(Orientation);
+    for (int i = 0; i < 48; ++i) note.push_back(char(i * 7 + Orientation));
+    return note;
   }
 
   static std::string Tag(const std::string &File, const std::string &Name) {
@@ -98,6 +106,7 @@ TEST_F(LosslessRun, PhonePhotosComeOutUprightWithOrientation1AndTheirDates) {
     ASSERT_TRUE(fs::exists(out));
     EXPECT_EQ(Tag(out, "Orientation"), "1");
     EXPECT_EQ(Tag(out, "DateTimeOriginal"), "2023:07:0" + std::to_string(o) + " 10:20:30");
+    EXPECT_EQ(Capture("exiftool -U -b -MakerNoteUnknown '" + out + "'"), MakerNote(uint16_t(o)));
     // Upright landscape, as the sample was painted.
     EXPECT_GT(std::stoi(Tag(out, "ImageWidth")), std::stoi(Tag(out, "ImageHeight")));
     EXPECT_EQ(Pixels(out), Reference(in, o));

@@ -564,12 +564,17 @@ struct TThumbnailCase {
   int Orientation;
   int32_t Rotation;
   const char *Components;  // of the new thumbnail
+  // The Exif is rebuilt (GPS dropped) or laid out anew without the maker
+  // note, rather than patched in place.
+  LongBool DeleteGPS = LongFalse, DeleteMakerNote = LongFalse;
 };
 
 const TThumbnailCase ThumbnailCases[] = {
     {"TurnedPhotoGetsAnUprightThumbnail", 643, 479, {"-sample", "2x2"}, 6, 1, "3"},
     {"GrayPhotoGetsAGrayThumbnail", 500, 331, {"-grayscale"}, 0, 0, "1"},
     {"LargePhotoIsDecodedReduced", 2600, 1733, {"-sample", "2x2"}, 0, 0, "3"},
+    {"RebuiltExifWithoutGPS", 643, 479, {"-sample", "2x2"}, 8, 1, "3", LongTrue},
+    {"ExifWithoutMakerNote", 643, 479, {"-sample", "2x2"}, 3, 1, "3", LongFalse, LongTrue},
 };
 
 class WembcThumbnail : public Wembc, public ::testing::WithParamInterface<TThumbnailCase> {};
@@ -581,7 +586,7 @@ TEST_P(WembcThumbnail, ShowsTheWrittenPicture) {
   // An old thumbnail of other content, large enough to hold the new one.
   const fs::path old = MakeJpeg(Dir, "old", 160, 160, {"-sample", "1x1", "-quality", "98"});
   std::vector<std::string> args{"exiftool", "-q", "-overwrite_original", "-Make=TestCam",
-                                "-ThumbnailImage<=" + old.string()};
+                                "-GPSLatitude=35.5", "-GPSLatitudeRef=N", "-ThumbnailImage<=" + old.string()};
   if (c.Orientation) args.push_back("-Orientation#=" + std::to_string(c.Orientation));
   args.push_back(in.string());
   RunProgram(args);
@@ -589,9 +594,15 @@ TEST_P(WembcThumbnail, ShowsTheWrittenPicture) {
   TWembOption o;
   o.Rotation = c.Rotation;
   o.UpdateExifThumbnail = LongTrue;
+  o.DeleteGPSInfoIFD = c.DeleteGPS;
+  o.DeleteMakerNote = c.DeleteMakerNote;
   const std::string err = RunTool(o, in, out);
   ASSERT_TRUE(fs::exists(out)) << err;
   EXPECT_EQ(Exif(out, "Make"), "TestCam");
+  EXPECT_EQ(Exif(out, "GPSLatitude"), c.DeleteGPS ? "" : "35.5");
+  if (c.Rotation == 1 && c.Orientation > 1) {
+    EXPECT_EQ(Exif(out, "Orientation"), "1");
+  }
 
   const fs::path thumb = Dir / "thumb.jpg";
   WriteFile(thumb, RunProgram({"exiftool", "-b", "-ThumbnailImage", out.string()}));
@@ -724,5 +735,79 @@ TEST_F(Wembc, ACmykProfileIsNotRevised) {
   ASSERT_TRUE(fs::exists(out)) << err;
   EXPECT_EQ(ReadFile(out), ReadFile(in));
 }
+
+// Exif and ICC data taken from files beside the input ("<name>" patterns),
+// and the profile written out; checked with exiftool.
+struct TImportCase {
+  const char *Name;
+  LongBool ExifImport, ICCImport, ICCExport;
+  bool FilesPresent;
+};
+
+const TImportCase ImportCases[] = {
+    {"ExifImportReplacesTheExif", LongTrue, LongFalse, LongFalse, true},
+    {"ICCImportReplacesTheProfile", LongFalse, LongTrue, LongFalse, true},
+    {"BothImportsTogether", LongTrue, LongTrue, LongFalse, true},
+    {"ICCExportWritesTheEmbeddedProfile", LongFalse, LongFalse, LongTrue, true},
+    {"MissingImportFilesChangeNothing", LongTrue, LongTrue, LongFalse, false},
+};
+
+class WembcImport : public Wembc, public ::testing::WithParamInterface<TImportCase> {};
+
+TEST_P(WembcImport, TakesTheFilesNamedByThePatterns) {
+  TESSIVO_REQUIRE(HaveTools());
+  const TImportCase &c = GetParam();
+  const fs::path in = Photo("DSC_7", 0), out = Dir / "out" / "DSC_7.jpg";
+  fs::create_directories(out.parent_path());
+  // The input carries a profile of its own (for the export), made by Little CMS.
+  const std::vector<uint8_t> own = Gamma18Profile();
+  WriteFile(Dir / "own.icc", std::string(own.begin(), own.end()));
+  RunProgram({"exiftool", "-q", "-overwrite_original", "-ICC_Profile<=" + (Dir / "own.icc").string(), in.string()});
+  const std::string before = ReadFile(in);
+  ASSERT_EQ(RunProgram({"exiftool", "-b", "-ICC_Profile", in.string()}), std::string(own.begin(), own.end()));
+
+  // The Exif file: another camera's JPEG; the profile file: the built-in sRGB
+  // Little CMS makes.
+  const fs::path donor = MakeJpeg(Dir, "donor", 32, 32, {"-sample", "2x2"});
+  RunProgram({"exiftool", "-q", "-overwrite_original", "-Make=OtherCam", "-Model=Imported",
+              "-DateTimeOriginal=2001:02:03 04:05:06", donor.string()});
+  cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+  cmsUInt32Number n = 0;
+  cmsSaveProfileToMem(srgb, nullptr, &n);
+  std::string iccBytes(n, '\0');
+  cmsSaveProfileToMem(srgb, iccBytes.data(), &n);
+  cmsCloseProfile(srgb);
+  if (c.FilesPresent) {
+    fs::copy_file(donor, Dir / "DSC_7.dat");
+    WriteFile(Dir / "DSC_7.icc", iccBytes);
+  }
+  TWembOption o;
+  o.ExifImport = c.ExifImport;
+  o.ICCImport = c.ICCImport;
+  o.ICCExport = c.ICCExport;
+  o.ICCExportName = "icc\\<Name>.icc";
+  const std::string err = RunTool(o, in, out);
+  ASSERT_TRUE(fs::exists(out)) << err;
+  EXPECT_TRUE(SamePixels(out, in));
+  EXPECT_EQ(ReadFile(in), before) << "the source changed";
+
+  const bool exifTaken = c.ExifImport && c.FilesPresent, iccTaken = c.ICCImport && c.FilesPresent;
+  EXPECT_EQ(Exif(out, "Make"), exifTaken ? "OtherCam" : "TestCam");
+  EXPECT_EQ(Exif(out, "Model"), exifTaken ? "Imported" : "");
+  EXPECT_EQ(Exif(out, "DateTimeOriginal"), exifTaken ? "2001:02:03 04:05:06" : "2024:05:06 07:08:09");
+  EXPECT_EQ(RunProgram({"exiftool", "-b", "-ICC_Profile", out.string()}),
+            iccTaken ? iccBytes : std::string(own.begin(), own.end()));
+  const fs::path exported = Dir / "icc" / "DSC_7.icc";
+  EXPECT_EQ(fs::exists(exported), bool(c.ICCExport));
+  if (c.ICCExport) {
+    EXPECT_EQ(ReadFile(exported), std::string(own.begin(), own.end()));
+  }
+  if (!c.FilesPresent) {
+    EXPECT_EQ(ReadFile(out), before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WembcImport, ::testing::ValuesIn(ImportCases),
+                         [](const ::testing::TestParamInfo<TImportCase> &P) { return std::string(P.param.Name); });
 
 }  // namespace
