@@ -49,9 +49,9 @@ int32_t TAddingWindow::Execute() {
   };
   FDone = false;
   int32_t Result = 2;
+  if (OnStarted) OnStarted(*this);
   std::thread Runner([this, &Result] { Result = FForm.ShowModal(); });
   FTimer->start();
-  if (OnStarted) QMetaObject::invokeMethod(this, [this] { if (OnStarted) OnStarted(*this); }, Qt::QueuedConnection);
   exec();
   Runner.join();
   FTimer->stop();

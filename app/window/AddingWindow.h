@@ -32,7 +32,8 @@ public:
   QLabel *Label1 = nullptr;
   QProgressBar *ProgressBar1 = nullptr;
   QPushButton *CancelButton = nullptr;
-  // Called once the thread runs (tests cancel from here).
+  // Called once the controller is set up, just before its thread starts
+  // (tests cancel from here).
   std::function<void(TAddingWindow &)> OnStarted;
 
 protected:

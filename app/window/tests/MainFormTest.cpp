@@ -2,7 +2,9 @@
 // changes, the Delete keys, the JPEGTran mode change, the "即時変換" box,
 // dragging effect panels, the stored window place, drops, header sorts and
 // a whole conversion through the batch window.
+#include "app/window/AddingWindow.h"
 #include "app/window/EffectPanel.h"
+#include "app/window/ThumbnailWindow.h"
 #include "app/window/ErrorLogWindow.h"
 #include "app/window/ImageListModel.h"
 #include "app/window/ListView.h"
@@ -19,6 +21,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDialog>
+#include <QListWidget>
+#include <QMessageBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -26,6 +32,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -35,6 +42,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,14 +50,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QApplication &App() {
-  static int Argc = 1;
-  static char Name[] = "main_form_tests";
-  static char *Argv[] = {Name, nullptr};
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication Instance(Argc, Argv);
-  return Instance;
-}
+// One application for the whole run, on the offscreen platform; it goes
+// before the program's own statics do, at the end of the run.
+class TQtEnvironment : public ::testing::Environment {
+public:
+  void SetUp() override {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int Argc = 1;
+    static char Name[] = "main_form_tests";
+    static char *Argv[] = {Name, nullptr};
+    App = new QApplication(Argc, Argv);
+  }
+  void TearDown() override {
+    delete App;
+    App = nullptr;
+  }
+  QApplication *App = nullptr;
+};
+[[maybe_unused]] ::testing::Environment *const QtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
 
 // Writes a W x H picture in Format ("JPG", "PNG", "BMP") through Qt's own writers.
 void WritePicture(const std::string &Path, int W, int H, const char *Format) {
@@ -87,7 +106,6 @@ protected:
     char Tmpl[] = "/tmp/tessivo-window-XXXXXX";
     DataDir = ::mkdtemp(Tmpl);
     ::setenv("TESSIVOPLUS_DATA", DataDir.c_str(), 1);
-    App();
     LoadPixio(std::string(TESSIVO_BIN_DIR) + "/libpixio.so");
     LoadResizeLibrary(TESSIVO_BIN_DIR);
     SystemOption.ProcessorCount = 2;
@@ -530,6 +548,191 @@ TEST_F(MainForm, StopInTheBatchWindowEndsTheRunWithoutConvertingMore) {
   int Written = 0;
   for (int i = 0; i < 6; ++i) Written += fs::exists(Dir + "/out/p" + std::to_string(i) + ".jpg");
   EXPECT_EQ(Written, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainForm, CancelInTheAddingWindowStopsTheThreadAndAnswersTwo) {
+  Open();
+  const std::string Folder = Photos(3, 0);
+  TImageInfoList List;
+  TAddingWindow Adding(List);
+  EXPECT_EQ(Adding.windowTitle(), QStringLiteral("リストアップ中"));
+  Adding.AddFolder(Folder);
+  Adding.OnStarted = [](TAddingWindow &W) { W.CancelButton->click(); };
+  EXPECT_EQ(Adding.Execute(), 2);
+  EXPECT_EQ(List.Count(), 0);
+  EXPECT_FALSE(Adding.CancelButton->isEnabled());
+  EXPECT_FALSE(Adding.isVisible());
+}
+
+TEST_F(MainForm, TheAddingWindowFinishesWithOne) {
+  Open();
+  TImageInfoList List;
+  TAddingWindow Adding(List);
+  Adding.AddFolder(Photos(3, 1));
+  EXPECT_EQ(Adding.Execute(), 1);
+  EXPECT_EQ(List.Count(), 4);
+}
+
+// The list asks only for the rows it shows: 100,000 entries cost what one
+// screenful costs when the view paints or scrolls.
+class TCountingModel : public TImageListModel {
+public:
+  using TImageListModel::TImageListModel;
+  mutable std::set<int> RowsAsked;
+  QVariant data(const QModelIndex &Index, int Role) const override {
+    RowsAsked.insert(Index.row());
+    return TImageListModel::data(Index, Role);
+  }
+};
+
+TEST_F(MainForm, AHundredThousandEntriesPaintAndScrollOneScreenfulAtATime) {
+  TImageInfoList List;
+  for (int i = 0; i < 100000; ++i) {
+    auto E = std::make_unique<TImageInfo>();
+    E->FPath = "/photos/IMG_" + std::to_string(100000 + i) + ".jpg";
+    E->Checked = true;
+    List.Add(std::move(E));
+  }
+  TCountingModel Model(List);
+  TListView View;
+  View.resize(800, 600);
+  View.setModel(&Model);
+  View.show();
+  View.grab();
+  const size_t Screenful = Model.RowsAsked.size();
+  EXPECT_GT(Screenful, 5u);
+  EXPECT_LT(Screenful, 200u);
+  Model.RowsAsked.clear();
+  View.scrollTo(Model.index(99999, 0));
+  View.grab();
+  EXPECT_LT(Model.RowsAsked.size(), 200u);
+  EXPECT_TRUE(Model.RowsAsked.count(99999));
+  EXPECT_EQ(Model.rowCount(), 100000);
+}
+
+TEST_F(MainForm, CombiningModeRunsTheCombiningWindowAndWritesPages) {
+  WriteIni("[File]\nFileNameFormat=" + Dir + "/out/<old>\nSameDirectory=0\nShowDirectory=0\n"
+           "[System]\nThumbnailSize=0\n[Combine]\nUse=1\nRows=2\nColumns=2\nWidth=100\nHeight=80\nBlankType=0\n");
+  TTessivoPlusMainForm &F = Open();
+  EXPECT_EQ(F.ModeBox->currentIndex(), 2);
+  EXPECT_EQ(F.ModePanels->currentIndex(), 2);
+  F.AddFolder(Photos(5, 0));
+  bool Paused = true;
+  F.OnBatchWindow = [&](TProgressWindow &W) {
+    W.OnStarted = [&W, &Paused](TRunControl &) { Paused = W.Button2->isVisible(); };
+  };
+  F.Run();
+  EXPECT_FALSE(Paused);  // a combining run has no pause
+  std::vector<QSize> Pages;
+  for (const auto &E : fs::directory_iterator(Dir + "/out")) Pages.push_back(QImage(QString::fromStdString(E.path())).size());
+  // Four pictures on the full page of 2 x 2 cells, the fifth alone on the
+  // last one, which holds only its own cell.
+  ASSERT_EQ(Pages.size(), 2u);
+  std::sort(Pages.begin(), Pages.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
+  EXPECT_EQ(Pages[0], QSize(100, 80));
+  EXPECT_EQ(Pages[1], QSize(200, 160));
+  EXPECT_FALSE(F.StatusElapsed->text().isEmpty());
+  F.ChangeMode(0);
+}
+
+TEST_F(MainForm, SelectingARowShowsItsThumbnailAndClosingChoosesNone) {
+  WriteIni("[File]\nFileNameFormat=" + Dir + "/out/<old>\n[System]\nThumbnailSize=2\n");
+  TTessivoPlusMainForm &F = Open();
+  EXPECT_TRUE(F.ActThumbnail[2]->isChecked());
+  const std::string Folder = Dir + "/big";
+  fs::create_directories(Folder);
+  WritePicture(Folder + "/wide.png", 900, 300, "PNG");
+  F.AddPaths({Folder + "/wide.png"});
+  F.ListView->setCurrentIndex(F.Model->index(0, 0));
+  for (int i = 0; i < 500 && F.ThumbnailWindow->Picture().isNull(); ++i) QTest::qWait(10);
+  ASSERT_FALSE(F.ThumbnailWindow->Picture().isNull());
+  EXPECT_TRUE(F.ThumbnailWindow->isVisible());
+  EXPECT_EQ(F.ThumbnailWindow->size(), QSize(320, 320));
+  EXPECT_EQ(F.ThumbnailWindow->windowTitle(), QStringLiteral("wide.png"));
+  // The list thumbnail is the picture brought down to 320 on its long side.
+  EXPECT_EQ(F.ThumbnailWindow->Picture().size(), QSize(320, 107));
+  F.ThumbnailWindow->close();
+  EXPECT_TRUE(F.ActThumbnail[0]->isChecked());
+  EXPECT_EQ(SystemOption.ThumbnailSize, 0);
+  F.SetThumbnailSize(1);
+  EXPECT_EQ(F.ThumbnailWindow->size(), QSize(160, 160));
+  EXPECT_TRUE(F.ActIgnoreEmbedded->isEnabled());
+  F.SetThumbnailSize(3);
+  EXPECT_FALSE(F.ActIgnoreEmbedded->isEnabled());
+  F.SetThumbnailSize(0);
+}
+
+TEST_F(MainForm, PastedPicturesJoinTheListAsTemporaryFiles) {
+  TTessivoPlusMainForm &F = Open();
+  QImage Img(30, 20, QImage::Format_RGB32);
+  Img.fill(qRgb(10, 200, 30));
+  QGuiApplication::clipboard()->setImage(Img);
+  F.Paste();
+  ASSERT_EQ(F.ImageList().Count(), 1);
+  const std::string Path = F.ImageList()[0]->FPath;
+  EXPECT_NE(Path.find("_clipboard"), std::string::npos) << Path;
+  EXPECT_EQ(Path.substr(Path.size() - 4), ".bmp");
+  EXPECT_EQ(QImage(QString::fromStdString(Path)).pixel(5, 5), qRgb(10, 200, 30));
+  EXPECT_EQ(F.ImageList()[0]->Width, 30);
+  // The program's own temporary file goes with its entry.
+  F.ClearList();
+  EXPECT_FALSE(fs::exists(Path));
+}
+
+TEST_F(MainForm, TheOrderDialogMovesAnEffectUp) {
+  TTessivoPlusMainForm &F = Open();
+  const std::vector<std::string> Before = EffectNames(F.Effects());
+  QTimer::singleShot(0, [] {
+    auto *D = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+    ASSERT_TRUE(D);
+    EXPECT_EQ(D->windowTitle(), QStringLiteral("処理順の変更"));
+    D->findChild<QListWidget *>()->setCurrentRow(2);
+    for (auto *B : D->findChildren<QPushButton *>())
+      if (B->text() == QStringLiteral("上へ")) B->click();
+    D->accept();
+  });
+  F.ActEffectOrder->trigger();
+  std::vector<std::string> Expected = Before;
+  std::swap(Expected[1], Expected[2]);
+  EXPECT_EQ(EffectNames(F.Effects()), Expected);
+  // The panels were rebuilt in the new order.
+  EXPECT_EQ(F.FilterList[1]->FCaption->text().toStdString(), Expected[1]);
+}
+
+TEST_F(MainForm, ProfilesListDefaultFirstThenTheOthersAndLoadTheChosenOne) {
+  std::ofstream(DataDir + "/ini/web.ini") << "[System]\nThumbnailSize=0\nCaption=%ini!\n[Resize]\nRule=0\n";
+  TTessivoPlusMainForm &F = Open();
+  ASSERT_GE(F.ProfileBox->count(), 2);
+  EXPECT_EQ(F.ProfileBox->itemText(0), QStringLiteral("Default"));
+  const int Web = F.ProfileBox->findText(QStringLiteral("web"));
+  ASSERT_GT(Web, 0);
+  F.ProfileBox->setCurrentIndex(Web);
+  emit F.ProfileBox->activated(Web);
+  EXPECT_EQ(F.IniPath(), DataDir + "/ini/web.ini");
+  EXPECT_EQ(F.windowTitle(), QStringLiteral("TessivoPlus  - web.ini!"));
+  EXPECT_EQ(F.RuleBox->currentIndex(), 0);
+  fs::remove(DataDir + "/ini/web.ini");
+}
+
+TEST_F(MainForm, TheAboutBoxNamesTheProgramItsMemoryAndAVX) {
+  TTessivoPlusMainForm &F = Open();
+  QString Title, Text;
+  QTimer::singleShot(0, [&] {
+    auto *B = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    ASSERT_TRUE(B);
+    Title = B->windowTitle();
+    Text = B->text();
+    B->accept();
+  });
+  F.ShowAbout();
+  EXPECT_EQ(Title, QStringLiteral("バージョン情報"));
+  EXPECT_TRUE(Text.contains(QStringLiteral("TessivoPlus")));
+  EXPECT_TRUE(Text.contains(QStringLiteral("使用可能な連続メモリ空間")));
+  EXPECT_TRUE(Text.contains(QStringLiteral("AVX Support")));
 }
 
 }  // namespace
