@@ -116,27 +116,6 @@ void ChooseOutputFolder(TFileOption &Option, const std::string &Folder) {
   Option.FileNameFormat = IncludeTrailingDelimiter(Folder) + name;
 }
 
-TPriorityClass PriorityClassOf(int32_t ProcessPriority) {
-  switch (ProcessPriority) {
-    case 0: return TPriorityClass::Idle;
-    case 1: return TPriorityClass::BelowNormal;
-    case 3: return TPriorityClass::AboveNormal;
-    case 4: return TPriorityClass::High;
-    default: return TPriorityClass::Normal;
-  }
-}
-
-int32_t NiceValueOf(TPriorityClass Class) {
-  switch (Class) {
-    case TPriorityClass::Idle: return 19;
-    case TPriorityClass::BelowNormal: return 10;
-    case TPriorityClass::AboveNormal: return -5;
-    case TPriorityClass::High: return -10;
-    case TPriorityClass::Normal: break;
-  }
-  return 0;
-}
-
 namespace {
 
 // On Linux the nice value belongs to each thread, and a thread inherits it

@@ -6,6 +6,7 @@
 // how the resampling kernels reach the main resizer.
 #pragma once
 
+#include "core/ChildProcess.h"
 #include "core/ImgInfo.h"
 #include "effects/RunSettings.h"
 
@@ -99,12 +100,7 @@ TTemplateSplit SplitTemplate(const TFileOption &Option);
 // A folder was chosen in the folder dialog: it takes the old name part.
 void ChooseOutputFolder(TFileOption &Option, const std::string &Folder);
 
-// Process priority. Classes 0 idle, 1 below normal, 3 above normal, 4 high,
-// anything else normal; on this system they are nice values.
-enum class TPriorityClass { Idle, BelowNormal, Normal, AboveNormal, High };
-TPriorityClass PriorityClassOf(int32_t ProcessPriority);
-// 19, 10, 0, -5, -10.
-int32_t NiceValueOf(TPriorityClass Class);
+// Process priority: TPriorityClass, PriorityClassOf and NiceValueOf are in core/ChildProcess.h.
 // Sets the nice value of every thread of the process (threads started later
 // inherit it). Raising the priority above normal needs the permission to do
 // so; without it the process goes to normal. False when that failed too.

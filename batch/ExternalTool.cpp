@@ -3,17 +3,11 @@
 
 #include "batch/ConvertOption.h"
 #include "batch/OutputFile.h"
+#include "core/ChildProcess.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
 #include <set>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -106,41 +100,7 @@ std::vector<std::string> BuildDeleteFolders(const std::string &DeleteFileName, c
 }
 
 int32_t RunExternalCommand(const std::vector<std::string> &Args, int32_t ProcessPriority) {
-  if (Args.empty() || Args[0].empty()) return -1;
-  std::vector<char *> Argv;
-  for (const auto &a : Args) Argv.push_back(const_cast<char *>(a.c_str()));
-  Argv.push_back(nullptr);
-  posix_spawn_file_actions_t Actions;
-  posix_spawn_file_actions_init(&Actions);
-  posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawnattr_t Attr;
-  posix_spawnattr_init(&Attr);
-  // The child gets the default signal handling back (the runner catches Ctrl+C itself).
-  sigset_t Def;
-  sigemptyset(&Def);
-  sigaddset(&Def, SIGINT);
-  sigaddset(&Def, SIGTERM);
-  sigaddset(&Def, SIGPIPE);
-  posix_spawnattr_setsigdefault(&Attr, &Def);
-  posix_spawnattr_setflags(&Attr, POSIX_SPAWN_SETSIGDEF);
-  pid_t Pid = 0;
-  const int r = Args[0].find('/') == std::string::npos
-                    ? posix_spawnp(&Pid, Args[0].c_str(), &Actions, &Attr, Argv.data(), environ)
-                    : posix_spawn(&Pid, Args[0].c_str(), &Actions, &Attr, Argv.data(), environ);
-  posix_spawn_file_actions_destroy(&Actions);
-  posix_spawnattr_destroy(&Attr);
-  if (r != 0) return -1;
-  // A higher priority than our own needs the permission; without it the child
-  // keeps ours.
-  const int Nice = NiceValueOf(PriorityClassOf(ProcessPriority));
-  errno = 0;
-  const int Own = ::getpriority(PRIO_PROCESS, 0);
-  if (errno == 0 && Nice != Own) ::setpriority(PRIO_PROCESS, Pid, Nice);
-  int Status = 0;
-  while (::waitpid(Pid, &Status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + (WIFSIGNALED(Status) ? WTERMSIG(Status) : 0);
+  return RunChildProcess(Args, NiceValueOf(PriorityClassOf(ProcessPriority)));
 }
 
 void RunExternalTool(const std::string &Command, const std::string &OutputDirectory, bool DeleteFolders,

@@ -6,6 +6,7 @@
 #include "effects/AddBlankFilter.h"
 #include "effects/AddTextEffect.h"
 #include "effects/ColorAdjust.h"
+#include "effects/DeDistortionFilter.h"
 #include "effects/CompositeEffect.h"
 #include "effects/DenoiseEffect.h"
 #include "effects/GrayscaleFilter.h"
@@ -35,7 +36,7 @@ constexpr TEffectInfo Rows[] = {
     {EFFECT_COLOR_SPACE_CONVERT, "TColorSpaceConvertEffect", "ColorSpaceConvert", "色空間変換", u'C', false, 11, nullptr},
     {EFFECT_LEVELS, "TLevelsAdjust", "Levels", "レベル補正", u'L', false, 12, NewEffect<TLevelsAdjust>},
     {EFFECT_COMPOSITE, "TCompositeEffect", "Composite", "画像合成", u'W', false, 13, NewEffect<TCompositeEffect>},
-    {EFFECT_DEDISTORTION, "TDeDistortionFilter", "DeDistortionFilter", "歪み補正", u'D', false, 14, nullptr},
+    {EFFECT_DEDISTORTION, "TDeDistortionFilter", "DeDistortionFilter", "歪み補正", u'D', false, 14, NewEffect<TDeDistortionFilter>},
 };
 
 }  // namespace
