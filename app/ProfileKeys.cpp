@@ -383,6 +383,17 @@ constexpr TEffectKeyMeaning EffectMeanings[] = {
     {"Composite", "OffsetX", "pixels added to the anchored x"},
     {"Composite", "OffsetY", "pixels added to the anchored y"},
     {"Composite", "Opacity", "opacity of the laid-over image (percent)"},
+    {"DeDistortionFilter", "Mode", "correction mode: 0 fisheye lens"},
+    {"DeDistortionFilter", "Tool", "reprojection tool: 0 bin/PTStitcherNG, 1 bin/dedistortion (the one present when the other is missing)"},
+    {"DeDistortionFilter", "SrcProjection", "source projection: 0 equidistant circular, 1 equidistant full frame, 2 equisolid, 3 orthographic"},
+    {"DeDistortionFilter", "SrcHFOV", "horizontal angle of view of the source, degrees"},
+    {"DeDistortionFilter", "DestProjection", "result projection: 0 rectilinear, 1 cylindrical, 2 equirectangular, 3 Panini, 4 equidistant fisheye, 5 equisolid fisheye"},
+    {"DeDistortionFilter", "DestHFOV", "horizontal angle of view of the result, degrees (rectilinear: at most 179)"},
+    {"DeDistortionFilter", "Width", "size expression of the result width over w and h, the picture's size (at least 500 is drawn)"},
+    {"DeDistortionFilter", "Height", "size expression of the result height"},
+    {"DeDistortionFilter", "Roll", "roll, degrees (positive turns the picture clockwise in the result)"},
+    {"DeDistortionFilter", "Pitch", "pitch, degrees (positive puts the picture higher in the result)"},
+    {"DeDistortionFilter", "Yaw", "yaw, degrees (positive puts the picture further right in the result)"},
 };
 
 // A meaning row's key: the key itself, or a name ending in "%d" that stands

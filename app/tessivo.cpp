@@ -4,6 +4,7 @@
 #include "batch/BatchObjects.h"
 #include "app/CommandLine.h"
 #include "batch/ConvertOption.h"
+#include "effects/FisheyeLibrary.h"
 #include "effects/DenoisePass.h"
 #include "effects/Effect.h"
 #include "batch/ErrorLogFrm.h"
@@ -414,6 +415,7 @@ int main(int argc, char **argv) {
   try {
     LoadPixio();
     LoadResizeLibrary();
+    LoadFisheyeLibrary();  // the lens library is bound with the resampling one
   } catch (const std::exception &E) {
     return Fail(EXIT_START_FAILED, E.what());
   }

@@ -217,8 +217,9 @@ void TDeDistortionFilter::DoEffect(TICCImgInfo &Img, TEffectParams &Params) cons
   if (!ProbeImageFile(files.Result, entry)) {
     std::string why = LastLine(ReadSmallFile(files.Errors));
     if (why.empty()) why = status < 0 ? "起動できません" : "結果のファイルがありません";
-    const char *name = tool == DEDISTORTION_TOOL_PTSTITCHER ? PTSTITCHER_TOOL_NAME : DEDISTORTION_TOOL_NAME;
-    PutFileWarning(Params.InFileName, std::string("歪み補正: ") + name + ": " + why);
+    const std::string name = tool == DEDISTORTION_TOOL_PTSTITCHER ? PTSTITCHER_TOOL_NAME : DEDISTORTION_TOOL_NAME;
+    if (why.starts_with(name + ": ")) why.erase(0, name.size() + 2);  // the tool names itself
+    PutFileWarning(Params.InFileName, "歪み補正: " + name + ": " + why);
     return;
   }
   TICCImgOwner loaded;

@@ -183,7 +183,7 @@ TEST_F(SharpenDenoiseRunner, WithoutTheLibraryTheRunSaysSoAndConverts) {
   const std::string Copy = Dir + "/prog";
   fs::create_directories(Copy + "/bin");
   fs::copy_file(testrun::TessivoProgram(), Copy + "/tessivo");
-  for (const char *Lib : {"libpixio.so", "libresize.so"}) {
+  for (const char *Lib : {"libpixio.so", "libresize.so", "libfisheye.so"}) {
     const std::string Path = testenv::BinFile(Lib);
     TESSIVO_REQUIRE(!Path.empty()) << Lib;
     fs::copy_file(Path, Copy + "/bin/" + Lib);

@@ -8,6 +8,7 @@
 #include "batch/ConvertOption.h"
 #include "batch/ErrorLogFrm.h"
 #include "core/MultiThread.h"
+#include "effects/FisheyeLibrary.h"
 #include "effects/DenoisePass.h"
 #include "io/Pixio.h"
 #include "resample/Filter.h"
@@ -49,6 +50,7 @@ int main(int argc, char **argv) {
   try {
     LoadPixio();
     LoadResizeLibrary();
+    LoadFisheyeLibrary();  // the lens library is bound with the resampling one
   } catch (const std::exception &E) {
     QMessageBox::critical(nullptr, QStringLiteral("LoadLibrary Error"), QString::fromStdString(E.what()));
     return 3;

@@ -535,7 +535,7 @@ TEST_P(DeDistortionKeeps, ThePictureAsItWas) {
   for (uint32_t y = 0; y < 90; ++y)
     ASSERT_EQ(std::memcmp(PictureRow(*img, y), PictureRow(*original, y), 120 * c.Channels), 0) << "row " << y;
   if (c.Warned) {
-    EXPECT_EQ(capture.Text(), "歪み補正: dedistortion: dedistortion: " + Folder->Path() +
+    EXPECT_EQ(capture.Text(), "歪み補正: dedistortion: " + Folder->Path() +
                                   "/script0.txt: script line 1: the source angle v must lie above 0 and up to 360");
   } else {
     EXPECT_EQ(capture.Text(), "");

@@ -14,8 +14,8 @@
 //    F = w / a (the circular kind keeps only the circle of diameter w);
 //    orthographic r = F sin theta, F = (w/2) / sin(min(a, 180)/2), nothing
 //    beyond 90 degrees; equisolid r = 2F sin(theta/2), F = (w/2) / (2 sin(a/4)).
-//  - a positive yaw turns the view to the right, a positive pitch up, a
-//    positive roll turns the result clockwise.
+//  - a positive yaw puts the source further right in the result, a positive
+//    pitch higher, and a positive roll turns it clockwise.
 #pragma once
 
 #include "tools/dedistortion/LensScript.h"
