@@ -593,45 +593,25 @@ void ApplyYCCStages(TICCImgInfo &Img, const TYCCStages &S, TMultiThread *MT) {
   if (!S.Chroma.empty()) NeedTable(S.Chroma, LUT14_ENTRIES);
   if (!S.RGB.empty()) NeedTable(S.RGB, LUT14_SIZE);
   const bool from8 = Img.BPP == BPP_8;
-  const TPixelKernels &k = KernelsFor(Img);
-  const TRowKernel toYCC = from8 ? (ch == 3 ? k.ToYCC8_3 : k.ToYCC8_4) : (ch == 3 ? k.ToYCC14_3 : k.ToYCC14_4);
-  // The buffer has the padding the vector kernels may run into.
-  const TPixelKernels &kb = ActivePixelKernels();
-  const TRowKernel fromYCC = ch == 3 ? kb.FromYCC14_3 : kb.FromYCC14_4;
-  // 8-bit input goes to a new 14-bit block; 14-bit input is rewritten in place, at its own stride.
-  const uint32_t bpl = from8 ? GetAlignedBpl16(w, ch) : Img.Bpl;
-  uint8_t *mem = from8 ? AllocPixelBlockReused(bpl, Img.Height) : Img.Mem;  // every row is written
+  // The kernels touch nothing past a row, so every stride takes the best ones.
+  const TPixelKernels &k = ActivePixelKernels();
+  const TYCCStagesKernel kern =
+      from8 ? (ch == 3 ? k.YCCStages8_3 : k.YCCStages8_4) : (ch == 3 ? k.YCCStages14_3 : k.YCCStages14_4);
   // A chroma table that maps every entry to itself is not looked up at all.
   bool chromaIdentity = true;
   for (size_t j = 0; j < S.Chroma.size() && j < LUT14_ENTRIES && chromaIdentity; ++j) chromaIdentity = S.Chroma[j] == int16_t(j);
-  const int16_t *luma = S.Luma.data(), *chroma = chromaIdentity ? nullptr : S.Chroma.data();
-  const int16_t *rgb = S.RGB.empty() ? nullptr : S.RGB.data();
+  // Luma and chroma copied with one spare entry each, which the vector
+  // kernels may read (the caller's tables may end at their last entry).
+  std::vector<int16_t> padded(2 * (LUT14_ENTRIES + 1));
+  std::copy_n(S.Luma.begin(), LUT14_ENTRIES, padded.begin());
+  if (!chromaIdentity) std::copy_n(S.Chroma.begin(), LUT14_ENTRIES, padded.begin() + LUT14_ENTRIES + 1);
+  const TYCCStageTables tables{padded.data(), chromaIdentity ? nullptr : padded.data() + LUT14_ENTRIES + 1,
+                               S.RGB.empty() ? nullptr : S.RGB.data()};
+  // 8-bit input goes to a new 14-bit block; 14-bit input is rewritten in place, at its own stride.
+  const uint32_t bpl = from8 ? GetAlignedBpl16(w, ch) : Img.Bpl;
+  uint8_t *mem = from8 ? AllocPixelBlockReused(bpl, Img.Height) : Img.Mem;  // every row is written
   ForRowBands(MT, Img.Height, [&](uint32_t First, uint32_t Last) {
-    std::vector<int16_t> buf(size_t(w) * ch + KERNEL_OVERRUN);
-    uint8_t *b = reinterpret_cast<uint8_t *>(buf.data());
-    for (uint32_t y = First; y < Last; ++y) {
-      toYCC(ScanLine(Img, y), b, w, 0);
-      int16_t *p = buf.data();
-      for (uint32_t x = 0; x < w; ++x, p += ch) {
-        p[0] = luma[Index14(p[0])];
-        if (chroma) {
-          p[1] = int16_t(chroma[std::clamp<int32_t>(p[1], -8160, 8160) + 8160] - 8160);
-          p[2] = int16_t(chroma[std::clamp<int32_t>(p[2], -8160, 8160) + 8160] - 8160);
-        }
-      }
-      fromYCC(b, b, w, 0);
-      int16_t *d = reinterpret_cast<int16_t *>(mem + size_t(y) * bpl);
-      if (!rgb) {
-        std::memcpy(d, buf.data(), size_t(w) * ch * 2);
-        continue;
-      }
-      constexpr size_t G = LUT14_ENTRIES, R = 2 * LUT14_ENTRIES;
-      const int16_t *q = buf.data();
-      for (uint32_t x = 0; x < w; ++x, q += ch, d += ch) {
-        d[0] = rgb[Index14(q[0])], d[1] = rgb[G + Index14(q[1])], d[2] = rgb[R + Index14(q[2])];
-        if (ch == 4) d[3] = q[3];
-      }
-    }
+    for (uint32_t y = First; y < Last; ++y) kern(ScanLine(Img, y), mem + size_t(y) * bpl, w, tables);
   });
   if (from8) {
     PageFree(Img.Mem);

@@ -6,6 +6,8 @@
 #include "core/PixelConvertKernels.h"
 #include "core/PixelConvertSSE2.h"
 
+#include "core/PixelConvert.h"
+
 #include <immintrin.h>
 
 #include <cstdint>
@@ -214,9 +216,6 @@ Y Blend14(Y S, Y A, float Bg) {
 
 Y Shl6(Y X) { return _mm256_slli_epi16(X, 6); }
 TPlanes16 Scale8To14(const TPlanes16 &P) { return {{Shl6(P.c[0]), Shl6(P.c[1]), Shl6(P.c[2]), Shl6(P.c[3])}}; }
-TPlanes Scale8To14(const TPlanes &P) {
-  return {{_mm_slli_epi16(P.c[0], 6), _mm_slli_epi16(P.c[1], 6), _mm_slli_epi16(P.c[2], 6), _mm_slli_epi16(P.c[3], 6)}};
-}
 
 // Kernels. Each pairs its 16-pixel step with the 8-pixel step for the tail.
 
@@ -287,6 +286,129 @@ void Flatten14_4K(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t Bg) {
       });
 }
 
+// Sixteen table entries fetched by sixteen 16-bit indices (0..32767): two
+// gathers of 8 x 32 bits at 2-byte steps, whose upper halves (the next
+// entries) are dropped. Unpacking and packing both work within each 128-bit
+// lane, so the entries come back in the order of their indices.
+Y Gather16(const int16_t *Table, Y Index) {
+  const int *base = reinterpret_cast<const int *>(Table);
+  const Y z = _mm256_setzero_si256();
+  const Y lo = _mm256_i32gather_epi32(base, _mm256_unpacklo_epi16(Index, z), 2);
+  const Y hi = _mm256_i32gather_epi32(base, _mm256_unpackhi_epi16(Index, z), 2);
+  const Y lo16 = _mm256_srai_epi32(_mm256_slli_epi32(lo, 16), 16), hi16 = _mm256_srai_epi32(_mm256_slli_epi32(hi, 16), 16);
+  return _mm256_packs_epi32(lo16, hi16);
+}
+
+// Sixteen three-channel pixels loaded straight into 256-bit planes and stored
+// back: each register holds pixels 0-7 of its bytes in the low lane and
+// pixels 8-15 in the high lane, so one byte shuffle per register and plane
+// serves both lanes (the 128-bit masks, repeated in both lanes).
+struct TLaneMasks {
+  Y Load8[3][2];    // plane; bytes 0-15 and 8-23 of 8 pixels
+  Y Load16[3][3];   // plane, source register
+  Y Store16[3][3];  // output register, plane
+};
+
+TLaneMasks MakeLaneMasks() {
+  const TShuffleMasks &m = Masks();
+  TLaneMasks l;
+  for (int plane = 0; plane < 3; ++plane)
+    for (int reg = 0; reg < 2; ++reg) {
+      uint8_t mask[16];
+      for (int j = 0; j < 16; ++j) {
+        const int src = 3 * (j / 2) + plane;  // byte of the 8-pixel group
+        const bool mine = j % 2 == 0 && (reg == 0 ? src < 16 : src >= 16);
+        mask[j] = mine ? uint8_t(reg == 0 ? src : src - 8) : 0x80;
+      }
+      l.Load8[plane][reg] = _mm256_broadcastsi128_si256(MaskOf(mask));
+    }
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      l.Load16[i][j] = _mm256_broadcastsi128_si256(m.Load16[i][j]);
+      l.Store16[i][j] = _mm256_broadcastsi128_si256(m.Store16[i][j]);
+    }
+  return l;
+}
+
+const TLaneMasks &LaneMasks() {
+  static const TLaneMasks m = MakeLaneMasks();
+  return m;
+}
+
+Y Lanes(const uint8_t *Lo, const uint8_t *Hi) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(Load(Lo)), Load(Hi), 1);
+}
+
+template <bool Wide>
+TPlanes16 Load16Px3(const uint8_t *P, const TLaneMasks &M) {
+  TPlanes16 q;
+  q.c[3] = _mm256_setzero_si256();
+  if constexpr (!Wide) {
+    const Y a = Lanes(P, P + 24), b = Lanes(P + 8, P + 32);
+    for (int c = 0; c < 3; ++c)
+      q.c[c] = _mm256_or_si256(_mm256_shuffle_epi8(a, M.Load8[c][0]), _mm256_shuffle_epi8(b, M.Load8[c][1]));
+  } else {
+    const Y r[3] = {Lanes(P, P + 48), Lanes(P + 16, P + 64), Lanes(P + 32, P + 80)};
+    for (int c = 0; c < 3; ++c)
+      q.c[c] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(r[0], M.Load16[c][0]), _mm256_shuffle_epi8(r[1], M.Load16[c][1])),
+                               _mm256_shuffle_epi8(r[2], M.Load16[c][2]));
+  }
+  return q;
+}
+
+void Store16Px3(uint8_t *P, const TPlanes16 &Q, const TLaneMasks &M) {
+  for (int o = 0; o < 3; ++o) {
+    const Y v = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(Q.c[0], M.Store16[o][0]), _mm256_shuffle_epi8(Q.c[1], M.Store16[o][1])),
+                                _mm256_shuffle_epi8(Q.c[2], M.Store16[o][2]));
+    Store(P + 16 * o, _mm256_castsi256_si128(v));
+    Store(P + 48 + 16 * o, _mm256_extracti128_si256(v, 1));
+  }
+}
+
+Y ClampTo(Y X, int16_t Lo, int16_t Hi) {
+  return _mm256_min_epi16(_mm256_max_epi16(X, _mm256_set1_epi16(Lo)), _mm256_set1_epi16(Hi));
+}
+
+// The luminance stage 16 pixels at a time, all in registers: the table
+// lookups are gathers, so a pixel is read once and written once. The last
+// pixels of a row that make no group of 16 take the plain kernel.
+// Everything is inlined (flatten) so that the planes stay in registers.
+template <int Ch, bool Wide, bool Chroma, bool RGB>
+__attribute__((flatten)) void YCCStagesK(const uint8_t *S, uint8_t *D, uint32_t W, const TYCCStageTables &T) {
+  constexpr uint32_t inStep = 8 * Ch * (Wide ? 2 : 1), outStep = 16 * Ch;
+  const Y middle = _mm256_set1_epi16(8160);
+  const TLaneMasks &lanes = LaneMasks();
+  uint32_t x = 0;
+  for (; x + 16 <= W; x += 16, S += 2 * inStep, D += 2 * outStep) {
+    TPlanes16 p = Ch == 3 ? Load16Px3<Wide>(S, lanes) : Join(LoadFast<Ch, Wide>(S), LoadFast<Ch, Wide>(S + inStep));
+    if constexpr (!Wide) p = Scale8To14(p);
+    TPlanes16 q = ToYCC<15>(p, 1 << 14, (1 << 14) - 1);
+    q.c[0] = Gather16(T.Luma, ClampTo(q.c[0], 0, FULL_SCALE_14));
+    if constexpr (Chroma)
+      for (int c = 1; c < 3; ++c)
+        q.c[c] = _mm256_sub_epi16(Gather16(T.Chroma, _mm256_add_epi16(ClampTo(q.c[c], -8160, 8160), middle)), middle);
+    q = FromYCC(q);
+    // FromYCC leaves every sample in 0..16320.
+    if constexpr (RGB)
+      for (int c = 0; c < 3; ++c) q.c[c] = Gather16(T.RGB + size_t(c) * LUT14_ENTRIES, q.c[c]);
+    if constexpr (Ch == 3) {
+      Store16Px3(D, q, lanes);
+    } else {
+      StoreFast<Ch, true>(D, LowHalf(q));
+      StoreFast<Ch, true>(D + outStep, HighHalf(q));
+    }
+  }
+  if (x < W) PlainYCCStages<Ch, Wide>()(S, D, W - x, T);
+}
+
+template <int Ch, bool Wide>
+void YCCStages(const uint8_t *S, uint8_t *D, uint32_t W, const TYCCStageTables &T) {
+  if (T.Chroma)
+    T.RGB ? YCCStagesK<Ch, Wide, true, true>(S, D, W, T) : YCCStagesK<Ch, Wide, true, false>(S, D, W, T);
+  else
+    T.RGB ? YCCStagesK<Ch, Wide, false, true>(S, D, W, T) : YCCStagesK<Ch, Wide, false, false>(S, D, W, T);
+}
+
 // Only the kernels that measured faster than SSE2 on 6000x4000 images: the
 // three-channel ones (byte shuffles) and the alpha flattening. The 4-channel
 // YCbCr passes run at memory speed with SSE2 already and keep it.
@@ -296,6 +418,8 @@ TPixelKernels MakeAVX2Kernels() {
   k.BGR14ToYCC8 = BGR14ToYCC8K;
   k.Luma8_3 = LumaK<3, false>, k.Luma14_3 = LumaK<3, true>;
   k.Flatten8_4 = Flatten8_4K, k.Flatten14_4 = Flatten14_4K;
+  k.YCCStages8_3 = YCCStages<3, false>, k.YCCStages8_4 = YCCStages<4, false>;
+  k.YCCStages14_3 = YCCStages<3, true>, k.YCCStages14_4 = YCCStages<4, true>;
   return k;
 }
 

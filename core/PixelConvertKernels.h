@@ -10,6 +10,19 @@
 // background for the flatten kernels (B,G,R sample order, 8-bit values).
 using TRowKernel = void (*)(const uint8_t *Src, uint8_t *Dst, uint32_t Width, uint32_t Param);
 
+// The tables of the one-pass luminance stage (ApplyYCCStages): Luma has
+// 16321 entries, Chroma (for Cb and Cr, indexed by C + 8160) as many or is
+// null, RGB the B, G, R and gray set of 4 x 16321 entries or is null. The
+// vector kernels fetch two entries where they need one, so Luma and Chroma
+// must be readable one entry past their end (the gray table follows R).
+struct TYCCStageTables {
+  const int16_t *Luma, *Chroma, *RGB;
+};
+// Src holds Width pixels of 8- or 14-bit BGR(A), Dst receives them as 14-bit
+// BGR(A) after the stages; Dst may be Src for 14-bit rows. These kernels
+// touch no byte past the row, so any stride takes them.
+using TYCCStagesKernel = void (*)(const uint8_t *Src, uint8_t *Dst, uint32_t Width, const TYCCStageTables &Tables);
+
 struct TPixelKernels {
   // Per sample.
   TRowKernel C16To14, C14To16, C16To8, C14To8;
@@ -25,6 +38,8 @@ struct TPixelKernels {
   TRowKernel FromYCC14_3, FromYCC14_4;
   TRowKernel BGR14ToYCC8;
   TRowKernel Ch0To14_1, Ch0To14_3, Ch0From14_1, Ch0From14_3;
+  // To YCbCr, the luma (and chroma) table, back to BGR and the RGB table, per pixel.
+  TYCCStagesKernel YCCStages8_3, YCCStages8_4, YCCStages14_3, YCCStages14_4;
 };
 
 // Vector kernels may read and write up to this many bytes past the last pixel

@@ -20,8 +20,9 @@ void ApplyYCCLUT14(TICCImgInfo &Img, std::span<const int16_t> LUT, TMultiThread 
 // pass: the same bytes as ConvertToYCC14, then the luma table on Y (and, when
 // Chroma is given, the chroma table on Cb and Cr as ApplyYCCLUT14 does),
 // ConvertFromYCC14 and, when RGB is given, ApplyLUT14 with that set. Each
-// row goes through the steps in a small buffer, so the picture is read and
-// written once instead of four times. 3- and 4-channel images of 8 or 14
+// pixel goes through all the steps in registers (the vector kernels fetch
+// the table entries with gathers), so the picture is read and written once
+// instead of four times. 3- and 4-channel images of 8 or 14
 // bits (alpha kept, widened to 14 bits); others are left unchanged. Luma
 // needs LUT14_ENTRIES entries, Chroma LUT14_ENTRIES, RGB LUT14_SIZE.
 struct TYCCStages {

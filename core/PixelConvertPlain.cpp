@@ -2,6 +2,8 @@
 // processors and buffers that the vector code cannot take.
 #include "core/PixelConvertKernels.h"
 
+#include "core/PixelConvert.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -204,19 +206,46 @@ void ToYCC14(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
   }
 }
 
+void FromYCC(int64_t Y, int64_t Cb, int64_t Cr, int16_t *Out) {
+  const int64_t b = Y + 2 * Cb + ((Cb * -14942) >> 16);
+  const int64_t r = Y + Cr + ((Cr * 26345) >> 16);
+  const int64_t g = Y - Cr + ((Cb * -22554 + Cr * 18734) >> 16);
+  Out[0] = int16_t(ClampTo(b, 0, 16320));
+  Out[1] = int16_t(ClampTo(g, 0, 16320));
+  Out[2] = int16_t(ClampTo(r, 0, 16320));
+}
+
 template <int Ch>
 void FromYCC14(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
   const int16_t *s = In16(S);
   int16_t *d = Out16(D);
   for (uint32_t x = 0; x < W; ++x) {
-    const int64_t y = s[Ch * x], cb = s[Ch * x + 1], cr = s[Ch * x + 2];
-    const int64_t b = y + 2 * cb + ((cb * -14942) >> 16);
-    const int64_t r = y + cr + ((cr * 26345) >> 16);
-    const int64_t g = y - cr + ((cb * -22554 + cr * 18734) >> 16);
+    int16_t out[3];
+    FromYCC(s[Ch * x], s[Ch * x + 1], s[Ch * x + 2], out);
     if (Ch == 4) d[4 * x + 3] = s[4 * x + 3];
-    d[Ch * x] = int16_t(ClampTo(b, 0, 16320));
-    d[Ch * x + 1] = int16_t(ClampTo(g, 0, 16320));
-    d[Ch * x + 2] = int16_t(ClampTo(r, 0, 16320));
+    d[Ch * x] = out[0], d[Ch * x + 1] = out[1], d[Ch * x + 2] = out[2];
+  }
+}
+
+// The luminance stage pixel by pixel: ToYCC, the luma table on the clamped
+// Y, the chroma table on Cb and Cr clamped to +-8160, FromYCC and the RGB
+// tables, each rule as the separate conversions apply it.
+template <int Ch, bool Wide>
+void YCCStages(const uint8_t *S, uint8_t *D, uint32_t W, const TYCCStageTables &T) {
+  int16_t *d = Out16(D);
+  for (uint32_t x = 0; x < W; ++x) {
+    int64_t px[4] = {};
+    for (int c = 0; c < Ch; ++c) px[c] = Wide ? int64_t(In16(S)[Ch * x + c]) : int64_t(S[Ch * x + c]) * 64;
+    int16_t ycc[3], bgr[3];
+    ToYCC(px[0], px[1], px[2], ycc);
+    ycc[0] = T.Luma[ClampTo(ycc[0], 0, FULL_SCALE_14)];
+    if (T.Chroma)
+      for (int c = 1; c < 3; ++c) ycc[c] = int16_t(T.Chroma[ClampTo(ycc[c], -8160, 8160) + 8160] - 8160);
+    FromYCC(ycc[0], ycc[1], ycc[2], bgr);
+    if (T.RGB)
+      for (int c = 0; c < 3; ++c) bgr[c] = T.RGB[size_t(c) * LUT14_ENTRIES + size_t(bgr[c])];
+    for (int c = 0; c < 3; ++c) d[Ch * x + c] = bgr[c];
+    if (Ch == 4) d[4 * x + 3] = int16_t(px[3]);
   }
 }
 
@@ -257,6 +286,7 @@ const TPixelKernels kPlain = {
     FromYCC14<3>, FromYCC14<4>,
     BGR14ToYCC8,
     Ch0To14<1>, Ch0To14<3>, Ch0From14<1>, Ch0From14<3>,
+    YCCStages<3, false>, YCCStages<4, false>, YCCStages<3, true>, YCCStages<4, true>,
 };
 
 }  // namespace

@@ -5,6 +5,11 @@
 #include "core/PixelConvertKernels.h"
 #include "core/PixelConvertSSE2.h"
 
+#include "core/PixelConvert.h"
+
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 // Per-sample kernels, 16 samples per step.
@@ -146,11 +151,7 @@ void Luma14(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
 
 template <int Ch>
 void ToYCC8(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
-  RunPx<Ch, false, Ch, true>(S, D, W, [](const TPlanes &p) {
-    const TPlanes q{{_mm_slli_epi16(p.c[0], 6), _mm_slli_epi16(p.c[1], 6), _mm_slli_epi16(p.c[2], 6),
-                     _mm_slli_epi16(p.c[3], 6)}};
-    return ToYCC<15>(q, 1 << 14, (1 << 14) - 1);
-  });
+  RunPx<Ch, false, Ch, true>(S, D, W, [](const TPlanes &p) { return ToYCC<15>(Scale8To14(p), 1 << 14, (1 << 14) - 1); });
 }
 
 template <int Ch>
@@ -195,6 +196,48 @@ void Ch0From14_3(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
   OnSample0Of3(S, D, W, [](V v) { return _mm_slli_epi16(v, 2); });
 }
 
+// The luminance stage in chunks of 64 pixels, which stay in the first-level
+// cache: the colour conversions by the row kernels above, the table lookups
+// one sample at a time in between. The last pixels of a row that make no
+// group of 8 take the plain kernel.
+template <int Ch, bool Wide, bool Chroma, bool RGB>
+void YCCStagesK(const uint8_t *S, uint8_t *D, uint32_t W, const TYCCStageTables &T) {
+  constexpr uint32_t chunk = 64, inPixel = Ch * (Wide ? 2 : 1);
+  alignas(16) int16_t buf[chunk * Ch];
+  uint8_t *b = reinterpret_cast<uint8_t *>(buf);
+  uint32_t x = 0;
+  while (W - x >= 8) {
+    const uint32_t n = std::min(chunk, (W - x) & ~7u);
+    Wide ? ToYCC14<Ch>(S, b, n, 0) : ToYCC8<Ch>(S, b, n, 0);
+    for (int16_t *p = buf; p < buf + n * Ch; p += Ch) {
+      p[0] = T.Luma[std::clamp<int32_t>(p[0], 0, FULL_SCALE_14)];
+      if constexpr (Chroma)
+        for (int c = 1; c < 3; ++c) p[c] = int16_t(T.Chroma[std::clamp<int32_t>(p[c], -8160, 8160) + 8160] - 8160);
+    }
+    FromYCC14<Ch>(b, b, n, 0);
+    if constexpr (RGB) {
+      // FromYCC leaves every sample in 0..16320.
+      int16_t *d = reinterpret_cast<int16_t *>(D);
+      for (const int16_t *p = buf; p < buf + n * Ch; p += Ch, d += Ch) {
+        for (int c = 0; c < 3; ++c) d[c] = T.RGB[size_t(c) * LUT14_ENTRIES + size_t(p[c])];
+        if constexpr (Ch == 4) d[3] = p[3];
+      }
+    } else {
+      std::memcpy(D, buf, size_t(n) * Ch * 2);
+    }
+    x += n, S += n * inPixel, D += n * Ch * 2;
+  }
+  if (x < W) PlainYCCStages<Ch, Wide>()(S, D, W - x, T);
+}
+
+template <int Ch, bool Wide>
+void YCCStages(const uint8_t *S, uint8_t *D, uint32_t W, const TYCCStageTables &T) {
+  if (T.Chroma)
+    T.RGB ? YCCStagesK<Ch, Wide, true, true>(S, D, W, T) : YCCStagesK<Ch, Wide, true, false>(S, D, W, T);
+  else
+    T.RGB ? YCCStagesK<Ch, Wide, false, true>(S, D, W, T) : YCCStagesK<Ch, Wide, false, false>(S, D, W, T);
+}
+
 const TPixelKernels kSSE2 = {
     C16To14, C14To16, C16To8, C14To8,
     SwapRB16_3, SwapRB16_4, SwapRB32,
@@ -207,6 +250,7 @@ const TPixelKernels kSSE2 = {
     FromYCC14<3>, FromYCC14<4>,
     BGR14ToYCC8,
     Ch0To14_1, Ch0To14_3, Ch0From14_1, Ch0From14_3,
+    YCCStages<3, false>, YCCStages<4, false>, YCCStages<3, true>, YCCStages<4, true>,
 };
 
 }  // namespace

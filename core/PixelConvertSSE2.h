@@ -4,6 +4,8 @@
 // linkage so that files built for different instruction sets never share code.
 #pragma once
 
+#include "core/PixelConvertKernels.h"
+
 #include <emmintrin.h>
 
 #include <cstdint>
@@ -235,6 +237,19 @@ inline V Blend14(V S, V A, float Bg) {
   const TPair s = Widen(S), a = Widen(A);
   const __m128 bg = _mm_set1_ps(Bg);
   return _mm_packs_epi32(_mm_cvtps_epi32(Blend14Half(s.lo, a.lo, bg)), _mm_cvtps_epi32(Blend14Half(s.hi, a.hi, bg)));
+}
+
+// 8-bit samples on the 14-bit scale.
+inline TPlanes Scale8To14(const TPlanes &P) {
+  return {{_mm_slli_epi16(P.c[0], 6), _mm_slli_epi16(P.c[1], 6), _mm_slli_epi16(P.c[2], 6), _mm_slli_epi16(P.c[3], 6)}};
+}
+
+// The plain kernel of the luminance stage for a layout: the vector kernels
+// finish their rows with it.
+template <int Ch, bool Wide>
+TYCCStagesKernel PlainYCCStages() {
+  const TPixelKernels &k = PlainPixelKernels();
+  return Ch == 3 ? (Wide ? k.YCCStages14_3 : k.YCCStages8_3) : (Wide ? k.YCCStages14_4 : k.YCCStages8_4);
 }
 
 inline int16_t BgSample(uint32_t Bg, int C) { return int16_t((Bg >> (8 * C)) & 0xFF); }

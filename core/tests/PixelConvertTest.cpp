@@ -140,6 +140,30 @@ void FlattenGrayAlpha4(TICCImgInfo &Img) {
 
 constexpr int32_t S16Lo = -32768, S16Hi = 32767;
 
+// Tables of the one-pass luminance stage with entries over the whole 16-bit
+// range, so that sign handling and the wrap-around of the chroma offset show.
+struct TStageTables {
+  std::vector<int16_t> Luma, Chroma, RGB;
+};
+const TStageTables &StageTables() {
+  static const TStageTables t = [] {
+    std::mt19937 rng(1729);
+    std::uniform_int_distribution<int32_t> d(S16Lo, S16Hi);
+    TStageTables s{std::vector<int16_t>(LUT14_ENTRIES), std::vector<int16_t>(LUT14_ENTRIES),
+                   std::vector<int16_t>(LUT14_SIZE)};
+    for (std::vector<int16_t> *v : {&s.Luma, &s.Chroma, &s.RGB})
+      for (int16_t &e : *v) e = int16_t(d(rng));
+    return s;
+  }();
+  return t;
+}
+void StagesLuma(TICCImgInfo &Img) { ApplyYCCStages(Img, {StageTables().Luma, {}, {}}, nullptr); }
+void StagesLumaChroma(TICCImgInfo &Img) { ApplyYCCStages(Img, {StageTables().Luma, StageTables().Chroma, {}}, nullptr); }
+void StagesLumaRGB(TICCImgInfo &Img) { ApplyYCCStages(Img, {StageTables().Luma, {}, StageTables().RGB}, nullptr); }
+void StagesAll(TICCImgInfo &Img) {
+  ApplyYCCStages(Img, {StageTables().Luma, StageTables().Chroma, StageTables().RGB}, nullptr);
+}
+
 const TKernelCase kKernelCases[] = {
     {"16To14", 3, 16, 0, 0, 65535, Convert16To14},
     {"14To16", 4, 14, 0, -2000, 18000, Convert14To16},
@@ -180,6 +204,18 @@ const TKernelCase kKernelCases[] = {
     {"Channel0To14/3", 3, 16, 0, 0, 65535, Channel0To14},
     {"Channel0From14/1", 1, 14, 0, 0, 16384, Channel0From14},
     {"Channel0From14/3", 3, 14, 0, S16Lo, S16Hi, Channel0From14},
+    {"YCCStages/8-3/luma", 3, 8, 0, 0, 255, StagesLuma},
+    {"YCCStages/8-3/luma+chroma", 3, 8, 0, 0, 255, StagesLumaChroma},
+    {"YCCStages/8-3/luma+RGB", 3, 8, 0, 0, 255, StagesLumaRGB},
+    {"YCCStages/8-3/all", 3, 8, 0, 0, 255, StagesAll},
+    {"YCCStages/8-4/luma", 4, 8, 0, 0, 255, StagesLuma},
+    {"YCCStages/8-4/all", 4, 8, 0, 0, 255, StagesAll},
+    {"YCCStages/14-3/luma", 3, 14, 0, S16Lo, S16Hi, StagesLuma},
+    {"YCCStages/14-3/luma+chroma", 3, 14, 0, S16Lo, S16Hi, StagesLumaChroma},
+    {"YCCStages/14-3/luma+RGB", 3, 14, 0, S16Lo, S16Hi, StagesLumaRGB},
+    {"YCCStages/14-3/all", 3, 14, 0, S16Lo, S16Hi, StagesAll},
+    {"YCCStages/14-4/luma+chroma", 4, 14, 0, S16Lo, S16Hi, StagesLumaChroma},
+    {"YCCStages/14-4/all", 4, 14, 0, -1000, 17000, StagesAll},
 };
 
 void ExpectSameResult(const TImage &A, const TImage &B, const std::string &What) {
@@ -795,28 +831,28 @@ TEST(PixelConvert, PoolFormsGiveTheSameBytesAsTheSingleThreadForms) {
 
 
 // The one-pass luminance stage against the four separate conversions it
-// stands for, with and without its optional tables, on the plain and the
-// best kernels, with and without a pool.
+// stands for, with and without its optional tables (entries over the whole
+// 16-bit range), on every kernel path, with and without a pool.
 TEST(PixelConvert, YCCStagesInOnePassEqualTheStepsOneByOne) {
   std::mt19937 rng(8);
   std::vector<int16_t> luma(LUT14_ENTRIES), ycc(YCC_LUT14_SIZE), rgb(LUT14_SIZE);
-  for (int16_t &v : luma) v = int16_t(rng() % 16321);
-  for (int16_t &v : ycc) v = int16_t(rng() % 16321);
+  for (int16_t &v : luma) v = int16_t(rng());
+  for (int16_t &v : ycc) v = int16_t(rng());
   // An identity chroma table is skipped; one changed entry must still count.
   std::vector<int16_t> nearIdentity(YCC_LUT14_SIZE);
   for (size_t j = 0; j < LUT14_ENTRIES; ++j) nearIdentity[LUT14_ENTRIES + j] = int16_t(j);
   nearIdentity[LUT14_ENTRIES + 8160 + 3] = 9;
-  for (int16_t &v : rgb) v = int16_t(rng() % 16321);
+  for (int16_t &v : rgb) v = int16_t(rng());
 
   TMultiThread pool(3);
-  for (TPixelPath path : {TPixelPath::Plain, TPixelPath::Best})
+  for (TPixelPath path : Paths())
     for (uint32_t ch : {3u, 4u})
       for (uint32_t bpp : {uint32_t(BPP_8), uint32_t(BPP_14)})
         for (int tables = 0; tables < 6; ++tables) {
           const bool withChroma = tables % 3 != 0, withRGB = tables >= 3;
           std::vector<int16_t> &chromaSet = tables % 3 == 2 ? nearIdentity : ycc;
           const std::span<const int16_t> chroma = std::span<const int16_t>(chromaSet).subspan(LUT14_ENTRIES);
-          SCOPED_TRACE(std::string(path == TPixelPath::Plain ? "plain" : "best") + ", " + std::to_string(ch) +
+          SCOPED_TRACE(std::string(PathName(path)) + ", " + std::to_string(ch) +
                        " channels, " + std::to_string(bpp) + " bits" +
                        (withChroma ? tables % 3 == 2 ? ", chroma one entry off the identity" : ", chroma" : "") +
                        (withRGB ? ", RGB" : ""));
