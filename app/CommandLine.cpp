@@ -23,17 +23,6 @@ bool StartsWithNoCase(const std::string &Arg, const std::string &Prefix) {
   return Arg.size() >= Prefix.size() && SameTextAscii(std::string_view(Arg).substr(0, Prefix.size()), Prefix);
 }
 
-bool TakeSwitch(const std::string &Arg, const char *Name, std::string &Value) {
-  for (const std::string &Prefix : {std::string("/") + Name + "=", std::string("--") + Name + "="}) {
-    if (StartsWithNoCase(Arg, Prefix)) {
-      Value = Arg.substr(Prefix.size());
-      // Quotes around the value (from a launcher that quoted the whole argument) go.
-      if (Value.size() >= 2 && Value.front() == '"' && Value.back() == '"') Value = Value.substr(1, Value.size() - 2);
-      return true;
-    }
-  }
-  return false;
-}
 
 void AppendUtf8(std::string &Out, uint32_t c) {
   if (c < 0x80) {
@@ -160,6 +149,18 @@ bool TakesValue(const std::string &Name) {
 }
 
 }  // namespace
+
+bool TakeSwitch(const std::string &Arg, const char *Name, std::string &Value) {
+  for (const std::string &Prefix : {std::string("/") + Name + "=", std::string("--") + Name + "="}) {
+    if (StartsWithNoCase(Arg, Prefix)) {
+      Value = Arg.substr(Prefix.size());
+      // Quotes around the value (from a launcher that quoted the whole argument) go.
+      if (Value.size() >= 2 && Value.front() == '"' && Value.back() == '"') Value = Value.substr(1, Value.size() - 2);
+      return true;
+    }
+  }
+  return false;
+}
 
 TCommandLine ParseCommandLine(const std::vector<std::string> &Args, const std::string &Cwd) {
   TCommandLine C;

@@ -54,6 +54,10 @@ struct TCommandLine {
   std::string Error;      // a bad argument; empty when all were understood
 };
 
+// Whether Arg is the switch "/Name=" or "--Name=" (any case); Value is then
+// what follows, without quotes around it.
+bool TakeSwitch(const std::string &Arg, const char *Name, std::string &Value);
+
 // Args without the program name; an option's value may follow it as the
 // next argument or after "=". Cwd makes relative paths absolute.
 TCommandLine ParseCommandLine(const std::vector<std::string> &Args, const std::string &Cwd);

@@ -8,8 +8,6 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
-#include <thread>
 
 namespace {
 bool Exists(const std::string &Path) {
@@ -17,6 +15,8 @@ bool Exists(const std::string &Path) {
   return ::stat(Path.c_str(), &st) == 0;
 }
 }  // namespace
+
+TPluginOrders PluginOrders;
 
 std::string PluginSettingsFile() { return SettingsFolder() + "TessivoPlus.cfg"; }
 
@@ -40,22 +40,14 @@ void WritePluginSettings(TMemIniFile &Ini, const TSPIOption &Option, const TPlug
 
 bool SavePluginSettings(const std::string &CfgPath, const TSPIOption &Option, const TPluginOrders &Orders,
                         const std::function<bool(const std::string &Error)> &AskRetry) {
-  for (;;) {
-    std::string error;
-    for (int attempt = 0; attempt < 20; ++attempt) {
-      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      try {
+  return WriteWithRetries(
+      [&] {
         // The file is read again each time, so lines written by hand or by
         // another program run in the meantime are kept.
         TMemIniFile ini(Exists(CfgPath) ? CfgPath : std::string());
         ini.Rename(CfgPath);
         WritePluginSettings(ini, Option, Orders);
         ini.UpdateFile();
-        return true;
-      } catch (const std::exception &e) {
-        error = e.what();
-      }
-    }
-    if (!AskRetry || !AskRetry(error)) return false;
-  }
+      },
+      AskRetry);
 }

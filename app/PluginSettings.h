@@ -17,6 +17,9 @@ struct TPluginOrders {
   std::string ArchiveSPIOrder = "axarchive.spi=1";
 };
 
+// The program-wide record the window reads once per program run and writes at exit.
+extern TPluginOrders PluginOrders;
+
 // SettingsFolder() + "TessivoPlus.cfg".
 std::string PluginSettingsFile();
 
@@ -29,8 +32,8 @@ void ReadPluginSettings(const TMemIniFile &Profile, const std::string &CfgPath, 
 void WritePluginSettings(TMemIniFile &Ini, const TSPIOption &Option, const TPluginOrders &Orders);
 
 // Writes the settings to CfgPath (UTF-8, section "SPI", the file's other
-// lines kept). A failed write is tried again every 50 ms; after 20 tries
-// AskRetry is asked with the error: true starts another 20 tries, false
-// gives up. True when the file was written.
+// lines kept) with the write procedure of the settings (WriteWithRetries,
+// app/SettingsFile.h): 20 quiet tries 50 ms apart, then AskRetry after each
+// further failure. True when the file was written.
 bool SavePluginSettings(const std::string &CfgPath, const TSPIOption &Option, const TPluginOrders &Orders,
                         const std::function<bool(const std::string &Error)> &AskRetry);

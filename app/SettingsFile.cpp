@@ -1,6 +1,8 @@
 // Settings folders and reading a settings file.
 #include "app/SettingsFile.h"
 
+#include "app/PluginSettings.h"
+
 #include "batch/ConvertOption.h"
 #include "batch/ConvertOptionIni.h"
 #include "effects/Effect.h"
@@ -15,9 +17,13 @@
 #include "batch/BatchObjects.h"
 #include "core/MultiThread.h"
 #include "core/ProgramFolder.h"
+#include "core/AsciiCase.h"
+#include "lossless/WembSettings.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <sys/stat.h>
@@ -184,6 +190,7 @@ std::vector<TIniKeyRead> KeysTheReadersRead() {
   });
   ReadConvertSettings(Ini);
   ReadFormatOptions(Ini, ProgramBinFolder());
+  ReadWindowSettings(Ini, WindowSettings);
   // Every step, so the reference does not depend on the tools installed.
   TEffectList Effects;
   CreateDefaultEffects(Effects, ProgramBinFolder(), true);
@@ -196,6 +203,7 @@ std::string LoadIniSettings(const TMemIniFile &Ini, TEffectList &Effects) {
   ReadConvertSettings(Ini);
   NextSerialNumber = FileOption.StartNumber;
   ReadFormatOptions(Ini, ProgramBinFolder());
+  ReadWindowSettings(Ini, WindowSettings);
   LoadConvertTable(Ini.ReadSectionValues("Convert"));
   Effects.ReadIniFile(Ini);
   ApplyLoadedSettings(ProgramUnsharpMask);
@@ -233,4 +241,199 @@ bool IsSettingsText(const std::string &Bytes, std::string &Why) {
     return false;
   }
   return true;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+TWindowSettings WindowSettings;
+
+void ReadWindowSettings(const TMemIniFile &Ini, TWindowSettings &S) {
+  S.Left = Ini.ReadInteger("Window", "Left", -1000);
+  S.Top = Ini.ReadInteger("Window", "Top", -1000);
+  S.ClientWidth = Ini.ReadInteger("Window", "ClientWidth", 0);
+  S.ClientHeight = Ini.ReadInteger("Window", "ClientHeight", 0);
+  for (size_t i = 0; i < S.HeaderWidth.size(); ++i)
+    S.HeaderWidth[i] = Ini.ReadInteger("ListView", "Header" + std::to_string(i), -1);
+  S.UseEmbeddedThumbnail = Ini.ReadBool("ThumbnailWindow", "UseEmbeddedThumbnail", true);
+  S.ThumbnailVisible = Ini.ReadBool("ThumbnailWindow", "Visible", true);
+  S.ThumbnailLeft = Ini.ReadInteger("ThumbnailWindow", "Left", -65535);
+  S.ThumbnailTop = Ini.ReadInteger("ThumbnailWindow", "Top", -65535);
+  S.PictureFolder = NormalizeStoredPath(Ini.ReadString("Dir", "Picture", UserPictureFolder()));
+  S.FontName = Ini.ReadString("Font", "P_FontName", "");
+  S.FormatOptionPage = Ini.ReadInteger("Dialog", "FormatOptionPage", 0);
+  S.EnvOptionPage = Ini.ReadInteger("Dialog", "EnvOptionPage", 0);
+  if (S.EnvOptionPage < 0 || S.EnvOptionPage > 5) S.EnvOptionPage = 0;
+  S.ShortCutDesktop = Ini.ReadBool("ShortCut", "Desktop", false);
+  S.ShortCutMakeIni = Ini.ReadBool("ShortCut", "MakeIni", true);
+  S.ShortCutAtOnce = Ini.ReadBool("ShortCut", "AtOnce", false);
+}
+
+void WriteWindowSettings(TMemIniFile &Ini, const TWindowSettings &S) {
+  Ini.WriteInteger("Window", "Left", S.Left);
+  Ini.WriteInteger("Window", "Top", S.Top);
+  Ini.WriteInteger("Window", "ClientWidth", S.ClientWidth);
+  Ini.WriteInteger("Window", "ClientHeight", S.ClientHeight);
+  for (size_t i = 0; i < S.HeaderWidth.size(); ++i)
+    Ini.WriteInteger("ListView", "Header" + std::to_string(i), S.HeaderWidth[i]);
+  Ini.WriteBool("ThumbnailWindow", "UseEmbeddedThumbnail", S.UseEmbeddedThumbnail);
+  // "Visible" is only read: a file that has it keeps its value.
+  if (!Ini.ValueExists("ThumbnailWindow", "Visible")) Ini.WriteBool("ThumbnailWindow", "Visible", S.ThumbnailVisible);
+  Ini.WriteInteger("ThumbnailWindow", "Left", S.ThumbnailLeft);
+  Ini.WriteInteger("ThumbnailWindow", "Top", S.ThumbnailTop);
+  Ini.WriteString("Dir", "Picture", S.PictureFolder);
+  Ini.WriteString("Font", "P_FontName", S.FontName);
+  Ini.WriteInteger("Dialog", "FormatOptionPage", S.FormatOptionPage);
+  Ini.WriteInteger("Dialog", "EnvOptionPage", S.EnvOptionPage);
+  Ini.WriteBool("ShortCut", "Desktop", S.ShortCutDesktop);
+  Ini.WriteBool("ShortCut", "MakeIni", S.ShortCutMakeIni);
+  Ini.WriteBool("ShortCut", "AtOnce", S.ShortCutAtOnce);
+}
+
+void WriteFormatOptions(TMemIniFile &Ini) {
+  const TBitmapOption &B = BitmapOption;
+  Ini.WriteInteger("Bitmap", "ConvertTo", B.ConvertTo);
+  Ini.WriteBool("Bitmap", "AlphaChannelSupport", B.AlphaChannelSupport);
+  Ini.WriteInteger("Bitmap", "AlphaBitmapHeaderType", B.AlphaBitmapHeaderType);
+  Ini.WriteInteger("Bitmap", "AlphaCheckType", B.AlphaCheckType);
+  Ini.DeleteKey("Bitmap", "AlphaCheckStrict");
+  Ini.WriteBool("Bitmap", "IndexColor", B.IndexColor);
+
+  const TJPEGOption &J = JPEGOption;
+  Ini.WriteInteger("JPEG", "ConvertTo", J.JPEGTo);
+  Ini.WriteInteger("JPEG", "SampleType", J.SampleType);
+  Ini.WriteInteger("JPEG", "Smoothing", J.Smoothing);
+  Ini.WriteInteger("JPEG", "Quality", J.Quality);
+  Ini.WriteBool("JPEG", "AddExifInfo", J.AddExifInfo);
+  Ini.WriteInteger("JPEG", "DecodeWithDownScaling", J.DecodeWithDownScaling);
+  Ini.WriteInteger("JPEG", "DownScalingLimit", J.DownScalingLimit);
+  Ini.WriteInteger("JPEG", "DCTMethod", J.DCTMethod);
+  Ini.WriteBool("JPEG", "UpdateExif", J.UpdateExif);
+  Ini.WriteBool("JPEG", "UpdateExifResolution", J.UpdateExifResolution);
+  Ini.WriteBool("JPEG", "UseFileSizeLimit", J.UseFileSizeLimit);
+  Ini.WriteInteger("JPEG", "FileSizeLimit", J.FileSizeLimit);
+  Ini.WriteInteger("JPEG", "QualityLimit", J.QualityLimit);
+  Ini.WriteInteger("JPEG", "SampleTypeLimit", J.SampleTypeLimit);
+  Ini.WriteBool("JPEG", "UpdateExifThumbnail", J.UpdateExifThumbnail);
+  Ini.WriteBool("JPEG", "AlwaysRecompress", J.AlwaysRecompress);
+  Ini.WriteBool("JPEG", "RemoveAPP0Marker", J.OmitAPP0Marker);
+  Ini.WriteBool("JPEG", "UseQuantizationTable", J.UseQuantizationTable);
+  Ini.WriteString("JPEG", "LumaTableName", J.LumaTableName);
+  Ini.WriteString("JPEG", "ChromaTableName", J.ChromaTableName);
+  Ini.WriteBool("JPEG", "Progressive", J.Progressive);
+  Ini.WriteBool("JEPG", "KeepQuality", J.KeepQuality);
+
+  const TPNGOption &P = PNGOption;
+  Ini.WriteInteger("PNG", "ConvertTo", P.ConvertTo);
+  Ini.WriteInteger("PNG", "Filter", P.Filter);
+  Ini.WriteInteger("PNG", "CompressLevel", P.CompressLevel);
+  Ini.WriteBool("PNG", "WritepHYsChunk", P.WritepHYsChunk);
+  Ini.WriteBool("PNG", "IndexColor", P.IndexColor);
+  Ini.WriteInteger("PNG", "TransparentType", P.TransparentType);
+  Ini.WriteInteger("PNG", "TransparentColor", int32_t(P.TransparentColor));
+  Ini.WriteBool("PNG", "UsePNGOUT", P.UsePNGOUT);
+  Ini.WriteBool("PNG", "MaximumOptimization", P.MaximumOptimization);
+  Ini.WriteBool("PNG", "FullColorOptimization", P.FullColorOptimization);
+  Ini.WriteBool("PNG", "UsebKGDChunk", P.UsebKGDChunk);
+  Ini.WriteInteger("PNG", "16Bit", P.Is16Bit);
+  Ini.WriteBool("PNG", "UseWIC", P.UseWIC);
+
+  const THDPOption &H = HDPOption;
+  Ini.WriteBool("HDP", "UseCodecOptions", H.UseCodecOptions);
+  Ini.WriteInteger("HDP", "Quality", H.Quality);
+  Ini.WriteInteger("HDP", "Overlap", H.Overlap);
+  Ini.WriteInteger("HDP", "Subsampling", H.Subsampling);
+  Ini.WriteInteger("HDP", "HorizontalTileSlices", H.HorizontalTileSlices);
+  Ini.WriteInteger("HDP", "VerticalTileSlices", H.VerticalTileSlices);
+  Ini.WriteBool("HDP", "InterleavedAlpha", H.InterleavedAlpha);
+  Ini.WriteInteger("HDP", "AlphaQuality", H.AlphaQuality);
+  Ini.WriteBool("HDP", "EmbedThumbnail", H.EmbedThumbnail);
+  Ini.WriteInteger("HDP", "16Bit", H.Is16Bit);
+
+  const TTIFFOption &T = TIFFOption;
+  Ini.WriteInteger("TIFF", "CompressionMethod", T.CompressionMethod);
+  Ini.WriteBool("TIFF", "EmbedThumbnail", T.EmbedThumbnail);
+  Ini.WriteInteger("TIFF", "16Bit", T.Is16Bit);
+  Ini.WriteBool("TIFF", "IndexColor", T.IndexColor);
+
+  const TMetadataOption &M = MetadataOption;
+  Ini.WriteBool("Metadata", "KeepICCProfile", M.KeepICCProfile);
+  Ini.WriteBool("Metadata", "KeepCreationTime", M.KeepCreationTime);
+  Ini.WriteBool("Metadata", "KeepLastWriteTime", M.KeepLastWriteTime);
+  Ini.WriteInteger("Metadata", "Resolution", M.Resolution);
+  Ini.WriteBool("Metadata", "KeepResolution", M.KeepResolution);
+  Ini.WriteBool("Metadata", "AlwaysCopyMakerNote", M.AlwaysCopyMakerNote);
+  Ini.WriteBool("Metadata", "KeepAllExtraMarker", M.KeepAllExtraMarker);
+  Ini.WriteBool("Metadata", "UpdateSoftwareTag", M.UpdateSoftwareTag);
+  Ini.WriteBool("Metadata", "UpdateTimestampFromExif", M.UpdateTimestampFromExif);
+}
+
+void WriteIniSettings(TMemIniFile &Ini, const TEffectList &Effects) {
+  WriteConvertSettings(Ini);
+  WriteFormatOptions(Ini);
+  // The table is the section: rows the user removed must not survive.
+  Ini.EraseSection("Convert");
+  for (const std::string &Row : ConvertTable) {
+    const size_t Eq = Row.find('=');
+    if (Eq == std::string::npos) continue;
+    Ini.WriteString("Convert", Row.substr(0, Eq), Row.substr(Eq + 1));
+  }
+  WriteWindowSettings(Ini, WindowSettings);
+  Effects.WriteIniFile(Ini);
+}
+
+bool WriteWithRetries(const std::function<void()> &Write, const TAskRetry &Ask) {
+  constexpr int QuietAttempts = 20;
+  for (int Attempt = 1;; ++Attempt) {
+    try {
+      Write();
+      return true;
+    } catch (const std::exception &E) {
+      if (Attempt >= QuietAttempts && !(Ask && Ask(E.what()))) return false;
+    }
+    ::usleep(50 * 1000);
+  }
+}
+
+bool SaveIniFile(const std::string &Path, const TEffectList &Effects, const TAskRetry &Ask) {
+  return WriteWithRetries(
+      [&] {
+        TMemIniFile Ini(Path);
+        WriteIniSettings(Ini, Effects);
+        Ini.UpdateFile();
+      },
+      Ask);
+}
+
+std::vector<TProfileEntry> ListProfiles() {
+  std::vector<TProfileEntry> Profiles{{"Default", DefaultSettingsFile()}};
+  std::vector<std::string> Names;
+  if (DIR *D = ::opendir(SettingsFolder().c_str())) {
+    while (const dirent *E = ::readdir(D)) {
+      const std::string Name = E->d_name;
+      if (Name.size() <= 4 || AsciiLower(Name.substr(Name.size() - 4)) != ".ini") continue;
+      if (SettingsFolder() + Name == DefaultSettingsFile() || !IsFile(SettingsFolder() + Name)) continue;
+      Names.push_back(Name);
+    }
+    ::closedir(D);
+  }
+  std::sort(Names.begin(), Names.end());
+  for (const std::string &Name : Names) Profiles.push_back({Name.substr(0, Name.size() - 4), SettingsFolder() + Name});
+  return Profiles;
+}
+
+std::string SwitchProfile(const std::string &CurrentFile, const std::string &Path, TEffectList &Effects,
+                          const TAskRetry &Ask) {
+  if (FileOption.ResetType == 2) WriteWithRetries([&] { SaveStartNumber(CurrentFile); }, Ask);
+  return LoadIniFile(Path, Effects);
+}
+
+bool SaveSettingsAtExit(const std::string &CurrentFile, const TEffectList &Effects, const TAskRetry &Ask) {
+  bool Saved = true;
+  if (CurrentFile == DefaultSettingsFile()) {
+    Saved = SaveIniFile(CurrentFile, Effects, Ask);
+  } else if (FileOption.ResetType == 2) {
+    Saved = WriteWithRetries([&] { SaveStartNumber(CurrentFile); }, Ask);
+  }
+  return SavePluginSettings(PluginSettingsFile(), SPIOption, PluginOrders, Ask) && Saved;
 }

@@ -4,8 +4,10 @@
 // effect's section.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <functional>
 #include <string>
-
 #include <vector>
 
 class TEffectList;
@@ -56,4 +58,74 @@ std::string LoadIniSettings(const TMemIniFile &Ini, TEffectList &Effects);
 std::vector<TIniKeyRead> KeysTheReadersRead();
 
 // Writes only "StartNumber" of section "File" (the stored serial number).
+// Raises ETessivoError when the file cannot be written.
 void SaveStartNumber(const std::string &Path);
+
+// The window state stored beside the settings: sections "Window",
+// "ListView", "ThumbnailWindow", "Dir", "Font", "Dialog" and "ShortCut".
+// The window copies its state in before a save and takes it out after a
+// load; nothing here needs a display.
+struct TWindowSettings {
+  int32_t Left = -1000;  // negative positions and sizes leave the designed placement
+  int32_t Top = -1000;
+  int32_t ClientWidth = 0;
+  int32_t ClientHeight = 0;
+  std::array<int32_t, 7> HeaderWidth{-1, -1, -1, -1, -1, -1, -1};  // -1 keeps a column's designed width
+  bool UseEmbeddedThumbnail = true;
+  bool ThumbnailVisible = true;       // read only
+  int32_t ThumbnailLeft = -65535;     // offset from the main window
+  int32_t ThumbnailTop = -65535;
+  std::string PictureFolder;          // last folder of the add dialogs
+  std::string FontName;               // empty: the window's own user-interface font
+  int32_t FormatOptionPage = 0;
+  int32_t EnvOptionPage = 0;          // 0 to 5
+  bool ShortCutDesktop = false;       // the shortcut dialog's last choices
+  bool ShortCutMakeIni = true;
+  bool ShortCutAtOnce = false;
+};
+extern TWindowSettings WindowSettings;
+
+void ReadWindowSettings(const TMemIniFile &Ini, TWindowSettings &S);
+void WriteWindowSettings(TMemIniFile &Ini, const TWindowSettings &S);
+
+// The counterpart of ReadFormatOptions; the older "AlphaCheckStrict" goes.
+void WriteFormatOptions(TMemIniFile &Ini);
+
+// Every key LoadIniSettings reads and the window state, from the records as
+// they are now; "Convert" and the marker sections are erased and rewritten.
+// Keys nobody reads stay as they were.
+void WriteIniSettings(TMemIniFile &Ini, const TEffectList &Effects);
+
+// Asked after the quiet attempts of a write have failed, with the error
+// text: true tries again, false gives up. The window shows a box with Retry
+// and Cancel; without one, the write gives up.
+using TAskRetry = std::function<bool(const std::string &Message)>;
+
+// The write procedure: Write runs until it does not raise; after a failure
+// it waits 50 ms and starts again; after the 20th failure every further one
+// goes to Ask. Answers false when it gave up (the file stays as it was).
+bool WriteWithRetries(const std::function<void()> &Write, const TAskRetry &Ask);
+
+// A full save: the existing file is loaded, every key set, the whole file
+// written back in UTF-8 with a byte-order mark, with the write procedure.
+bool SaveIniFile(const std::string &Path, const TEffectList &Effects, const TAskRetry &Ask = {});
+
+// The profiles of the settings folder: "Default" (the default file) first,
+// then every other "*.ini" by name without extension, sorted.
+struct TProfileEntry {
+  std::string Caption;
+  std::string Path;
+};
+std::vector<TProfileEntry> ListProfiles();
+
+// Another profile chosen (from the list, or "設定の読み込み"): the serial
+// number of the current file is kept when NumberResetType is 2, nothing else
+// of it is saved, and Path is read. Answers LoadIniFile's warning.
+std::string SwitchProfile(const std::string &CurrentFile, const std::string &Path, TEffectList &Effects,
+                          const TAskRetry &Ask = {});
+
+// The main window closing: the default file gets a full save; any other
+// profile stays as it is, except its serial number when NumberResetType is
+// 2; the plug-in settings (PluginOrders of app/PluginSettings.h) are
+// always written. False when a write gave up.
+bool SaveSettingsAtExit(const std::string &CurrentFile, const TEffectList &Effects, const TAskRetry &Ask = {});

@@ -39,6 +39,7 @@ TConvertModeSwitches SwitchesOfConvertMode(int32_t Mode) {
 
 void ApplySystemThreadRules(TSystemOption &Option, int32_t StoredMaxThread, bool StoredParallel) {
   const int32_t p = std::max(1, Option.ProcessorCount);
+  Option.MaxThreadSetting = std::max(0, StoredMaxThread);
   int32_t m = StoredMaxThread;
   if (m < 1) m = std::min(p, 4);
   if (m > p) m = p;

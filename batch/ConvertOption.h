@@ -32,6 +32,7 @@ struct TPreviewOption {
 
 struct TSPIOption {
   int32_t SPITo = 3;  // key "ConvertTo" of section "SPI"
+  int32_t WICTo = 2;  // key "ConvertTo" of section "WIC": the same for the system decoders
   std::string SPIDirectory;
   LongBool ThreadSafeSPI = LongFalse;
 };
@@ -61,7 +62,8 @@ TConvertModeSwitches SwitchesOfConvertMode(int32_t Mode);
 
 // Thread counts from the stored "MaxThread" and "Parallel" of "System":
 // MaxThread below 1 becomes min(ProcessorCount, 4), above ProcessorCount
-// becomes ProcessorCount; parallel processing needs at least 2.
+// becomes ProcessorCount; parallel processing needs at least 2. The stored
+// value itself (negative as 0) is kept in MaxThreadSetting.
 void ApplySystemThreadRules(TSystemOption &Option, int32_t StoredMaxThread, bool StoredParallel);
 // The stored "MaxThread" of "Resize"; below 1 (a hand-edited file) it takes
 // the processor count, since a resize needs at least one thread.

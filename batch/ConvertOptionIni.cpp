@@ -34,14 +34,14 @@ std::string EnvOr(const char *Name, const std::string &Fallback) {
 
 }  // namespace
 
-std::string UserPictureFolder() {
+std::string UserDirsFolder(const char *Name, const char *Fallback) {
   const std::string home = EnvOr("HOME", "/tmp");
-  // The XDG user-dirs file names the picture folder as
+  // The XDG user-dirs file names the folders as
   // XDG_PICTURES_DIR="$HOME/Pictures"; only $HOME is expanded there.
   std::ifstream f(EnvOr("XDG_CONFIG_HOME", home + "/.config") + "/user-dirs.dirs");
   std::string line;
+  const std::string key = std::string(Name) + "=\"";
   while (std::getline(f, line)) {
-    const std::string key = "XDG_PICTURES_DIR=\"";
     if (line.compare(0, key.size(), key) != 0) continue;
     std::string v = line.substr(key.size());
     const size_t q = v.find('"');
@@ -51,8 +51,10 @@ std::string UserPictureFolder() {
     if (!v.empty() && v.front() == '/') return ExcludeTrailingDelimiter(v);
     break;
   }
-  return home + "/Pictures";
+  return home + "/" + Fallback;
 }
+
+std::string UserPictureFolder() { return UserDirsFolder("XDG_PICTURES_DIR", "Pictures"); }
 
 // ---------------------------------------------------------------------------
 
@@ -82,7 +84,7 @@ void ReadSystemOption(const TMemIniFile &Ini, TSystemOption &Option, uint32_t &B
 
 void WriteSystemOption(TMemIniFile &Ini, const TSystemOption &Option, uint32_t Background) {
   const char *s = "System";
-  Ini.WriteInteger(s, "MaxThread", Option.MaxThread);
+  Ini.WriteInteger(s, "MaxThread", Option.MaxThreadSetting);
   Ini.WriteBool(s, "Parallel", Option.ParallelProcessing);
   Ini.WriteBool(s, "MemReserve", Option.MemReserve);
   // Only a budget someone chose is stored: profiles written with the automatic one stay as they were.
@@ -248,9 +250,15 @@ void WritePreviewOption(TMemIniFile &Ini, const TPreviewOption &Option) {
 
 // ---------------------------------------------------------------------------
 
-void ReadSPIOption(const TMemIniFile &Ini, TSPIOption &Option) { Option.SPITo = Ini.ReadInteger("SPI", "ConvertTo", 3); }
+void ReadSPIOption(const TMemIniFile &Ini, TSPIOption &Option) {
+  Option.SPITo = Ini.ReadInteger("SPI", "ConvertTo", 3);
+  Option.WICTo = Ini.ReadInteger("WIC", "ConvertTo", 2);
+}
 
-void WriteSPIOption(TMemIniFile &Ini, const TSPIOption &Option) { Ini.WriteInteger("SPI", "ConvertTo", Option.SPITo); }
+void WriteSPIOption(TMemIniFile &Ini, const TSPIOption &Option) {
+  Ini.WriteInteger("SPI", "ConvertTo", Option.SPITo);
+  Ini.WriteInteger("WIC", "ConvertTo", Option.WICTo);
+}
 
 void ReadPluginFolderOption(const TMemIniFile &Ini, TSPIOption &Option, const std::string &ProgramFolder) {
   Option.SPIDirectory = NormalizeStoredPath(Ini.ReadString("SPI", "SPIDirectory", ""));

@@ -18,6 +18,9 @@ class TUnsharpMask;
 // folder (XDG "PICTURES", else ~/Pictures) and the temporary folder
 // (SystemTempFolder, core/RunTempFolder.h).
 std::string UserPictureFolder();
+// A folder of the XDG user-dirs file by its name there ("XDG_DESKTOP_DIR"),
+// else $HOME + "/" + Fallback.
+std::string UserDirsFolder(const char *Name, const char *Fallback);
 
 // Option.ProcessorCount must be set before: it bounds "MaxThread".
 void ReadSystemOption(const TMemIniFile &Ini, TSystemOption &Option, uint32_t &Background);
@@ -40,7 +43,7 @@ void ReadPreviewOption(const TMemIniFile &Ini, TPreviewOption &Option, int32_t W
                        int32_t WorkAreaHeight = 0);
 void WritePreviewOption(TMemIniFile &Ini, const TPreviewOption &Option);
 
-// "ConvertTo" of "SPI". The plug-in folder and thread-safety switch come from
+// "ConvertTo" of "SPI" and of "WIC". The plug-in folder and thread-safety switch come from
 // the plug-in settings file (or, without one, section "SPI" of the settings
 // file) and only on the first load of a run: ReadPluginFolderOption.
 void ReadSPIOption(const TMemIniFile &Ini, TSPIOption &Option);

@@ -135,11 +135,23 @@ void RebuildConvertMap() { ConvertMap = ExpandConvertRows(ConvertTable); }
 void LoadConvertTable(std::vector<std::string> Rows) {
   ConvertTable = std::move(Rows);
   RebuildConvertMap();
-  if (!ConvertMap.count(ConvertUndefined)) {
-    const auto &defaults = DefaultConvertRows();
-    ConvertTable.insert(ConvertTable.end(), defaults.begin(), defaults.end());
-    RebuildConvertMap();
+  if (ConvertMap.count(ConvertUndefined)) return;
+  // The default rows fill in only what the stored rows leave out: appended
+  // whole they would take back every extension the stored rows had chosen.
+  for (const std::string &Row : DefaultConvertRows()) {
+    const size_t Eq = Row.find('=');
+    std::string Inputs;
+    size_t Start = 0;
+    while (Start < Eq) {
+      size_t Comma = Row.find(',', Start);
+      if (Comma == std::string::npos || Comma > Eq) Comma = Eq;
+      const std::string Input = Row.substr(Start, Comma - Start);
+      if (!ConvertMap.count(Input)) Inputs += (Inputs.empty() ? "" : ",") + Input;
+      Start = Comma + 1;
+    }
+    if (!Inputs.empty()) ConvertTable.push_back(Inputs + Row.substr(Eq));
   }
+  RebuildConvertMap();
 }
 
 std::string LookUpConvertMap(const std::string &Ext) {

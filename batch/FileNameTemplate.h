@@ -49,8 +49,9 @@ extern std::vector<std::string> ConvertTable;
 extern std::map<std::string, std::string> ConvertMap;
 // Rebuilds ConvertMap from ConvertTable.
 void RebuildConvertMap();
-// The table as read from the settings: the rows, then the default rows when
-// the map has no "未定義" entry; ConvertMap is rebuilt.
+// The table as read from the settings: the rows, then, when the map has no
+// "未定義" entry, the default rows for the extensions the rows do not name
+// (a stored row keeps its output); ConvertMap is rebuilt.
 void LoadConvertTable(std::vector<std::string> Rows);
 // The default rows appended above.
 const std::vector<std::string> &DefaultConvertRows();

@@ -16,6 +16,10 @@
 struct TSystemOption {
   int32_t ProcessorCount = 1;  // logical processors at start-up; not stored
   int32_t MaxThread = 1;       // files converted at once with ParallelProcessing
+  // "MaxThread" as chosen (0 automatic), which MaxThread is derived from and
+  // which a save writes back, so that "automatic" stays automatic on the next
+  // machine. Whoever changes the choice sets this and re-applies the rules.
+  int32_t MaxThreadSetting = 0;
   std::array<int32_t, 16> CustomPalette{};  // 0x00BBGGRR each
   bool ParallelProcessing = true;
   bool MemReserve = false;     // kept and stored; nothing to reserve in a 64-bit build
