@@ -7,11 +7,14 @@
 #include "app/window/ErrorLogWindow.h"
 #include "app/window/ImageListModel.h"
 #include "app/window/ListView.h"
+#include "app/window/PreviewWindow.h"
 #include "app/window/ProgressWindow.h"
 #include "app/window/ThumbnailWindow.h"
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
+#include "batch/CombineOption.h"
 #include "batch/ErrorLogFrm.h"
+#include "batch/FileNameTemplate.h"
 #include "core/IniFile.h"
 #include "core/ProgramFolder.h"
 #include "effects/ChangeOrder.h"
@@ -53,9 +56,17 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <sys/wait.h>
+#include <thread>
 #include <filesystem>
+#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+extern char **environ;
 
 namespace {
 
@@ -233,6 +244,8 @@ void TTessivoPlusMainForm::CreateActions() {
   connect(ActToggleAll, &QAction::triggered, this, [this] { ToggleAll(); });
   connect(ActEveryOther, &QAction::triggered, this, [this] { CheckEveryOther(); });
   connect(ActPaste, &QAction::triggered, this, [this] { Paste(); });
+  connect(ActPreview, &QAction::triggered, this, [this] { Preview(false); });
+  connect(ActPreviewViewer, &QAction::triggered, this, [this] { Preview(true); });
   connect(ActEffectOrder, &QAction::triggered, this, [this] { ShowOrderDialog(); });
   connect(ActIgnoreEmbedded, &QAction::toggled, this, [this] { ThumbnailCacheList().ClearThumbnail(); });
   connect(ActHelp, &QAction::triggered, this,
@@ -784,15 +797,7 @@ void TTessivoPlusMainForm::Run() {
   FRunning = true;
   DragDropAccept = false;
   ThumbnailWindow->hide();
-  try {
-    TSizeRuleFields F = ShownRuleFields();
-    const TSizeParam Size = ResolveSizeRule(F, ResizeOption, ResizeHistory);
-    StoreShownRuleFields(F);
-    FEffects.SetResizeParam(Size.Type, Size.Value, Size.Value2);
-    ApplyResizeKernels(ResizeOption.DecimationMode, ResizeOption.InterpolationMode, ResizeOption.SIMDMode);
-  } catch (const std::exception &E) {
-    ErrorLogForm().PutErrorMsg(E.what());
-    ShowErrorLogIfAny(this);
+  if (!PrepareResize()) {
     FRunning = false;
     DragDropAccept = true;
     return;
@@ -823,6 +828,91 @@ void TTessivoPlusMainForm::Run() {
   ShowErrorLogIfAny(this);
   FRunning = false;
   DragDropAccept = true;
+}
+
+bool TTessivoPlusMainForm::PrepareResize() {
+  try {
+    TSizeRuleFields F = ShownRuleFields();
+    const TSizeParam Size = ResolveSizeRule(F, ResizeOption, ResizeHistory);
+    StoreShownRuleFields(F);
+    FEffects.SetResizeParam(Size.Type, Size.Value, Size.Value2);
+    ApplyResizeKernels(ResizeOption.DecimationMode, ResizeOption.InterpolationMode, ResizeOption.SIMDMode);
+    return true;
+  } catch (const std::exception &E) {
+    ErrorLogForm().PutErrorMsg(E.what());
+    ShowErrorLogIfAny(this);
+    return false;
+  }
+}
+
+void TTessivoPlusMainForm::Preview(bool SecondViewer) {
+  if (FRunning || FList.Count() == 0 || !(FMode == CONVERT_MODE_NORMAL || FMode == CONVERT_MODE_COMBINE)) return;
+  if (!PrepareResize()) return;
+  const int32_t PerPage = std::max(1, CombineOption.Rows * CombineOption.Columns);
+  const int32_t Row = std::max(0, ListView->currentIndex().row());
+  PreviewIndex = FMode == CONVERT_MODE_COMBINE ? Row / PerPage : Row;
+  auto Build = [this]() -> TPreviewPicture {
+    setEnabled(false);
+    TPreviewPicture P;
+    if (FMode == CONVERT_MODE_COMBINE) {
+      P = MakeCombinedPreviewPicture(FList, PreviewIndex);  // a page has an empty title
+    } else {
+      TImageInfo &E = *FList[PreviewIndex];
+      TScale Scale;
+      FEffects.CanDownScalingLoad(E, Scale);
+      const std::string Out = ExpandFileNameTemplate(FileOption.FileNameFormat, E, PreviewIndex, Scale,
+                                                     CurrentRunSettings());
+      P = MakePreviewPicture(E, PreviewIndex, Out, FEffects);
+    }
+    setEnabled(true);
+    if (!P.Error.empty()) ErrorLogForm().PutErrorMsg(P.Error);
+    return P;
+  };
+  TPreviewPicture Picture = Build();
+  if (!Picture.Image.isNull() && IsExecutable(PreviewOption.ViewerPath)) {
+    // The viewer takes the picture from the clipboard; the program's own
+    // change of the clipboard is not a picture to add.
+    ClipBoardCancel = true;
+    QGuiApplication::clipboard()->setImage(Picture.Image);
+    const std::vector<std::string> Args =
+        ViewerArguments(PreviewOption.ViewerPath, SecondViewer ? PreviewOption.ViewerOption2 : PreviewOption.ViewerOption,
+                        Picture.Title, ProgramFolder());
+    std::vector<char *> Argv;
+    for (const std::string &A : Args) Argv.push_back(const_cast<char *>(A.c_str()));
+    Argv.push_back(nullptr);
+    pid_t Pid;
+    if (posix_spawn(&Pid, Args[0].c_str(), nullptr, nullptr, Argv.data(), environ) != 0) {
+      ErrorLogForm().PutErrorMsg(PreviewOption.ViewerPath + ": " + std::strerror(errno));
+    } else {
+      ::setpriority(PRIO_PROCESS, Pid, NiceValueOf(PriorityClassOf(SystemOption.ProcessPriority)));
+      std::thread([Pid] { ::waitpid(Pid, nullptr, 0); }).detach();  // not waited for; reaped when it ends
+    }
+  } else if (!Picture.Image.isNull() || Picture.Error.empty()) {
+    TPreviewWindow Window(this);
+    PreviewWindow = &Window;
+    Window.SetPicture(Picture);
+    Window.OnStep = [&](int Step) {
+      if (FMode == CONVERT_MODE_COMBINE) {
+        // Pages do not wrap around.
+        const int32_t Pages = (FList.Count() + PerPage - 1) / PerPage;
+        const int32_t Next = PreviewIndex + Step;
+        if (Next < 0 || Next >= Pages) return;
+        PreviewIndex = Next;
+      } else {
+        PreviewIndex = (PreviewIndex + Step + FList.Count()) % FList.Count();
+      }
+      Window.SetPicture(Build());
+      ShowErrorLogIfAny(this);
+    };
+    Window.exec();
+    PreviewWindow = nullptr;
+  }
+  ShowErrorLogIfAny(this);
+  try {
+    ApplyResizeKernels(AreaAverageKernel, 0, 0);
+  } catch (const std::exception &) {
+    // No resizer: nothing to put back.
+  }
 }
 
 void TTessivoPlusMainForm::ChangeMode(int Mode) {

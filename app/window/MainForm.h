@@ -126,6 +126,12 @@ public:
   void MoveEntry(int From, int To);
   void Paste();
   void ShowAbout();
+  // The two preview commands: the external viewer when one is configured
+  // (ViewerOption, or ViewerOption2 for the second command), else the plain
+  // viewer window. PreviewWindow is set while that window is open.
+  void Preview(bool SecondViewer);
+  class TPreviewWindow *PreviewWindow = nullptr;
+  int32_t PreviewIndex = 0;
   // The entry whose thumbnail is wanted changed.
   void ShowThumbnailOf(int Row);
 
@@ -140,7 +146,9 @@ private:
   void CreateCentre();
   void ShowRuleFields(int Rule);
   void RuleChanged(int Rule);
-  void RunConversion();
+  // Resolves the shown size rule into the resize step and applies the
+  // kernels; false (with the error log shown) when that failed.
+  bool PrepareResize();
   void AfterAdding(int32_t Result);
   void RefreshView();
   void SwapPanels(TEffectPanel &Panel, int Step);

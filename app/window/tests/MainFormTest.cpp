@@ -9,6 +9,7 @@
 #include "app/window/ImageListModel.h"
 #include "app/window/ListView.h"
 #include "app/window/MainForm.h"
+#include "app/window/PreviewWindow.h"
 #include "app/window/ProgressWindow.h"
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
@@ -41,6 +42,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <set>
 #include <string>
@@ -76,6 +78,18 @@ void WritePicture(const std::string &Path, int W, int H, const char *Format) {
   for (int y = 0; y < H; ++y)
     for (int x = 0; x < W; ++x) Img.setPixel(x, y, qRgb(x * 255 / W, y * 255 / H, 128));
   ASSERT_TRUE(Img.save(QString::fromStdString(Path), Format)) << Path;
+}
+
+// Runs Action once Ready holds (a modal window has come up), polling from
+// the event loop that the modal window runs.
+void WhenModal(std::function<bool()> Ready, std::function<void()> Action) {
+  QTimer::singleShot(10, [Ready, Action] {
+    if (Ready()) {
+      Action();
+    } else {
+      WhenModal(Ready, Action);
+    }
+  });
 }
 
 // Closes the next modal window with the title Wanted once it shows, and
@@ -734,5 +748,84 @@ TEST_F(MainForm, TheAboutBoxNamesTheProgramItsMemoryAndAVX) {
   EXPECT_TRUE(Text.contains(QStringLiteral("使用可能な連続メモリ空間")));
   EXPECT_TRUE(Text.contains(QStringLiteral("AVX Support")));
 }
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainForm, WithoutAViewerThePreviewOpensThePlainWindowWithTheConvertedPicture) {
+  TTessivoPlusMainForm &F = Open();
+  const std::string Folder = Photos(2, 0);
+  F.AddPaths({Folder + "/p0.jpg", Folder + "/p1.jpg"});
+  EXPECT_TRUE(F.ActPreview->isEnabled());
+  EXPECT_FALSE(F.ActPreviewViewer->isEnabled());  // no external viewer
+  F.ListView->setCurrentIndex(F.Model->index(1, 0));
+  std::vector<QString> Titles;
+  std::vector<QSize> Sizes;
+  WhenModal([&] { return F.PreviewWindow && F.PreviewWindow->isVisible(); }, [&] {
+    TPreviewWindow *W = F.PreviewWindow;
+    Titles.push_back(W->windowTitle());
+    Sizes.push_back(W->Picture->pixmap().size());
+    // The next command wraps around to the first entry.
+    W->NextButton->click();
+    Titles.push_back(W->windowTitle());
+    W->accept();
+  });
+  F.Preview(false);
+  ASSERT_EQ(Titles.size(), 2u);
+  // p1.jpg is 65 x 48; the resize step (long side 160) makes it 160 x 118.
+  EXPECT_TRUE(Titles[0].startsWith(QStringLiteral("p1.jpg:"))) << Titles[0].toStdString();
+  EXPECT_EQ(Sizes[0], QSize(160, 118));
+  EXPECT_TRUE(Titles[1].startsWith(QStringLiteral("p0.jpg:"))) << Titles[1].toStdString();
+  EXPECT_EQ(F.PreviewIndex, 0);
+}
+
+TEST_F(MainForm, AConfiguredViewerGetsThePictureAndItsCommandLine) {
+  const std::string Viewer = Dir + "/viewer";
+  const std::string Args = Dir + "/viewer-args";
+  std::ofstream(Viewer) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > " << Args << ".part\nmv " << Args << ".part " << Args
+                        << "\n";
+  fs::permissions(Viewer, fs::perms::owner_all);
+  WriteIni("[File]\nFileNameFormat=" + Dir + "/out/<old>\n[System]\nThumbnailSize=0\n[Resize]\nRule=1\n"
+           "Size1=50,160\n[Preview]\nViewerPath=" + Viewer + "\nViewerOption=/getclip \"/title=$T\"\n"
+           "ViewerOption2=/newwnd /dir=$p\n");
+  TTessivoPlusMainForm &F = Open();
+  const std::string Folder = Photos(1, 0);
+  F.AddPaths({Folder + "/p0.jpg"});
+  EXPECT_TRUE(F.ActPreviewViewer->isEnabled());
+  F.Preview(true);
+  for (int i = 0; i < 500 && !fs::exists(Args); ++i) QTest::qWait(10);
+  std::ifstream In(Args);
+  std::vector<std::string> Lines;
+  for (std::string L; std::getline(In, L);) Lines.push_back(L);
+  ASSERT_EQ(Lines.size(), 2u);
+  EXPECT_EQ(Lines[0], "/newwnd");
+  EXPECT_EQ(Lines[1].rfind("/dir=\"", 0), 0u) << Lines[1];
+  EXPECT_EQ(QGuiApplication::clipboard()->image().size(), QSize(160, 120));  // p0.jpg is 64 x 48
+}
+
+struct TViewerCase {
+  const char *Name;
+  const char *Option;
+  std::vector<std::string> Args;
+};
+
+class ViewerCommandLine : public testing::TestWithParam<TViewerCase> {};
+
+TEST_P(ViewerCommandLine, SplitsAtBlanksAndFillsTheTitleAndTheProgramFolder) {
+  EXPECT_EQ(ViewerArguments("/usr/bin/viewer", GetParam().Option, "a b.jpg:Lanczos3_int", "/opt/tp"),
+            GetParam().Args);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ViewerCommandLine,
+    testing::Values(
+        TViewerCase{"Plain", "/getclip /user=tessivo", {"/usr/bin/viewer", "/getclip", "/user=tessivo"}},
+        TViewerCase{"TitleInAnyCase", "/t=$t /T=$T", {"/usr/bin/viewer", "/t=a b.jpg:Lanczos3_int", "/T=a b.jpg:Lanczos3_int"}},
+        TViewerCase{"ProgramFolderQuoted", "$p/bin", {"/usr/bin/viewer", "\"/opt/tp\"/bin"}},
+        TViewerCase{"QuotesKeepBlanks", "\"/a b\"  c", {"/usr/bin/viewer", "/a b", "c"}},
+        TViewerCase{"Empty", "", {"/usr/bin/viewer"}},
+        TViewerCase{"DollarAlone", "x$ $q", {"/usr/bin/viewer", "x$", "$q"}}),
+    [](const testing::TestParamInfo<TViewerCase> &I) { return std::string(I.param.Name); });
 
 }  // namespace
