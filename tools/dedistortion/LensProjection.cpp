@@ -15,7 +15,31 @@ void Multiply(const double A[3][3], const double B[3][3], double C[3][3]) {
     for (int j = 0; j < 3; ++j) C[i][j] = A[i][0] * B[0][j] + A[i][1] * B[1][j] + A[i][2] * B[2][j];
 }
 
+// atan(X) for 0 <= X <= 1: below tan(pi/8) by its series up to the 19th
+// power (the next term is under 5e-10), above it through atan(1) + atan((X - 1) / (X + 1)).
+double AtanUnit(double X) {
+  constexpr double TanEighthPi = 0.41421356237309503;
+  double base = 0;
+  if (X > TanEighthPi) base = Pi / 4, X = (X - 1) / (X + 1);
+  constexpr double C[10] = {1.0, -1.0 / 3, 1.0 / 5, -1.0 / 7, 1.0 / 9, -1.0 / 11, 1.0 / 13, -1.0 / 15, 1.0 / 17, -1.0 / 19};
+  const double z = X * X;
+  double sum = C[9];
+  for (int k = 8; k >= 0; --k) sum = sum * z + C[k];
+  return base + X * sum;
+}
+
 }  // namespace
+
+double AngleFromAxis(double Rho, double Z) {
+  const double z = std::fabs(Z);
+  if (Rho <= z) {
+    if (z == 0) return 0;
+    const double t = AtanUnit(Rho / z);
+    return Z > 0 ? t : Pi - t;
+  }
+  const double t = AtanUnit(z / Rho);
+  return Z >= 0 ? Pi / 2 - t : Pi / 2 + t;
+}
 
 TLensMapping::TLensMapping(const TLensScript &Script, int32_t SourceWidth, int32_t SourceHeight)
     : FWidth(Script.Width), FHeight(Script.Height), FPanoCode(Script.PanoCode), FLensCode(Script.LensCode),
@@ -64,7 +88,7 @@ bool TLensMapping::Direction(double x, double y, double D[3]) const {
     }
     case PANO_FISHEYE_EQUIDISTANT:
     case PANO_FISHEYE_EQUISOLID: {
-      const double r = std::hypot(x, y);
+      const double r = std::sqrt(x * x + y * y);
       double theta = r / d;
       if (FPanoCode == PANO_FISHEYE_EQUISOLID) {
         if (r > 2 * d) return false;
@@ -86,8 +110,8 @@ bool TLensMapping::Direction(double x, double y, double D[3]) const {
 }
 
 bool TLensMapping::SourcePoint(const double D[3], double &SX, double &SY) const {
-  const double rho = std::hypot(D[0], D[1]);
-  const double theta = std::atan2(rho, D[2]);
+  const double rho = std::sqrt(D[0] * D[0] + D[1] * D[1]);
+  const double theta = AngleFromAxis(rho, D[2]);
   double r;
   switch (FLensCode) {
     case LENS_FISHEYE_ORTHOGRAPHIC:
@@ -99,7 +123,8 @@ bool TLensMapping::SourcePoint(const double D[3], double &SX, double &SY) const 
   }
   if (FLensCode == LENS_FISHEYE_CIRCULAR && r * r > FCircleRadius2) return false;
   if (rho > 0) {
-    SX = r * D[0] / rho, SY = r * D[1] / rho;
+    const double k = r / rho;
+    SX = k * D[0], SY = k * D[1];
   } else {
     if (D[2] < 0) return false;  // straight behind: no direction in the picture
     SX = SY = 0;
@@ -119,9 +144,24 @@ bool TLensMapping::Map(double X, double Y, double &SX, double &SY) const {
 }
 
 void TLensMapping::MapRow(int32_t Y, float *SX, float *SY, uint8_t *Valid) const {
-  for (int32_t x = 0; x < FWidth; ++x) {
+  const auto exact = [&](int32_t x) {
     double sx = 0, sy = 0;
     const bool ok = Map(x, Y, sx, sy);
     SX[x] = ok ? float(sx) : 0.f, SY[x] = ok ? float(sy) : 0.f, Valid[x] = ok ? 1 : 0;
+  };
+  // Every other pixel is worked out; one between two seen neighbours less
+  // than MidpointReach apart takes their midpoint, which misses the exact
+  // point by an eighth of the mapping's second derivative: about 1 / (8 x
+  // the result's focal length in pixels), thousandths of a pixel. Neighbours
+  // further apart (a seam, the rim) get the exact point.
+  constexpr float MidpointReach = 3.f;
+  for (int32_t x = 0; x < FWidth; x += 2) exact(x);
+  for (int32_t x = 1; x < FWidth; x += 2) {
+    if (x + 1 < FWidth && Valid[x - 1] && Valid[x + 1] && std::fabs(SX[x + 1] - SX[x - 1]) < MidpointReach &&
+        std::fabs(SY[x + 1] - SY[x - 1]) < MidpointReach) {
+      SX[x] = (SX[x - 1] + SX[x + 1]) * 0.5f, SY[x] = (SY[x - 1] + SY[x + 1]) * 0.5f, Valid[x] = 1;
+    } else {
+      exact(x);
+    }
   }
 }

@@ -22,6 +22,11 @@
 
 #include <cstdint>
 
+// The angle between a direction and the straight-ahead axis, atan2(Rho, Z)
+// for Rho >= 0, to within 1e-9 radians: a short series after two range
+// reductions, several times quicker than the library's atan2.
+double AngleFromAxis(double Rho, double Z);
+
 class TLensMapping {
 public:
   TLensMapping(const TLensScript &Script, int32_t SourceWidth, int32_t SourceHeight);

@@ -1,10 +1,12 @@
 // Interpolation of the reprojection tool: one result row from the source
 // positions its pixels look at, with the 4 x 4 taps of the Spline16 kernel.
-// The source has four samples a pixel (B, G, R or gray, then alpha or full
-// scale), 8 or 16 bits each; the result row too. A position outside the
-// picture reads its edge pixels; an invalid one gives zero in every sample.
-// Each instruction set fills one table; the plain one is the reference and
-// the vector one gives the same bytes.
+// The source has 1, 3 or 4 samples a pixel (gray; B, G, R; B, G, R, alpha),
+// 8 or 16 bits each, read where the decoder left it; a result pixel has four
+// samples: B, G, R (gray three times) and alpha, which is full scale where
+// the source has none. A position outside the picture reads its edge
+// pixels; an invalid one gives zero in every sample. Each instruction set
+// fills one table; the plain one is the reference and the vector one gives
+// the same bytes.
 #pragma once
 
 #include <cmath>
@@ -12,17 +14,23 @@
 #include <cstdint>
 
 struct TRemapSource {
-  const uint8_t *Mem;  // top row first
+  const uint8_t *Top;  // the top row
+  ptrdiff_t Stride;    // bytes from a row to the one below (negative for rows stored bottom-up)
   int32_t Width, Height;
-  size_t Stride;       // bytes per row
+  int32_t Channels;    // 1, 3 or 4
 };
+
+// Vector rows read up to this many bytes past the last of four taps inside
+// a row, so a source row must have that many readable bytes after its last
+// pixel; the image record's stride leaves more than that.
+constexpr int32_t REMAP_OVERRUN = 16;
 
 using TRemapRowProc = void (*)(const TRemapSource &Src, const float *SX, const float *SY, const uint8_t *Valid,
                                int32_t Count, uint8_t *Out);
 
 struct TRemapKernels {
-  TRemapRowProc Row8;   // 8-bit samples
-  TRemapRowProc Row16;  // 16-bit samples
+  TRemapRowProc Row8[5];   // 8-bit samples, by channel count (1, 3, 4)
+  TRemapRowProc Row16[5];  // 16-bit samples
 };
 
 const TRemapKernels &PlainRemapKernels();

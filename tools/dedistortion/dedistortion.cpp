@@ -19,9 +19,13 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -72,24 +76,38 @@ std::vector<uint8_t> ReadWholeFile(const std::string &Path, const char *What) {
   return bytes;
 }
 
-// The source with four samples a pixel, top row first: B, G, R (or gray
-// twice more) and alpha (full where the source has none).
-template <class T>
-std::vector<T> FourSamples(const TICCImgInfo &Img, T Full) {
-  std::vector<T> out(size_t(Img.Width) * Img.Height * 4);
-  for (uint32_t y = 0; y < Img.Height; ++y) {
-    const T *in = reinterpret_cast<const T *>(PictureRow(Img, y));
-    T *o = out.data() + size_t(y) * Img.Width * 4;
-    for (uint32_t x = 0; x < Img.Width; ++x, o += 4, in += Img.Channels) {
-      if (Img.Channels == 1) {
-        o[0] = o[1] = o[2] = in[0], o[3] = Full;
-      } else {
-        o[0] = in[0], o[1] = in[1], o[2] = in[2], o[3] = Img.Channels == 4 ? in[3] : Full;
-      }
+// A whole file mapped read-only: a large source is read from the page cache
+// without a copy (fresh memory would have to be cleared by the kernel first).
+class TFileView {
+public:
+  TFileView(const std::string &Path, const char *What) {
+    const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      const int e = fd < 0 ? errno : EINVAL;
+      if (fd >= 0) ::close(fd);
+      throw ETessivoError(std::string("cannot read the ") + What + " " + Path + ": " + std::strerror(e));
     }
+    FSize = size_t(st.st_size);
+    if (FSize > 0) {
+      void *p = ::mmap(nullptr, FSize, PROT_READ, MAP_PRIVATE, fd, 0);
+      if (p != MAP_FAILED) FData = static_cast<const uint8_t *>(p);
+    }
+    ::close(fd);
+    if (FSize > 0 && !FData) throw ETessivoError(std::string("cannot read the ") + What + " " + Path + ": " + std::strerror(errno));
   }
-  return out;
-}
+  ~TFileView() {
+    if (FData) ::munmap(const_cast<uint8_t *>(FData), FSize);
+  }
+  TFileView(const TFileView &) = delete;
+  TFileView &operator=(const TFileView &) = delete;
+  const uint8_t *Data() const { return FData; }
+  size_t Size() const { return FSize; }
+
+private:
+  const uint8_t *FData = nullptr;
+  size_t FSize = 0;
+};
 
 struct TRemapJob {
   const TLensMapping *Mapping;
@@ -139,10 +157,10 @@ void Run(const TArguments &A) {
   if (sourcePath.empty()) throw ETessivoError("no source file: neither -i nor n\"...\" in the o line");
 
   LoadPixio(ProgramFolder() + "/libpixio.so");
-  const std::vector<uint8_t> sourceBytes = ReadWholeFile(sourcePath, "source");
+  const TFileView sourceBytes(sourcePath, "source");
   TICCImgOwner source;
   try {
-    LoadWICFromMemory(sourceBytes.data(), sourceBytes.size(), *source);
+    LoadWICFromMemory(sourceBytes.Data(), sourceBytes.Size(), *source);
   } catch (const std::exception &E) {
     throw ETessivoError(sourcePath + ": " + E.what());
   }
@@ -152,16 +170,9 @@ void Run(const TArguments &A) {
 
   const bool wide = src.BPP != BPP_8;
   const TLensMapping mapping(script, int32_t(src.Width), int32_t(src.Height));
-  std::vector<uint8_t> four8;
-  std::vector<uint16_t> four16;
-  TRemapSource remapSource{nullptr, int32_t(src.Width), int32_t(src.Height), size_t(src.Width) * 4 * (wide ? 2 : 1)};
-  if (wide) {
-    four16 = FourSamples<uint16_t>(src, 65535);
-    remapSource.Mem = reinterpret_cast<const uint8_t *>(four16.data());
-  } else {
-    four8 = FourSamples<uint8_t>(src, 255);
-    remapSource.Mem = four8.data();
-  }
+  // The decoded rows are read where they are, bottom-up.
+  const TRemapSource remapSource{PictureRow(src, 0), -ptrdiff_t(src.Bpl), int32_t(src.Width), int32_t(src.Height),
+                                 int32_t(src.Channels)};
 
   TICCImgOwner result;
   TICCImgInfo &out = *result;
@@ -173,7 +184,7 @@ void Run(const TArguments &A) {
   out.Mem = AllocPixelBlock(out.Bpl, out.Height);
 
   const TRemapKernels &kernels = BestRemapKernels();
-  TRemapJob job{&mapping, remapSource, wide ? kernels.Row16 : kernels.Row8, &out, size_t(wide ? 2 : 1)};
+  TRemapJob job{&mapping, remapSource, (wide ? kernels.Row16 : kernels.Row8)[src.Channels], &out, size_t(wide ? 2 : 1)};
   TMultiThread pool(A.Threads > 0 ? A.Threads : LogicalProcessorCount());
   pool.exec_multi_thread_func(RemapRows, &job);
 
