@@ -84,20 +84,29 @@ std::string WembParamName() {
   return env && *env ? std::string(env) : std::string(WEMB_PARAM_DEFAULT_NAME);
 }
 
-std::optional<std::vector<uint8_t>> ReadWembSharedBlock(const std::string &Name) {
+bool UseWembSharedBlock(const std::string &Name, const std::function<void(std::span<const uint8_t>)> &Use) {
   const int fd = shm_open(Name.c_str(), O_RDONLY, 0);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return false;
   struct stat st{};
-  std::optional<std::vector<uint8_t>> out;
+  void *map = MAP_FAILED;
+  size_t size = 0;
   if (fstat(fd, &st) == 0 && st.st_size > 0) {
-    const size_t size = std::min(size_t(st.st_size), WEMB_PARAM_SIZE);
-    void *map = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-    if (map != MAP_FAILED) {
-      const auto *p = static_cast<const uint8_t *>(map);
-      out.emplace(p, p + size);
-      munmap(map, size);
-    }
+    size = std::min(size_t(st.st_size), WEMB_PARAM_SIZE);
+    map = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
   }
   close(fd);
+  if (map == MAP_FAILED) return false;
+  struct TUnmap {
+    void *Map;
+    size_t Size;
+    ~TUnmap() { munmap(Map, Size); }
+  } unmap{map, size};
+  Use({static_cast<const uint8_t *>(map), size});
+  return true;
+}
+
+std::optional<std::vector<uint8_t>> ReadWembSharedBlock(const std::string &Name) {
+  std::optional<std::vector<uint8_t>> out;
+  UseWembSharedBlock(Name, [&](std::span<const uint8_t> Block) { out.emplace(Block.begin(), Block.end()); });
   return out;
 }

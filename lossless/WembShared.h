@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -39,3 +40,8 @@ void UnlinkWembSharedBlocks();
 std::string WembParamName();
 // The first 0x100000 bytes of the named block; nothing when it does not exist.
 std::optional<std::vector<uint8_t>> ReadWembSharedBlock(const std::string &Name);
+// Calls Use with the named block as it lies in the mapping (at most 0x100000
+// bytes), without copying it: only the pages the reader touches are brought
+// in. False, without calling Use, when the block does not exist. The
+// mapping is released also when Use throws.
+bool UseWembSharedBlock(const std::string &Name, const std::function<void(std::span<const uint8_t>)> &Use);

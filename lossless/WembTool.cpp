@@ -79,6 +79,9 @@ void ForwardLibraryMessage(const char *, const char *Text) {
 // One losslesstran call on the current stream; the library has already said why when it fails.
 bool Transform(TBytes &Jpeg, const TWembRect *Crop, int32_t Code, int32_t Flags) {
   TBytes out;
+  // Room for a result a little larger than the source, so that the stream
+  // is not copied over and over while it grows.
+  out.reserve(Jpeg.size() + Jpeg.size() / 8 + 65536);
   const int ok = losslesstran(Jpeg.data(), uint32_t(Jpeg.size()), Crop ? Crop->Width : 0, Crop ? Crop->Height : 0,
                               Crop ? Crop->X : 0, Crop ? Crop->Y : 0, Code, &out, Flags);
   if (!ok) return false;

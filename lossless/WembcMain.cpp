@@ -25,10 +25,13 @@ int main(int argc, char **argv) {
   const TWembMessage print = [&](const std::string &Text) {
     std::fprintf(stderr, "WEMBC: %s: %s\n", input.c_str(), Text.c_str());
   };
-  const std::optional<std::vector<uint8_t>> block = ReadWembSharedBlock(WembParamName());
-  if (!block) return 0;
   try {
-    RunWembTool(ReadWembParam(*block), input, output, print);
+    // The block is parsed where it lies in the mapping; the parsed record
+    // holds copies of everything the run needs.
+    std::optional<TWembParam> param;
+    if (!UseWembSharedBlock(WembParamName(), [&](std::span<const uint8_t> Block) { param = ReadWembParam(Block); }))
+      return 0;
+    RunWembTool(*param, input, output, print);
   } catch (const std::exception &e) {
     print(e.what());
   }

@@ -12,9 +12,9 @@ namespace {
 
 // Orientation codes that swap the axes, and those that read the source's x or
 // y axis backwards (and so need whole MCUs on that axis).
-bool Transposes(int T) { return T >= 5; }
-bool ReversesX(int T) { return T == 2 || T == 3 || T == 7 || T == 8; }
-bool ReversesY(int T) { return T == 3 || T == 4 || T == 6 || T == 7; }
+constexpr bool Transposes(int T) { return T >= 5; }
+constexpr bool ReversesX(int T) { return T == 2 || T == 3 || T == 7 || T == 8; }
+constexpr bool ReversesY(int T) { return T == 3 || T == 4 || T == 6 || T == 7; }
 
 // How one 8 x 8 block's coefficients move: Out[i] = Sign[i] * In[From[i]], in
 // natural order (row v of vertical frequencies, column u of horizontal ones).
@@ -25,7 +25,7 @@ struct TCoefMap {
   std::array<int8_t, DCTSIZE2> Sign{};
 };
 
-TCoefMap MakeCoefMap(int T) {
+constexpr TCoefMap MakeCoefMap(int T) {
   TCoefMap m;
   for (int v = 0; v < DCTSIZE; ++v)
     for (int u = 0; u < DCTSIZE; ++u) {
@@ -43,7 +43,7 @@ TCoefMap MakeCoefMap(int T) {
 
 // The source block, within a region of RegionW x RegionH blocks, that output
 // block (X, Y) comes from.
-inline void SourceBlock(int T, JDIMENSION X, JDIMENSION Y, JDIMENSION RegionW, JDIMENSION RegionH, JDIMENSION &SX,
+constexpr void SourceBlock(int T, JDIMENSION X, JDIMENSION Y, JDIMENSION RegionW, JDIMENSION RegionH, JDIMENSION &SX,
                         JDIMENSION &SY) {
   switch (T) {
     case 2: SX = RegionW - 1 - X; SY = Y; break;
@@ -65,6 +65,56 @@ std::vector<JBLOCKROW> RowsOf(j_common_ptr Info, jvirt_barray_ptr Array, JDIMENS
   std::vector<JBLOCKROW> rows(Rows);
   for (JDIMENSION r = 0; r < Rows; ++r) rows[r] = Info->mem->access_virt_barray(Info, Array, r, 1, Writable)[0];
   return rows;
+}
+
+// Where the output blocks of one component come from: a region of RegionW x
+// RegionH source blocks starting at block (OffX, OffY), giving Width x Height
+// output blocks.
+struct TBlockRegion {
+  JDIMENSION OffX = 0, OffY = 0, RegionW = 0, RegionH = 0, Width = 0, Height = 0;
+};
+
+// One block through transform T; the map is fixed at compile time, so the
+// loop becomes 64 plain moves and negations.
+template <int T> inline void TransformBlock(const JCOEF *From, JCOEF *To) {
+  static constexpr TCoefMap Map = MakeCoefMap(T);
+#pragma GCC unroll 64
+  for (int i = 0; i < DCTSIZE2; ++i) To[i] = JCOEF(Map.Sign[i] * From[Map.From[i]]);
+}
+
+// Side of the square tiles of output blocks that a transposing transform
+// walks, so that it reads a few neighbouring source blocks of one row for
+// each output column instead of one block per source row.
+constexpr JDIMENSION TileBlocks = 8;
+
+template <int T> void MoveBlocksOf(const JBLOCKROW *In, const JBLOCKROW *Out, const TBlockRegion &R) {
+  const JDIMENSION tile = Transposes(T) ? TileBlocks : R.Height;
+  for (JDIMENSION y0 = 0; y0 < R.Height; y0 += tile) {
+    const JDIMENSION y1 = std::min(R.Height, y0 + tile);
+    for (JDIMENSION x = 0; x < R.Width; ++x)
+      for (JDIMENSION y = y0; y < y1; ++y) {
+        JDIMENSION sx, sy;
+        SourceBlock(T, x, y, R.RegionW, R.RegionH, sx, sy);
+        const JCOEF *from = In[sy + R.OffY][sx + R.OffX];
+        JCOEF *to = Out[y][x];
+        if constexpr (T == 1) std::memcpy(to, from, sizeof(JBLOCK));
+        else TransformBlock<T>(from, to);
+      }
+  }
+}
+
+void MoveBlocks(int T, const JBLOCKROW *In, const JBLOCKROW *Out, const TBlockRegion &R) {
+  switch (T) {
+    case 1: MoveBlocksOf<1>(In, Out, R); break;
+    case 2: MoveBlocksOf<2>(In, Out, R); break;
+    case 3: MoveBlocksOf<3>(In, Out, R); break;
+    case 4: MoveBlocksOf<4>(In, Out, R); break;
+    case 5: MoveBlocksOf<5>(In, Out, R); break;
+    case 6: MoveBlocksOf<6>(In, Out, R); break;
+    case 7: MoveBlocksOf<7>(In, Out, R); break;
+    case 8: MoveBlocksOf<8>(In, Out, R); break;
+    default: throw TWembError("transform code " + std::to_string(T) + " is not an orientation (1..8)");
+  }
 }
 
 void TransposeQuantTable(JQUANT_TBL &Table) {
@@ -133,7 +183,9 @@ void LosslessTran(const uint8_t *Bytes, uint32_t Count, int CropW, int CropH, in
     o.Width = CeilDiv(outW * o.H, DCTSIZE * maxH);
     o.Height = CeilDiv(outH * o.V, DCTSIZE * maxV);
     if (inPlace) continue;
-    o.Array = s.mem->request_virt_barray(reinterpret_cast<j_common_ptr>(&s), JPOOL_IMAGE, TRUE,
+    // Not cleared first: every block the encoder reads is written below (it
+    // codes the padding blocks of edge MCUs without reading them).
+    o.Array = s.mem->request_virt_barray(reinterpret_cast<j_common_ptr>(&s), JPOOL_IMAGE, FALSE,
                                          CeilDiv(o.Width, o.H) * o.H, CeilDiv(o.Height, o.V) * o.V, JDIMENSION(o.V));
   }
 
@@ -141,7 +193,6 @@ void LosslessTran(const uint8_t *Bytes, uint32_t Count, int CropW, int CropH, in
   src.CheckWarnings();
 
   // Move the blocks.
-  const TCoefMap coef = MakeCoefMap(T);
   auto *common = reinterpret_cast<j_common_ptr>(&s);
   for (int c = 0; c < ncomp && !inPlace; ++c) {
     const jpeg_component_info &sc = s.comp_info[c];
@@ -149,24 +200,20 @@ void LosslessTran(const uint8_t *Bytes, uint32_t Count, int CropW, int CropH, in
     // Block size of this component in source pixels.
     const int bw = DCTSIZE * s.max_h_samp_factor / sc.h_samp_factor;
     const int bh = DCTSIZE * s.max_v_samp_factor / sc.v_samp_factor;
-    const JDIMENSION offX = JDIMENSION(x0 / bw), offY = JDIMENSION(y0 / bh);
-    const JDIMENSION regionW = CeilDiv(JDIMENSION(regW), JDIMENSION(bw));
-    const JDIMENSION regionH = CeilDiv(JDIMENSION(regH), JDIMENSION(bh));
+    TBlockRegion r;
+    r.OffX = JDIMENSION(x0 / bw);
+    r.OffY = JDIMENSION(y0 / bh);
+    r.RegionW = CeilDiv(JDIMENSION(regW), JDIMENSION(bw));
+    r.RegionH = CeilDiv(JDIMENSION(regH), JDIMENSION(bh));
+    r.Width = o.Width;
+    r.Height = o.Height;
     const JDIMENSION srcRows = CeilDiv(sc.height_in_blocks, JDIMENSION(sc.v_samp_factor)) * sc.v_samp_factor;
     const std::vector<JBLOCKROW> in = RowsOf(common, srcArrays[c], srcRows, FALSE);
-    const std::vector<JBLOCKROW> out = RowsOf(common, o.Array, o.Height, TRUE);
-    for (JDIMENSION y = 0; y < o.Height; ++y)
-      for (JDIMENSION x = 0; x < o.Width; ++x) {
-        JDIMENSION sx, sy;
-        SourceBlock(T, x, y, regionW, regionH, sx, sy);
-        const JCOEF *from = in[sy + offY][sx + offX];
-        JCOEF *to = out[y][x];
-        if (T == 1) {
-          std::memcpy(to, from, sizeof(JBLOCK));
-        } else {
-          for (int i = 0; i < DCTSIZE2; ++i) to[i] = JCOEF(coef.Sign[i] * from[coef.From[i]]);
-        }
-      }
+    // Every row of the array is claimed for writing, padding rows of the
+    // last MCU row included: an array that is not cleared may only be read
+    // where it was written.
+    const std::vector<JBLOCKROW> out = RowsOf(common, o.Array, CeilDiv(o.Height, JDIMENSION(o.V)) * o.V, TRUE);
+    MoveBlocks(T, in.data(), out.data(), r);
   }
 
   TEncoder dst(Out);
