@@ -3,6 +3,7 @@
 
 #include "app/SettingsFile.h"
 #include "app/window/AddingWindow.h"
+#include "app/window/CombineOptionDialog.h"
 #include "app/window/EffectPanel.h"
 #include "app/window/ErrorLogWindow.h"
 #include "app/window/ImageListModel.h"
@@ -244,6 +245,14 @@ void TTessivoPlusMainForm::CreateActions() {
   connect(ActToggleAll, &QAction::triggered, this, [this] { ToggleAll(); });
   connect(ActEveryOther, &QAction::triggered, this, [this] { CheckEveryOther(); });
   connect(ActPaste, &QAction::triggered, this, [this] { Paste(); });
+  connect(ActCombine, &QAction::triggered, this, [this] { ShowCombineOptionDialog(this); });
+  connect(ActLossless, &QAction::triggered, this, [this] {
+    // The lossless-JPEG dialog comes with the option dialogs; until then the
+    // options are set in the profile.
+    QMessageBox::information(this, QStringLiteral("JPEGロスレス変換設定"),
+                             QStringLiteral("ロスレス変換の設定は設定ファイルの [WEMB] セクションで変更できます。\n%1")
+                                 .arg(Q(FIniPath)));
+  });
   connect(ActPreview, &QAction::triggered, this, [this] { Preview(false); });
   connect(ActPreviewViewer, &QAction::triggered, this, [this] { Preview(true); });
   connect(ActEffectOrder, &QAction::triggered, this, [this] { ShowOrderDialog(); });

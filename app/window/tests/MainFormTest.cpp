@@ -3,6 +3,7 @@
 // dragging effect panels, the stored window place, drops, header sorts and
 // a whole conversion through the batch window.
 #include "app/window/AddingWindow.h"
+#include "app/window/CombineOptionDialog.h"
 #include "app/window/EffectPanel.h"
 #include "app/window/ThumbnailWindow.h"
 #include "app/window/ErrorLogWindow.h"
@@ -21,7 +22,9 @@
 #include "testutil/OutsideTool.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QClipboard>
 #include <QDialog>
 #include <QListWidget>
@@ -827,5 +830,43 @@ INSTANTIATE_TEST_SUITE_P(
         TViewerCase{"Empty", "", {"/usr/bin/viewer"}},
         TViewerCase{"DollarAlone", "x$ $q", {"/usr/bin/viewer", "x$", "$q"}}),
     [](const testing::TestParamInfo<TViewerCase> &I) { return std::string(I.param.Name); });
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainForm, TheCombiningSettingsDialogStoresOnOkOnly) {
+  TCombineOption Option;
+  {
+    TCombineOptionDialog D(Option);
+    EXPECT_EQ(D.windowTitle(), QStringLiteral("画像連結の設定"));
+    EXPECT_EQ(D.RowsEdit->text(), QStringLiteral("3"));
+    D.RowsEdit->setText(QStringLiteral("4"));
+    D.BlankGroup->button(BLANK_FILL)->click();
+    D.SizeBox->setCurrentIndex(1);
+    emit D.SizeBox->activated(1);
+    // "比率(%)" shows one edit, relabelled.
+    EXPECT_EQ(D.FirstLabel->text(), QStringLiteral("倍率"));
+    EXPECT_EQ(D.FirstUnit->text(), QStringLiteral("%"));
+    EXPECT_TRUE(D.SecondEdit->isHidden());
+    D.FirstEdit->setText(QStringLiteral("25"));
+    D.accept();
+    EXPECT_EQ(D.result(), QDialog::Accepted);
+    ASSERT_TRUE(D.StoreTo(Option));
+  }
+  EXPECT_EQ(Option.Rows, 4);
+  EXPECT_EQ(Option.BlankType, BLANK_FILL);
+  EXPECT_EQ(Option.RelativeSize, 1);
+  EXPECT_EQ(Option.Percent, 25);
+  EXPECT_EQ(Option.Width, 320);  // the hidden width kept its value
+  {
+    TCombineOptionDialog D(Option);
+    D.ColumnsEdit->setText(QStringLiteral("100"));
+    D.accept();  // refused: 縦 is 1 to 99
+    EXPECT_NE(D.result(), QDialog::Accepted);
+    EXPECT_FALSE(D.Message->text().isEmpty());
+  }
+  EXPECT_EQ(Option.Columns, 3);
+}
 
 }  // namespace
