@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <functional>
 #include <sstream>
@@ -32,17 +33,23 @@ using namespace wembtest;
 using losslesstest::DefaultSteps;
 using losslesstest::StepsOf;
 
-// The trimming step's part of the steps: type 1 (margins) with the given values.
-std::vector<uint8_t> StepsWithMargins(const std::string &Margin) {
+// The steps with the trimming step of Type and the four Values, for
+// landscape and portrait pictures alike.
+std::vector<uint8_t> StepsWithTrim(int32_t Type, const std::array<std::string, 4> &Values) {
   std::vector<uint8_t> s;
-  StreamWriteInt32(s, 1);
-  for (int i = 0; i < 8; ++i) StreamWriteString(s, Margin);
+  StreamWriteInt32(s, Type);
+  for (int i = 0; i < 8; ++i) StreamWriteString(s, Values[size_t(i % 4)]);
   const std::vector<uint8_t> rest = DefaultSteps();
   // The default trimming step is its type and eight strings; skip them.
   size_t at = 4;
   for (int i = 0; i < 8; ++i) at += 4 + 2 * size_t(rest[at] | rest[at + 1] << 8);
   s.insert(s.end(), rest.begin() + std::ptrdiff_t(at), rest.end());
   return s;
+}
+
+// The trimming step's part of the steps: type 1 (margins) with the given values.
+std::vector<uint8_t> StepsWithMargins(const std::string &Margin) {
+  return StepsWithTrim(1, {Margin, Margin, Margin, Margin});
 }
 
 class Wembc : public ::testing::Test {
@@ -809,5 +816,69 @@ TEST_P(WembcImport, TakesTheFilesNamedByThePatterns) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, WembcImport, ::testing::ValuesIn(ImportCases),
                          [](const ::testing::TestParamInfo<TImportCase> &P) { return std::string(P.param.Name); });
+
+// The four trimming types on a 643 x 479 picture, against jpegtran's crop of
+// the rectangle worked out by hand; a value that does not evaluate switches
+// trimming off, an empty rectangle gives no output.
+struct TTrimCase {
+  const char *Name;
+  int32_t Type;
+  std::array<std::string, 4> Values;
+  const char *Crop;  // jpegtran's -crop; "" copies the file, nullptr: no output
+};
+
+const TTrimCase TrimCases[] = {
+    {"RectangleInside", 0, {"40", "30", "300", "200"}, "300x200+40+30"},
+    {"RectangleClippedAtTheRightEdge", 0, {"600", "30", "100", "h/2"}, "43x240+600+30"},
+    {"MarginsInPercent", 2, {"10", "10", "20", "20"}, "450x335+64+48"},
+    {"SquareInTheMiddle", 3, {"1", "1", "50", "50"}, "479x479+82+0"},
+    {"WideRatioAtTheBottom", 3, {"16", "9", "0", "100"}, "643x362+0+117"},
+    {"ValueThatDoesNotEvaluateSwitchesTrimmingOff", 1, {"w/zz", "0", "0", "0"}, ""},
+    {"EmptyRectangleGivesNoOutput", 1, {"w/2", "0", "w/2", "0"}, nullptr},
+};
+
+class WembcTrim : public Wembc, public ::testing::WithParamInterface<TTrimCase> {};
+
+TEST_P(WembcTrim, CropsTheRectangleOfItsType) {
+  TESSIVO_REQUIRE(HaveTools());
+  const TTrimCase &c = GetParam();
+  const fs::path in = Photo("trim", 0), out = Dir / "trim-out.jpg";
+  TWembOption o;
+  o.Trimming = LongTrue;
+  const std::string err = RunTool(o, in, out, {}, StepsWithTrim(c.Type, c.Values));
+  if (!c.Crop) {
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_NE(err.find("trimming"), std::string::npos) << err;
+    return;
+  }
+  ASSERT_TRUE(fs::exists(out)) << err;
+  if (!*c.Crop) {
+    EXPECT_EQ(ReadFile(out), ReadFile(in));
+    return;
+  }
+  EXPECT_TRUE(SamePixels(out, Jpegtran(in, {"-crop", c.Crop})));
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, WembcTrim, ::testing::ValuesIn(TrimCases),
+                         [](const ::testing::TestParamInfo<TTrimCase> &P) { return std::string(P.param.Name); });
+
+// OptimizeMode 3 keeps the progressive result when it is the smallest: on a
+// photo of some size the progressive scans save more than they cost.
+TEST_F(Wembc, SmallerOfTwoWaysTakesProgressiveWhenItIsSmallest) {
+  TESSIVO_REQUIRE(HaveTools());
+  const fs::path in = Photo("big", 0, 1203, 901), out = Dir / "big-out.jpg";
+  TWembOption o;
+  o.OptimizeMode = 3;
+  RunTool(o, in, out);
+  ASSERT_TRUE(fs::exists(out));
+  // jpegtran writes both to one name: each size is taken before the next run.
+  const uintmax_t optimised = fs::file_size(Jpegtran(in, {"-optimize"}));
+  const uintmax_t progressive = fs::file_size(Jpegtran(in, {"-progressive"}));
+  ASSERT_LT(progressive, optimised);
+  EXPECT_EQ(Exif(out, "EncodingProcess"), "2");  // progressive DCT, Huffman coding
+  EXPECT_LT(fs::file_size(out), optimised);
+  EXPECT_LE(double(fs::file_size(out)), double(progressive) * 1.005);
+  EXPECT_TRUE(SamePixels(out, in));
+}
 
 }  // namespace
