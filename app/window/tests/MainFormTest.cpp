@@ -547,24 +547,61 @@ TEST_F(MainForm, AFileThatFailsIsShownInTheErrorLogWindow) {
   EXPECT_EQ(ErrorLogForm().GetErrorCount(), 0);  // showing took the messages
 }
 
-TEST_F(MainForm, StopInTheBatchWindowEndsTheRunWithoutConvertingMore) {
+struct TStopCase {
+  const char *Name;
+  std::function<void(TProgressWindow &)> Stop;
+};
+
+class StoppingTheBatch : public MainForm, public testing::WithParamInterface<TStopCase> {};
+
+TEST_P(StoppingTheBatch, EndsTheRunWithoutConvertingMore) {
   TTessivoPlusMainForm &F = Open();
   F.AddFolder(Photos(6, 0));
   int32_t Shown = 0;
+  QString PauseCaption;
   F.OnBatchWindow = [&](TProgressWindow &W) {
     // Paused before it starts, then stopped: the paused workers start no file.
-    W.OnStarted = [&W, &Shown](TRunControl &Run) {
+    W.OnStarted = [&](TRunControl &Run) {
       Run.TogglePause();
       ++Shown;
-      QTimer::singleShot(50, &W, [&W] { W.Button1->click(); });
+      QTimer::singleShot(100, &W, [&] {
+        PauseCaption = W.Button2->text();
+        GetParam().Stop(W);
+      });
     };
   };
   F.Run();
   EXPECT_EQ(Shown, 1);
+  EXPECT_EQ(PauseCaption, QStringLiteral("再開"));
   EXPECT_TRUE(F.StatusElapsed->text().isEmpty());  // no finished run to report
   int Written = 0;
   for (int i = 0; i < 6; ++i) Written += fs::exists(Dir + "/out/p" + std::to_string(i) + ".jpg");
   EXPECT_EQ(Written, 0);
+  EXPECT_TRUE(F.DragDropAccept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StoppingTheBatch,
+    testing::Values(TStopCase{"StopButton", [](TProgressWindow &W) { W.Button1->click(); }},
+                    TStopCase{"EscapeKey", [](TProgressWindow &W) { QTest::keyClick(&W, Qt::Key_Escape); }},
+                    TStopCase{"CloseBox", [](TProgressWindow &W) { W.close(); }}),
+    [](const testing::TestParamInfo<TStopCase> &I) { return std::string(I.param.Name); });
+
+TEST_F(MainForm, AWatchedClipboardAddsEachNewPictureButNotTheFirstNotice) {
+  WriteIni("[File]\nFileNameFormat=" + Dir + "/out/<old>\n[System]\nThumbnailSize=0\nWatchClipBoard=1\n");
+  TTessivoPlusMainForm &F = Open();
+  QImage Img(24, 16, QImage::Format_RGB32);
+  Img.fill(qRgb(200, 10, 10));
+  // The first notice after start-up is not the user's picture.
+  QGuiApplication::clipboard()->setImage(Img);
+  QTest::qWait(20);
+  EXPECT_EQ(F.ImageList().Count(), 0);
+  Img.fill(qRgb(10, 10, 200));
+  QGuiApplication::clipboard()->setImage(Img);
+  for (int i = 0; i < 200 && F.ImageList().Count() == 0; ++i) QTest::qWait(10);
+  ASSERT_EQ(F.ImageList().Count(), 1);
+  EXPECT_EQ(QImage(QString::fromStdString(F.ImageList()[0]->FPath)).pixel(1, 1), qRgb(10, 10, 200));
+  F.ClearList();
 }
 
 }  // namespace
