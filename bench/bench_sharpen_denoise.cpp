@@ -1,8 +1,8 @@
 // The sharpen and denoise steps on a 6000 x 4000 colour picture, each with
 // its peer in the same run:
-//  - the unsharp-mask step on luminance only (YCbCr conversions, the Y plane
-//    copied out and back) against the engine alone on all channels of the
-//    same 14-bit image;
+//  - the unsharp-mask step on luminance only (Y taken out into a plane, each
+//    sharpened row rebuilt into BGR at once) against the engine alone on all
+//    channels of the same 14-bit image;
 //  - noise removal with preset 7 per code path (SSE2, AVX) and thread count,
 //    the whole step (YCbCr conversions included).
 // OpenCV's non-local means is timed against the noise removal by

@@ -445,6 +445,34 @@ void ConvertFromYCC14(TICCImgInfo &Img, TMultiThread *MT) {
   });
 }
 
+namespace {
+
+void CheckLumaRecords(const TICCImgInfo &Img, const TICCImgInfo &Luma, uint32_t Last) {
+  if (Img.Channels != 3 || (Img.BPP != BPP_8 && Img.BPP != BPP_14) || !Walkable(Img) || Luma.Channels != 1 ||
+      Luma.BPP != BPP_14 || !Walkable(Luma) || Luma.Width != Img.Width || Luma.Height != Img.Height ||
+      Last > Img.Height)
+    throw ETessivoError("輝度の行の形式が合いません");
+}
+
+}  // namespace
+
+void LumaRows(const TICCImgInfo &Img, TICCImgInfo &Luma, uint32_t First, uint32_t Last) {
+  CheckLumaRecords(Img, Luma, Last);
+  const TPixelKernels &k = Roomy(Img) && Roomy(Luma) ? ActivePixelKernels() : PlainPixelKernels();
+  const TRowKernel kern = Img.BPP == BPP_8 ? k.Y14Of8_3 : k.Y14Of14_3;
+  for (uint32_t y = First; y < Last; ++y) kern(ScanLine(Img, y), ScanLine(Luma, y), Img.Width, 0);
+}
+
+void RowsWithLuma(const TICCImgInfo &Img, const TICCImgInfo &Luma, uint32_t First, uint32_t Last, TICCImgInfo &Dst) {
+  CheckLumaRecords(Img, Luma, Last);
+  if (Dst.Channels != 3 || Dst.BPP != BPP_14 || !Walkable(Dst) || Dst.Width != Img.Width || Dst.Height != Img.Height)
+    throw ETessivoError("輝度の行の形式が合いません");
+  const TPixelKernels &k = Roomy(Img) && Roomy(Luma) && Roomy(Dst) ? ActivePixelKernels() : PlainPixelKernels();
+  const TLumaRowKernel kern = Img.BPP == BPP_8 ? k.WithY8_3 : k.WithY14_3;
+  for (uint32_t y = First; y < Last; ++y)
+    kern(ScanLine(Img, y), reinterpret_cast<const int16_t *>(ScanLine(Luma, y)), ScanLine(Dst, y), Img.Width);
+}
+
 void ConvertBGR14ToYCC8(TICCImgInfo &Img) {
   if (Img.Channels != 3 || Img.BPP != BPP_14 || !Walkable(Img)) return;
   Replace(Img, GetAlignedBpl(Img.Width, 3), KernelsFor(Img).BGR14ToYCC8, Img.Width);

@@ -78,6 +78,15 @@ void MakeLumaImage(const TICCImgInfo &Img, TICCImgInfo &Luma);
 // BGR(A) -> Y, Cb, Cr on the 14-bit scale, chroma centred on 0; BPP becomes 14.
 void ConvertToYCC14(TICCImgInfo &Img);
 void ConvertFromYCC14(TICCImgInfo &Img);
+// Luminance-only work on a 3-channel 8- or 14-bit BGR image without a YCC14
+// copy of it, rows [First, Last) at a time so that callers can split the
+// rows across threads and keep them in cache. LumaRows writes the Y that
+// ConvertToYCC14 gives Img into a 1-channel 14-bit record of Img's size;
+// RowsWithLuma writes into Dst (3-channel 14-bit, Img's size; Dst may be Img
+// when Img is 14-bit) what ConvertFromYCC14 makes of Img's Cb and Cr with
+// the record's samples as Y. Records of other shapes raise ETessivoError.
+void LumaRows(const TICCImgInfo &Img, TICCImgInfo &Luma, uint32_t First, uint32_t Last);
+void RowsWithLuma(const TICCImgInfo &Img, const TICCImgInfo &Luma, uint32_t First, uint32_t Last, TICCImgInfo &Dst);
 // 14-bit BGR -> 8-bit JPEG YCbCr; the caller sets PixelFormat to PIXFMT_YCC.
 void ConvertBGR14ToYCC8(TICCImgInfo &Img);
 // Sample 0 of 1- or 3-channel 16-bit-sample images: (v + 2) >> 2 and back (x4).

@@ -239,6 +239,45 @@ void FromYCC14K(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
       S, D, W, [](const TPlanes16 &p) { return FromYCC(p); }, [](const TPlanes &p) { return FromYCC(p); });
 }
 
+template <bool Wide>
+TPlanes16 Load3As14x16(const uint8_t *S) {
+  constexpr uint32_t step = 24 * (Wide ? 2 : 1);
+  const TPlanes16 p = Join(LoadFast<3, Wide>(S), LoadFast<3, Wide>(S + step));
+  return Wide ? p : Scale8To14(p);
+}
+template <bool Wide>
+TPlanes Load3As14(const uint8_t *S) {
+  const TPlanes p = LoadFast<3, Wide>(S);
+  return Wide ? p : Scale8To14(p);
+}
+
+template <bool Wide>
+void Y14Of3K(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
+  constexpr uint32_t step = 24 * (Wide ? 2 : 1);
+  uint32_t x = 0;
+  for (; x + 16 <= W; x += 16, S += 2 * step, D += 32)
+    _mm256_storeu_si256(reinterpret_cast<Y *>(D), Luma<15>(Load3As14x16<Wide>(S), 1 << 14));
+  for (; x < W; x += 8, S += step, D += 16) Store(D, Luma<15>(Load3As14<Wide>(S), 1 << 14));
+}
+
+template <bool Wide>
+void WithY3K(const uint8_t *S, const int16_t *Yr, uint8_t *D, uint32_t W) {
+  constexpr uint32_t step = 24 * (Wide ? 2 : 1);
+  uint32_t x = 0;
+  for (; x + 16 <= W; x += 16, S += 2 * step, D += 96) {
+    TPlanes16 q = ToYCC<15>(Load3As14x16<Wide>(S), 1 << 14, (1 << 14) - 1);
+    q.c[0] = _mm256_loadu_si256(reinterpret_cast<const Y *>(Yr + x));
+    q = FromYCC(q);
+    StoreFast<3, true>(D, LowHalf(q));
+    StoreFast<3, true>(D + 48, HighHalf(q));
+  }
+  for (; x < W; x += 8, S += step, D += 48) {
+    TPlanes q = ToYCC<15>(Load3As14<Wide>(S), 1 << 14, (1 << 14) - 1);
+    q.c[0] = Load(reinterpret_cast<const uint8_t *>(Yr + x));
+    StoreFast<3, true>(D, FromYCC(q));
+  }
+}
+
 void BGR14ToYCC8K(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
   constexpr int32_t chromaHalf = (1 << 28) + (1 << 20) - 1;
   RunPx16<3, true, 3, false>(
@@ -420,6 +459,7 @@ TPixelKernels MakeAVX2Kernels() {
   k.Flatten8_4 = Flatten8_4K, k.Flatten14_4 = Flatten14_4K;
   k.YCCStages8_3 = YCCStages<3, false>, k.YCCStages8_4 = YCCStages<4, false>;
   k.YCCStages14_3 = YCCStages<3, true>, k.YCCStages14_4 = YCCStages<4, true>;
+  k.Y14Of8_3 = Y14Of3K<false>, k.Y14Of14_3 = Y14Of3K<true>, k.WithY8_3 = WithY3K<false>, k.WithY14_3 = WithY3K<true>;
   return k;
 }
 

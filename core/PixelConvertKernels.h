@@ -9,6 +9,10 @@
 // or samples for the channel-agnostic depth kernels. Param carries the
 // background for the flatten kernels (B,G,R sample order, 8-bit values).
 using TRowKernel = void (*)(const uint8_t *Src, uint8_t *Dst, uint32_t Width, uint32_t Param);
+// Rebuilds a row of 8- or 14-bit BGR pixels around new luminance: Src's Cb and
+// Cr with Y (14-bit samples) back to 14-bit BGR in Dst, which may be Src for
+// 14-bit rows. Y is read past Width as far as the rows are.
+using TLumaRowKernel = void (*)(const uint8_t *Src, const int16_t *Y, uint8_t *Dst, uint32_t Width);
 
 // The tables of the one-pass luminance stage (ApplyYCCStages): Luma has
 // 16321 entries, Chroma (for Cb and Cr, indexed by C + 8160) as many or is
@@ -40,6 +44,10 @@ struct TPixelKernels {
   TRowKernel Ch0To14_1, Ch0To14_3, Ch0From14_1, Ch0From14_3;
   // To YCbCr, the luma (and chroma) table, back to BGR and the RGB table, per pixel.
   TYCCStagesKernel YCCStages8_3, YCCStages8_4, YCCStages14_3, YCCStages14_4;
+  // Luminance-only work on 3-channel BGR: the Y of ConvertToYCC14 as a row of
+  // 14-bit samples, and the row rebuilt around a new Y.
+  TRowKernel Y14Of8_3, Y14Of14_3;
+  TLumaRowKernel WithY8_3, WithY14_3;
 };
 
 // Vector kernels may read and write up to this many bytes past the last pixel

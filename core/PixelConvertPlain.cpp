@@ -249,6 +249,33 @@ void YCCStages(const uint8_t *S, uint8_t *D, uint32_t W, const TYCCStageTables &
   }
 }
 
+// Sample c of pixel x of an 8- or 14-bit BGR row on the 14-bit scale.
+template <bool Wide>
+int64_t Sample14(const uint8_t *S, uint32_t X, int C) {
+  return Wide ? In16(S)[3 * X + C] : int64_t(S[3 * X + C]) * 64;
+}
+
+template <bool Wide>
+void Y14Of3(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
+  int16_t *d = Out16(D);
+  for (uint32_t x = 0; x < W; ++x) {
+    int16_t ycc[3];
+    ToYCC(Sample14<Wide>(S, x, 0), Sample14<Wide>(S, x, 1), Sample14<Wide>(S, x, 2), ycc);
+    d[x] = ycc[0];
+  }
+}
+
+// Literally the two conversions with Y replaced in between, pixel by pixel.
+template <bool Wide>
+void WithY3(const uint8_t *S, const int16_t *Y, uint8_t *D, uint32_t W) {
+  for (uint32_t x = 0; x < W; ++x) {
+    int16_t ycc[3];
+    ToYCC(Sample14<Wide>(S, x, 0), Sample14<Wide>(S, x, 1), Sample14<Wide>(S, x, 2), ycc);
+    ycc[0] = Y[x];
+    FromYCC14<3>(reinterpret_cast<const uint8_t *>(ycc), D + 6 * size_t(x), 1, 0);
+  }
+}
+
 void BGR14ToYCC8(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
   const int16_t *s = In16(S);
   constexpr int64_t half = 1 << 21, offset = int64_t(128) << 22;
@@ -287,6 +314,7 @@ const TPixelKernels kPlain = {
     BGR14ToYCC8,
     Ch0To14<1>, Ch0To14<3>, Ch0From14<1>, Ch0From14<3>,
     YCCStages<3, false>, YCCStages<4, false>, YCCStages<3, true>, YCCStages<4, true>,
+    Y14Of3<false>, Y14Of3<true>, WithY3<false>, WithY3<true>,
 };
 
 }  // namespace

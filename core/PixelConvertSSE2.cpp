@@ -164,6 +164,28 @@ void FromYCC14(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
   RunPx<Ch, true, Ch, true>(S, D, W, FromYCC);
 }
 
+template <bool Wide>
+TPlanes Load3As14(const uint8_t *S) {
+  const TPlanes p = LoadPx<3, Wide>(S);
+  if constexpr (Wide) return p;
+  return {{_mm_slli_epi16(p.c[0], 6), _mm_slli_epi16(p.c[1], 6), _mm_slli_epi16(p.c[2], 6), p.c[3]}};
+}
+
+template <bool Wide>
+void Y14Of3(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
+  for (uint32_t x = 0; x < W; x += 8, S += 24 * (Wide ? 2 : 1), D += 16)
+    Store(D, Luma<15>(Load3As14<Wide>(S), 1 << 14));
+}
+
+template <bool Wide>
+void WithY3(const uint8_t *S, const int16_t *Y, uint8_t *D, uint32_t W) {
+  for (uint32_t x = 0; x < W; x += 8, S += 24 * (Wide ? 2 : 1), D += 48) {
+    TPlanes q = ToYCC<15>(Load3As14<Wide>(S), 1 << 14, (1 << 14) - 1);
+    q.c[0] = Load(reinterpret_cast<const uint8_t *>(Y + x));
+    StorePx<3, true>(D, FromYCC(q));
+  }
+}
+
 void BGR14ToYCC8(const uint8_t *S, uint8_t *D, uint32_t W, uint32_t) {
   // Chroma rounding term 128 * 2^22 + 2^21 - 1, halved: 2^28 + 2^20 - 1.
   RunPx<3, true, 3, false>(S, D, W, [](const TPlanes &p) { return ToYCC<21>(p, 1 << 20, (1 << 28) + (1 << 20) - 1); });
@@ -251,6 +273,7 @@ const TPixelKernels kSSE2 = {
     BGR14ToYCC8,
     Ch0To14_1, Ch0To14_3, Ch0From14_1, Ch0From14_3,
     YCCStages<3, false>, YCCStages<4, false>, YCCStages<3, true>, YCCStages<4, true>,
+    Y14Of3<false>, Y14Of3<true>, WithY3<false>, WithY3<true>,
 };
 
 }  // namespace

@@ -43,6 +43,42 @@ void RestoreChannel0(TICCImgInfo &Img, const TICCImgInfo &Plane, TMultiThread *M
   });
 }
 
+// Luminance-only sharpening of a 3-channel 8- or 14-bit BGR image: the bytes
+// of ConvertToYCC14, Y sharpened alone, ConvertFromYCC14, without holding
+// the picture in YCC14. Y goes to a plane of its own; each row the engine
+// finishes is rebuilt around its new Y at once, from the unchanged BGR row
+// (Cb and Cr are taken from it again), while both are in cache.
+void SharpenLuminance(TICCImgInfo &Img, TUnsharpMask &Usm, TMultiThread *MT) {
+  TICCImgOwner plane(false);
+  TICCImgInfo &y = *plane;
+  y.Width = Img.Width, y.Height = Img.Height, y.Channels = 1, y.BPP = BPP_14;
+  y.Bpl = GetAlignedBpl16(Img.Width, 1);
+  y.Mem = AllocPixelBlockReused(y.Bpl, Img.Height);  // every row is written
+  y.PixelFormat = PIXFMT_GRAY;
+  y.ICCProfile = Img.ICCProfile, y.ProfileLen = Img.ProfileLen, y.ProfileType = Img.ProfileType;
+  ForRowBands(MT, Img.Height, [&](uint32_t First, uint32_t Last) { LumaRows(Img, y, First, Last); });
+  // 8-bit pictures come out in a new 14-bit block, as ConvertToYCC14 gives them.
+  TICCImgInfo out = Img;
+  if (Img.BPP == BPP_8) {
+    out.BPP = BPP_14;
+    out.Bpl = GetAlignedBpl16(Img.Width, 3);
+    out.Mem = AllocPixelBlockReused(out.Bpl, Img.Height);  // every row is written
+  }
+  try {
+    const bool sharpened = Usm.DoUnSharpMask(y, MT, [&](uint32_t Row) { RowsWithLuma(Img, y, Row, Row + 1, out); });
+    // An image the engine leaves alone still goes through the conversions.
+    if (!sharpened)
+      ForRowBands(MT, Img.Height, [&](uint32_t First, uint32_t Last) { RowsWithLuma(Img, y, First, Last, out); });
+  } catch (...) {
+    if (out.Mem != Img.Mem) PageFree(out.Mem);
+    throw;
+  }
+  if (out.Mem != Img.Mem) {
+    PageFree(Img.Mem);
+    Img.Mem = out.Mem, Img.Bpl = out.Bpl, Img.BPP = BPP_14;
+  }
+}
+
 }  // namespace
 
 TUSMFilter::TUSMFilter() : TEffect(EFFECT_UNSHARP_MASK) {}
@@ -84,12 +120,7 @@ void TUSMFilter::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
     cms->TransformFromLab16(Img, Params.MT);
     return;
   }
-  ConvertToYCC14(Img, Params.MT);
-  TICCImgOwner plane(false);
-  ExtractChannel0(Img, *plane, Params.MT);
-  usm->DoUnSharpMask(*plane, false, Params.MT);
-  RestoreChannel0(Img, *plane, Params.MT);
-  ConvertFromYCC14(Img, Params.MT);
+  SharpenLuminance(Img, *usm, Params.MT);
 }
 
 void TUSMFilter::ReadIniFile(const TMemIniFile &Ini) {

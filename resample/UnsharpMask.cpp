@@ -132,6 +132,7 @@ struct TUSMJob {
   uint8_t *Buf;
   const TUSMKernels *K;
   TUnsharpMaskCoefficients Coef;
+  const TUSMRowSink *Sink;
 };
 
 int16_t *Slot(const TUSMJob &J, int32_t Thread, int Index) {
@@ -179,6 +180,7 @@ void SharpenJob(int32_t ThreadIndex, int32_t ThreadCount, void *Param) {
       J.K->Sharpen8(row, blur, limit, n, J.Coef);
     else
       J.K->Sharpen14(reinterpret_cast<int16_t *>(row), blur, limit, n, J.Coef);
+    if (*J.Sink) (*J.Sink)(y);
     prev = cur;
     cur = next;
   }
@@ -205,14 +207,14 @@ void TCustomUnsharpMaskFilter::GetLimit(const int16_t *Above, const int16_t *Row
 }
 
 void TCustomUnsharpMaskFilter::UnsharpMask(TICCImgInfo &Img, const uint8_t *Blur, const TUnsharpMaskCoefficients &K,
-                                           TMultiThread *Pool) {
+                                           TMultiThread *Pool, const TUSMRowSink &Sink) {
   if (!Blur || !Img.Mem || FLimitBPL <= 0 || Img.Width != uint32_t(Param.SrcWidth) ||
       Img.Height != uint32_t(Param.SrcHeight) || Img.Channels != FChannels || Img.BPP != FBPP)
     throw ETessivoError("アンシャープマスクのパラメータが設定されていません");
   const int32_t threads = Pool ? Pool->MaxThread() : 1;
   TAlignedBlock buf;
   buf.P = AlignedAlloc(size_t(threads) * SLOTS * size_t(FLimitBPL), 128);
-  TUSMJob job{this, &Img, Blur, FDestBpl, static_cast<uint8_t *>(buf.P), USMKernels(FIsa), K};
+  TUSMJob job{this, &Img, Blur, FDestBpl, static_cast<uint8_t *>(buf.P), USMKernels(FIsa), K, &Sink};
   if (Pool) {
     Pool->exec_multi_thread_func(EdgeRowsJob, &job);
     Pool->exec_multi_thread_func(SharpenJob, &job);

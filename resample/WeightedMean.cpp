@@ -384,7 +384,11 @@ TUnsharpMask *TUnsharpMask::CreateMTUnSharpMask() const {
 }
 
 void TUnsharpMask::DoUnSharpMask(TICCImgInfo &Info, bool IsRGBA, TMultiThread *Pool) {
-  if (IsRGBA || (Info.Channels != 1 && Info.Channels != 3) || Info.Width < 3 || Info.Height < 3) return;
+  if (!IsRGBA) DoUnSharpMask(Info, Pool, TUSMRowSink());
+}
+
+bool TUnsharpMask::DoUnSharpMask(TICCImgInfo &Info, TMultiThread *Pool, const TUSMRowSink &Sink) {
+  if ((Info.Channels != 1 && Info.Channels != 3) || Info.Width < 3 || Info.Height < 3) return false;
   if (Info.BPP != BPP_8 && Info.BPP != BPP_14)
     throw ETessivoError("アンシャープマスクをかけられるのは 8 ビットと 14 ビットの画像だけです");
   const uint32_t threads = uint32_t(Pool ? Pool->MaxThread() : 1);
@@ -415,8 +419,11 @@ void TUnsharpMask::DoUnSharpMask(TICCImgInfo &Info, bool IsRGBA, TMultiThread *P
     FThreads = threads;
   }
   USM->SetGammaTable(Info, MakeResizeGammaTables);
+  // The blur pass writes every sample the sharpening reads, so a kept block
+  // spares the kernel clearing fresh pages for every image.
   TPageBlock blur;
-  blur.P = static_cast<uint8_t *>(PageAlloc(size_t(USM->FDestBpl) * AllocRows(Info.Height) + 8));
+  blur.P = static_cast<uint8_t *>(PageAllocReused(size_t(USM->FDestBpl) * AllocRows(Info.Height) + 8));
   USM->Execute(Info.Mem, blur.P, Pool);
-  USM->UnsharpMask(Info, blur.P, Coefficients, Pool);
+  USM->UnsharpMask(Info, blur.P, Coefficients, Pool, Sink);
+  return true;
 }

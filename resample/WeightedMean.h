@@ -11,6 +11,7 @@
 #include "resample/Weight.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -102,6 +103,12 @@ struct TUnsharpMaskCoefficients {
 TUnsharpMaskCoefficients MakeUnsharpMaskCoefficients(int32_t Highlight, int32_t Shadow, int32_t Threshold,
                                                      int32_t Max, int32_t Min);
 
+// Takes each finished row of a sharpening on the pool thread that made it,
+// at once, while the row is in cache: the engine reads the row no more, so
+// the taker may go on with it (convert it back, store it elsewhere) and
+// even change it. Rows arrive once each, in no fixed order across threads.
+using TUSMRowSink = std::function<void(uint32_t Row)>;
+
 class TCustomUnsharpMaskFilter : public TWeightedMeanFilter {
 public:
   void SetFilterParam(const TICCImgInfo &Src, int32_t KernelRadius = 8) override;
@@ -116,7 +123,8 @@ public:
   void GetLimit(const int16_t *Above, const int16_t *Row, const int16_t *Below, int16_t *Out) const;
   // Sharpens Img in place against its blur (14-bit, FDestBpl stride) with the
   // coefficients K, on the pool (null: here).
-  void UnsharpMask(TICCImgInfo &Img, const uint8_t *Blur, const TUnsharpMaskCoefficients &K, TMultiThread *Pool);
+  void UnsharpMask(TICCImgInfo &Img, const uint8_t *Blur, const TUnsharpMaskCoefficients &K, TMultiThread *Pool,
+                   const TUSMRowSink &Sink = {});
 
   int32_t LimitBPL() const { return FLimitBPL; }
 
@@ -199,6 +207,9 @@ public:
   // Nothing happens for IsRGBA, other channel counts or images below 3 x 3.
   // Pool may be null.
   void DoUnSharpMask(TICCImgInfo &Info, bool IsRGBA, TMultiThread *Pool);
+  // The same sharpening with every finished row handed to Sink; false (and
+  // no row handed over) where DoUnSharpMask leaves the image as it is.
+  bool DoUnSharpMask(TICCImgInfo &Info, TMultiThread *Pool, const TUSMRowSink &Sink);
 
   std::unique_ptr<TCustomUnsharpMaskFilter> USM;
   std::unique_ptr<TGaussianBlurWeight> USMWeight;

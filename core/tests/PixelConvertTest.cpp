@@ -707,6 +707,91 @@ TEST(PixelConvert, GrayRoundTripsThroughYCC14) {
   }
 }
 
+// Luminance rows: the Y that ConvertToYCC14 gives, and the pixels that
+// ConvertFromYCC14 makes with that Y replaced, on every path, on widths that
+// end inside and outside whole vectors, and on tight strides (plain path).
+TEST(PixelConvert, LuminanceRowsGiveTheBytesOfTheWholeImageConversions) {
+  const struct {
+    const char *Name;
+    uint32_t BPP;
+    int32_t Lo, Hi;
+    bool InPlace, Tight;
+  } cases[] = {
+      {"8-bit into a new block", 8, 0, 255, false, false},
+      {"14-bit in place", 14, S16Lo, S16Hi, true, false},
+      {"14-bit into another record", 14, -500, 16800, false, false},
+      {"14-bit in place, tight stride", 14, 0, 16320, true, true},
+      {"8-bit, tight stride", 8, 0, 255, false, true},
+  };
+  std::mt19937 rng(41);
+  std::uniform_int_distribution<int32_t> newY(-1000, 17500);
+  const uint32_t widths[] = {1, 7, 8, 15, 16, 17, 31, 33, 301};
+  for (TPixelPath path : Paths())
+    for (const auto &c : cases)
+      for (const uint32_t w : widths) {
+        const std::string what = std::string(c.Name) + " " + PathName(path) + " width " + std::to_string(w);
+        const uint32_t h = 3;
+        TImage src(w, h, 3, c.BPP);
+        src.FillRandom(rng, c.Lo, c.Hi);
+        // The reference: the whole-image conversions on the plain path.
+        TImage ref(src);
+        TImage yPlane(w, h, 1, 14);
+        std::vector<uint8_t> tightSrc, tightY;
+        TICCImgInfo in = src.I, luma = yPlane.I;
+        if (c.Tight) {
+          in.Bpl = w * 3 * BytesOf(c.BPP);
+          tightSrc.resize(size_t(in.Bpl) * h);
+          for (uint32_t y = 0; y < h; ++y) std::memcpy(tightSrc.data() + size_t(y) * in.Bpl, ScanLine(src.I, y), in.Bpl);
+          in.Mem = tightSrc.data();
+          luma.Bpl = w * 2;
+          tightY.resize(size_t(luma.Bpl) * h);
+          luma.Mem = tightY.data();
+        }
+        {
+          TPixelPathScope scope(path);
+          LumaRows(in, luma, 0, h);
+        }
+        {
+          TPixelPathScope scope(TPixelPath::Plain);
+          ConvertToYCC14(ref.I);
+        }
+        for (uint32_t y = 0; y < h; ++y)
+          for (uint32_t x = 0; x < w; ++x) {
+            const int16_t got = reinterpret_cast<const int16_t *>(ScanLine(luma, y))[x];
+            ASSERT_EQ(got, ref.Get(x, y, 0)) << what << " Y at " << x << "," << y;
+            const int32_t v = newY(rng);
+            reinterpret_cast<int16_t *>(ScanLine(luma, y))[x] = int16_t(v);
+            ref.Set(x, y, 0, v);
+          }
+        {
+          TPixelPathScope scope(TPixelPath::Plain);
+          ConvertFromYCC14(ref.I);
+        }
+        TImage other(w, h, 3, 14);
+        TICCImgInfo out = c.InPlace ? in : other.I;
+        {
+          TPixelPathScope scope(path);
+          // Two calls, so that a range not starting at row 0 is covered.
+          RowsWithLuma(in, luma, 0, 1, out);
+          RowsWithLuma(in, luma, 1, h, out);
+        }
+        for (uint32_t y = 0; y < h; ++y)
+          for (uint32_t x = 0; x < 3 * w; ++x)
+            ASSERT_EQ(reinterpret_cast<const int16_t *>(ScanLine(out, y))[x], ref.Get(x / 3, y, x % 3))
+                << what << " sample " << x << " of row " << y;
+      }
+}
+
+TEST(PixelConvert, LuminanceRowsRefuseRecordsOfOtherShapes) {
+  TImage bgr(9, 4, 3, 14), gray(9, 4, 1, 14), rgba(9, 4, 4, 14), narrow(8, 4, 1, 14), luma8(9, 4, 1, 8);
+  EXPECT_THROW(LumaRows(rgba.I, gray.I, 0, 4), ETessivoError);
+  EXPECT_THROW(LumaRows(bgr.I, narrow.I, 0, 4), ETessivoError);
+  EXPECT_THROW(LumaRows(bgr.I, luma8.I, 0, 4), ETessivoError);
+  EXPECT_THROW(LumaRows(bgr.I, gray.I, 0, 5), ETessivoError);
+  EXPECT_THROW(RowsWithLuma(bgr.I, gray.I, 0, 4, rgba.I), ETessivoError);
+  EXPECT_NO_THROW(RowsWithLuma(bgr.I, gray.I, 0, 4, bgr.I));
+}
+
 TEST(PixelConvert, YCCExamples) {
   const struct {
     const char *Name;

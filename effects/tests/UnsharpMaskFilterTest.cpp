@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 
@@ -148,6 +149,59 @@ TEST(UnsharpMaskStep, LuminanceOnlySharpensYAndKeepsTheChroma) {
   EXPECT_LE(chroma, 2) << "14-bit steps of Cb or Cr";
   EXPECT_LE(luma, 2) << "14-bit steps of Y away from the engine's";
   EXPECT_GT(changed, 120 * 80 / 4) << "hardly anything was sharpened";
+}
+
+// Luminance-only sharpening converts to YCC14, sharpens a copy of Y with the
+// engine, puts it back and converts back; the step must give those bytes
+// exactly, whatever the depth, size, thread count or linear-light setting,
+// and also where the engine leaves an image too small for it alone.
+TEST(UnsharpMaskStep, LuminanceOnlyGivesTheBytesOfTheEngineOnYBetweenTheConversions) {
+  TESSIVO_REQUIRE(BindResize()) << "no bin/libresize.so";
+  struct Case {
+    const char *Name;
+    uint32_t W, H, BPP;
+    int32_t Threads;  // 0: no pool
+    bool Degamma;
+  } cases[] = {
+      {"14-bit, two threads", 203, 77, BPP_14, 2, false},
+      {"8-bit, two threads", 150, 64, BPP_8, 2, false},
+      {"16-bit, no pool", 61, 45, BPP_16, 0, false},
+      {"14-bit, one thread, linear light", 90, 33, BPP_14, 1, true},
+      {"8-bit, three threads, odd width", 17, 40, BPP_8, 3, false},
+      {"14-bit, two pixels wide (left to the conversions)", 2, 30, BPP_14, 2, false},
+      {"8-bit, one row", 40, 1, BPP_8, 2, false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TStrong f(true);
+    f.FDegamma = c.Degamma;
+    TUnsharpMask engine, direct;
+    f.ApplyToEngine(engine, false);
+    f.ApplyToEngine(direct, false);
+    std::unique_ptr<TMultiThread> pool(c.Threads ? new TMultiThread(c.Threads) : nullptr);
+    TTestImage img(c.W, c.H, 3, c.BPP), ref(c.W, c.H, 3, c.BPP);
+    FillPicture(img, 11);
+    CopyPixels(img, ref);
+    TEffectParams p;
+    p.UnSharpMask = &engine;
+    p.MT = pool.get();
+    f.DoEffect(img.I, p);
+
+    if (ref.I.BPP == BPP_16) Convert16To14(ref.I);
+    ConvertToYCC14(ref.I);
+    TTestImage y(c.W, c.H, 1, BPP_14);
+    y.Fill([&](uint32_t x, uint32_t r, uint32_t) { return ref.Get(x, r, 0); });
+    direct.DoUnSharpMask(y.I, false, nullptr);
+    for (uint32_t r = 0; r < c.H; ++r)
+      for (uint32_t x = 0; x < c.W; ++x) ref.Set(x, r, 0, y.Get(x, r, 0));
+    ConvertFromYCC14(ref.I);
+
+    ASSERT_EQ(img.I.BPP, uint32_t(BPP_14));
+    int32_t differing = 0;
+    for (uint32_t r = 0; r < c.H; ++r)
+      for (uint32_t x = 0; x < 3 * c.W; ++x) differing += img.Get(x / 3, r, x % 3) != ref.Get(x / 3, r, x % 3);
+    EXPECT_EQ(differing, 0) << "samples away from the reference";
+  }
 }
 
 TEST(UnsharpMaskStep, FourChannelImagesPassUnchanged) {
