@@ -422,10 +422,8 @@ std::vector<TProfileEntry> ListProfiles() {
   return Profiles;
 }
 
-std::string SwitchProfile(const std::string &CurrentFile, const std::string &Path, TEffectList &Effects,
-                          const TAskRetry &Ask) {
-  if (FileOption.ResetType == 2) WriteWithRetries([&] { SaveStartNumber(CurrentFile); }, Ask);
-  return LoadIniFile(Path, Effects);
+bool LeaveProfile(const std::string &CurrentFile, const TAskRetry &Ask) {
+  return FileOption.ResetType != 2 || WriteWithRetries([&] { SaveStartNumber(CurrentFile); }, Ask);
 }
 
 bool SaveSettingsAtExit(const std::string &CurrentFile, const TEffectList &Effects, const TAskRetry &Ask) {

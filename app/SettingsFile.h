@@ -118,11 +118,11 @@ struct TProfileEntry {
 };
 std::vector<TProfileEntry> ListProfiles();
 
-// Another profile chosen (from the list, or "設定の読み込み"): the serial
-// number of the current file is kept when NumberResetType is 2, nothing else
-// of it is saved, and Path is read. Answers LoadIniFile's warning.
-std::string SwitchProfile(const std::string &CurrentFile, const std::string &Path, TEffectList &Effects,
-                          const TAskRetry &Ask = {});
+// Leaving the current profile for another (chosen from the list, or by
+// "設定の読み込み"): its serial number is kept when NumberResetType is 2,
+// nothing else of it is saved. The caller then reads the new file. False
+// when the write gave up.
+bool LeaveProfile(const std::string &CurrentFile, const TAskRetry &Ask = {});
 
 // The main window closing: the default file gets a full save; any other
 // profile stays as it is, except its serial number when NumberResetType is

@@ -2,6 +2,9 @@
 #include "app/Startup.h"
 
 #include "app/CommandLine.h"
+#include "app/PluginSettings.h"
+#include "batch/SusieArchiveHost.h"
+#include "io/SusiePlugin.h"
 #include "app/SettingsFile.h"
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
@@ -138,6 +141,20 @@ int ExecTerminalRun(const TWindowCommandLine &Cmd) {
 
 void ReserveAddressSpace(bool) {}
 void ReleaseAddressSpace() {}
+
+std::string LoadPluginsOnce(const std::string &SettingsFile) {
+  static bool Loaded = false;
+  if (Loaded) return {};
+  Loaded = true;
+  try {
+    ReadPluginSettings(TMemIniFile(SettingsFile), PluginSettingsFile(), ProgramFolder(), SPIOption, PluginOrders);
+    TSPIOrder Image = ParseSPIOrder(PluginOrders.SPIOrder), Archive = ParseSPIOrder(PluginOrders.ArchiveSPIOrder);
+    LoadProgramPlugins(SPIOption.SPIDirectory, SPIOption.ThreadSafeSPI != LongFalse, Image, Archive);
+  } catch (const std::exception &E) {
+    return PluginSettingsFile() + ": " + E.what() + "; no plug-ins are used";
+  }
+  return {};
+}
 
 bool ProcessorSupported() {
 #if defined(__x86_64__) || defined(_M_X64)

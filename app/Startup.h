@@ -96,6 +96,12 @@ bool InitApp(const TStartupHooks &Hooks, TStartupTimes *Times = nullptr, const s
 // folder with its contents. Safe to call after a failed InitApp, and twice.
 void DoneApp();
 
+// The plug-ins of the configured folder in the stored orders, from the
+// plug-in settings (TessivoPlus.cfg, else section "SPI" of SettingsFile),
+// read once per program run into SPIOption and PluginOrders. Answers what
+// went wrong ("" when nothing did): the program then runs without plug-ins.
+std::string LoadPluginsOnce(const std::string &SettingsFile);
+
 // The processor check: x86-64 always has SSE and SSE2; other processors run
 // the plain C++ paths, so the check passes there too.
 bool ProcessorSupported();

@@ -60,10 +60,10 @@ inline TRunPlace IsolatedPlace(const std::string &Dir, const std::string &ErrNam
   return P;
 }
 
-// Starts tessivo with Args and answers its process id, or -1 when it could not start.
-inline pid_t StartTessivo(std::vector<std::string> Args, const TRunPlace &Place) {
+// Starts Program with Args and answers its process id, or -1 when it could not start.
+inline pid_t StartProgram(const std::string &Program, std::vector<std::string> Args, const TRunPlace &Place) {
   std::vector<std::string> Env = Place.Env;
-  Args.insert(Args.begin(), TessivoProgram());
+  Args.insert(Args.begin(), Program);
   std::vector<char *> Argv, Envp;
   for (auto &a : Args) Argv.push_back(a.data());
   Argv.push_back(nullptr);
@@ -75,9 +75,14 @@ inline pid_t StartTessivo(std::vector<std::string> Args, const TRunPlace &Place)
   posix_spawn_file_actions_addopen(&A, 2, Place.ErrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addchdir_np(&A, Place.WorkDir.c_str());
   pid_t Pid = -1;
-  if (posix_spawn(&Pid, TessivoProgram().c_str(), &A, nullptr, Argv.data(), Envp.data()) != 0) Pid = -1;
+  if (posix_spawn(&Pid, Program.c_str(), &A, nullptr, Argv.data(), Envp.data()) != 0) Pid = -1;
   posix_spawn_file_actions_destroy(&A);
   return Pid;
+}
+
+// Starts tessivo with Args and answers its process id, or -1 when it could not start.
+inline pid_t StartTessivo(std::vector<std::string> Args, const TRunPlace &Place) {
+  return StartProgram(TessivoProgram(), std::move(Args), Place);
 }
 
 // Polls Done every 2 ms until it holds (true) or Limit has passed (false):

@@ -357,7 +357,8 @@ TEST_F(SettingsFile, SwitchingProfilesKeepsOnlyTheStoredSerialNumber) {
   LoadIniFile(A, Effects);
   FileOption.StartNumber = 8;
   JPEGOption.Quality = 99;
-  SwitchProfile(A, B, Effects);
+  ASSERT_TRUE(LeaveProfile(A));
+  LoadIniFile(B, Effects);
   EXPECT_EQ(JPEGOption.Quality, 40);
   const TMemIniFile Old(A);
   EXPECT_EQ(Old.ReadInteger("File", "StartNumber", 0), 8);

@@ -2,6 +2,7 @@
 #include "app/window/MainForm.h"
 
 #include "app/SettingsFile.h"
+#include "app/ShortcutDialog.h"
 #include "app/window/AddingWindow.h"
 #include "app/window/CombineOptionDialog.h"
 #include "app/window/EffectPanel.h"
@@ -198,6 +199,7 @@ void TTessivoPlusMainForm::CreateActions() {
   ActEffectOrder = Make("処理順の変更(&C)...");
   ActLossless = Make("JPEGロスレス変換設定(&J)...");
   ActCombine = Make("画像連結(&X)...");
+  ActShortcut = Make("ショートカットの作成(&S)...");
   ActIgnoreEmbedded = Make("埋め込みサムネイルを無視する(&I)");
   ActIgnoreEmbedded->setCheckable(true);
   ActHelp = Make("ヘルプ(&H)...", Qt::Key_F1);
@@ -228,12 +230,25 @@ void TTessivoPlusMainForm::CreateActions() {
     const QString F = QFileDialog::getOpenFileName(this, QString(), Q(SettingsFolder()),
                                                    QStringLiteral("設定ファイル (*.ini)"));
     if (!F.isEmpty()) {
+      LeaveProfile(FIniPath, [this](const std::string &E) { return AskWriteRetry(this, E); });
       FIniPath = F.toStdString();
       LoadSettings(FIniPath, false);
     }
   });
   connect(ActSaveSettings, &QAction::triggered, this, [this] {
-    if (OnSaveSettings) OnSaveSettings(*this);
+    const QString F = QFileDialog::getSaveFileName(this, QString(), Q(FIniPath), QStringLiteral("設定ファイル (*.ini)"));
+    if (F.isEmpty()) return;
+    StoreWindowSettings();
+    if (!SaveIniFile(F.toStdString(), FEffects, [this](const std::string &E) { return AskWriteRetry(this, E); }))
+      return;
+    FIniPath = F.toStdString();
+    FillProfiles();
+  });
+  connect(ActShortcut, &QAction::triggered, this, [this] {
+    StoreWindowSettings();
+    TCreateShortCutForm Form(ProgramFolder() + "/TessivoPlus", ProgramFolder() + "/TessivoPlus.svg", FEffects, this);
+    Form.exec();
+    FillProfiles();
   });
   connect(ActExit, &QAction::triggered, this, &QWidget::close);
   connect(ActDelete, &QAction::triggered, this, [this] { DeleteSelected(); });
@@ -286,6 +301,8 @@ void TTessivoPlusMainForm::CreateActions() {
   Options->addAction(ActEffectOrder);
   Options->addAction(ActLossless);
   Options->addAction(ActCombine);
+  Options->addSeparator();
+  Options->addAction(ActShortcut);
   QMenu *Thumbs = menuBar()->addMenu(QStringLiteral("サムネイル(&T)"));
   for (const char *Caption : {"なし", "160x160", "320x320", "640x640"}) {
     QAction *A = Thumbs->addAction(QString::fromUtf8(Caption));
@@ -315,6 +332,7 @@ void TTessivoPlusMainForm::CreateToolBars() {
   connect(ProfileBox, &QComboBox::activated, this, [this](int Index) {
     const QString Name = ProfileBox->itemData(Index).toString();
     if (Name.isEmpty() || Name.toStdString() == FIniPath) return;
+    LeaveProfile(FIniPath, [this](const std::string &E) { return AskWriteRetry(this, E); });
     FIniPath = Name.toStdString();
     LoadSettings(FIniPath, false);
   });
@@ -443,16 +461,7 @@ void TTessivoPlusMainForm::CreateCentre() {
 
 void TTessivoPlusMainForm::FillProfiles() {
   ProfileBox->clear();
-  ProfileBox->addItem(QStringLiteral("Default"), Q(DefaultSettingsFile()));
-  std::vector<std::string> Names;
-  std::error_code Ec;
-  for (const auto &E : std::filesystem::directory_iterator(SettingsFolder(), Ec)) {
-    const std::string Path = E.path().string();
-    if (E.path().extension() == ".ini" && Path != DefaultSettingsFile()) Names.push_back(Path);
-  }
-  std::sort(Names.begin(), Names.end());
-  for (const std::string &P : Names)
-    ProfileBox->addItem(QFileInfo(Q(P)).completeBaseName(), Q(P));
+  for (const TProfileEntry &P : ListProfiles()) ProfileBox->addItem(Q(P.Caption), Q(P.Path));
   const int Current = ProfileBox->findData(Q(FIniPath));
   if (Current >= 0) {
     ProfileBox->setCurrentIndex(Current);
@@ -1071,4 +1080,26 @@ void TTessivoPlusMainForm::dropEvent(QDropEvent *E) {
   E->acceptProposedAction();
   if (!Paths.empty())
     QMetaObject::invokeMethod(this, [this, Paths] { AddDropFiles(Paths); }, Qt::QueuedConnection);
+}
+
+bool TTessivoPlusMainForm::AskWriteRetry(QWidget *Parent, const std::string &Error) {
+  return QMessageBox::critical(Parent, QStringLiteral("TessivoPlus"), Q(Error), QMessageBox::Retry | QMessageBox::Cancel,
+                               QMessageBox::Retry) == QMessageBox::Retry;
+}
+
+void TTessivoPlusMainForm::StoreWindowSettings() {
+  StoreShownFields(ShownRuleFields(), ResizeOption);
+  ResizeOption.Rule = OldRule;
+  ResizeOption.History = ResizeHistory.Text();
+  if (ThumbnailWindow->isVisible()) RememberThumbnailOffset();
+  const TWindowState S = WindowState();
+  TWindowSettings &W = WindowSettings;
+  W.Left = S.Left;
+  W.Top = S.Top;
+  W.ClientWidth = S.ClientWidth;
+  W.ClientHeight = S.ClientHeight;
+  for (size_t c = 0; c < W.HeaderWidth.size() && c < S.ColumnWidths.size(); ++c) W.HeaderWidth[c] = S.ColumnWidths[c];
+  W.ThumbnailLeft = S.ThumbnailLeft;
+  W.ThumbnailTop = S.ThumbnailTop;
+  W.UseEmbeddedThumbnail = !ActIgnoreEmbedded->isChecked();
 }

@@ -73,6 +73,11 @@ public:
     int32_t ThumbnailLeft = 0, ThumbnailTop = 0;
   };
   TWindowState WindowState() const;
+  // Copies the window state, the shown size-rule fields and the history into
+  // the settings records, ready for a save.
+  void StoreWindowSettings();
+  // The settings-write question after the quiet retries: Retry or Cancel.
+  static bool AskWriteRetry(QWidget *Parent, const std::string &Error);
 
   // Controls, for tests and the start-up code.
   TListView *ListView = nullptr;
@@ -101,7 +106,7 @@ public:
           *ActSelectAll = nullptr, *ActCheck = nullptr, *ActUncheck = nullptr, *ActToggleSelected = nullptr,
           *ActToggleAll = nullptr, *ActEveryOther = nullptr, *ActPaste = nullptr, *ActPreview = nullptr,
           *ActPreviewViewer = nullptr, *ActEffectOrder = nullptr, *ActLossless = nullptr, *ActCombine = nullptr,
-          *ActIgnoreEmbedded = nullptr, *ActHelp = nullptr, *ActAbout = nullptr;
+          *ActIgnoreEmbedded = nullptr, *ActHelp = nullptr, *ActAbout = nullptr, *ActShortcut = nullptr;
   std::vector<QAction *> ActThumbnail;  // "なし", "160x160", "320x320", "640x640"
 
   // Hooks for tests and the start-up code: each batch or combining window

@@ -126,9 +126,13 @@ TEST_F(Naming, ExtensionFromTheConversionTable) {
   ConvertMode = CONVERT_MODE_NORMAL;
   EXPECT_EQ(ExpandFileNameTemplate("<old>", webp, 1, TScale{}, CurrentRunSettings()), "w.bmp");
 
-  LoadConvertTable({".bmp=.png"});  // no "未定義": the default rows follow
-  EXPECT_EQ(ConvertTable.size(), 1u + DefaultConvertRows().size());
-  EXPECT_EQ(LookUpConvertMap(".bmp"), ".bmp");  // the appended default row comes later and wins
+  // No "未定義": the default rows follow for the extensions the stored rows
+  // leave out; the default ".bmp=.bmp" row, wholly covered, is not added.
+  LoadConvertTable({".bmp=.png", ".jpeg=.tif"});
+  EXPECT_EQ(ConvertTable.size(), 2u + DefaultConvertRows().size() - 1);
+  EXPECT_EQ(LookUpConvertMap(".bmp"), ".png");  // the stored row keeps its extension
+  EXPECT_EQ(LookUpConvertMap(".jpeg"), ".tif");
+  EXPECT_EQ(LookUpConvertMap(".jpg"), ".jpg");  // the rest of that default row
   EXPECT_EQ(LookUpConvertMap("未定義"), ".jpg");
 }
 
