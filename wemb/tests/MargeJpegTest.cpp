@@ -160,4 +160,29 @@ TEST(MargeJpegCoding, AFileOfAnotherSizeOrTablesIsRefused) {
   }
 }
 
+// With the template's tables and sampling, a picture decoded and encoded
+// again gives back most blocks exactly (re-quantising with the same tables
+// lands on the same levels), which is what keeps an overlay's re-encoded
+// MCUs close to the original around the text.
+TEST(WriteJpeg, AnUnchangedPictureComesBackWithMostOfItsBlocks) {
+  TESSIVO_REQUIRE(HaveProgram("cjpeg"));
+  ASSERT_TRUE(init_jpegtran(AppendToString, KeepMessage));
+  for (const std::vector<std::string> &opts :
+       {std::vector<std::string>{"-sample", "1x1"}, std::vector<std::string>{"-grayscale"}}) {
+    const std::string in = ReadFile(CachedJpeg("reencode" + opts[0], 331, 250, opts));
+    TWembImage img{};
+    img.Scale = 1;
+    ASSERT_TRUE(read_jpeg(&img, Data(in), uint32_t(in.size()))) << GLastMessage;
+    std::string again;
+    ASSERT_TRUE(write_jpeg(&img, &again, Data(in), uint32_t(in.size()))) << GLastMessage;
+    munmap(img.Mem, size_t(img.Bpl) * img.Height);
+    const TCoefficients a = ReadCoefficients(in), b = ReadCoefficients(again);
+    ASSERT_TRUE(a.Ok && b.Ok);
+    size_t same = 0;
+    for (uint32_t y = 0; y < a.CellsY; ++y)
+      for (uint32_t x = 0; x < a.CellsX; ++x) same += a.SameCell(b, x, y);
+    EXPECT_GT(double(same), 0.8 * a.CellsX * a.CellsY) << opts.back();
+  }
+}
+
 }  // namespace
