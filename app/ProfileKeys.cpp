@@ -418,6 +418,18 @@ constexpr TEffectKeyMeaning EffectMeanings[] = {
     {"DeDistortionFilter", "Roll", "roll, degrees (positive turns the picture clockwise in the result)"},
     {"DeDistortionFilter", "Pitch", "pitch, degrees (positive puts the picture higher in the result)"},
     {"DeDistortionFilter", "Yaw", "yaw, degrees (positive puts the picture further right in the result)"},
+    {"DecreaseColor", "Mode", "tool: 1 bin/FLAXC (with bin/Zone_BorderOfColor.so), 2 bin/IZYINS, 3 bin/pngnqi; a missing tool gives way to the first one present in that order, and with none the step is off"},
+    {"DecreaseColor", "PaletteEntries", "colours of the palette, 2 to 256"},
+    {"DecreaseColor", "DitherType", "dither: 0 none, 1 gPeanos (FLAXC), 2 error diffusion, 3 averaged error (FLAXC, IZYINS), 4 drawings: flat areas stay one colour (FLAXC)"},
+    {"DecreaseColor", "DitherStr", "dither strength 0 to 10 (FLAXC, IZYINS)"},
+    {"DecreaseColor", "TransparentType", "FLAXC, IZYINS: the colour of this pixel keeps its own palette entry: 0 none, 1 top left, 2 bottom left, 3 top right, 4 bottom right"},
+    {"DecreaseColor", "Quality", "pngnqi quality 1 to 10 (its speed is 11 minus this)"},
+    {"DecreaseColor", "Option", "further options of FLAXC and IZYINS (see bin/FLAXC --help)"},
+    {"ColorSpaceConvert", "OutputProfile", "the profile converted into: built-in sRGB Profile, built-in sGray Profile, or an ICC profile file (a file that has gone becomes built-in sGray Profile)"},
+    {"ColorSpaceConvert", "RenderingIntent", "rendering intent: 0 perceptual, 1 relative colorimetric, 2 saturation, 3 absolute colorimetric"},
+    {"ColorSpaceConvert", "RemoveAlpha", "flatten the alpha channel onto the background colour after the conversion"},
+    {"ColorSpaceConvert", "Preview", "the dialog shows a preview"},
+    {"ColorSpaceConvert", "Histogram", "the dialog shows the histogram"},
 };
 
 // A meaning row's key: the key itself, or a name ending in "%d" that stands

@@ -28,32 +28,6 @@ std::string SubstituteEntry(const std::string &Text, const TExternalToolEntry &E
 
 }  // namespace
 
-std::vector<std::string> SplitCommandLine(const std::string &Line) {
-  std::vector<std::string> Args;
-  std::string Cur;
-  bool InArg = false, Quoted = false;
-  for (size_t i = 0; i < Line.size(); ++i) {
-    const char c = Line[i];
-    if (c == '\\' && i + 1 < Line.size() && Line[i + 1] == '"') {
-      Cur += '"';
-      InArg = true;
-      ++i;
-    } else if (c == '"') {
-      Quoted = !Quoted;
-      InArg = true;
-    } else if ((c == ' ' || c == '\t') && !Quoted) {
-      if (InArg) Args.push_back(Cur);
-      Cur.clear();
-      InArg = false;
-    } else {
-      Cur += c;
-      InArg = true;
-    }
-  }
-  if (InArg) Args.push_back(Cur);
-  return Args;
-}
-
 std::string ReplaceTokenNoCase(const std::string &Text, const std::string &Token, const std::string &Value) {
   if (Token.empty()) return Text;
   std::string Lower(Text.size(), '\0'), LowerToken(Token.size(), '\0');

@@ -4,6 +4,8 @@
 // or quotes stays one argument; nothing passes through a shell.
 #pragma once
 
+#include "core/ChildProcess.h"  // SplitCommandLine
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,10 +17,6 @@ struct TExternalToolEntry {
   std::string OutPutFileName;
 };
 
-// Splits a command line into arguments: blanks separate, double quotes
-// group (the quotes themselves are dropped), \" stands for a quote
-// character; other backslashes are kept as they are.
-std::vector<std::string> SplitCommandLine(const std::string &Line);
 // Replaces every occurrence of Token (compared without ASCII case).
 std::string ReplaceTokenNoCase(const std::string &Text, const std::string &Token, const std::string &Value);
 

@@ -34,6 +34,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -279,7 +280,17 @@ bool TMTResizeThread::ConvertEntry(TImageInfo &Entry, bool EffectsInUse, std::st
         // left out, say) become a warning; a failed save carries them in its
         // error instead.
         TLibraryMessageCapture EncoderMessages;
-        SavePicture(*Img, Entry, Entry.OutPutFileName, EffectParams.RInfo, LoadedBPP, Context);
+        if (!EffectParams.PreparedOutput.empty()) {
+          // The colour reduction's tool wrote the output's PNG itself.
+          const std::string Prepared = std::exchange(EffectParams.PreparedOutput, std::string());
+          struct TDrop {
+            const std::string &Path;
+            ~TDrop() { DeleteWorkFile(Path); }
+          } Drop{Prepared};
+          SavePreparedPNG(Prepared, Entry.OutPutFileName, Context);
+        } else {
+          SavePicture(*Img, Entry, Entry.OutPutFileName, EffectParams.RInfo, LoadedBPP, Context);
+        }
         if (!EncoderMessages.Text().empty()) Warning += (Warning.empty() ? "" : "; ") + EncoderMessages.Text();
       }
       TakeCommittedName(Entry, Rule);

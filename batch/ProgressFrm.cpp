@@ -3,6 +3,7 @@
 
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
+#include "effects/DecreaseColorEffect.h"
 #include "effects/Effect.h"
 #include "batch/ErrorLogFrm.h"
 #include "batch/ExternalTool.h"
@@ -50,8 +51,20 @@ std::string ElapsedTimeText(uint64_t Milliseconds) {
   return Buf;
 }
 
+namespace {
+
+// The run's settings with what the colour reduction asks of the loader: a
+// tool that takes no alpha has it flattened on load.
+TRunSettings WithReductionRules(TRunSettings S, const TEffectList &Effects) {
+  if (const auto *Reduction = dynamic_cast<const TDecreaseColorEffect *>(Effects.DecreaseColorEffect()))
+    S.Formats.ReductionFlattensAlpha = Reduction->FlattensAlpha();
+  return S;
+}
+
+}  // namespace
+
 TProgressForm::TProgressForm(TImageInfoList &List, TEffectList &Effects, TProgressView *View)
-    : FSettings(CurrentRunSettings()), FWembSettings(WembSettings), FList(List), FEffects(Effects), FView(View) {
+    : FSettings(WithReductionRules(CurrentRunSettings(), Effects)), FWembSettings(WembSettings), FList(List), FEffects(Effects), FView(View) {
   FileNameFormat = FSettings.File.FileNameFormat;
   NotOverwrite = FSettings.File.NotOverwrite;
   RenameOnly = FSettings.File.RenameOnly;
@@ -87,6 +100,16 @@ int32_t TProgressForm::ShowModal() {
       FModalResult = MR_CANCEL;
       if (FView) FView->Closed(FModalResult, ResultText);
       return FModalResult;
+    }
+  }
+  // The colour reduction with FLAXC: every worker gets its own copy.
+  if (const auto *Reduction = dynamic_cast<const TDecreaseColorEffect *>(FEffects.DecreaseColorEffect());
+      Reduction && Reduction->Use() && FSettings.ConvertMode == CONVERT_MODE_NORMAL && !RenameOnly) {
+    try {
+      if (Reduction->FMode == DECREASE_COLOR_FLAXC)
+        Reduction->InitFLAXC(std::max(FSettings.System.ProcessorCount, MaxThreadNum));
+    } catch (const std::exception &E) {
+      ErrorLogForm().PutErrorMsg(E.what());
     }
   }
   RunEngines = TEngineSet::FromPrototypes();

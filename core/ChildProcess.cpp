@@ -70,3 +70,29 @@ int32_t RunChildProcess(const std::vector<std::string> &Args, int32_t Nice, cons
   }
   return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + (WIFSIGNALED(Status) ? WTERMSIG(Status) : 0);
 }
+
+std::vector<std::string> SplitCommandLine(const std::string &Line) {
+  std::vector<std::string> Args;
+  std::string Cur;
+  bool InArg = false, Quoted = false;
+  for (size_t i = 0; i < Line.size(); ++i) {
+    const char c = Line[i];
+    if (c == '\\' && i + 1 < Line.size() && Line[i + 1] == '"') {
+      Cur += '"';
+      InArg = true;
+      ++i;
+    } else if (c == '"') {
+      Quoted = !Quoted;
+      InArg = true;
+    } else if ((c == ' ' || c == '\t') && !Quoted) {
+      if (InArg) Args.push_back(Cur);
+      Cur.clear();
+      InArg = false;
+    } else {
+      Cur += c;
+      InArg = true;
+    }
+  }
+  if (InArg) Args.push_back(Cur);
+  return Args;
+}

@@ -22,3 +22,8 @@ int32_t NiceValueOf(TPriorityClass Class);
 // Returns the exit status (128 + the signal when one ended it), or -1 when it
 // could not be started.
 int32_t RunChildProcess(const std::vector<std::string> &Args, int32_t Nice, const std::string &ErrorFile = {});
+
+// Splits a command line into arguments: blanks separate, double quotes
+// group (the quotes themselves are dropped), \" stands for a quote
+// character; other backslashes are kept as they are.
+std::vector<std::string> SplitCommandLine(const std::string &Line);

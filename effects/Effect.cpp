@@ -193,6 +193,7 @@ void TEffectList::RunFrom(TICCImgInfo &Img, const TImageProbe &Info, TEffectPara
   Params.DownScale = Scale;
   if (Params.InFileName.empty()) Params.InFileName = Info.FPath;
   Params.DecreaseColor = false;
+  Params.PreparedOutput.clear();
   if (Full) Params.GrayscaleDecreaseColor = LongFalse;
 
   for (const auto &e : FItems) {

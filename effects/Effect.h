@@ -71,6 +71,10 @@ struct TEffectParams {
   TResolutionInfo RInfo;    // output resolution, set by the worker
   double Time = 0;          // shooting (or last-write) time, days since 30 Dec 1899
   bool DecreaseColor = false;  // the colour reduction produced the final pixels
+  // A file the colour reduction made in the output's format (pngnqi and a
+  // PNG output): the worker puts it in place of the output instead of
+  // saving, and deletes it. Empty otherwise; cleared at the start of a run.
+  std::string PreparedOutput;
   bool Preview = false;        // a preview run: no colour reduction
   TTransForm *ColorTransform = nullptr;
   int32_t Number = 0;       // the entry's sequence number, set by the worker

@@ -6,8 +6,10 @@
 #include "effects/AddBlankFilter.h"
 #include "effects/AddTextEffect.h"
 #include "effects/ColorAdjust.h"
+#include "effects/ColorSpaceConvertEffect.h"
 #include "effects/DeDistortionFilter.h"
 #include "effects/CompositeEffect.h"
+#include "effects/DecreaseColorEffect.h"
 #include "effects/DenoiseEffect.h"
 #include "effects/GrayscaleFilter.h"
 #include "effects/Levels.h"
@@ -30,10 +32,10 @@ constexpr TEffectInfo Rows[] = {
     {EFFECT_UNSHARP_MASK, "TUSMFilter", "UnSharpMask", "アンシャープマスク", u'U', false, 6, NewEffect<TUSMFilter>},
     {EFFECT_COLOR_ADJUST, "TColorAdjust", "ColorCorrection", "色調補正", u'H', false, 7, NewEffect<TColorAdjust>},
     {EFFECT_TONE_CURVE, "TToneCurveEffect", "ToneCurve", "トーンカーブ", u'S', false, 8, NewEffect<TToneCurveEffect>},
-    {EFFECT_DECREASE_COLOR, "TDecreaseColorEffect", "DecreaseColor", "減色", u'D', false, -1, nullptr},
+    {EFFECT_DECREASE_COLOR, "TDecreaseColorEffect", "DecreaseColor", "減色", u'D', false, -1, NewEffect<TDecreaseColorEffect>},
     {EFFECT_DENOISE, "TDenoiseEffect", "Denoise", "ノイズ除去", u'N', false, 9, NewEffect<TDenoiseEffect>},
     {EFFECT_ADD_TEXT, "TAddTextEffect", "AddText", "文字入れ", u'A', false, 10, NewEffect<TAddTextEffect>},
-    {EFFECT_COLOR_SPACE_CONVERT, "TColorSpaceConvertEffect", "ColorSpaceConvert", "色空間変換", u'C', false, 11, nullptr},
+    {EFFECT_COLOR_SPACE_CONVERT, "TColorSpaceConvertEffect", "ColorSpaceConvert", "色空間変換", u'C', false, 11, NewEffect<TColorSpaceConvertEffect>},
     {EFFECT_LEVELS, "TLevelsAdjust", "Levels", "レベル補正", u'L', false, 12, NewEffect<TLevelsAdjust>},
     {EFFECT_COMPOSITE, "TCompositeEffect", "Composite", "画像合成", u'W', false, 13, NewEffect<TCompositeEffect>},
     {EFFECT_DEDISTORTION, "TDeDistortionFilter", "DeDistortionFilter", "歪み補正", u'D', false, 14, NewEffect<TDeDistortionFilter>},

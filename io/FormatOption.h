@@ -120,6 +120,9 @@ struct TFormatOptions {
   THDPOption HDP;
   TMetadataOption Metadata;
   uint32_t Background = DEFAULT_BACKGROUND;  // key "Background" of section "System"
+  // Not stored: set for a run whose colour reduction uses a tool that takes
+  // no alpha, so that the loader flattens it whatever the output type.
+  bool ReductionFlattensAlpha = false;
 };
 
 extern TJPEGOption JPEGOption;

@@ -529,7 +529,7 @@ int32_t DecodeEntry(TImageProbe &Entry, TICCImgInfo &Img, const TScale &Scale, b
   }
   src.Release();
   ApplyExifProfile(Entry, *loaded, ColorManagement.CreateICCProfileFromExif != 0);
-  if (HasAlpha(*loaded) && OutputDropsAlpha(OutputType, Formats.Bitmap))
+  if (HasAlpha(*loaded) && (OutputDropsAlpha(OutputType, Formats.Bitmap) || Formats.ReductionFlattensAlpha))
     FlattenAlpha(*loaded, Formats.Background, BackgroundColorInto(Transform));
   ConvertCMYK(*loaded, Transform, inverted);
   Img = loaded.Detach();

@@ -144,6 +144,11 @@ void SaveTIFFForTool(const std::string &FileName, TICCImgInfo &Img, const TMetad
 // Recompresses a PNG in place with bin/pngout; a missing tool leaves it alone.
 // Answers whether the tool ran and succeeded.
 bool OptimizePNG(const std::string &FileName, const TSaveContext &Context);
+// Puts a PNG made elsewhere (the colour reduction's tool file) in place of
+// OutPutFileName through a temporary file under Context.Commit, optimised by
+// pngout first when UsePNGOUT is on. Raises ETessivoError when the file
+// cannot be read or is no complete PNG; the target is untouched then.
+void SavePreparedPNG(const std::string &Prepared, const std::string &OutPutFileName, const TSaveContext &Context);
 // The argument vector handed to the tool (after the program name).
 std::vector<std::string> PNGOutArguments(const std::string &FileName, const TFormatOptions &Formats);
 

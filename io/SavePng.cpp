@@ -255,3 +255,13 @@ bool OptimizePNG(const std::string &FileName, const TSaveContext &Context) {
   work.Commit();
   return true;
 }
+
+void SavePreparedPNG(const std::string &Prepared, const std::string &OutPutFileName, const TSaveContext &Context) {
+  std::string bytes;
+  if (!ReadWholeFile(Prepared, bytes) || !LooksLikeCompletePNG(bytes)) SaveFailed("PNG", OutPutFileName, Prepared);
+  TOutputFile out(OutPutFileName, Context.Commit);
+  out.Write({reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()});
+  out.Close();
+  if (Context.Formats.PNG.UsePNGOUT) OptimizePNG(out.TempPath(), Context);
+  out.Commit();
+}

@@ -153,7 +153,13 @@ TEST_F(ChainFixture, IsChangeAndIsUse) {
   for (int32_t i = 0; i < list.Count(); ++i) list.ChangeState(i, 0);
   EXPECT_FALSE(list.IsChange(info));
   EXPECT_FALSE(list.IsUse());
-  list.ChangeState(list.Count(), 1);  // the colour reduction, which is not built: nothing happens
+  list.ChangeState(list.Count(), 1);  // an index past the list addresses the colour reduction
+  ASSERT_NE(list.DecreaseColorEffect(), nullptr);
+  EXPECT_TRUE(list.DecreaseColorEffect()->Use());
+  EXPECT_TRUE(list.IsUse());
+  list.ChangeState(list.Count() + 5, 0);
+  EXPECT_FALSE(list.DecreaseColorEffect()->Use());
+  EXPECT_FALSE(list.IsUse());
   list.ChangeState(-1, 1);
   EXPECT_FALSE(list.IsUse());
   list.ChangeState(2, 5);
@@ -277,8 +283,8 @@ TEST_F(ChainFixture, OrderAndDialogs) {
   list.ShowConfigDialogByID(-1);
   list.ShowConfigDialogByID(int32_t(EFFECT_TRIMMING));  // not in the list
   list.ShowConfigDialog(2);
-  list.ShowConfigDialog(99);  // the colour reduction, not built
-  EXPECT_EQ(shown, (std::vector<uint32_t>{EFFECT_RESIZE, invert->ID()}));
+  list.ShowConfigDialog(99);  // past the list: the colour reduction
+  EXPECT_EQ(shown, (std::vector<uint32_t>{EFFECT_RESIZE, invert->ID(), EFFECT_DECREASE_COLOR}));
 }
 
 TEST_F(ChainFixture, SettingsFile) {

@@ -23,7 +23,7 @@ int32_t FarSpan(int32_t v, int32_t Lo, int32_t Hi) {
   return d * d;
 }
 
-uint8_t Clamp8(float v) { return uint8_t(std::clamp(std::lround(v), 0L, 255L)); }
+uint8_t Clamp8(float v) { return uint8_t(std::clamp(v, 0.0f, 255.0f) + 0.5f); }
 
 // Cell (x, y) of an n x n Hilbert curve at distance d along it.
 void HilbertPoint(uint32_t n, uint64_t d, uint32_t &x, uint32_t &y) {
@@ -264,41 +264,65 @@ private:
 
 }  // namespace
 
+namespace {
+
+// The entries of From that can be nearest to some colour of the box
+// [Lo, Hi] per channel: those whose nearest point of the box is no farther
+// than the farthest point of the box is from the best entry.
+void BoxCandidates(const std::vector<TRgba> &Palette, const uint8_t *From, size_t Count, const int32_t Lo[3],
+                   const int32_t Hi[3], std::vector<uint8_t> &Out, std::vector<int32_t> &Near) {
+  Near.resize(Count);
+  int32_t BestFar = std::numeric_limits<int32_t>::max();
+  for (size_t k = 0; k < Count; ++k) {
+    const TRgba &c = Palette[From[k]];
+    Near[k] = NearSpan(c.R, Lo[0], Hi[0]) + NearSpan(c.G, Lo[1], Hi[1]) + NearSpan(c.B, Lo[2], Hi[2]);
+    BestFar = std::min(BestFar, FarSpan(c.R, Lo[0], Hi[0]) + FarSpan(c.G, Lo[1], Hi[1]) + FarSpan(c.B, Lo[2], Hi[2]));
+  }
+  for (size_t k = 0; k < Count; ++k)
+    if (Near[k] <= BestFar) Out.push_back(From[k]);
+}
+
+}  // namespace
+
 TNearestColour::TNearestColour(const std::vector<TRgba> &Palette, int32_t Skip) : FPalette(Palette) {
   for (size_t i = 0; i < Palette.size() && i < 256; ++i)
     if (int32_t(i) != Skip) FUsable.push_back(uint8_t(i));
   if (FUsable.empty() && !Palette.empty()) FUsable.push_back(0);
+  FCells.resize(size_t(CELLS) * CELLS * CELLS);
+  FBlocks.resize(size_t(BLOCKS) * BLOCKS * BLOCKS);
+}
+
+// Two levels, made when first asked for: the candidates of a coarse block,
+// then those of each cell among its block's (a cell's candidates are always
+// among its block's), which spares testing every entry against every cell;
+// a picture touches only a part of the colour cube.
+const std::vector<uint8_t> &TNearestColour::Cell(int32_t R, int32_t G, int32_t B) const {
+  const int32_t cr = R >> CELL_BITS, cg = G >> CELL_BITS, cb = B >> CELL_BITS;
+  TList &C = FCells[(size_t(cr) * CELLS + size_t(cg)) * CELLS + size_t(cb)];
+  if (C.Made) return C.Entries;
+  const int32_t br = R >> BLOCK_BITS, bg = G >> BLOCK_BITS, bb = B >> BLOCK_BITS;
+  TList &Bl = FBlocks[(size_t(br) * BLOCKS + size_t(bg)) * BLOCKS + size_t(bb)];
+  if (!Bl.Made) {
+    constexpr int32_t BlockStep = 1 << BLOCK_BITS;
+    const int32_t Lo[3] = {br * BlockStep, bg * BlockStep, bb * BlockStep};
+    const int32_t Hi[3] = {Lo[0] + BlockStep - 1, Lo[1] + BlockStep - 1, Lo[2] + BlockStep - 1};
+    BoxCandidates(FPalette, FUsable.data(), FUsable.size(), Lo, Hi, Bl.Entries, FNear);
+    Bl.Made = true;
+  }
   constexpr int32_t Step = 1 << CELL_BITS;
-  FStart.reserve(size_t(CELLS) * CELLS * CELLS + 1);
-  std::vector<int32_t> Near(FUsable.size());
-  for (int32_t cr = 0; cr < CELLS; ++cr)
-    for (int32_t cg = 0; cg < CELLS; ++cg)
-      for (int32_t cb = 0; cb < CELLS; ++cb) {
-        const int32_t r0 = cr * Step, g0 = cg * Step, b0 = cb * Step;
-        const int32_t r1 = r0 + Step - 1, g1 = g0 + Step - 1, b1 = b0 + Step - 1;
-        // An entry can be nearest somewhere in the cell only when its nearest
-        // point of the cell is no farther than the best entry's farthest.
-        int32_t BestFar = std::numeric_limits<int32_t>::max();
-        for (size_t k = 0; k < FUsable.size(); ++k) {
-          const TRgba &c = FPalette[FUsable[k]];
-          Near[k] = NearSpan(c.R, r0, r1) + NearSpan(c.G, g0, g1) + NearSpan(c.B, b0, b1);
-          BestFar = std::min(BestFar, FarSpan(c.R, r0, r1) + FarSpan(c.G, g0, g1) + FarSpan(c.B, b0, b1));
-        }
-        FStart.push_back(uint32_t(FCandidates.size()));
-        for (size_t k = 0; k < FUsable.size(); ++k)
-          if (Near[k] <= BestFar) FCandidates.push_back(FUsable[k]);
-      }
-  FStart.push_back(uint32_t(FCandidates.size()));
+  const int32_t Lo[3] = {cr * Step, cg * Step, cb * Step};
+  const int32_t Hi[3] = {Lo[0] + Step - 1, Lo[1] + Step - 1, Lo[2] + Step - 1};
+  BoxCandidates(FPalette, Bl.Entries.data(), Bl.Entries.size(), Lo, Hi, C.Entries, FNear);
+  C.Made = true;
+  return C.Entries;
 }
 
 uint8_t TNearestColour::Find(int32_t R, int32_t G, int32_t B) const {
-  const size_t Cell = (size_t(R >> CELL_BITS) * CELLS + size_t(G >> CELL_BITS)) * CELLS + size_t(B >> CELL_BITS);
   int32_t Best = std::numeric_limits<int32_t>::max();
   uint8_t Answer = 0;
-  for (uint32_t k = FStart[Cell]; k < FStart[Cell + 1]; ++k) {
-    const uint8_t e = FCandidates[k];
+  // Candidates are in palette order, so the first of equals wins as in the scan.
+  for (const uint8_t e : Cell(R, G, B)) {
     const int32_t d = Dist2(FPalette[e], R, G, B);
-    // Candidates are in palette order, so the first of equals wins as in the scan.
     if (d < Best) {
       Best = d;
       Answer = e;

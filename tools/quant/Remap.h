@@ -10,7 +10,8 @@
 // The nearest palette entry (squared RGB distance; the first of equals) to
 // any colour. The RGB cube is cut into cells; each cell keeps the entries
 // that can be nearest to some colour inside it, so a search looks at a few
-// entries instead of all of them. Alpha is not looked at.
+// entries instead of all of them. Alpha is not looked at. The lists are
+// made when first needed.
 class TNearestColour {
 public:
   // Skip: an entry never answered (the transparent one), or -1.
@@ -22,10 +23,18 @@ public:
 private:
   static constexpr int32_t CELL_BITS = 3;  // cells of 8 x 8 x 8 values
   static constexpr int32_t CELLS = 256 >> CELL_BITS;
+  static constexpr int32_t BLOCK_BITS = 5;  // blocks of 4 x 4 x 4 cells
+  static constexpr int32_t BLOCKS = 256 >> BLOCK_BITS;
+  struct TList {
+    bool Made = false;
+    std::vector<uint8_t> Entries;  // in palette order
+  };
+  const std::vector<uint8_t> &Cell(int32_t R, int32_t G, int32_t B) const;
   std::vector<TRgba> FPalette;
   std::vector<uint8_t> FUsable;  // indexes of the entries searched
-  std::vector<uint32_t> FStart;  // CELLS^3 + 1 offsets into FCandidates
-  std::vector<uint8_t> FCandidates;
+  // Made on first use; a search is not to be shared between threads.
+  mutable std::vector<TList> FCells, FBlocks;
+  mutable std::vector<int32_t> FNear;
 };
 
 enum : int32_t {
