@@ -49,7 +49,8 @@ std::vector<std::string> DroppedPaths(const QMimeData &Data) {
   return Paths;
 }
 
-void TListView::dragEnterEvent(QDragEnterEvent *E) {
+// Rows of this list move; addresses from elsewhere are copied in.
+void TListView::AcceptDrag(QDragMoveEvent *E) {
   if (E->source() == this || E->mimeData()->hasUrls()) {
     E->setDropAction(E->source() == this ? Qt::MoveAction : Qt::CopyAction);
     E->accept();
@@ -58,14 +59,9 @@ void TListView::dragEnterEvent(QDragEnterEvent *E) {
   }
 }
 
-void TListView::dragMoveEvent(QDragMoveEvent *E) {
-  if (E->source() == this || E->mimeData()->hasUrls()) {
-    E->setDropAction(E->source() == this ? Qt::MoveAction : Qt::CopyAction);
-    E->accept();
-  } else {
-    E->ignore();
-  }
-}
+void TListView::dragEnterEvent(QDragEnterEvent *E) { AcceptDrag(E); }
+
+void TListView::dragMoveEvent(QDragMoveEvent *E) { AcceptDrag(E); }
 
 int TListView::DropRowAt(int Y) const {
   const int Rows = model() ? model()->rowCount() : 0;

@@ -28,6 +28,9 @@ protected:
   void dragEnterEvent(QDragEnterEvent *E) override;
   void dragMoveEvent(QDragMoveEvent *E) override;
   void dropEvent(QDropEvent *E) override;
+
+private:
+  void AcceptDrag(QDragMoveEvent *E);
 };
 
 // The local paths of a drop's "text/uri-list" (file:// addresses only).

@@ -743,8 +743,7 @@ void TTessivoPlusMainForm::AfterAdding(int32_t) {
   RefreshView();
 }
 
-void TTessivoPlusMainForm::AddDropFiles(const std::vector<std::string> &Paths) {
-  if (!DragDropAccept || FRunning) return;  // discarded while a run is in progress
+int32_t TTessivoPlusMainForm::RunAddingWindow(const std::function<void(TAddingWindow &)> &Choose) {
   Model->BeginChange();
   int32_t Result;
   {
@@ -752,43 +751,26 @@ void TTessivoPlusMainForm::AddDropFiles(const std::vector<std::string> &Paths) {
     TListupOptions Options = CurrentListupOptions();
     Options.OutputTemplate = FileOption.FileNameFormat;
     Adding.SetOptions(Options);
-    Adding.AddDropFiles(Paths);
+    Choose(Adding);
     Result = Adding.Execute();
   }
   Model->EndChange();
-  AfterAdding(Result);
+  return Result;
+}
+
+void TTessivoPlusMainForm::AddDropFiles(const std::vector<std::string> &Paths) {
+  if (!DragDropAccept || FRunning) return;  // discarded while a run is in progress
+  AfterAdding(RunAddingWindow([&](TAddingWindow &A) { A.AddDropFiles(Paths); }));
 }
 
 void TTessivoPlusMainForm::AddPaths(const std::vector<std::string> &Paths, bool IsTemp) {
   if (FRunning) return;
-  Model->BeginChange();
-  int32_t Result;
-  {
-    TAddingWindow Adding(FList, this);
-    TListupOptions Options = CurrentListupOptions();
-    Options.OutputTemplate = FileOption.FileNameFormat;
-    Adding.SetOptions(Options);
-    Adding.AddFiles(Paths, IsTemp);
-    Result = Adding.Execute();
-  }
-  Model->EndChange();
-  AfterAdding(Result);
+  AfterAdding(RunAddingWindow([&](TAddingWindow &A) { A.AddFiles(Paths, IsTemp); }));
 }
 
 void TTessivoPlusMainForm::AddFolder(const std::string &Folder) {
   if (FRunning) return;
-  Model->BeginChange();
-  int32_t Result;
-  {
-    TAddingWindow Adding(FList, this);
-    TListupOptions Options = CurrentListupOptions();
-    Options.OutputTemplate = FileOption.FileNameFormat;
-    Adding.SetOptions(Options);
-    Adding.AddFolder(Folder);
-    Result = Adding.Execute();
-  }
-  Model->EndChange();
-  AfterAdding(Result);
+  AfterAdding(RunAddingWindow([&](TAddingWindow &A) { A.AddFolder(Folder); }));
 }
 
 void TTessivoPlusMainForm::Paste() {

@@ -26,6 +26,7 @@ class QStackedWidget;
 class QTableView;
 class QToolButton;
 class QWidget;
+class TAddingWindow;
 class TEffectPanel;
 class TImageListModel;
 class TListView;
@@ -154,6 +155,9 @@ private:
   // Resolves the shown size rule into the resize step and applies the
   // kernels; false (with the error log shown) when that failed.
   bool PrepareResize();
+  // The adding window over the list, with the paths Choose gives it;
+  // answers its result (1 finished, 2 cancelled).
+  int32_t RunAddingWindow(const std::function<void(TAddingWindow &)> &Choose);
   void AfterAdding(int32_t Result);
   void RefreshView();
   void SwapPanels(TEffectPanel &Panel, int Step);
