@@ -4,6 +4,7 @@
 #include "core/Errors.h"
 #include "core/IniFile.h"
 #include "effects/ResizeFilter.h"
+#include "effects/RotationFilter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -184,6 +185,13 @@ struct TDownScaleReset {
   ~TDownScaleReset() { P.DownScale = 1; }
 };
 
+// Marks the resize step as running ahead of a quarter turn, however it ends.
+struct TTurnAfterResize {
+  TEffectParams &P;
+  explicit TTurnAfterResize(TEffectParams &Params) : P(Params) { P.TurnAfterResize = true; }
+  ~TTurnAfterResize() { P.TurnAfterResize = false; }
+};
+
 }  // namespace
 
 void TEffectList::RunFrom(TICCImgInfo &Img, const TImageProbe &Info, TEffectParams &Params, int32_t Scale,
@@ -196,9 +204,26 @@ void TEffectList::RunFrom(TICCImgInfo &Img, const TImageProbe &Info, TEffectPara
   Params.PreparedOutput.clear();
   if (Full) Params.GrayscaleDecreaseColor = LongFalse;
 
-  for (const auto &e : FItems) {
-    if (!Full && e->FID == StopID) return;
-    if (e->FUse) e->DoEffect(Img, Params);
+  for (size_t i = 0; i < FItems.size(); ++i) {
+    const TEffect &e = *FItems[i];
+    if (!Full && e.FID == StopID) return;
+    if (!e.FUse) continue;
+    size_t next = i + 1;
+    while (next < FItems.size() && !FItems[next]->FUse) ++next;
+    const bool resizeNext = next < FItems.size() && FItems[next]->FID == EFFECT_RESIZE && (Full || StopID != EFFECT_RESIZE);
+    if (e.FID == EFFECT_EXIF_ROTATION && resizeNext && OrientationSwapsSides(Params.ExifOrientation)) {
+      // A quarter turn of the whole decoded picture costs more than the
+      // resize; resized first (to the turned size, axes swapped), only the
+      // result is turned. Turning and resampling commute: the picture is
+      // the same, but for the rounding between the two resampling passes.
+      TTurnAfterResize turn{Params};
+      FItems[next]->DoEffect(Img, Params);
+      Params.TurnAfterResize = false;
+      e.DoEffect(Img, Params);
+      i = next;
+      continue;
+    }
+    e.DoEffect(Img, Params);
   }
   if (!Full) return;
 

@@ -86,6 +86,10 @@ struct TEffectParams {
   const TRunSettings *Settings = nullptr;
   // What the worker's file may use; the resize step refuses a resize beyond it.
   TMemoryBudget MemoryBudget;
+  // Set by the chain while the resize step runs ahead of the Exif rotation
+  // that precedes it, which will turn the picture by a quarter: the step
+  // sizes the picture as it will stand and resizes it as it lies.
+  bool TurnAfterResize = false;
 };
 using PEffectParams = TEffectParams *;
 

@@ -11,6 +11,7 @@
 
 #include <climits>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -128,7 +129,10 @@ void TResizeFilter::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
   if (Img.Width > uint32_t(MaxSide) || Img.Height > uint32_t(MaxSide))
     throw ETessivoError("画像サイズが大きすぎます");
   int32_t w = int32_t(Img.Width), h = int32_t(Img.Height);
+  // With a quarter turn still to come the size rules see the picture as it will stand.
+  if (Params.TurnAfterResize) std::swap(w, h);
   GetNewSize(w, h, Params.DownScale);
+  if (Params.TurnAfterResize) std::swap(w, h);
   if (w > MaxSide || h > MaxSide)
     throw ETessivoError("リサイズ後の画像サイズが大きすぎます: " + std::to_string(w) + " x " + std::to_string(h));
   if (uint32_t(w) == Img.Width && uint32_t(h) == Img.Height) {

@@ -17,6 +17,11 @@ TOrientationFix OrientationFix(int32_t Orientation) {
   return {};
 }
 
+bool OrientationSwapsSides(int32_t Orientation) {
+  const TOrientationFix fix = OrientationFix(Orientation);
+  return fix.Count > 0 && (fix.Ops[0] == TGeometryOp::Rotate90CW || fix.Ops[0] == TGeometryOp::Rotate90CCW);
+}
+
 // ---------------------------------------------------------------------------
 // TExifRotationFilter
 

@@ -16,6 +16,8 @@ struct TOrientationFix {
   int Count = 0;
 };
 TOrientationFix OrientationFix(int32_t Orientation);
+// Whether the fix of the orientation turns the picture by a quarter (5 to 8).
+bool OrientationSwapsSides(int32_t Orientation);
 
 class TExifRotationFilter : public TEffect {
 public:
