@@ -101,15 +101,8 @@ protected:
     P.Env = {"TESSIVOPLUS_DATA=" + Dir + "/data", "HOME=" + Dir, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
     P.WorkDir = Dir + "/p";
     P.ErrPath = Dir + "/stderr.txt";
-    if (Program.empty()) return testrun::WaitTessivo(testrun::StartTessivo({"/ini=t.ini", "fisheye.png"}, P), P);
-    std::string Command = "cd '" + P.WorkDir + "' && env -i";
-    for (const std::string &E : P.Env) Command += " '" + E + "'";
-    Command += " '" + Program + "' /ini=t.ini fisheye.png >/dev/null 2>'" + P.ErrPath + "'";
-    TRun R;
-    const int S = std::system(Command.c_str());
-    R.Status = WIFEXITED(S) ? WEXITSTATUS(S) : -1;
-    R.Err = ReadFile(P.ErrPath);
-    return R;
+    const std::string Run = Program.empty() ? testrun::TessivoProgram() : Program;
+    return testrun::WaitTessivo(testrun::StartProgram(Run, {"/ini=t.ini", "fisheye.png"}, P), P);
   }
 
   bool Read(const std::string &File, testutil::TNetpbm &Img) {
