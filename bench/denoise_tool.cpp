@@ -132,6 +132,7 @@ int main(int argc, char **argv) {
     std::map<int32_t, double> cpu;
     double last = CpuSeconds();
     TDenoiseTrace trace;
+    trace.PlanesShown = false;
     trace.AfterStep = [&](int32_t Procedure, const TDenoiseBlock &) {
       const double now = CpuSeconds();
       cpu[Procedure] += now - last;

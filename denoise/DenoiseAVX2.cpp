@@ -6,6 +6,8 @@
 #include "denoise/DenoiseApi.h"
 #include "denoise/DenoiseLibInternal.h"
 
+#include <cstring>
+
 namespace denoise_avx2 {
 
 struct V {
@@ -20,6 +22,7 @@ struct V {
   static F mul(F a, F b) { return _mm256_mul_ps(a, b); }
   static F div(F a, F b) { return _mm256_div_ps(a, b); }
   static F max(F a, F b) { return _mm256_max_ps(a, b); }
+  static F min(F a, F b) { return _mm256_min_ps(a, b); }
   static I round(F v) { return _mm256_cvtps_epi32(v); }
   static int32_t round1(float v) { return _mm_cvtss_si32(_mm_set_ss(v)); }
   static F tofloat(I v) { return _mm256_cvtepi32_ps(v); }
@@ -34,6 +37,18 @@ struct V {
     const F lo = _mm256_unpacklo_ps(e, o), hi = _mm256_unpackhi_ps(e, o);
     a = _mm256_permute2f128_ps(lo, hi, 0x20);
     b = _mm256_permute2f128_ps(lo, hi, 0x31);
+  }
+  // N pairs of int16 samples, split into their first and second samples.
+  static void loadpairs(const int16_t *p, F &e, F &o) {
+    const I x = _mm256_loadu_si256(reinterpret_cast<const I *>(p));
+    e = _mm256_cvtepi32_ps(_mm256_srai_epi32(_mm256_slli_epi32(x, 16), 16));
+    o = _mm256_cvtepi32_ps(_mm256_srai_epi32(x, 16));
+  }
+  // The inverse, for values within the int16 range (the in-lane unpacks and
+  // pack keep the pairs in order).
+  static void storepairs(int16_t *p, I e, I o) {
+    _mm256_storeu_si256(reinterpret_cast<I *>(p),
+                        _mm256_packs_epi32(_mm256_unpacklo_epi32(e, o), _mm256_unpackhi_epi32(e, o)));
   }
 };
 

@@ -19,6 +19,7 @@ struct V {
   static F mul(F a, F b) { return a * b; }
   static F div(F a, F b) { return a / b; }
   static F max(F a, F b) { return a > b ? a : b; }
+  static F min(F a, F b) { return a < b ? a : b; }
   static I round(F v) { return int32_t(__builtin_lrintf(v)); }
   static int32_t round1(float v) { return int32_t(__builtin_lrintf(v)); }
   static F tofloat(I v) { return float(v); }
@@ -30,6 +31,8 @@ struct V {
   }
   static void deinterleave(F a, F b, F &e, F &o) { e = a, o = b; }
   static void interleave(F e, F o, F &a, F &b) { a = e, b = o; }
+  static void loadpairs(const int16_t *p, F &e, F &o) { e = float(p[0]), o = float(p[1]); }
+  static void storepairs(int16_t *p, I e, I o) { p[0] = int16_t(e), p[1] = int16_t(o); }
 };
 
 #include "denoise/DenoiseKernels.inc"

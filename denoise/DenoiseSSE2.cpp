@@ -4,6 +4,8 @@
 #include "denoise/DenoiseApi.h"
 #include "denoise/DenoiseLibInternal.h"
 
+#include <cstring>
+
 namespace denoise_sse2 {
 
 struct V {
@@ -18,6 +20,7 @@ struct V {
   static F mul(F a, F b) { return _mm_mul_ps(a, b); }
   static F div(F a, F b) { return _mm_div_ps(a, b); }
   static F max(F a, F b) { return _mm_max_ps(a, b); }
+  static F min(F a, F b) { return _mm_min_ps(a, b); }
   static I round(F v) { return _mm_cvtps_epi32(v); }
   static int32_t round1(float v) { return _mm_cvtss_si32(_mm_set_ss(v)); }
   static F tofloat(I v) { return _mm_cvtepi32_ps(v); }
@@ -29,6 +32,16 @@ struct V {
   static void interleave(F e, F o, F &a, F &b) {
     a = _mm_unpacklo_ps(e, o);
     b = _mm_unpackhi_ps(e, o);
+  }
+  // N pairs of int16 samples, split into their first and second samples.
+  static void loadpairs(const int16_t *p, F &e, F &o) {
+    const I x = _mm_loadu_si128(reinterpret_cast<const I *>(p));
+    e = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(x, 16), 16));
+    o = _mm_cvtepi32_ps(_mm_srai_epi32(x, 16));
+  }
+  // The inverse, for values within the int16 range.
+  static void storepairs(int16_t *p, I e, I o) {
+    _mm_storeu_si128(reinterpret_cast<I *>(p), _mm_packs_epi32(_mm_unpacklo_epi32(e, o), _mm_unpackhi_epi32(e, o)));
   }
 };
 

@@ -143,7 +143,7 @@ void DenoisePass(TICCImgInfo &Img, const TDenoiseValues &Values, TMultiThread *P
   for (TPlane &p : planes) p.reset(static_cast<uint8_t *>(PageAllocReused(planeBytes)));
   TBlock scratch = Allocate(size_t(g.ScratchSize) * size_t(threads));
   // A traced pass shows whole planes, so nothing in them may be left over from before.
-  if (Trace)
+  if (Trace && Trace->PlanesShown)
     for (TPlane &p : planes) std::memset(p.get(), 0, planeBytes);
   std::vector<uint32_t> histogram(size_t(2) * size_t(threads) * DenoiseHistogramBins);
 

@@ -70,9 +70,13 @@ TDenoiseIsa DenoiseIsaFor(bool UseAVX);
 // What a pass shows of itself (tests compare code paths step by step):
 // Padding other than 0 replaces the set's rounding of the plane sides, and
 // AfterStep sees the block after every procedure with its SSE2 index.
+// Planes that AfterStep looks at are cleared first (PlanesShown), so that
+// nothing in them is left over from before; a trace that only times the
+// steps leaves them as a real pass has them.
 struct TDenoiseTrace {
   int32_t Padding = 0;
   std::function<void(int32_t Procedure, const TDenoiseBlock &Block)> AfterStep;
+  bool PlanesShown = true;
 };
 
 // Runs one pass on a 1-channel 8- or 14-bit image (gray pass) or a 3-channel
