@@ -25,6 +25,8 @@ struct V {
   static F min(F a, F b) { return _mm256_min_ps(a, b); }
   static I round(F v) { return _mm256_cvtps_epi32(v); }
   static int32_t round1(float v) { return _mm_cvtss_si32(_mm_set_ss(v)); }
+  static I trunc(F v) { return _mm256_cvttps_epi32(v); }
+  static void storei(int32_t *p, I v) { _mm256_storeu_si256(reinterpret_cast<I *>(p), v); }
   static F tofloat(I v) { return _mm256_cvtepi32_ps(v); }
   static F pow2(I n) {
     return _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_add_epi32(n, _mm256_set1_epi32(127)), 23));

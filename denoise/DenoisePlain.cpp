@@ -22,6 +22,8 @@ struct V {
   static F min(F a, F b) { return a < b ? a : b; }
   static I round(F v) { return int32_t(__builtin_lrintf(v)); }
   static int32_t round1(float v) { return int32_t(__builtin_lrintf(v)); }
+  static I trunc(F v) { return int32_t(v); }
+  static void storei(int32_t *p, I v) { *p = v; }
   static F tofloat(I v) { return float(v); }
   static F pow2(I n) {
     const uint32_t bits = uint32_t(n + 127) << 23;

@@ -23,6 +23,8 @@ struct V {
   static F min(F a, F b) { return _mm_min_ps(a, b); }
   static I round(F v) { return _mm_cvtps_epi32(v); }
   static int32_t round1(float v) { return _mm_cvtss_si32(_mm_set_ss(v)); }
+  static I trunc(F v) { return _mm_cvttps_epi32(v); }
+  static void storei(int32_t *p, I v) { _mm_storeu_si128(reinterpret_cast<I *>(p), v); }
   static F tofloat(I v) { return _mm_cvtepi32_ps(v); }
   static F pow2(I n) { return _mm_castsi128_ps(_mm_slli_epi32(_mm_add_epi32(n, _mm_set1_epi32(127)), 23)); }
   static void deinterleave(F a, F b, F &e, F &o) {
