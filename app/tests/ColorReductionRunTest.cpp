@@ -134,6 +134,30 @@ TEST_F(ColorReductionRun, PngnqiIntoJpegWritesTheReducedPixels) {
   EXPECT_EQ(TempLeft(), std::vector<std::string>{});
 }
 
+// A read-only output that the profile lets a run replace: the reduced
+// picture takes its place and keeps its permissions, pngnqi's own file and
+// FLAXC's read-back alike.
+TEST_F(ColorReductionRun, ReadOnlyOutputIsReplacedAndStaysReadOnly) {
+  ASSERT_TRUE(quanttest::MakeDrawing(Dir + "/p/drawing.png"));
+  for (const int Mode : {1, 3}) {
+    fs::create_directories(Dir + "/out");
+    const std::string Out = Dir + "/out/drawing.png";
+    fs::remove(Out);
+    std::ofstream(Out) << "an older output";
+    ::chmod(Out.c_str(), 0444);
+    Profile("[DecreaseColor]\nUse=1\nMode=" + std::to_string(Mode) + "\nPaletteEntries=16\n[File]\nIgnoreReadOnlyAttr=1\nFileNameFormat=" +
+            Dir + "/out/<old>.png\n");
+    const TRun R = Run({"/ini=t.ini", "--overwrite", Dir + "/p"});
+    ASSERT_EQ(R.Status, 0) << "tool " << Mode << "\n" << R.Err;
+    EXPECT_NE(testenv::Capture("pngcheck -v " + Q(Out)).find("PLTE"), std::string::npos) << "tool " << Mode;
+    EXPECT_LE(ColourCount(Out), 16) << "tool " << Mode;
+    struct stat st;
+    ASSERT_EQ(::stat(Out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u) << "tool " << Mode;
+    EXPECT_EQ(TempLeft(), std::vector<std::string>{}) << "tool " << Mode;
+  }
+}
+
 // A tool that leaves no result: one error line per file with the tool's
 // reason, no output at all, status 1, no working file left.
 TEST_F(ColorReductionRun, ToolWithoutResultGivesOneLinePerFileAndNoOutput) {

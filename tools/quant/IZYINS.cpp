@@ -45,11 +45,10 @@ struct TLiqFree {
 }  // namespace
 
 int main(int argc, char **argv) {
-  for (int i = 1; i < argc; ++i)
-    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-      PrintHelp();
-      return 0;
-    }
+  if (AsksForHelp(argc, argv)) {
+    PrintHelp();
+    return 0;
+  }
   TQuantCommand Cmd;
   if (const std::string Error = ParseQuantCommand(argc, argv, Cmd); !Error.empty()) {
     std::fprintf(stderr, "IZYINS: %s (see IZYINS --help)\n", Error.c_str());

@@ -61,6 +61,12 @@ void Put32(std::vector<uint8_t> &B, uint32_t v) {
 
 }  // namespace
 
+bool AsksForHelp(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i)
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) return true;
+  return false;
+}
+
 std::string QuantOptionsHelp() {
   std::string Text;
   for (const TOptionRule &R : OptionRules) {

@@ -43,6 +43,9 @@ struct TQuantCommand {
   int32_t Effort = 8;            // -I: effort of the search, 1 (fast) to 10 (thorough)
 };
 
+// Whether the command line asks for the help text (--help or -h anywhere).
+bool AsksForHelp(int argc, char **argv);
+
 // The option letters, their ranges and meanings, for --help.
 std::string QuantOptionsHelp();
 

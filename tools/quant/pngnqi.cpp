@@ -5,6 +5,7 @@
 // colours, which its network is not made for — is done through
 // libimagequant, with the same result file.
 #include "core/TempFile.h"
+#include "tools/quant/QuantTool.h"
 
 #include <libimagequant.h>
 #include <png.h>
@@ -212,11 +213,10 @@ int RunLibimagequant(const TCommand &C) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  for (int i = 1; i < argc; ++i)
-    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-      PrintHelp();
-      return 0;
-    }
+  if (AsksForHelp(argc, argv)) {
+    PrintHelp();
+    return 0;
+  }
   TCommand C;
   if (const std::string E = Parse(argc, argv, C); !E.empty()) {
     std::fprintf(stderr, "pngnqi: %s (see pngnqi --help)\n", E.c_str());
