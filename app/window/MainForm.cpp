@@ -690,11 +690,15 @@ void TTessivoPlusMainForm::DeleteSelected() {
   Model->EndChange();
   // The focused row stays selected: the entry that moved into its place.
   if (FList.Count() > 0) {
-    const int Row = std::min(Focus, FList.Count() - 1);
-    ListView->setCurrentIndex(Model->index(Row, 0));
-    ListView->selectRow(Row);
+    SelectOnly(std::min(Focus, FList.Count() - 1));
   }
   UpdateCommandStates();
+}
+
+void TTessivoPlusMainForm::SelectOnly(int Row) {
+  // Not the view's selectRow, which would take held modifier keys into account.
+  ListView->selectionModel()->setCurrentIndex(Model->index(Row, 0),
+                                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void TTessivoPlusMainForm::ClearList() {
@@ -729,7 +733,7 @@ void TTessivoPlusMainForm::MoveEntry(int From, int To) {
   Model->BeginChange();
   FList.Move(From, To);
   Model->EndChange();
-  ListView->selectRow(To);
+  SelectOnly(To);
   UpdateCommandStates();
 }
 

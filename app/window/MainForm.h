@@ -172,6 +172,8 @@ private:
   void StoreShownRuleFields(const TSizeRuleFields &F);
   void FillProfiles();
   int SelectedCount() const;
+  // Row becomes the current and only selected row.
+  void SelectOnly(int Row);
   std::vector<int> SelectedRows() const;
 
   std::string FIniPath;
