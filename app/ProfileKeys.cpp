@@ -199,13 +199,6 @@ std::vector<TProfileKey> MakeTable() {
       Key("Window", "Top", 'I', "-1000", "main window position (negative: the designed placement)"),
       Key("Window", "ClientWidth", 'I', "0", "main window client width (0 or less: the designed size)"),
       Key("Window", "ClientHeight", 'I', "0", "main window client height (0 or less: the designed size)"),
-      Key("ListView", "Header0", 'I', "-1", "width of list column 0 (-1: the designed width)"),
-      Key("ListView", "Header1", 'I', "-1", "width of list column 1 (-1: the designed width)"),
-      Key("ListView", "Header2", 'I', "-1", "width of list column 2 (-1: the designed width)"),
-      Key("ListView", "Header3", 'I', "-1", "width of list column 3 (-1: the designed width)"),
-      Key("ListView", "Header4", 'I', "-1", "width of list column 4 (-1: the designed width)"),
-      Key("ListView", "Header5", 'I', "-1", "width of list column 5 (-1: the designed width)"),
-      Key("ListView", "Header6", 'I', "-1", "width of list column 6 (-1: the designed width)"),
       Flag("ThumbnailWindow", "UseEmbeddedThumbnail", "1", "thumbnails from the embedded Exif thumbnail where there is one"),
       Flag("ThumbnailWindow", "Visible", "1", "the thumbnail window is shown (read only)"),
       Key("ThumbnailWindow", "Left", 'I', "-65535", "thumbnail window offset from the main window"),
@@ -255,6 +248,10 @@ std::vector<TProfileKey> MakeTable() {
       Flag("Combine", "FillBlank", "1", "older switch, read only when BlankType is missing: 1 gapless (BlankType 2), 0 margins (BlankType 0)"),
   };
   T.insert(T.end(), Rest.begin(), Rest.end());
+  static const char *const HeaderNames[7] = {"Header0", "Header1", "Header2", "Header3",
+                                             "Header4", "Header5", "Header6"};
+  for (const char *Name : HeaderNames)
+    T.push_back(Key("ListView", Name, 'I', "-1", "width of that column of the list (-1: the designed width)"));
   // Listed whole here, Use and Order included: noise removal joins the chain
   // only where its library is installed, and the reference must not depend on that.
   const TProfileKey Sharpen[] = {

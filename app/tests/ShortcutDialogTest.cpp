@@ -2,6 +2,7 @@
 // states, the enabling rule of "即時変換にする", and OK twice with the
 // overwrite question answered through the real message box.
 #include "app/ShortcutDialog.h"
+#include "app/tests/ProfileSandbox.h"
 #include "app/SettingsFile.h"
 #include "app/Shortcut.h"
 #include "batch/BatchObjects.h"
@@ -36,26 +37,11 @@ QApplication &App() {
   return A;
 }
 
-class ShortcutDialog : public ::testing::Test {
+class ShortcutDialog : public TProfileSandbox {
 protected:
   void SetUp() override {
     App();
-    char Tmpl[] = "/tmp/tessivo-shortcut-dialog-XXXXXX";
-    Dir = ::mkdtemp(Tmpl);
-    ::setenv("TESSIVOPLUS_DATA", (Dir + "/data").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (Dir + "/xdg").c_str(), 1);
-    fs::create_directories(Dir + "/xdg/applications");
-    CreateDataFolders();
-    SystemOption.ProcessorCount = 2;
-    CreateBatchObjects(2);
-    CreateDefaultEffects(Effects, Dir);
-    LoadIniFile(DefaultSettingsFile(), Effects);
-  }
-  void TearDown() override {
-    FreeBatchObjects();
-    ::unsetenv("TESSIVOPLUS_DATA");
-    ::unsetenv("XDG_DATA_HOME");
-    fs::remove_all(Dir);
+    TProfileSandbox::SetUp();
   }
   // Answers the next message box with Button, once it is shown.
   void AnswerNextBox(QMessageBox::StandardButton Button) {
@@ -66,8 +52,7 @@ protected:
       Box->button(Button)->click();
     });
   }
-  std::string Dir, BoxText;
-  TEffectList Effects;
+  std::string BoxText;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 // shortcut dialog, the record of launchers made, and the Exec line as GLib's
 // own launcher (gio launch) reads it.
 #include "app/Shortcut.h"
+#include "app/tests/ProfileSandbox.h"
 #include "app/SettingsFile.h"
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
@@ -29,31 +30,25 @@ std::string ReadText(const std::string &Path) {
   return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
 }
 
-class Shortcut : public ::testing::Test {
+class Shortcut : public TProfileSandbox {
 protected:
   void SetUp() override {
-    char Tmpl[] = "/tmp/tessivo-shortcut-XXXXXX";
-    Dir = ::mkdtemp(Tmpl);
-    ::setenv("TESSIVOPLUS_DATA", (Dir + "/data").c_str(), 1);
-    ::setenv("XDG_DATA_HOME", (Dir + "/xdg").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (Dir + "/config").c_str(), 1);
+    // The desktop named by the user-dirs file, below a home of the test's own.
+    char Tmpl[] = "/tmp/tessivo-shortcut-home-XXXXXX";
+    Home = ::mkdtemp(Tmpl);
     OldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("HOME", Dir.c_str(), 1);
-    fs::create_directories(Dir + "/config");
-    std::ofstream(Dir + "/config/user-dirs.dirs") << "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
-    fs::create_directories(Dir + "/Schreibtisch");
-    fs::create_directories(Dir + "/xdg/applications");
-    CreateDataFolders();
-    SystemOption.ProcessorCount = 2;
-    CreateBatchObjects(2);
-    CreateDefaultEffects(Effects, Dir);
-    LoadIniFile(DefaultSettingsFile(), Effects);
+    ::setenv("HOME", Home.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (Home + "/config").c_str(), 1);
+    fs::create_directories(Home + "/config");
+    std::ofstream(Home + "/config/user-dirs.dirs") << "XDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n";
+    fs::create_directories(Home + "/Schreibtisch");
+    TProfileSandbox::SetUp();
   }
   void TearDown() override {
-    FreeBatchObjects();
-    for (const char *Name : {"TESSIVOPLUS_DATA", "XDG_DATA_HOME", "XDG_CONFIG_HOME"}) ::unsetenv(Name);
+    TProfileSandbox::TearDown();
+    ::unsetenv("XDG_CONFIG_HOME");
     ::setenv("HOME", OldHome.c_str(), 1);
-    fs::remove_all(Dir);
+    fs::remove_all(Home);
   }
   TShortcutResult Create(const TShortcutRequest &R, bool Answer, int *Asked = nullptr) {
     std::string Error;
@@ -67,19 +62,18 @@ protected:
     EXPECT_TRUE(Error.empty()) << Error;
     return Result;
   }
-  std::string Dir, OldHome, LastQuestion;
-  TEffectList Effects;
+  std::string Home, OldHome, LastQuestion;
 };
 
 }  // namespace
 
 TEST_F(Shortcut, PlacesAreTheDesktopOfUserDirsAndTheApplicationsFolder) {
-  EXPECT_EQ(DesktopFolder(), Dir + "/Schreibtisch");
+  EXPECT_EQ(DesktopFolder(), Home + "/Schreibtisch");
   EXPECT_EQ(SendToFolder(), Dir + "/xdg/applications");
   TShortcutRequest R;
   R.Name = "photo";
   R.Desktop = true;
-  EXPECT_EQ(ShortcutPathOf(R), Dir + "/Schreibtisch/photo.desktop");
+  EXPECT_EQ(ShortcutPathOf(R), Home + "/Schreibtisch/photo.desktop");
   R.Desktop = false;
   EXPECT_EQ(ShortcutPathOf(R), Dir + "/xdg/applications/photo.desktop");
   EXPECT_EQ(ShortcutRecordFile(), Dir + "/data/ShortCutFiles.dat");
@@ -90,7 +84,7 @@ TEST_F(Shortcut, CreatedTwiceWithSavedSettingsReplacesItsOwnProfile) {
   R.Name = "photo";
   R.Desktop = true;
   R.AtOnce = true;
-  const std::string Launcher = Dir + "/Schreibtisch/photo.desktop";
+  const std::string Launcher = Home + "/Schreibtisch/photo.desktop";
   const std::string Profile = SettingsFolder() + "photo.ini";
 
   ASSERT_EQ(Create(R, true), TShortcutResult::Created);
