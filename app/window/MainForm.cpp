@@ -702,7 +702,7 @@ void TTessivoPlusMainForm::SelectOnly(int Row) {
 }
 
 void TTessivoPlusMainForm::ClearList() {
-  ThumbnailWindow->hide();
+  HideThumbnailWindow();
   Model->BeginChange();
   FList.Clear();
   Model->EndChange();
@@ -800,7 +800,7 @@ void TTessivoPlusMainForm::Run() {
   if (FRunning || FList.Count() == 0) return;
   FRunning = true;
   DragDropAccept = false;
-  ThumbnailWindow->hide();
+  HideThumbnailWindow();
   if (!PrepareResize()) {
     FRunning = false;
     DragDropAccept = true;
@@ -966,13 +966,18 @@ void TTessivoPlusMainForm::SetThumbnailSize(int Size) {
   ActIgnoreEmbedded->setEnabled(Size == 1);
   const int Side = ThumbnailWindowSide(Size);
   if (Side == 0) {
-    if (ThumbnailWindow->isVisible()) RememberThumbnailOffset();
-    ThumbnailWindow->hide();
+    HideThumbnailWindow();
     return;
   }
   ThumbnailWindow->SetSide(Side);
   const QModelIndex Current = ListView->currentIndex();
   if (Current.isValid()) ShowThumbnailOf(Current.row());
+}
+
+void TTessivoPlusMainForm::HideThumbnailWindow() {
+  // Its offset from the main window is remembered whenever it hides.
+  if (ThumbnailWindow->isVisible()) RememberThumbnailOffset();
+  ThumbnailWindow->hide();
 }
 
 void TTessivoPlusMainForm::RememberThumbnailOffset() {
@@ -1051,8 +1056,7 @@ void TTessivoPlusMainForm::closeEvent(QCloseEvent *E) {
     return;
   }
   setAcceptDrops(false);
-  if (ThumbnailWindow->isVisible()) RememberThumbnailOffset();
-  ThumbnailWindow->hide();
+  HideThumbnailWindow();
   if (OnSaveSettings) OnSaveSettings(*this);
   E->accept();
 }

@@ -164,6 +164,7 @@ private:
   void ShowModePanel();
   void ShowOrderDialog();
   void RememberThumbnailOffset();
+  void HideThumbnailWindow();
   void PlaceThumbnailWindow();
   void ThumbnailMade(uint64_t Serial, const QImage &Image, const std::string &Error,
                      const std::vector<uint8_t> &Cached);

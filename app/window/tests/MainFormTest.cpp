@@ -719,7 +719,11 @@ TEST_F(MainForm, SelectingARowShowsItsThumbnailAndClosingChoosesNone) {
   EXPECT_EQ(F.ThumbnailWindow->windowTitle(), QStringLiteral("wide.png"));
   // The list thumbnail is the picture brought down to 320 on its long side.
   EXPECT_EQ(F.ThumbnailWindow->Picture().size(), QSize(320, 107));
+  // Its offset from the main window is remembered when it goes.
+  F.ThumbnailWindow->move(F.pos() + QPoint(40, 30));
   F.ThumbnailWindow->close();
+  EXPECT_EQ(F.WindowState().ThumbnailLeft, 40);
+  EXPECT_EQ(F.WindowState().ThumbnailTop, 30);
   EXPECT_TRUE(F.ActThumbnail[0]->isChecked());
   EXPECT_EQ(SystemOption.ThumbnailSize, 0);
   F.SetThumbnailSize(1);
