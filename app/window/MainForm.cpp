@@ -20,6 +20,7 @@
 #include "core/IniFile.h"
 #include "core/ProgramFolder.h"
 #include "effects/ChangeOrder.h"
+#include "effects/DecreaseColorEffect.h"
 #include "effects/ResizeOption.h"
 #include "io/Bitmap.h"
 
@@ -580,8 +581,12 @@ void TTessivoPlusMainForm::RebuildEffectPanels() {
     FilterList.push_back(P);
   }
   int Height = int(FilterList.size()) * EFFECT_PANEL_HEIGHT;
-  if (TEffect *DC = FEffects.DecreaseColorEffect()) {
-    // The colour reduction stays below the others and is not dragged.
+  // The colour reduction has a panel only while one of its tools is there
+  // (its mode is not "none"); the panel stays below the others and is not
+  // dragged.
+  auto *DC = dynamic_cast<TDecreaseColorEffect *>(FEffects.DecreaseColorEffect());
+  if (DCPanel && !(DC && DC->FMode != DECREASE_COLOR_NONE)) DCPanel->hide();
+  if (DC && DC->FMode != DECREASE_COLOR_NONE) {
     if (!DCPanel) DCPanel = new TEffectPanel(Q(DC->Name()), FEffects.Count(), DC->Use(), false, PanelColumn);
     DCPanel->SetIndex(FEffects.Count());
     DCPanel->setGeometry(1, Height, Width, EFFECT_PANEL_HEIGHT);

@@ -16,10 +16,12 @@
 #include "batch/ConvertOption.h"
 #include "batch/ErrorLogFrm.h"
 #include "core/IniFile.h"
+#include "effects/DecreaseColorEffect.h"
 #include "effects/ResizeOption.h"
 #include "io/Pixio.h"
 #include "resample/Filter.h"
 #include "testutil/OutsideTool.h"
+#include "testutil/TestEnv.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -919,5 +921,46 @@ TEST_F(MainForm, TheCombiningSettingsDialogStoresOnOkOnly) {
   }
   EXPECT_EQ(Option.Columns, 3);
 }
+
+}  // namespace
+
+namespace {
+
+struct TReductionCase {
+  const char *Name;
+  int StoredMode;
+  bool ToolsThere;
+  bool Panel;
+};
+
+class ReductionPanel : public MainForm, public testing::WithParamInterface<TReductionCase> {};
+
+TEST_P(ReductionPanel, ShowsOnlyWhileTheReductionHasATool) {
+  if (GetParam().ToolsThere && testenv::BinFile("FLAXC").empty()) {
+    GTEST_SKIP() << "bin/FLAXC is not built";
+  }
+  WriteIni("[System]\nThumbnailSize=0\n[DecreaseColor]\nMode=" + std::to_string(GetParam().StoredMode) + "\n");
+  TTessivoPlusMainForm &F = Open();
+  auto *DC = dynamic_cast<TDecreaseColorEffect *>(F.Effects().DecreaseColorEffect());
+  ASSERT_TRUE(DC);
+  DC->FToolFolder = GetParam().ToolsThere ? std::string(TESSIVO_BIN_DIR) : Dir + "/no-tools";
+  F.LoadSettings(Ini, false);
+  const bool Shown = F.DCPanel && F.DCPanel->isVisible();
+  EXPECT_EQ(Shown, GetParam().Panel);
+  if (Shown) {
+    EXPECT_EQ(F.DCPanel->FCaption->text(), QStringLiteral("減色"));
+    EXPECT_EQ(F.DCPanel->y(), F.Effects().Count() * EFFECT_PANEL_HEIGHT);
+    // Its box switches the reduction, which is not one of the list's members.
+    F.DCPanel->FCheckBox->click();
+    EXPECT_EQ(DC->Use(), F.DCPanel->FCheckBox->isChecked());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ReductionPanel,
+                         testing::Values(TReductionCase{"NoToolThere", 0, false, false},
+                                         TReductionCase{"ChosenToolMissing", 1, false, false},
+                                         TReductionCase{"NoneStoredTakesAToolThatIsThere", 0, true, true},
+                                         TReductionCase{"ChosenToolThere", 1, true, true}),
+                         [](const testing::TestParamInfo<TReductionCase> &I) { return std::string(I.param.Name); });
 
 }  // namespace
