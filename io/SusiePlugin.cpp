@@ -5,6 +5,7 @@
 #include "core/AsciiCase.h"
 #include "core/Errors.h"
 #include "io/Bitmap.h"
+#include "io/ExifReader.h"
 #include "io/FormatOption.h"
 #include "io/ImageProbe.h"
 #include "io/LoadPicture.h"
@@ -221,7 +222,10 @@ std::string TSusieLibrary::PluginInfo(int Number) {
 
 bool TSusieLibrary::ListsExtension(const std::string &Ext) const {
   if (Ext.empty()) return false;
-  return FExts.find("*" + AsciiLower(Ext) + ";") != std::string::npos;
+  std::string pattern = "*";
+  pattern += AsciiLower(Ext);
+  pattern += ';';
+  return FExts.find(pattern) != std::string::npos;
 }
 
 std::string TSusieLibrary::ShowPluginInfo() {
@@ -591,5 +595,15 @@ bool ProbeSusieImage(const std::string &Ext, const std::string *File, const uint
   Entry.FResolutionUnit = RESUNIT_NONE;
   Entry.FSPI = plugin;
   Entry.PictureFormat = PICTURE_SPI;
+  // Camera files in a TIFF container carry the orientation and the shooting
+  // date in their first directories, where the Exif reader finds them; the
+  // plug-in leaves the pixels as stored, so the rotation step turns them.
+  if (Size >= 8 && (std::memcmp(Data, "II*\0", 4) == 0 || std::memcmp(Data, "MM\0*", 4) == 0)) {
+    TImageProbe tiff;
+    tiff.FPath = Entry.FPath;
+    ParseExifIFDs(tiff, Data, Size, 0, Size);
+    Entry.FOrientation = tiff.FOrientation;
+    Entry.DateTimeOriginal = tiff.DateTimeOriginal;
+  }
   return true;
 }
