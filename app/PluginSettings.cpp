@@ -4,6 +4,8 @@
 #include "app/SettingsFile.h"
 #include "batch/ConvertOption.h"
 #include "batch/ConvertOptionIni.h"
+#include "batch/SusieArchiveHost.h"
+#include "core/ProgramFolder.h"
 #include "core/IniFile.h"
 
 #include <sys/stat.h>
@@ -17,6 +19,11 @@ bool Exists(const std::string &Path) {
 }  // namespace
 
 TPluginOrders PluginOrders;
+
+std::string DefaultPluginFolder() {
+  const std::string program = ProgramFolder();
+  return program + (program.empty() || program.back() != '/' ? "/" : "") + "SusiePlugin";
+}
 
 std::string PluginSettingsFile() { return SettingsFolder() + "TessivoPlus.cfg"; }
 
@@ -33,7 +40,9 @@ void ReadPluginSettings(const TMemIniFile &Profile, const std::string &CfgPath, 
 }
 
 void WritePluginSettings(TMemIniFile &Ini, const TSPIOption &Option, const TPluginOrders &Orders) {
-  WritePluginFolderOption(Ini, Option);
+  TSPIOption stored = Option;
+  if (stored.SPIDirectory == DefaultPluginFolder()) stored.SPIDirectory.clear();
+  WritePluginFolderOption(Ini, stored);
   Ini.WriteString("SPI", "SPIOrder", Orders.SPIOrder);
   Ini.WriteString("SPI", "ArchiveSPIOrder", Orders.ArchiveSPIOrder);
 }
@@ -50,4 +59,17 @@ bool SavePluginSettings(const std::string &CfgPath, const TSPIOption &Option, co
         ini.UpdateFile();
       },
       AskRetry);
+}
+
+std::string StartProgramPlugins(const TMemIniFile &Profile) {
+  try {
+    ReadPluginSettings(Profile, PluginSettingsFile(), ProgramFolder(), SPIOption, PluginOrders);
+  } catch (const std::exception &e) {
+    return PluginSettingsFile() + ": " + e.what() + "; no plug-ins are used";
+  }
+  TSPIOrder image = ParseSPIOrder(PluginOrders.SPIOrder), archive = ParseSPIOrder(PluginOrders.ArchiveSPIOrder);
+  LoadProgramPlugins(SPIOption.SPIDirectory, SPIOption.ThreadSafeSPI != LongFalse, image, archive);
+  PluginOrders.SPIOrder = FormatSPIOrder(image);
+  PluginOrders.ArchiveSPIOrder = FormatSPIOrder(archive);
+  return {};
 }

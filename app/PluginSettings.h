@@ -20,6 +20,9 @@ struct TPluginOrders {
 // The program-wide record the window reads once per program run and writes at exit.
 extern TPluginOrders PluginOrders;
 
+// The program folder's "SusiePlugin", the plug-in folder an empty
+// SPIDirectory stands for.
+std::string DefaultPluginFolder();
 // SettingsFolder() + "TessivoPlus.cfg".
 std::string PluginSettingsFile();
 
@@ -29,6 +32,7 @@ std::string PluginSettingsFile();
 // cannot be read raises ETessivoError.
 void ReadPluginSettings(const TMemIniFile &Profile, const std::string &CfgPath, const std::string &ProgramFolder,
                         TSPIOption &Option, TPluginOrders &Orders);
+// The default folder is written as an empty SPIDirectory.
 void WritePluginSettings(TMemIniFile &Ini, const TSPIOption &Option, const TPluginOrders &Orders);
 
 // Writes the settings to CfgPath (UTF-8, section "SPI", the file's other
@@ -37,3 +41,9 @@ void WritePluginSettings(TMemIniFile &Ini, const TSPIOption &Option, const TPlug
 // further failure. True when the file was written.
 bool SavePluginSettings(const std::string &CfgPath, const TSPIOption &Option, const TPluginOrders &Orders,
                         const std::function<bool(const std::string &Error)> &AskRetry);
+
+// The start of a program run: the plug-in settings (TessivoPlus.cfg, else
+// Profile) into SPIOption and PluginOrders, then the plug-ins of the folder
+// loaded in those orders (LoadProgramPlugins), the merged orders kept.
+// Answers what went wrong (the program then runs without plug-ins), or "".
+std::string StartProgramPlugins(const TMemIniFile &Profile);

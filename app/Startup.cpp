@@ -147,13 +147,10 @@ std::string LoadPluginsOnce(const std::string &SettingsFile) {
   if (Loaded) return {};
   Loaded = true;
   try {
-    ReadPluginSettings(TMemIniFile(SettingsFile), PluginSettingsFile(), ProgramFolder(), SPIOption, PluginOrders);
-    TSPIOrder Image = ParseSPIOrder(PluginOrders.SPIOrder), Archive = ParseSPIOrder(PluginOrders.ArchiveSPIOrder);
-    LoadProgramPlugins(SPIOption.SPIDirectory, SPIOption.ThreadSafeSPI != LongFalse, Image, Archive);
+    return StartProgramPlugins(TMemIniFile(SettingsFile));
   } catch (const std::exception &E) {
-    return PluginSettingsFile() + ": " + E.what() + "; no plug-ins are used";
+    return SettingsFile + ": " + E.what() + "; no plug-ins are used";
   }
-  return {};
 }
 
 bool ProcessorSupported() {
@@ -213,6 +210,7 @@ bool InitApp(const TStartupHooks &Hooks, TStartupTimes *Times, const std::string
 
 void DoneApp() {
   WorkFolder.reset();
+  ReleaseProgramPlugins();
   if (Started) FreeBatchObjects();
   Started = false;
   FreeResizeLibrary();

@@ -450,14 +450,7 @@ int main(int argc, char **argv) {
       return Fail(EXIT_USAGE, "cannot use the settings file " + IniPath + ": " + E.what());
     }
     // The plug-ins of the configured folder, in the stored orders.
-    try {
-      TPluginOrders Orders;
-      ReadPluginSettings(Ini, PluginSettingsFile(), ProgramFolder(), SPIOption, Orders);
-      TSPIOrder Image = ParseSPIOrder(Orders.SPIOrder), Archive = ParseSPIOrder(Orders.ArchiveSPIOrder);
-      LoadProgramPlugins(SPIOption.SPIDirectory, SPIOption.ThreadSafeSPI != LongFalse, Image, Archive);
-    } catch (const std::exception &E) {
-      std::fprintf(stderr, "tessivo: %s: %s; no plug-ins are used\n", PluginSettingsFile().c_str(), E.what());
-    }
+    if (const std::string E = StartProgramPlugins(Ini); !E.empty()) std::fprintf(stderr, "tessivo: %s\n", E.c_str());
     ErrorLogForm();  // loader and prober failures go to the log from here on
     // A combining run names its pages as it writes them, from the images it
     // has gathered: there is no list of names to print or to share out.

@@ -145,6 +145,13 @@ __attribute__((visibility("default"))) int GetPicture(const char *buf, intptr_t 
   return SPI_SUCCESS;
 }
 
+#if TEST_SPI_MODE == MODE_GOOD
+// Only the well-behaved one has a configuration dialog; it accepts function 1 (settings).
+__attribute__((visibility("default"))) int ConfigurationDlg(void *, int fnc) {
+  return fnc == 1 ? SPI_SUCCESS : SPI_INTERNAL_ERROR;
+}
+#endif
+
 // How the host called: IsSupported calls so far, the input flag of the last
 // picture call (-1 none), and the most calls that were ever in progress at once.
 __attribute__((visibility("default"))) void TestPluginCalls(int *Supported, int *Flag, int *MostAtOnce) {
