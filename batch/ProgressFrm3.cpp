@@ -55,6 +55,18 @@ bool SafeMember(const TArchiveMemberInfo &Member, TArchiveMemberInfo &Safe) {
   return true;
 }
 
+// How much of a member is read to probe it from its head.
+constexpr uint32_t MEMBER_PROBE_HEAD = 256 * 1024;
+
+// Whether the probe of a file with this extension needs only its head: the
+// program's own BMP, PNG and JPEG header probes (formats of the imaging
+// service and of plug-ins may keep what they need at the end).
+bool HeadProbeSuffices(const std::string &Ext) {
+  for (const char *e : {".jpg", ".jpeg", ".jpe", ".jfif", ".exif", ".png", ".bmp", ".dib"})
+    if (Ext == e) return true;
+  return false;
+}
+
 }  // namespace
 
 std::string TemplateOutputFolder(const std::string &Template) {
@@ -271,9 +283,22 @@ void TListupThread::ListArchive(const std::string &Archive, void *Plugin) {
     if (SkipImageCheck) {
       if (!QuickProbeArchiveMember(Archive, member, Plugin, *info)) continue;
     } else {
+      // The program's own header probes read only the head of a file: a
+      // member they know is probed from its first bytes, so that a listed
+      // member is inflated whole only once, when it is converted. A head
+      // that is not enough (a JPEG with huge segments in front) is followed
+      // by the whole member.
       std::vector<uint8_t> bytes;
-      if (!ArchiveHost->Extract(Archive, Plugin, original, bytes)) continue;
-      if (!ProbeArchiveMember(Archive, member, Plugin, bytes.data(), bytes.size(), *info)) continue;
+      const bool byHead = HeadProbeSuffices(LowerExtension(member.FileName)) && original.FileSize > MEMBER_PROBE_HEAD;
+      if (!(byHead ? ArchiveHost->ExtractHead(Archive, Plugin, original, MEMBER_PROBE_HEAD, bytes)
+                   : ArchiveHost->Extract(Archive, Plugin, original, bytes)))
+        continue;
+      bool probed = ProbeArchiveMember(Archive, member, Plugin, bytes.data(), bytes.size(), *info);
+      if (!probed && byHead) {
+        if (!ArchiveHost->Extract(Archive, Plugin, original, bytes)) continue;
+        probed = ProbeArchiveMember(Archive, member, Plugin, bytes.data(), bytes.size(), *info);
+      }
+      if (!probed) continue;
       if (FOptions.JPEGTranMode && info->PictureFormat != PICTURE_JPEG) continue;
     }
     AddEntry(std::move(info));

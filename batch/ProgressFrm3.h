@@ -37,6 +37,13 @@ public:
   // One member's bytes.
   virtual bool Extract(const std::string &Path, void *Plugin, const TArchiveMemberInfo &Member,
                        std::vector<uint8_t> &Bytes) = 0;
+  // The first Limit bytes of a member (all of them when it is shorter), for
+  // probing without extracting it whole; by default the whole member.
+  virtual bool ExtractHead(const std::string &Path, void *Plugin, const TArchiveMemberInfo &Member, uint32_t Limit,
+                           std::vector<uint8_t> &Bytes) {
+    (void)Limit;
+    return Extract(Path, Plugin, Member, Bytes);
+  }
 };
 extern TArchiveHost *ArchiveHost;
 

@@ -27,6 +27,16 @@ bool TSusieArchiveHost::Extract(const std::string &Path, void *Plugin, const TAr
   return false;
 }
 
+bool TSusieArchiveHost::ExtractHead(const std::string &Path, void *Plugin, const TArchiveMemberInfo &Member,
+                                    uint32_t Limit, std::vector<uint8_t> &Bytes) {
+  auto *plugin = static_cast<TArchiveSusiePlugin *>(Plugin);
+  const int r = plugin->GetFileHead(Path, Member.Position, Member.FileSize, Limit, Bytes);
+  if (r == SPI_SUCCESS) return true;
+  PutLoadError(ArchiveVirtualPath(Path, Member) + ": " + MEMBER_UNREADABLE_MSG + " (" + plugin->Name() + ": " +
+               SusieResultText(r) + ")");
+  return false;
+}
+
 void LoadProgramPlugins(const std::string &Folder, bool ThreadSafe, TSPIOrder &ImageOrder, TSPIOrder &ArchiveOrder) {
   ReleaseProgramPlugins();
   const TFoundPlugins found = DiscoverPlugins(Folder);

@@ -14,6 +14,8 @@ public:
   bool ReadMembers(const std::string &Path, void *Plugin, std::vector<TArchiveMemberInfo> &Members) override;
   bool Extract(const std::string &Path, void *Plugin, const TArchiveMemberInfo &Member,
                std::vector<uint8_t> &Bytes) override;
+  bool ExtractHead(const std::string &Path, void *Plugin, const TArchiveMemberInfo &Member, uint32_t Limit,
+                   std::vector<uint8_t> &Bytes) override;
 
 private:
   TArchiveSPIList &FList;

@@ -135,6 +135,13 @@ typedef int (*SusieGetFileInfoProc)(const char *buf, intptr_t len, const char *f
 typedef int (*SusieGetFileProc)(const char *src, intptr_t len, char *dest, unsigned int flag,
                                 SusieProgressCallback prgressCallback, intptr_t lData);
 
+/* This interface's own addition, optional: the first buflen bytes of the
+ * member at position len of the archive file src into the caller's buf
+ * (fewer when the member is shorter; *got receives how many). The host
+ * probes a listed member from its head instead of extracting it whole, and
+ * uses GetFile when a plug-in does not export this. */
+typedef int (*SusieGetFileHeadProc)(const char *src, intptr_t len, void *buf, uint32_t buflen, uint32_t *got);
+
 #ifdef __cplusplus
 }
 #endif

@@ -345,6 +345,7 @@ void TArchiveSusiePlugin::ResolveEntryPoints() {
   FGetArchiveInfo = reinterpret_cast<SusieGetArchiveInfoProc>(Resolve("GetArchiveInfo"));
   FGetFileInfo = reinterpret_cast<SusieGetFileInfoProc>(Resolve("GetFileInfo"));
   FGetFile = reinterpret_cast<SusieGetFileProc>(Resolve("GetFile"));
+  FGetFileHead = reinterpret_cast<SusieGetFileHeadProc>(Resolve("GetFileHead"));
 }
 
 int TArchiveSusiePlugin::GetArchiveInfo(const std::string &Path, std::vector<TArchiveMemberInfo> &Members) {
@@ -402,6 +403,24 @@ int TArchiveSusiePlugin::GetFile(const std::string &Path, uint32_t Position, uin
   const auto *p = static_cast<const uint8_t *>(block.P);
   Bytes.assign(p, p + FileSize);
   return SPI_SUCCESS;
+}
+
+int TArchiveSusiePlugin::GetFileHead(const std::string &Path, uint32_t Position, uint32_t FileSize, uint32_t Limit,
+                                     std::vector<uint8_t> &Bytes) {
+  if (!FGetFileHead || Limit >= FileSize) return GetFile(Path, Position, FileSize, Bytes);
+  Bytes.clear();
+  const TPassablePath name(Path);
+  if (name.Path().empty()) return SPI_FILE_READ_ERROR;
+  Bytes.resize(Limit);
+  uint32_t got = 0;
+  int r;
+  {
+    auto lock = Guard();
+    r = FGetFileHead(name.Path().c_str(), intptr_t(Position), Bytes.data(), Limit, &got);
+  }
+  if (r == SPI_SUCCESS && got != Limit) r = SPI_BROKEN_DATA;
+  if (r != SPI_SUCCESS) Bytes.clear();
+  return r;
 }
 
 // ---------------------------------------------------------------------------

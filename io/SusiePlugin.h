@@ -112,6 +112,10 @@ public:
   // Bytes; the result code, 0 on success (SPI_BROKEN_DATA when the plug-in
   // handed back fewer bytes).
   int GetFile(const std::string &Path, uint32_t Position, uint32_t FileSize, std::vector<uint8_t> &Bytes);
+  // The first Limit bytes of the member (all of them when it is shorter),
+  // through the plug-in's GetFileHead, or GetFile when it has none.
+  int GetFileHead(const std::string &Path, uint32_t Position, uint32_t FileSize, uint32_t Limit,
+                  std::vector<uint8_t> &Bytes);
 
 protected:
   const char *Version() const override { return SPI_VERSION_ARCHIVE; }
@@ -121,6 +125,7 @@ private:
   SusieGetArchiveInfoProc FGetArchiveInfo = nullptr;
   SusieGetFileInfoProc FGetFileInfo = nullptr;
   SusieGetFileProc FGetFile = nullptr;
+  SusieGetFileHeadProc FGetFileHead = nullptr;
 };
 
 // What is said of a member that cannot be extracted (the plug-in's reason follows).

@@ -356,4 +356,34 @@ __attribute__((visibility("default"))) int GetFile(const char *src, intptr_t len
   return written;
 }
 
+__attribute__((visibility("default"))) int GetFileHead(const char *src, intptr_t len, void *buf, uint32_t buflen,
+                                                       uint32_t *got) {
+  if (!src || !got || (!buf && buflen)) return SPI_INTERNAL_ERROR;
+  *got = 0;
+  if (len < 0 || len > intptr_t(std::numeric_limits<uint32_t>::max())) return SPI_UNKNOWN_FORMAT;
+  const uint32_t index = uint32_t(len);
+  std::unique_ptr<TReader> r = Pool().Take(src, index);
+  if (!r) return SPI_FILE_READ_ERROR;
+  const int seek = SeekEntry(*r, index);
+  if (seek == ARCHIVE_EOF) return SPI_UNKNOWN_FORMAT;
+  if (seek != ARCHIVE_OK) return SPI_BROKEN_DATA;
+  SusieFileInfo f;
+  if (!DescribeEntry(r->A.get(), r->Entry, index, f)) {
+    Pool().GiveBack(std::move(r));
+    return SPI_UNKNOWN_FORMAT;
+  }
+  if (archive_entry_is_encrypted(r->Entry)) return SPI_ENCRYPTED;
+  const uint32_t want = std::min(buflen, f.filesize);
+  auto *out = static_cast<uint8_t *>(buf);
+  while (*got < want) {
+    const la_ssize_t n = archive_read_data(r->A.get(), out + *got, want - *got);
+    if (n <= 0) break;
+    *got += uint32_t(n);
+  }
+  if (*got != want) return archive_entry_is_encrypted(r->Entry) ? SPI_ENCRYPTED : SPI_BROKEN_DATA;
+  // The rest of the member is skipped by the next header read.
+  Pool().GiveBack(std::move(r));
+  return SPI_SUCCESS;
+}
+
 }  // extern "C"
