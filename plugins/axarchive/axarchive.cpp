@@ -11,6 +11,7 @@
 // of the archive; the host asks for members mostly in order, so readers are
 // kept open between calls and move forward instead of starting over.
 #include "io/SusieABI.h"
+#include "plugins/PluginInfo.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -238,16 +239,30 @@ int ReadMember(TReader &R, uint32_t Size, void **Out) {
   return SPI_SUCCESS;
 }
 
+// A reader standing at the listed member with position Len of the archive
+// Src (its table entry in F), or the result code that says why not.
+int OpenMember(const char *Src, intptr_t Len, std::unique_ptr<TReader> &R, SusieFileInfo &F) {
+  if (Len < 0 || Len > intptr_t(std::numeric_limits<uint32_t>::max())) return SPI_UNKNOWN_FORMAT;
+  const uint32_t index = uint32_t(Len);
+  R = Pool().Take(Src, index);
+  if (!R) return SPI_FILE_READ_ERROR;
+  const int seek = SeekEntry(*R, index);
+  if (seek == ARCHIVE_EOF) return SPI_UNKNOWN_FORMAT;
+  if (seek != ARCHIVE_OK) return SPI_BROKEN_DATA;
+  if (!DescribeEntry(R->A.get(), R->Entry, index, F)) {
+    Pool().GiveBack(std::move(R));
+    return SPI_UNKNOWN_FORMAT;
+  }
+  if (archive_entry_is_encrypted(R->Entry)) return SPI_ENCRYPTED;
+  return SPI_SUCCESS;
+}
+
 }  // namespace
 
 extern "C" {
 
 __attribute__((visibility("default"))) int GetPluginInfo(int infono, char *buf, int buflen) {
-  if (infono < 0 || size_t(infono) >= sizeof Info / sizeof Info[0] || !buf || buflen <= 0) return 0;
-  const size_t n = std::min(std::strlen(Info[infono]), size_t(buflen - 1));
-  std::memcpy(buf, Info[infono], n);
-  buf[n] = 0;
-  return int(n);
+  return AnswerPluginInfo(Info, sizeof Info / sizeof Info[0], infono, buf, buflen);
 }
 
 __attribute__((visibility("default"))) int IsSupported(const char *filename, const void *head) {
@@ -322,18 +337,9 @@ __attribute__((visibility("default"))) int GetFile(const char *src, intptr_t len
                                                    SusieProgressCallback, intptr_t) {
   if (!src || !dest) return SPI_INTERNAL_ERROR;
   if ((flag & SPI_INPUT_MASK) != SPI_INPUT_FILE) return SPI_NOT_IMPLEMENTED;
-  if (len < 0 || len > intptr_t(std::numeric_limits<uint32_t>::max())) return SPI_UNKNOWN_FORMAT;
-  const uint32_t index = uint32_t(len);
-  std::unique_ptr<TReader> r = Pool().Take(src, index);
-  if (!r) return SPI_FILE_READ_ERROR;
-  const int seek = SeekEntry(*r, index);
-  if (seek == ARCHIVE_EOF) return SPI_UNKNOWN_FORMAT;
-  if (seek != ARCHIVE_OK) return SPI_BROKEN_DATA;
+  std::unique_ptr<TReader> r;
   SusieFileInfo f;
-  if (!DescribeEntry(r->A.get(), r->Entry, index, f)) {
-    Pool().GiveBack(std::move(r));
-    return SPI_UNKNOWN_FORMAT;
-  }
+  if (const int open = OpenMember(src, len, r, f); open != SPI_SUCCESS) return open;
   void *block = nullptr;
   const int res = ReadMember(*r, f.filesize, &block);
   if (res != SPI_SUCCESS) return res;  // the reader is dropped: its stream is in an unknown state
@@ -360,19 +366,9 @@ __attribute__((visibility("default"))) int GetFileHead(const char *src, intptr_t
                                                        uint32_t *got) {
   if (!src || !got || (!buf && buflen)) return SPI_INTERNAL_ERROR;
   *got = 0;
-  if (len < 0 || len > intptr_t(std::numeric_limits<uint32_t>::max())) return SPI_UNKNOWN_FORMAT;
-  const uint32_t index = uint32_t(len);
-  std::unique_ptr<TReader> r = Pool().Take(src, index);
-  if (!r) return SPI_FILE_READ_ERROR;
-  const int seek = SeekEntry(*r, index);
-  if (seek == ARCHIVE_EOF) return SPI_UNKNOWN_FORMAT;
-  if (seek != ARCHIVE_OK) return SPI_BROKEN_DATA;
+  std::unique_ptr<TReader> r;
   SusieFileInfo f;
-  if (!DescribeEntry(r->A.get(), r->Entry, index, f)) {
-    Pool().GiveBack(std::move(r));
-    return SPI_UNKNOWN_FORMAT;
-  }
-  if (archive_entry_is_encrypted(r->Entry)) return SPI_ENCRYPTED;
+  if (const int open = OpenMember(src, len, r, f); open != SPI_SUCCESS) return open;
   const uint32_t want = std::min(buflen, f.filesize);
   auto *out = static_cast<uint8_t *>(buf);
   while (*got < want) {

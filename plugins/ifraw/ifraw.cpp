@@ -7,6 +7,7 @@
 // records the way it reads any Exif orientation, so the rotation step turns
 // it (or not) like every other photo.
 #include "io/SusieABI.h"
+#include "plugins/PluginInfo.h"
 
 #include <libraw/libraw.h>
 
@@ -72,11 +73,7 @@ std::unique_ptr<LibRaw> Open(const char *Buf, intptr_t Len, unsigned Flag, int &
 extern "C" {
 
 __attribute__((visibility("default"))) int GetPluginInfo(int infono, char *buf, int buflen) {
-  if (infono < 0 || size_t(infono) >= sizeof Info / sizeof Info[0] || !buf || buflen <= 0) return 0;
-  const size_t n = std::min(std::strlen(Info[infono]), size_t(buflen - 1));
-  std::memcpy(buf, Info[infono], n);
-  buf[n] = 0;
-  return int(n);
+  return AnswerPluginInfo(Info, sizeof Info / sizeof Info[0], infono, buf, buflen);
 }
 
 __attribute__((visibility("default"))) int IsSupported(const char *, const void *head) {
