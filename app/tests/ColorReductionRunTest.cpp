@@ -7,7 +7,7 @@
 #include "app/tests/RunTessivo.h"
 #include "testutil/OutsideTool.h"
 #include "testutil/TestEnv.h"
-#include "tools/quant/tests/QuantTestUtil.h"
+#include "testutil/ColourReduction.h"
 
 #include <gtest/gtest.h>
 

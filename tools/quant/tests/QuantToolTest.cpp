@@ -3,7 +3,7 @@
 // drawing, measured by ImageMagick against pngquant and ImageMagick's own
 // reduction; and the nearest-colour grid against the plain search.
 #include "tools/quant/Remap.h"
-#include "tools/quant/tests/QuantTestUtil.h"
+#include "testutil/ColourReduction.h"
 #include "testutil/TestEnv.h"
 
 #include <gtest/gtest.h>
