@@ -164,7 +164,11 @@ void *TSusieLibrary::Resolve(const char *Symbol) const { return FDLLHandle ? ::d
 
 bool TSusieLibrary::LoadPlugIn(const std::string &Path) {
   FreePlugIn();
-  FDLLHandle = ::dlopen(Path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A plug-in stays mapped after it is freed: the libraries it pulls in
+  // (an OpenMP runtime with its idle thread pool, for one) cannot be
+  // unloaded safely while their threads and allocations live on, and a
+  // later reload of the same file simply finds it again.
+  FDLLHandle = ::dlopen(Path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!FDLLHandle) return false;
   FName = LastComponent(Path);
   FGetPluginInfo = reinterpret_cast<SusieGetPluginInfoProc>(Resolve("GetPluginInfo"));
