@@ -8,6 +8,7 @@
 #include "app/SingleInstance.h"
 #include "app/Startup.h"
 #include "app/StartupWindow.h"
+#include "app/window/AddingWindow.h"
 #include "app/window/MainForm.h"
 #include "batch/ErrorLogFrm.h"
 
@@ -36,6 +37,15 @@ void OnStopSignal(int) {
   [[maybe_unused]] const ssize_t n = ::write(StopPipe[1], &c, 1);
 }
 
+// The adding window refuses to close until its listing thread has answered
+// the cancel, and a refused close ends closeAllWindows there, leaving the
+// main window open; so while it is up the stop is tried again shortly.
+void CloseWindowsForStop() {
+  QApplication::closeAllWindows();
+  if (qobject_cast<TAddingWindow *>(QApplication::activeModalWidget()))
+    QTimer::singleShot(100, [] { CloseWindowsForStop(); });
+}
+
 void CloseWindowsOnStopSignals(QApplication &App) {
   if (::pipe2(StopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   auto *Notifier = new QSocketNotifier(StopPipe[0], QSocketNotifier::Read, &App);
@@ -44,7 +54,7 @@ void CloseWindowsOnStopSignals(QApplication &App) {
     while (::read(StopPipe[0], Buf, sizeof Buf) > 0) {
     }
     // A window busy with a run refuses to close; the program then goes on.
-    QApplication::closeAllWindows();
+    CloseWindowsForStop();
   });
   struct sigaction Stop {};
   Stop.sa_handler = OnStopSignal;
