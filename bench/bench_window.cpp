@@ -80,11 +80,11 @@ std::string MakeTemp(const char *Name) {
 
 int Adding(int Files) {
   const std::string Dir = MakeTemp("tessivo-bench-adding");
-  TSamplePhotoSpec Spec;
-  Spec.Width = 160;
-  Spec.Height = 120;
-  Spec.DateTimeOriginal = "2020:01:01 12:00:00";
-  WriteSamplePhoto(Dir + "/seed.jpg", Spec);
+  TSamplePhotoSpec Desc;
+  Desc.Width = 160;
+  Desc.Height = 120;
+  Desc.DateTimeOriginal = "2020:01:01 12:00:00";
+  WriteSamplePhoto(Dir + "/seed.jpg", Desc);
   fs::create_directories(Dir + "/photos");
   for (int i = 0; i < Files; ++i)
     fs::copy_file(Dir + "/seed.jpg", Dir + "/photos/IMG_" + std::to_string(100000 + i) + ".jpg");
@@ -145,12 +145,12 @@ int Batch(int Files, int Rounds, const std::string &Tessivo) {
   const std::string Dir = MakeTemp("tessivo-bench-window");
   fs::create_directories(Dir + "/photos");
   for (int i = 0; i < Files; ++i) {
-    TSamplePhotoSpec Spec;
-    Spec.Width = 3000;
-    Spec.Height = 2000;
-    Spec.Seed = uint32_t(i + 1);
-    Spec.DateTimeOriginal = "2020:01:01 12:00:00";
-    WriteSamplePhoto(Dir + "/photos/IMG_" + std::to_string(1000 + i) + ".jpg", Spec);
+    TSamplePhotoSpec Desc;
+    Desc.Width = 3000;
+    Desc.Height = 2000;
+    Desc.Seed = uint32_t(i + 1);
+    Desc.DateTimeOriginal = "2020:01:01 12:00:00";
+    WriteSamplePhoto(Dir + "/photos/IMG_" + std::to_string(1000 + i) + ".jpg", Desc);
   }
   const std::string Ini = Dir + "/bench.ini";
   std::ofstream(Ini) << "[File]\nFileNameFormat=" << Dir << "/out/<old>\nSameDirectory=0\nShowDirectory=0\n"
