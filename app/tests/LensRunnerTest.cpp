@@ -208,14 +208,10 @@ TEST_F(LensRunner, WithoutTheLensLibraryTheProgramDoesNotStart) {
   TESSIVO_REQUIRE(Ready()) << "ImageMagick's convert or bin/dedistortion missing";
   ASSERT_TRUE(PrepareFisheye());
   const std::string Copy = Dir + "/prog";
-  fs::create_directories(Copy + "/bin");
-  fs::copy_file(testrun::TessivoProgram(), Copy + "/tessivo");
-  for (const char *Lib : {"libpixio.so", "libresize.so", "dedistortion"}) {
-    const std::string Path = testenv::BinFile(Lib);
-    TESSIVO_REQUIRE(!Path.empty()) << Lib;
-    fs::copy_file(Path, Copy + "/bin/" + Lib);
-  }
-  const TRun R = Convert("Tool=1\n", Copy + "/tessivo");
+  std::string Missing;
+  const std::string Program = testrun::ProgramCopyWith(Copy, {"libpixio.so", "libresize.so", "dedistortion"}, Missing);
+  TESSIVO_REQUIRE(!Program.empty()) << Missing;
+  const TRun R = Convert("Tool=1\n", Program);
   EXPECT_EQ(R.Status, 3) << R.Err;
   EXPECT_NE(R.Err.find("LoadLibrary Error: " + Copy + "/bin/libfisheye.so"), std::string::npos) << R.Err;
   EXPECT_FALSE(fs::exists(Dir + "/out"));

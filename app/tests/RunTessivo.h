@@ -3,6 +3,8 @@
 // collected the way a shell reports it.
 #pragma once
 
+#include "testutil/TestEnv.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -25,6 +27,24 @@ namespace testrun {
 inline const std::string &TessivoProgram() {
   static const std::string Path = std::string(TESSIVO_BIN_DIR) + "/../tessivo";
   return Path;
+}
+
+// A copy of tessivo in Folder whose bin/ folder holds only the named files of
+// the real one, for runs without some library or tool; the program's path, or
+// "" with the first file the real bin/ folder lacks named in Missing.
+inline std::string ProgramCopyWith(const std::string &Folder, const std::vector<std::string> &BinFiles,
+                                   std::string &Missing) {
+  std::filesystem::create_directories(Folder + "/bin");
+  std::filesystem::copy_file(TessivoProgram(), Folder + "/tessivo");
+  for (const std::string &Name : BinFiles) {
+    const std::string Path = testenv::BinFile(Name);
+    if (Path.empty()) {
+      Missing = Name;
+      return "";
+    }
+    std::filesystem::copy_file(Path, Folder + "/bin/" + Name);
+  }
+  return Folder + "/tessivo";
 }
 
 inline std::string ReadFile(const std::string &Path) {

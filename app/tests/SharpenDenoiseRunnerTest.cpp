@@ -174,14 +174,10 @@ TEST_F(SharpenDenoiseRunner, WithoutTheLibraryTheRunSaysSoAndConverts) {
   TESSIVO_REQUIRE(Ready()) << "ImageMagick's convert or scikit-image's photographs (python3-skimage) missing";
   ASSERT_FALSE(PreparePhoto().empty());
   const std::string Copy = Dir + "/prog";
-  fs::create_directories(Copy + "/bin");
-  fs::copy_file(testrun::TessivoProgram(), Copy + "/tessivo");
-  for (const char *Lib : {"libpixio.so", "libresize.so", "libfisheye.so"}) {
-    const std::string Path = testenv::BinFile(Lib);
-    TESSIVO_REQUIRE(!Path.empty()) << Lib;
-    fs::copy_file(Path, Copy + "/bin/" + Lib);
-  }
-  const TRun R = Convert("[Denoise]\nUse=1\n", Copy + "/tessivo");
+  std::string Missing;
+  const std::string Program = testrun::ProgramCopyWith(Copy, {"libpixio.so", "libresize.so", "libfisheye.so"}, Missing);
+  TESSIVO_REQUIRE(!Program.empty()) << Missing;
+  const TRun R = Convert("[Denoise]\nUse=1\n", Program);
   EXPECT_EQ(R.Status, 0) << R.Err;
   EXPECT_NE(R.Err.find("LoadLibrary Error: " + Copy + "/bin/libdenoise.so: cannot open shared object file"),
             std::string::npos)
