@@ -12,6 +12,7 @@
 #include "app/window/PreviewWindow.h"
 #include "app/window/ProgressWindow.h"
 #include "app/window/ThumbnailWindow.h"
+#include "app/window/preview/PreviewBaseForm.h"
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
 #include "batch/CombineOption.h"
@@ -102,8 +103,12 @@ TTessivoPlusMainForm::TTessivoPlusMainForm(const std::string &IniPath, QWidget *
   CreateDefaultEffects(FEffects, ProgramBinFolder());
   FEffects.OnUpdateMenu = [this] { RebuildEffectPanels(); };
   FEffects.OnShowConfigDialog = [this](TEffect &E) {
-    // The steps' own dialogs come with the option dialogs; until then the
-    // step is set in its section of the settings file.
+    if (const TEffectDialogOpener *Open = FindEffectDialog(E.ID())) {
+      (*Open)(E, PreviewContext(), this);
+      return;
+    }
+    // A step without a dialog of its own is set in its section of the
+    // settings file.
     QMessageBox::information(this, Q(E.Name()),
                              QStringLiteral("「%1」の設定は設定ファイルの [%2] セクションで変更できます。\n%3")
                                  .arg(Q(E.Name()), Q(E.SectionName()), Q(FIniPath)));
@@ -852,6 +857,22 @@ bool TTessivoPlusMainForm::PrepareResize() {
     ShowErrorLogIfAny(this);
     return false;
   }
+}
+
+TPreviewContext TTessivoPlusMainForm::PreviewContext() {
+  TPreviewContext Ctx;
+  Ctx.List = &FList;
+  Ctx.SelectedIndex = ListView ? ListView->currentIndex().row() : -1;
+  Ctx.Effects = &FEffects;
+  Ctx.Option = &PreviewOption;
+  Ctx.ApplyResizeSettings = [this] { PrepareResize(); };
+  Ctx.OutputNameOf = [this](int32_t Index) {
+    TImageInfo &E = *FList[Index];
+    TScale Scale;
+    FEffects.CanDownScalingLoad(E, Scale);
+    return ExpandFileNameTemplate(FileOption.FileNameFormat, E, Index, Scale, CurrentRunSettings());
+  };
+  return Ctx;
 }
 
 void TTessivoPlusMainForm::Preview(bool SecondViewer) {

@@ -33,6 +33,7 @@ class TListView;
 class TProgressWindow;
 class TThumbnailMaker;
 class TThumbnailWindow;
+struct TPreviewContext;
 class QImage;
 
 class TTessivoPlusMainForm : public QMainWindow {
@@ -136,6 +137,9 @@ public:
   // (ViewerOption, or ViewerOption2 for the second command), else the plain
   // viewer window. PreviewWindow is set while that window is open.
   void Preview(bool SecondViewer);
+  // What an effect dialog needs from this window: the list, the selected
+  // entry, the chain, the preview settings and the size rule.
+  TPreviewContext PreviewContext();
   class TPreviewWindow *PreviewWindow = nullptr;
   int32_t PreviewIndex = 0;
   // The entry whose thumbnail is wanted changed.
