@@ -125,6 +125,22 @@ TTextMargins TextMargins(const TAddTextParam &P) {
 
 TAddTextEffect::TAddTextEffect() : TEffect(EFFECT_ADD_TEXT) {}
 
+TTextBlock TAddTextEffect::PlaceTextBlock(int32_t W, int32_t H, TEffectParams &Params) const {
+  TTextBlock block;
+  const std::string text = ExpandedOverlayText(FText, Params);
+  if (text.empty()) return block;
+  if (!Params.FontCache) Params.FontCache = std::make_shared<TFontCache>();
+  const TTextMargins m = TextMargins(FParam);
+  Params.FontCache->GetAntialiasingText(text, FFont, Params.MT, Params.Antialiasing, m.Bottom, m.Right, m.Top, m.Left,
+                                        FParam.LinePitch, *block.Mask);
+  for (const std::string &notice : Params.FontCache->TakeNotices())
+    PutFileWarning(Params.InFileName.empty() ? FSectionName : Params.InFileName, notice);
+  const TICCImgInfo &M = *block.Mask;
+  AnchorPosition(FParam.Position, W, H, int32_t(M.Width), int32_t(M.Height), FParam.XOffset, FParam.YOffset, block.X,
+                 block.Y);
+  return block;
+}
+
 void TAddTextEffect::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
   const TAddTextParam &P = FParam;
   ConvertTo8Bit(Img, true);
@@ -135,19 +151,10 @@ void TAddTextEffect::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
     return MaskBlendColor(converted ? cms->Work2DestColor(uint32_t(V)) : uint32_t(V), Img.Channels);
   };
 
-  const std::string text = ExpandedOverlayText(FText, Params);
-  if (text.empty()) return;
-  const TTextMargins m = TextMargins(P);
-  TICCImgOwner mask(false);
-  Params.FontCache->GetAntialiasingText(text, FFont, Params.MT, Params.Antialiasing, m.Bottom, m.Right, m.Top, m.Left,
-                                        P.LinePitch, *mask);
-  for (const std::string &notice : Params.FontCache->TakeNotices())
-    PutFileWarning(Params.InFileName.empty() ? FSectionName : Params.InFileName, notice);
-  const TICCImgInfo &M = *mask;
-
-  int32_t x, y;
-  AnchorPosition(P.Position, int32_t(Img.Width), int32_t(Img.Height), int32_t(M.Width), int32_t(M.Height), P.XOffset,
-                 P.YOffset, x, y);
+  TTextBlock block = PlaceTextBlock(int32_t(Img.Width), int32_t(Img.Height), Params);
+  if (!block.Mask->Mem) return;
+  const TICCImgInfo &M = *block.Mask;
+  const int32_t x = block.X, y = block.Y;
 
   if (P.BackOpacity != 0) {
     TICCImgOwner box(false);

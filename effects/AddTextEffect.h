@@ -71,9 +71,21 @@ struct TTextMargins {
 };
 TTextMargins TextMargins(const TAddTextParam &P);
 
+// The text block as the effect places it: the coverage mask of the expanded
+// text with its margins, and the picture position of its top-left corner.
+// No pixel block: the text expands to nothing and nothing is drawn.
+struct TTextBlock {
+  TICCImgOwner Mask{false};
+  int32_t X = 0, Y = 0;
+};
+
 class TAddTextEffect : public TEffect {
 public:
   TAddTextEffect();
+
+  // Where the text of the current file (Params) lies on a W x H picture;
+  // the dialog uses it to know what can be dragged.
+  TTextBlock PlaceTextBlock(int32_t W, int32_t H, TEffectParams &Params) const;
 
   // Reduces to 8 bits, then draws box, shadow, glow and text.
   void DoEffect(TICCImgInfo &Img, TEffectParams &Params) const override;

@@ -57,43 +57,46 @@ void CompositeOver(TICCImgInfo &D, const TICCImgInfo &S, int32_t X, int32_t Y, i
 
 TCompositeEffect::TCompositeEffect() : TEffect(EFFECT_COMPOSITE) {}
 
+TICCImgOwner LoadCompositeImage(const std::string &FileName) {
+  TImageProbe entry;
+  // The probe raises its reason instead of logging it, so the file has one line.
+  if (!QuickProbeFile(FileName, entry) || !EnsureProbed(entry, TProbeErrors::Raise))
+    throw ETessivoError("画像ファイルではありません");
+  TTransForm transform;
+  TICCImgOwner img;
+  // Alpha is kept: the overlay's transparent parts must stay transparent.
+  LoadPicture(entry, *img, TScale{}, false, false, &transform, false, OUTPUT_PNG, TFormatOptions{},
+              TColorManagementOption{});
+  ConvertTo8Bit(*img, true);
+  return img;
+}
+
 void TCompositeEffect::LoadExternalImage() {
   std::error_code ec;
   if (FImageFileName.empty() || !std::filesystem::is_regular_file(FImageFileName, ec)) return;
   FExternalImg.Release();
   try {
-    TImageProbe entry;
-    // The probe raises its reason instead of logging it, so the file has one line.
-    if (!QuickProbeFile(FImageFileName, entry) || !EnsureProbed(entry, TProbeErrors::Raise))
-      throw ETessivoError("画像ファイルではありません");
-    TTransForm transform;
-    TICCImgOwner img;
-    // Alpha is kept: the overlay's transparent parts must stay transparent.
-    LoadPicture(entry, *img, TScale{}, false, false, &transform, false, OUTPUT_PNG, TFormatOptions{},
-                TColorManagementOption{});
-    ConvertTo8Bit(*img, true);
-    FExternalImg = std::move(img);
+    FExternalImg = LoadCompositeImage(FImageFileName);
   } catch (const std::exception &E) {
     // Read once per run, so the message comes once, not with every file.
     PutLoadError(FImageFileName + ": " + FName + ": " + E.what());
   }
 }
 
-void TCompositeEffect::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
-  if (!FExternalImg->Mem) return;
+void CompositeImages(TICCImgInfo &Img, const TICCImgInfo &Overlay, const TCompositeSettings &S, TEffectParams &Params) {
   ConvertTo8Bit(Img, true);
   TICCImgOwner copy;
-  CopyICCImgInfo(*FExternalImg, *copy, false);
+  CopyICCImgInfo(Overlay, *copy, false);
   if (TTransForm *cms = Params.ColorTransform) {
-    if (cms->InitSrcToDestTransform(*FExternalImg, Img)) cms->DoTransform(*copy);
+    if (cms->InitSrcToDestTransform(Overlay, Img)) cms->DoTransform(*copy);
     cms->ResetTransform();
   }
   const TICCImgInfo &C = *copy;
   int32_t x, y;
-  if (FMode == COMPOSITE_BACKGROUND) {
-    AnchorPosition(FBasePos, int32_t(C.Width), int32_t(C.Height), int32_t(Img.Width), int32_t(Img.Height), FOffsetX,
-                   FOffsetY, x, y);
-    CompositeOver(*copy, Img, x, y, FOpacity);
+  if (S.Mode == COMPOSITE_BACKGROUND) {
+    AnchorPosition(S.BasePos, int32_t(C.Width), int32_t(C.Height), int32_t(Img.Width), int32_t(Img.Height), S.OffsetX,
+                   S.OffsetY, x, y);
+    CompositeOver(*copy, Img, x, y, S.Opacity);
     // The result is the loaded image's pixels, size and layout, in the picture's profile.
     PageFree(Img.Mem);
     Img.Mem = copy->Mem;
@@ -102,9 +105,14 @@ void TCompositeEffect::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
     copy->Mem = nullptr;
     return;
   }
-  AnchorPosition(FBasePos, int32_t(Img.Width), int32_t(Img.Height), int32_t(C.Width), int32_t(C.Height), FOffsetX,
-                 FOffsetY, x, y);
-  CompositeOver(Img, C, x, y, FOpacity);
+  AnchorPosition(S.BasePos, int32_t(Img.Width), int32_t(Img.Height), int32_t(C.Width), int32_t(C.Height), S.OffsetX,
+                 S.OffsetY, x, y);
+  CompositeOver(Img, C, x, y, S.Opacity);
+}
+
+void TCompositeEffect::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {
+  if (!FExternalImg->Mem) return;
+  CompositeImages(Img, *FExternalImg, TCompositeSettings{FMode, FBasePos, FOffsetX, FOffsetY, FOpacity}, Params);
 }
 
 void TCompositeEffect::ReadIniFile(const TMemIniFile &Ini) {

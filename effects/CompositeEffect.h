@@ -19,6 +19,22 @@ enum : int32_t {
 // channel of S weighs each pixel, a D with alpha is composited "over".
 void CompositeOver(TICCImgInfo &D, const TICCImgInfo &S, int32_t X, int32_t Y, int32_t Opacity);
 
+// How the overlay and the picture are laid together (the effect's settings).
+struct TCompositeSettings {
+  int32_t Mode = COMPOSITE_FOREGROUND;
+  int32_t BasePos = 8;
+  int32_t OffsetX = 0, OffsetY = 0;
+  int32_t Opacity = 100;
+};
+// The effect's work on Img with an overlay image (8-bit, with its profile):
+// brought into the picture's profile, laid over it (mode 0) or under it
+// (mode 1, the result taking the overlay's size).
+void CompositeImages(TICCImgInfo &Img, const TICCImgInfo &Overlay, const TCompositeSettings &S, TEffectParams &Params);
+
+// Reads an overlay image as the effect holds it: 8-bit, alpha kept, with its
+// profile. Raises the reason when the file cannot be read.
+TICCImgOwner LoadCompositeImage(const std::string &FileName);
+
 class TCompositeEffect : public TEffect {
 public:
   TCompositeEffect();
