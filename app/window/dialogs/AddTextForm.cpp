@@ -1,6 +1,7 @@
 // The text overlay's dialog.
 #include "app/window/dialogs/AddTextForm.h"
 
+#include "app/window/dialogs/DialogButtons.h"
 #include "app/window/preview/PreviewForm.h"
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
@@ -10,7 +11,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFontDialog>
 #include <QGridLayout>
@@ -162,10 +162,7 @@ TAddTextForm::TAddTextForm(TAddTextEffect &Effect, const TPreviewContext &Ctx, Q
   Column->addWidget(PreviewBox);
   Column->addStretch(1);
 
-  auto *Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  connect(Buttons, &QDialogButtonBox::accepted, this, &TAddTextForm::accept);
-  connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  Column->addWidget(Buttons);
+  Column->addLayout(OKCancelRow(this));
 
   // Copy in.
   const TAddTextParam &P = Effect.FParam;
@@ -207,8 +204,12 @@ TAddTextForm::TAddTextForm(TAddTextEffect &Effect, const TPreviewContext &Ctx, Q
     connect(B, &TColorButton::ColorChanged, this, &TAddTextForm::ValuesChanged);
   for (QGroupBox *G : {ShadowBox, GlowBox}) connect(G, &QGroupBox::toggled, this, &TAddTextForm::ValuesChanged);
   connect(PreviewBox, &QCheckBox::toggled, this, [this](bool On) {
-    ShowPreviewWindows();
-    if (On) RequestPreview();
+    if (On && DestImage()) {
+      PreviewWindow()->show();
+      RequestPreview();
+    } else {
+      PreviewWindow()->hide();
+    }
   });
   FDrag.Attach(PreviewWindow(), [this](int Dx, int Dy) {
     {

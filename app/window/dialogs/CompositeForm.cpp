@@ -1,13 +1,15 @@
 // The image composite's dialog.
 #include "app/window/dialogs/CompositeForm.h"
 
+#include "app/window/dialogs/DialogButtons.h"
+#include "app/window/preview/PreviewForm.h"
 #include "app/window/preview/PreviewSource.h"
+#include "batch/ImageInfo.h"
 #include "effects/AddTextEffect.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -79,10 +81,7 @@ TCompositeForm::TCompositeForm(TCompositeEffect &Effect, const TPreviewContext &
   Column->addWidget(PreviewBox);
   Column->addStretch(1);
 
-  auto *Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  connect(Buttons, &QDialogButtonBox::accepted, this, &TCompositeForm::accept);
-  connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  Column->addWidget(Buttons);
+  Column->addLayout(OKCancelRow(this));
 
   (Effect.FMode == COMPOSITE_BACKGROUND ? BackgroundButton : ForegroundButton)->setChecked(true);
   FileEdit->setText(QString::fromStdString(Effect.FImageFileName));
@@ -106,8 +105,12 @@ TCompositeForm::TCompositeForm(TCompositeEffect &Effect, const TPreviewContext &
   connect(PositionBox, &QComboBox::currentIndexChanged, this, &TCompositeForm::ValuesChanged);
   for (QSpinBox *E : {XEdit, YEdit, OpacityEdit}) connect(E, &QSpinBox::valueChanged, this, &TCompositeForm::ValuesChanged);
   connect(PreviewBox, &QCheckBox::toggled, this, [this](bool On) {
-    ShowPreviewWindows();
-    if (On) RequestPreview();
+    if (On && DestImage()) {
+      PreviewWindow()->show();
+      RequestPreview();
+    } else {
+      PreviewWindow()->hide();
+    }
   });
   FDrag.Attach(PreviewWindow(), [this](int Dx, int Dy) {
     {

@@ -1,10 +1,10 @@
 // The lens correction's settings dialog.
 #include "app/window/dialogs/DeDistortionForm.h"
 
+#include "app/window/dialogs/DialogButtons.h"
 #include "app/window/preview/PreviewBaseForm.h"
 
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -76,10 +76,7 @@ TDeDistortionForm::TDeDistortionForm(TDeDistortionFilter &Effect, QWidget *Paren
   DestForm->addRow(Q("高さ"), HeightEdit);
   Layout->addWidget(Dest);
 
-  auto *Buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  connect(Buttons, &QDialogButtonBox::accepted, this, &TDeDistortionForm::accept);
-  connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  Layout->addWidget(Buttons);
+  Layout->addLayout(OKCancelRow(this));
 
   const TDeDistortionFormValues v = DeDistortionFormValues(Effect);
   ModeBox->setCurrentIndex(std::clamp(v.Mode, 0, ModeBox->count() - 1));

@@ -63,6 +63,10 @@ struct TPreviewStepEnv {
   TResizer *RS = nullptr;
   const std::atomic<bool> &Stale;
   bool Spot = false;  // the step works on the visible rectangle only
+  // With Spot: the rectangle of the shown picture the image stands for
+  // (stored rows, bottom-up), so that a step placing something on the
+  // whole picture (a text, an overlay) puts it where it lies there.
+  QRect SpotRect;
   bool Cancelled() const { return Stale.load(std::memory_order_relaxed); }
 };
 

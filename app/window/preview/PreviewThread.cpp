@@ -69,7 +69,8 @@ void TPreviewThread::Compute(TPreviewRequest &R) {
   Params.MT = FEngines->MT.get();
   Params.Preview = true;
   Params.Settings = R.Settings.get();
-  TPreviewStepEnv Env{Params, FEngines->MT.get(), Params.ColorTransform, FEngines->RS.get(), FStale, FSpot};
+  TPreviewStepEnv Env{Params, FEngines->MT.get(), Params.ColorTransform, FEngines->RS.get(), FStale, FSpot,
+                      FSpot ? R.Spot : QRect()};
   R.Step(**Img, Env);
   if (IsStale(R)) return;
   if (FSpot) {
