@@ -26,6 +26,9 @@ TEST(Histogram, BinsOfEachMode) {
       {"14-bit samples round to the nearest level", 1, BPP_14, {95}, 1, {1, HIST_Y + 1}},
       {"14-bit 31 is level 0", 1, BPP_14, {31}, 0, {0, HIST_Y}},
       {"14-bit beyond full scale is level 255", 3, BPP_14, {16400, 0, 0}, 1, {255, HIST_GREEN, HIST_RED}},
+      {"14-bit full scale 16320 is level 255", 1, BPP_14, {16320}, 1, {255, HIST_Y + 255}},
+      {"14-bit 16 is level 0", 1, BPP_14, {16}, 1, {0, HIST_Y}},
+      {"14-bit 32 rounds up to level 1", 1, BPP_14, {32}, 1, {1, HIST_Y + 1}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Name);

@@ -335,6 +335,8 @@ void TPreviewForm::SetPreviewImage(const TICCImgInfo *After, const TICCImgInfo *
 }
 
 void TPreviewForm::SetAllViewImage(const TICCImgInfo *After, const TICCImgInfo *Before) {
+  // The dialog fits its pictures to the client size of this moment.
+  FFittedClient = GetClientSize();
   AllViewImg[0] = After;
   AllViewImg[1] = Before;
   if (FViewMode == PREVIEW_VIEW_ALL) UpdateZoom(false);
@@ -547,6 +549,8 @@ void TPreviewForm::resizeEvent(QResizeEvent *E) {
     FResizePending = true;
     QTimer::singleShot(250, this, [this] {
       FResizePending = false;
+      if (GetClientSize() == FFittedClient) return;
+      FFittedClient = GetClientSize();
       if (OnResized) OnResized();
     });
   }

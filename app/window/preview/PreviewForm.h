@@ -139,6 +139,7 @@ private:
   QSize FSelectSize;
   std::function<void(const QRect &)> FOnChangeSelectRect;
   bool FResizePending = false;
+  QSize FFittedClient;  // the client size the whole-view pictures were fitted to
   QLabel *SizeLabel = nullptr;
   QLabel *PointLabel = nullptr;
 };
