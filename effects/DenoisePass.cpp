@@ -119,87 +119,182 @@ TDenoiseIsa DenoiseIsaFor(bool UseAVX) {
   return UseAVX && lib && lib->HasAvx() ? TDenoiseIsa::Avx : TDenoiseIsa::Sse2;
 }
 
-void DenoisePass(TICCImgInfo &Img, const TDenoiseValues &Values, TMultiThread *Pool, TDenoiseIsa Isa,
-                 const TDenoiseTrace *Trace) {
-  const TDenoiseLibrary *lib = DenoiseLibrary();
-  if (!lib) throw ETessivoError("LoadLibrary Error: libdenoise.so is not loaded");
-  std::array<TDenoiseProc, DNP_SSE2_COUNT> procs = Isa == TDenoiseIsa::Plain ? lib->Plain : lib->Sse2;
-  if (Isa == TDenoiseIsa::Avx) {
-    if (!lib->HasAvx()) throw ETessivoError("ノイズ除去: AVX の処理がありません");
-    for (int32_t i = 0; i < DNA_AVX_COUNT; ++i) procs[size_t(DenoiseAVXReplaces[i])] = lib->Avx[size_t(i)];
-  }
-  if (!AllSet(procs.data(), DNP_SSE2_COUNT)) throw ETessivoError("ノイズ除去: " + lib->Path + " に処理がありません");
-  const bool colour = Img.Channels == 3;
-  if (Img.Width == 0 || Img.Height == 0 || !(colour || Img.Channels == 1)) return;
+namespace {
 
-  TDenoiseGeometry g = DenoiseGeometry(Img.Width, Img.Height, Isa);
-  if (Trace && Trace->Padding > 0) {
-    g.PaddedWidth = RoundUp(Img.Width, Trace->Padding);
-    g.PaddedHeight = RoundUp(Img.Height, Trace->Padding);
+// One pass's working set: the procedures of the chosen set, the planes, the
+// scratch and the block the procedures receive.
+class TPassRun {
+public:
+  TPassRun(TMultiThread *Pool, TDenoiseIsa Isa, const TDenoiseTrace *Trace) : FPool(Pool), FTrace(Trace) {
+    const TDenoiseLibrary *lib = DenoiseLibrary();
+    if (!lib) throw ETessivoError("LoadLibrary Error: libdenoise.so is not loaded");
+    FProcs = Isa == TDenoiseIsa::Plain ? lib->Plain : lib->Sse2;
+    if (Isa == TDenoiseIsa::Avx) {
+      if (!lib->HasAvx()) throw ETessivoError("ノイズ除去: AVX の処理がありません");
+      for (int32_t i = 0; i < DNA_AVX_COUNT; ++i) FProcs[size_t(DenoiseAVXReplaces[i])] = lib->Avx[size_t(i)];
+    }
+    if (!AllSet(FProcs.data(), DNP_SSE2_COUNT))
+      throw ETessivoError("ノイズ除去: " + lib->Path + " に処理がありません");
+    FIsa = Isa;
   }
-  const int32_t threads = Pool ? std::max(Pool->MaxThread(), 1) : 1;
-  const size_t planeBytes = size_t(g.PaddedWidth) * 4 * size_t(g.PaddedHeight);
-  TPlane planes[3];
-  for (TPlane &p : planes) p.reset(static_cast<uint8_t *>(PageAllocReused(planeBytes)));
-  TBlock scratch = Allocate(size_t(g.ScratchSize) * size_t(threads));
-  // A traced pass shows whole planes, so nothing in them may be left over from before.
-  if (Trace && Trace->PlanesShown)
-    for (TPlane &p : planes) std::memset(p.get(), 0, planeBytes);
-  std::vector<uint32_t> histogram(size_t(2) * size_t(threads) * DenoiseHistogramBins);
+
+  // The planes and scratch for Img, and the block that points at them.
+  void Begin(const TICCImgInfo &Img) {
+    TDenoiseGeometry g = DenoiseGeometry(Img.Width, Img.Height, FIsa);
+    if (FTrace && FTrace->Padding > 0) {
+      g.PaddedWidth = RoundUp(Img.Width, FTrace->Padding);
+      g.PaddedHeight = RoundUp(Img.Height, FTrace->Padding);
+    }
+    const int32_t threads = FPool ? std::max(FPool->MaxThread(), 1) : 1;
+    PlaneBytes = size_t(g.PaddedWidth) * 4 * size_t(g.PaddedHeight);
+    for (TPlane &p : FPlanes) p.reset(static_cast<uint8_t *>(PageAllocReused(PlaneBytes)));
+    FScratch = Allocate(size_t(g.ScratchSize) * size_t(threads));
+    // A traced pass shows whole planes, so nothing in them may be left over from before.
+    if (FTrace && FTrace->PlanesShown)
+      for (TPlane &p : FPlanes) std::memset(p.get(), 0, PlaneBytes);
+    FHistogram.resize(size_t(2) * size_t(threads) * DenoiseHistogramBins);
+
+    // The load procedures only read the image; the store procedures write it.
+    B.Image = Img.Mem;
+    B.Width = int32_t(Img.Width), B.Height = int32_t(Img.Height), B.Bpl = int32_t(Img.Bpl);
+    B.Channels = int32_t(Img.Channels), B.BPP = int32_t(Img.BPP);
+    for (int i = 0; i < 3; ++i) B.Plane[i] = reinterpret_cast<float *>(FPlanes[i].get());
+    B.PlaneStride = g.PaddedWidth;
+    B.PaddedWidth = g.PaddedWidth, B.PaddedHeight = g.PaddedHeight;
+    B.Scratch = FScratch.get(), B.ScratchSize = g.ScratchSize;
+    B.Histogram = FHistogram.data(), B.HistogramThreads = threads;
+  }
+
+  void Run(int32_t Index) {
+    B.TileCounter = 0;
+    if (FPool)
+      FPool->exec_multi_thread_func(FProcs[size_t(Index)], &B);
+    else
+      FProcs[size_t(Index)](0, 1, &B);
+    if (FTrace && FTrace->AfterStep) FTrace->AfterStep(Index, B);
+  }
+
+  void Load() { Run(B.Channels == 3 ? DNP_LOAD_YCC : B.BPP == BPP_8 ? DNP_LOAD_GRAY8 : DNP_LOAD_GRAY14); }
+
+  float *PlaneRow(int32_t P, int32_t y) { return B.Plane[P] + size_t(y) * size_t(B.PlaneStride); }
 
   TDenoiseBlock B{};
-  B.Image = Img.Mem;
-  B.Width = int32_t(Img.Width), B.Height = int32_t(Img.Height), B.Bpl = int32_t(Img.Bpl);
-  B.Channels = int32_t(Img.Channels), B.BPP = int32_t(Img.BPP);
-  for (int i = 0; i < 3; ++i) B.Plane[i] = reinterpret_cast<float *>(planes[i].get());
-  B.PlaneStride = g.PaddedWidth;
-  B.PaddedWidth = g.PaddedWidth, B.PaddedHeight = g.PaddedHeight;
-  B.Scratch = scratch.get(), B.ScratchSize = g.ScratchSize;
-  B.Histogram = histogram.data(), B.HistogramThreads = threads;
+  size_t PlaneBytes = 0;
 
-  auto run = [&](int32_t Index) {
-    B.TileCounter = 0;
-    if (Pool)
-      Pool->exec_multi_thread_func(procs[size_t(Index)], &B);
-    else
-      procs[size_t(Index)](0, 1, &B);
-    if (Trace && Trace->AfterStep) Trace->AfterStep(Index, B);
-  };
-  const int32_t lumaRadius = std::clamp(Values.LumaRadius, 1, DenoiseMaxRadius);
-  const std::vector<float> lumaWeights = DenoiseSpatialWeights(lumaRadius, std::clamp(Values.LumaSigma2, 1, 100));
+private:
+  TMultiThread *FPool;
+  const TDenoiseTrace *FTrace;
+  TDenoiseIsa FIsa = TDenoiseIsa::Sse2;
+  std::array<TDenoiseProc, DNP_SSE2_COUNT> FProcs{};
+  TPlane FPlanes[3];
+  TBlock FScratch;
+  std::vector<uint32_t> FHistogram;
+};
 
-  run(colour ? DNP_LOAD_YCC : Img.BPP == BPP_8 ? DNP_LOAD_GRAY8 : DNP_LOAD_GRAY14);
-  B.SpatialWeights = lumaWeights.data();
-  B.Radius = lumaRadius;
+// The luma levels of a pass after Load: each level's plane filtered and
+// split into the next level's plane and its filtered detail bands, so that
+// plane 0 ends as the coarsest low band with every level's filtered details.
+void FilterLevels(TPassRun &R, const TDenoiseValues &Values, const std::vector<float> &Weights, int32_t Radius) {
+  R.B.SpatialWeights = Weights.data();
+  R.B.Radius = Radius;
   for (int32_t i = 0; i < DenoiseLevels; ++i) {
     const double u = DenoiseThreshold(std::clamp(Values.Level[size_t(i)], 1, 100));
-    B.Level = i;
-    B.Threshold = float(u);
-    B.Coefficient = float(DenoiseCoefficient(u, i));
-    run(DNP_LEVEL_STATS);
-    run(DNP_LEVEL_FILTER);
-    run(DNP_DECOMPOSE_ROWS);
-    run(DNP_DECOMPOSE_COLS);
+    R.B.Level = i;
+    R.B.Threshold = float(u);
+    R.B.Coefficient = float(DenoiseCoefficient(u, i));
+    R.Run(DNP_LEVEL_STATS);
+    R.Run(DNP_LEVEL_FILTER);
+    R.Run(DNP_DECOMPOSE_ROWS);
+    R.Run(DNP_DECOMPOSE_COLS);
   }
-  for (int32_t i = DenoiseLevels - 1; i >= 0; --i) {
-    B.Level = i;
-    run(DNP_RECONSTRUCT_COLS);
-    run(DNP_RECONSTRUCT_ROWS);
+}
+
+// Plane 0 back to full size from level First down to level 0.
+void Reconstruct(TPassRun &R, int32_t First) {
+  for (int32_t i = First; i >= 0; --i) {
+    R.B.Level = i;
+    R.Run(DNP_RECONSTRUCT_COLS);
+    R.Run(DNP_RECONSTRUCT_ROWS);
   }
+}
+
+}  // namespace
+
+void DenoisePass(TICCImgInfo &Img, const TDenoiseValues &Values, TMultiThread *Pool, TDenoiseIsa Isa,
+                 const TDenoiseTrace *Trace) {
+  const bool colour = Img.Channels == 3;
+  TPassRun R(Pool, Isa, Trace);
+  if (Img.Width == 0 || Img.Height == 0 || !(colour || Img.Channels == 1)) return;
+  R.Begin(Img);
+
+  const int32_t lumaRadius = std::clamp(Values.LumaRadius, 1, DenoiseMaxRadius);
+  const std::vector<float> lumaWeights = DenoiseSpatialWeights(lumaRadius, std::clamp(Values.LumaSigma2, 1, 100));
+  R.Load();
+  FilterLevels(R, Values, lumaWeights, lumaRadius);
+  Reconstruct(R, DenoiseLevels - 1);
   if (!colour) {
-    run(Img.BPP == BPP_8 ? DNP_STORE_GRAY8 : DNP_STORE_GRAY14);
+    R.Run(Img.BPP == BPP_8 ? DNP_STORE_GRAY8 : DNP_STORE_GRAY14);
     return;
   }
   const int32_t chromaRadius = std::clamp(Values.ChromaRadius, 1, DenoiseMaxRadius);
   const std::vector<float> chromaWeights =
       DenoiseSpatialWeights(chromaRadius, std::clamp(Values.ChromaSigma2, 1, 100));
   const double u = DenoiseThreshold(std::clamp(Values.ChromaStrength, 1, 100));
-  B.Level = 0;
-  B.SpatialWeights = chromaWeights.data();
-  B.Radius = chromaRadius;
-  B.Threshold = float(u);
-  B.Coefficient = float(DenoiseCoefficient(u, 0));
-  run(DNP_CHROMA_STATS);
-  run(DNP_CHROMA_FILTER);
-  run(DNP_STORE_YCC);
+  R.B.Level = 0;
+  R.B.SpatialWeights = chromaWeights.data();
+  R.B.Radius = chromaRadius;
+  R.B.Threshold = float(u);
+  R.B.Coefficient = float(DenoiseCoefficient(u, 0));
+  R.Run(DNP_CHROMA_STATS);
+  R.Run(DNP_CHROMA_FILTER);
+  R.Run(DNP_STORE_YCC);
+}
+
+TDenoiseLevelNoise DenoiseLevelNoise(const TICCImgInfo &Img, const TDenoiseValues &Values, TMultiThread *Pool,
+                                     TDenoiseIsa Isa) {
+  TDenoiseLevelNoise out;
+  TPassRun R(Pool, Isa, nullptr);
+  if (Img.Width == 0 || Img.Height == 0 || !(Img.Channels == 3 || Img.Channels == 1)) return out;
+  R.Begin(Img);
+  const int32_t W = R.B.PaddedWidth, H = R.B.PaddedHeight;
+  const size_t planeFloats = size_t(R.B.PlaneStride) * size_t(H);
+  auto snapshot = [&] { return std::vector<float>(R.B.Plane[0], R.B.Plane[0] + planeFloats); };
+
+  // The unfiltered pyramid: each level decomposed with its own plane in
+  // place of the filtered one, so every detail band is the picture's own.
+  R.Load();
+  for (int32_t i = 0; i < DenoiseLevels; ++i) {
+    R.B.Level = i;
+    for (int32_t y = 0; y < (H >> i); ++y) std::memcpy(R.PlaneRow(1, y), R.PlaneRow(0, y), size_t(W >> i) * 4);
+    R.Run(DNP_DECOMPOSE_ROWS);
+    R.Run(DNP_DECOMPOSE_COLS);
+  }
+  const std::vector<float> unfiltered = snapshot();
+
+  // The pass's own pyramid, from the same statistics and filters.
+  const int32_t radius = std::clamp(Values.LumaRadius, 1, DenoiseMaxRadius);
+  const std::vector<float> weights = DenoiseSpatialWeights(radius, std::clamp(Values.LumaSigma2, 1, 100));
+  R.Load();
+  FilterLevels(R, Values, weights, radius);
+  const std::vector<float> filtered = snapshot();
+
+  // Level i's detail bands are its corner of W >> i by H >> i without the
+  // next level's quarter; the synthesis of their difference alone is what
+  // that level took away.
+  out.Width = Img.Width, out.Height = Img.Height;
+  for (int32_t i = 0; i < DenoiseLevels; ++i) {
+    std::memset(R.B.Plane[0], 0, R.PlaneBytes);
+    const int32_t lw = W >> i, lh = H >> i;
+    for (int32_t y = 0; y < lh; ++y) {
+      const size_t row = size_t(y) * size_t(R.B.PlaneStride);
+      float *d = R.PlaneRow(0, y);
+      for (int32_t x = (y < lh / 2 ? lw / 2 : 0); x < lw; ++x) d[x] = unfiltered[row + x] - filtered[row + x];
+    }
+    Reconstruct(R, i);
+    std::vector<float> &level = out.Level[size_t(i)];
+    level.resize(size_t(Img.Width) * Img.Height);
+    for (uint32_t y = 0; y < Img.Height; ++y)
+      std::memcpy(level.data() + size_t(y) * Img.Width, R.PlaneRow(0, int32_t(y)), size_t(Img.Width) * 4);
+  }
+  return out;
 }

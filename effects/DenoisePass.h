@@ -84,3 +84,19 @@ struct TDenoiseTrace {
 // ETessivoError when the library or the chosen set is missing.
 void DenoisePass(TICCImgInfo &Img, const TDenoiseValues &Values, TMultiThread *Pool, TDenoiseIsa Isa,
                  const TDenoiseTrace *Trace = nullptr);
+
+// What each luma level of a pass removes, as pictures of the image's size
+// on the 14-bit scale, rows as stored: level i's picture is the synthesis of
+// the difference between that level's detail bands as the picture has them
+// and as the pass filters them, every other band zero. The pyramid is
+// linear, so the five pictures add up to the luma (or gray) the pass takes
+// away before its store rounds and clamps; the coarsest low band is never
+// filtered and adds nothing. Img is read only (1 channel 8 or 14 bits, or
+// 3-channel YCC14 of which Y counts); the pass's own statistics and filters
+// run, so the levels are those of DenoisePass with the same values.
+struct TDenoiseLevelNoise {
+  uint32_t Width = 0, Height = 0;
+  std::array<std::vector<float>, DenoiseLevels> Level;
+};
+TDenoiseLevelNoise DenoiseLevelNoise(const TICCImgInfo &Img, const TDenoiseValues &Values, TMultiThread *Pool,
+                                     TDenoiseIsa Isa);

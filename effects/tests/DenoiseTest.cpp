@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -404,3 +405,93 @@ TEST(DenoiseBinding, TheStepIsOfferedOnlyWhereTheLibraryIs) {
 }
 
 }  // namespace
+
+// The per-level removed noise of the dialog's views. The pyramid is linear,
+// so the five level pictures must add up to what the pass itself takes away
+// from the luma; the store's rounding to whole 14-bit steps is the only
+// slack (a clamped sample is left out).
+TEST(DenoiseLevelNoise, TheLevelsAddUpToTheLumaThePassTakesAway) {
+  TESSIVO_REQUIRE(BindLibrary()) << "no usable bin/libdenoise.so";
+  struct Case {
+    const char *Name;
+    uint32_t W, H, C;
+    double Sigma;
+    int32_t Str;
+    bool Pool;
+    TDenoiseIsa Isa;
+  } cases[] = {
+      {"gray 100x100 sigma 8 preset 9", 100, 100, 1, 8, 9, false, TDenoiseIsa::Sse2},
+      {"gray 150x90 sigma 15 preset 16 on a pool", 150, 90, 1, 15, 16, true, TDenoiseIsa::Sse2},
+      {"colour 130x70 sigma 10 preset 7 (Y)", 130, 70, 3, 10, 7, true, TDenoiseIsa::Sse2},
+      {"gray 97x61 sigma 6 preset 12 plain procedures", 97, 61, 1, 6, 12, false, TDenoiseIsa::Plain},
+  };
+  TMultiThread pool(3);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Name);
+    TTestImage img(c.W, c.H, c.C, BPP_14), out(c.W, c.H, c.C, BPP_14);
+    FillScene(img, c.Sigma, 11);
+    if (c.C == 3) ConvertToYCC14(img.I);
+    const TDenoiseValues v = DenoisePreset(c.Str);
+    TMultiThread *mt = c.Pool ? &pool : nullptr;
+    const TDenoiseLevelNoise noise = DenoiseLevelNoise(img.I, v, mt, c.Isa);
+    ASSERT_EQ(noise.Width, c.W);
+    ASSERT_EQ(noise.Height, c.H);
+    CopyPixels(img, out);
+    DenoisePass(out.I, v, mt, c.Isa);
+    double worst = 0, removed = 0;
+    size_t counted = 0;
+    for (uint32_t y = 0; y < c.H; ++y)
+      for (uint32_t x = 0; x < c.W; ++x) {
+        const int32_t after = out.Get(x, y, 0);
+        if (after <= 0 || after >= 16320) continue;
+        double sum = 0;
+        for (const std::vector<float> &level : noise.Level) sum += level[size_t(y) * c.W + x];
+        const double taken = img.Get(x, y, 0) - after;
+        worst = std::max(worst, std::abs(sum - taken));
+        removed += std::abs(taken);
+        ++counted;
+      }
+    ASSERT_GT(counted, size_t(c.W) * c.H * 9 / 10);
+    EXPECT_LE(worst, 0.52) << "the levels do not add up to the removed luma";
+    // The pass did remove something, so the sum is no coincidence of zeros.
+    EXPECT_GT(removed / double(counted), 64.0 * c.Sigma / 4);
+  }
+}
+
+TEST(DenoiseLevelNoise, AFlatPictureHasNoNoiseAtAnyLevel) {
+  TESSIVO_REQUIRE(BindLibrary()) << "no usable bin/libdenoise.so";
+  TTestImage img(120, 90, 1, BPP_14);
+  img.Fill([](uint32_t, uint32_t, uint32_t) { return 9000; });
+  const TDenoiseLevelNoise noise = DenoiseLevelNoise(img.I, DenoisePreset(16), nullptr, TDenoiseIsa::Sse2);
+  for (size_t i = 0; i < noise.Level.size(); ++i) {
+    ASSERT_EQ(noise.Level[i].size(), size_t(120) * 90);
+    EXPECT_EQ(*std::max_element(noise.Level[i].begin(), noise.Level[i].end()), 0.f) << "level " << i;
+    EXPECT_EQ(*std::min_element(noise.Level[i].begin(), noise.Level[i].end()), 0.f) << "level " << i;
+  }
+}
+
+// Each level is filtered from the unfiltered picture's own pyramid with its
+// own strength, so a stronger level k takes more away at level k and leaves
+// every other level's picture exactly as it was.
+TEST(DenoiseLevelNoise, OneLevelsStrengthChangesOnlyThatLevelsPicture) {
+  TESSIVO_REQUIRE(BindLibrary()) << "no usable bin/libdenoise.so";
+  TTestImage img(160, 128, 1, BPP_14);
+  FillScene(img, 12, 5);
+  TDenoiseValues weak = DenoisePreset(5);
+  const TDenoiseLevelNoise base = DenoiseLevelNoise(img.I, weak, nullptr, TDenoiseIsa::Sse2);
+  auto energy = [](const std::vector<float> &L) {
+    double s = 0;
+    for (float v : L) s += double(v) * v;
+    return s;
+  };
+  for (int32_t k = 0; k < DenoiseLevels; ++k) {
+    SCOPED_TRACE("level " + std::to_string(k));
+    TDenoiseValues strong = weak;
+    strong.Level[size_t(k)] = 100;
+    const TDenoiseLevelNoise changed = DenoiseLevelNoise(img.I, strong, nullptr, TDenoiseIsa::Sse2);
+    for (int32_t j = 0; j < DenoiseLevels; ++j) {
+      if (j != k) EXPECT_EQ(changed.Level[size_t(j)], base.Level[size_t(j)]) << "level " << j << " moved";
+    }
+    EXPECT_GT(energy(changed.Level[size_t(k)]), energy(base.Level[size_t(k)]) * 1.05);
+  }
+}
