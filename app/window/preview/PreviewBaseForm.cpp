@@ -170,10 +170,17 @@ void TPreviewBaseForm::DeliverFull(TICCImgOwner &Img, bool AllView, uint64_t Gen
   if (Generation != FRequestGeneration.load()) return;
   FPreviewForm->CanMove = true;
   if (AllView != (FPreviewForm->ViewMode() == PREVIEW_VIEW_ALL)) return;
-  if (AllView)
-    UpdateAllPreview(*Img);
-  else
-    UpdatePreview(*Img);
+  // The result is handed over rather than copied: a full-size picture is
+  // tens of megabytes, and the GUI thread also shows the spot results.
+  if (AllView) {
+    FDest2 = std::move(Img);
+    FPreviewForm->SetAllViewImage(&FDest2.Get(), FSrc2->Mem ? &FSrc2.Get() : nullptr);
+  } else {
+    FDest = std::move(Img);
+    FPreviewForm->SetPreviewImage(&FDest.Get(), FSrc->Mem ? &FSrc.Get() : nullptr,
+                                  FPreviewForm->Title().toStdString(), true);
+  }
+  FPreviewForm->UpdateBitmapInfo();
   if (Counts) {
     FShownHistogram = *Counts;
     FHistogramForm->UpdateHistogram(*Counts);

@@ -93,7 +93,8 @@ void TPreviewThread::Compute(TPreviewRequest &R) {
                   R.LabMode);
   }
   if (IsStale(R)) return;
-  FEngines->ToMonitor(**Img);
+  // In the whole view the picture is fitted first, so only the fitted
+  // pixels go through the monitor transform.
   if (R.AllView && R.Fitted.isValid() &&
       (uint32_t(R.Fitted.width()) != (*Img)->Width || uint32_t(R.Fitted.height()) != (*Img)->Height)) {
     const bool IsRGBA = (*Img)->Channels == 4 && (*Img)->PixelFormat == PIXFMT_BGRA;
@@ -101,6 +102,8 @@ void TPreviewThread::Compute(TPreviewRequest &R) {
                               uint32_t(R.Fitted.height()));
     ConvertTo8Bit(**Img, false, DITHER_NONE);
   }
+  if (IsStale(R)) return;
+  FEngines->ToMonitor(**Img);
   if (IsStale(R)) return;
   const bool AllView = R.AllView;
   const uint64_t Generation = R.Generation;
