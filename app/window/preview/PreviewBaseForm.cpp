@@ -64,9 +64,12 @@ void TPreviewBaseForm::SetPreviewImageIndex(int32_t Index) {
 
 void TPreviewBaseForm::WireWindows() {
   FPreviewForm->OnResized = [this] {
+    // Stopping drops a computation under way, so a request not shown yet is
+    // made again in the zoomed views too.
+    const bool Outstanding = FShownGeneration != FRequestGeneration.load();
     StopPreviewThreads();
     Refit();
-    if (FPreviewForm->ViewMode() == PREVIEW_VIEW_ALL) RequestPreview();
+    if (FPreviewForm->ViewMode() == PREVIEW_VIEW_ALL || Outstanding) RequestPreview();
   };
   FPreviewForm->OnChangeViewMode = [this] {
     StopPreviewThreads();
