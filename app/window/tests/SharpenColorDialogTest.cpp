@@ -160,15 +160,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<TToolCase> &I) { return std::string(I.param.Name); });
 
 // Shows a preview dialog with its window at 100 %, where the window holds
-// the whole processed picture at its own size. A resize of the window as it
-// settles stops the threads without a restart in a zoomed view, so the
-// request is made once the windows are up.
+// the whole processed picture at its own size.
 void ShowAt100Percent(TPreviewBaseForm &Form) {
   Form.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form));
   Form.PreviewWindow()->SetViewMode(1);
-  QCoreApplication::processEvents();
-  Form.RequestPreview();
 }
 
 // ---- Unsharp mask ----------------------------------------------------------------------
