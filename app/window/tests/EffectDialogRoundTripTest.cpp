@@ -7,18 +7,27 @@
 // A dialog joins by adding a row to Rows (and, with expressions, to
 // BadExpressionRows). Each dialog has the buttons "OK" and "キャンセル".
 #include "app/window/LevelsForm.h"
+#include "app/window/dialogs/AddTextForm.h"
+#include "app/window/dialogs/CompositeForm.h"
+#include "app/window/dialogs/DeDistortionForm.h"
 #include "app/window/tests/DialogTestEnv.h"
 #include "core/IniFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace {
 
@@ -40,6 +49,12 @@ T &Find(QDialog &D, const char *What) {
   T *W = dynamic_cast<T *>(&D);
   if (!W) ADD_FAILURE() << "the open dialog is not " << What;
   return *W;
+}
+
+// The overlay the composite row chooses: beside the listed photo, so it
+// goes with the fixture's folder.
+std::string CompositeRowFile(const TPreviewBaseForm &F) {
+  return std::filesystem::path(F.Context().List->Items(0)->FPath).replace_filename("overlay.png").string();
 }
 
 const TDialogRow Rows[] = {
@@ -78,6 +93,122 @@ const TDialogRow Rows[] = {
        EXPECT_FALSE(L.FHistogram);
        EXPECT_EQ(L.FHistogramType, 1u);
      }},
+    {"AddText", EFFECT_ADD_TEXT,
+     [](QDialog &D) {
+       TAddTextForm &F = Find<TAddTextForm>(D, "the text dialog");
+       F.TextEdit->setPlainText(QStringLiteral("撮影 <ymd>\n<n3>"));
+       F.PositionBox->setCurrentIndex(6);  // "右上"
+       F.XEdit->setValue(12);
+       F.YEdit->setValue(-7);
+       // What the font dialog would leave.
+       F.Font.Name = "DejaVu Serif";
+       F.Font.Size = 32;
+       F.Font.Style = FONT_STYLE_BOLD | FONT_STYLE_ITALIC;
+       F.FontColorButton->SetColor(0x0000FF);
+       F.FontOpacityEdit->setValue(80);
+       F.BackColorButton->SetColor(0x00FF00);
+       F.BackOpacityEdit->setValue(40);
+       F.MarginXEdit->setValue(5);
+       F.MarginYEdit->setValue(6);
+       F.LinePitchEdit->setValue(2.5);
+       F.ShadowBox->setChecked(false);
+       F.ShadowColorButton->SetColor(0x112233);
+       F.ShadowOpacityEdit->setValue(60);
+       F.ShadowRadiusEdit->setValue(3.5);
+       F.ShadowOffsetXEdit->setValue(4);
+       F.ShadowOffsetYEdit->setValue(-5);
+       F.ShadowStrEdit->setValue(6);
+       F.GlowColorButton->SetColor(0x445566);
+       F.GlowOpacityEdit->setValue(50);
+       F.GlowRadiusEdit->setValue(8.5);
+       F.GlowStrEdit->setValue(9);
+       F.PreviewBox->setChecked(false);
+     },
+     [](const TEffect &E) {
+       const auto &T = dynamic_cast<const TAddTextEffect &>(E);
+       EXPECT_EQ(T.FText, "撮影 <ymd>\r\n<n3>");
+       EXPECT_EQ(T.FFont.Name, "DejaVu Serif");
+       EXPECT_EQ(T.FFont.Charset, FONT_CHARSET_SHIFTJIS);
+       EXPECT_EQ(T.FFont.Size, 32);
+       EXPECT_EQ(T.FFont.Style, FONT_STYLE_BOLD | FONT_STYLE_ITALIC);
+       EXPECT_EQ(T.FFont.Color, 0x0000FFu);
+       const TAddTextParam &P = T.FParam;
+       EXPECT_EQ(P.Position, 6);
+       EXPECT_EQ(P.XOffset, 12);
+       EXPECT_EQ(P.YOffset, -7);
+       EXPECT_EQ(P.FontOpacity, 80);
+       EXPECT_EQ(P.BackColor, 0x00FF00);
+       EXPECT_EQ(P.BackOpacity, 40);
+       EXPECT_EQ(P.MarginX, 5);
+       EXPECT_EQ(P.MarginY, 6);
+       EXPECT_EQ(P.LinePitch, 2.5);
+       EXPECT_EQ(P.Shadow, LongFalse);
+       EXPECT_EQ(P.ShadowColor, 0x112233);
+       EXPECT_EQ(P.ShadowOpacity, 60);
+       EXPECT_EQ(P.ShadowRadius, 3.5);
+       EXPECT_EQ(P.ShadowOffsetX, 4);
+       EXPECT_EQ(P.ShadowOffsetY, -5);
+       EXPECT_EQ(P.ShadowStr, 6);
+       EXPECT_NE(P.Glow, LongFalse);
+       EXPECT_EQ(P.GlowColor, 0x445566);
+       EXPECT_EQ(P.GlowOpacity, 50);
+       EXPECT_EQ(P.GlowRadius, 8.5);
+       EXPECT_EQ(P.GlowStr, 9);
+       EXPECT_EQ(P.Padding1, 0);
+       EXPECT_EQ(P.Padding2, 0);
+     }},
+    {"Composite", EFFECT_COMPOSITE,
+     [](QDialog &D) {
+       TCompositeForm &F = Find<TCompositeForm>(D, "the composite dialog");
+       dialogtest::WritePicture(CompositeRowFile(F), 40, 30, [](int x, int y) { return qRgb(x, y, 7); });
+       F.BackgroundButton->setChecked(true);
+       F.FileEdit->setText(QString::fromStdString(CompositeRowFile(F)));
+       F.PositionBox->setCurrentIndex(0);  // "左上"
+       F.XEdit->setValue(15);
+       F.YEdit->setValue(-9);
+       F.OpacityEdit->setValue(70);
+       F.PreviewBox->setChecked(false);
+     },
+     [](const TEffect &E) {
+       const auto &C = dynamic_cast<const TCompositeEffect &>(E);
+       EXPECT_EQ(C.FMode, COMPOSITE_BACKGROUND);
+       EXPECT_EQ(std::filesystem::path(C.FImageFileName).filename(), "overlay.png");
+       EXPECT_EQ(C.FBasePos, 0);
+       EXPECT_EQ(C.FOffsetX, 15);
+       EXPECT_EQ(C.FOffsetY, -9);
+       EXPECT_EQ(C.FOpacity, 70);
+       // OK makes the effect read its image.
+       EXPECT_EQ(C.FExternalImg->Width, 40u);
+       EXPECT_EQ(C.FExternalImg->Height, 30u);
+     }},
+    {"DeDistortion", EFFECT_DEDISTORTION,
+     [](QDialog &D) {
+       TDeDistortionForm &F = Find<TDeDistortionForm>(D, "the lens correction dialog");
+       F.DeDistortionButton->setChecked(true);
+       F.SrcProjectionBox->setCurrentIndex(2);  // "等立体角射影"
+       F.SrcHFOVEdit->setValue(150.5);
+       F.RollEdit->setValue(10.25);
+       F.PitchEdit->setValue(-20.5);
+       F.YawEdit->setValue(30.75);
+       F.DestProjectionBox->setCurrentIndex(1);  // "心射円筒"
+       F.DestHFOVEdit->setValue(120.5);
+       F.WidthEdit->setText(QStringLiteral("w / 2"));
+       F.HeightEdit->setText(QStringLiteral("h*0.5"));
+     },
+     [](const TEffect &E) {
+       const auto &L = dynamic_cast<const TDeDistortionFilter &>(E);
+       EXPECT_EQ(L.FMode, 0);
+       EXPECT_EQ(L.FTool, DEDISTORTION_TOOL_DEDISTORTION);
+       EXPECT_EQ(L.FSrcProjection, 2);
+       EXPECT_EQ(L.FSrcHFOV, 150.5);
+       EXPECT_EQ(L.FRoll, 10.25);
+       EXPECT_EQ(L.FPitch, -20.5);
+       EXPECT_EQ(L.FYaw, 30.75);
+       EXPECT_EQ(L.FDestProjection, 1);
+       EXPECT_EQ(L.FDestHFOV, 120.5);
+       EXPECT_EQ(L.FWidth, "w/2");  // spaces are removed on OK
+       EXPECT_EQ(L.FHeight, "h*0.5");
+     }},
 };
 
 // A row whose Edit puts an expression that does not evaluate into a field.
@@ -87,6 +218,10 @@ struct TBadExpressionRow {
   std::function<void(QDialog &D)> Edit;
 };
 const std::vector<TBadExpressionRow> BadExpressionRows = {
+    {"DeDistortionWidth", EFFECT_DEDISTORTION,
+     [](QDialog &D) { Find<TDeDistortionForm>(D, "the lens correction dialog").WidthEdit->setText("w*("); }},
+    {"DeDistortionHeight", EFFECT_DEDISTORTION,
+     [](QDialog &D) { Find<TDeDistortionForm>(D, "the lens correction dialog").HeightEdit->setText("h+q"); }},
 };
 
 QPushButton *Button(QWidget &D, const QString &Text) {

@@ -3,18 +3,23 @@
 // and the effect then draws exactly there; the zoomed view's spot preview
 // draws the block where the whole picture has it; the colour buttons open
 // the colour dialog with the stored custom colours and store them only on OK.
+// The lens correction dialog's OK checks, from its controls, in their order.
 #include "app/window/dialogs/AddTextForm.h"
 #include "app/window/dialogs/ColorChoice.h"
 #include "app/window/dialogs/CompositeForm.h"
+#include "app/window/dialogs/DeDistortionForm.h"
 #include "app/window/preview/PreviewForm.h"
 #include "app/window/preview/PreviewSource.h"
 #include "app/window/tests/DialogTestEnv.h"
+#include "core/IniFile.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -318,6 +323,79 @@ TEST_P(ColourChoice, OpensWithTheStoredCustomColoursAndStoresThemOnlyOnOK) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialogs, ColourChoice, ::testing::Values(TColourCase{"OK", true}, TColourCase{"Cancel", false}),
+                         [](const auto &Info) { return std::string(Info.param.Name); });
+
+// OK on the lens correction dialog: the first failing check's message in a
+// warning box titled "Error", the dialog open and the effect unchanged.
+struct TLensCheckCase {
+  const char *Name;
+  std::function<void(TDeDistortionForm &F)> Edit;
+  const char *Message;
+};
+
+void PrintTo(const TLensCheckCase &C, std::ostream *Os) { *Os << C.Name; }
+
+const TLensCheckCase LensCheckCases[] = {
+    {"RectilinearResultOver179",
+     [](auto &F) {
+       F.DestProjectionBox->setCurrentIndex(0);  // "心射方位"
+       F.DestHFOVEdit->setValue(179.5);
+     },
+     DEDISTORTION_RECTILINEAR_ERROR},
+    {"EquidistantSourceOver179WithDedistortion",
+     [](auto &F) {
+       F.DeDistortionButton->setChecked(true);
+       F.SrcProjectionBox->setCurrentIndex(1);  // "等距離射影(対角)"
+       F.SrcHFOVEdit->setValue(200);
+     },
+     DEDISTORTION_EQUIDISTANT_ERROR},
+    {"ExpressionBeforeTheAngles",
+     [](auto &F) {
+       F.DestProjectionBox->setCurrentIndex(0);
+       F.DestHFOVEdit->setValue(300);
+       F.HeightEdit->setText(QStringLiteral("w*0.75)"));
+     },
+     DEDISTORTION_EXPRESSION_ERROR},
+    {"RectilinearBeforeTheSourceAngle",
+     [](auto &F) {
+       F.DestProjectionBox->setCurrentIndex(0);
+       F.DestHFOVEdit->setValue(180);
+       F.DeDistortionButton->setChecked(true);
+       F.SrcProjectionBox->setCurrentIndex(0);
+       F.SrcHFOVEdit->setValue(190);
+     },
+     DEDISTORTION_RECTILINEAR_ERROR},
+};
+
+class LensCorrectionDialog : public ::testing::TestWithParam<TLensCheckCase> {};
+
+TEST_P(LensCorrectionDialog, OKShowsTheFirstFailingChecksMessageAndStaysOpen) {
+  dialogtest::TDialogFixture F;
+  auto *E = dynamic_cast<TDeDistortionFilter *>(F.Effects.FindByID(EFFECT_DEDISTORTION));
+  ASSERT_NE(E, nullptr);
+  TMemIniFile Before;
+  E->WriteIniFile(Before);
+  TDeDistortionForm Form(*E);
+  Form.show();
+  GetParam().Edit(Form);
+  QString Title, Text;
+  QTimer::singleShot(0, [&] {
+    auto *Box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    ASSERT_NE(Box, nullptr) << "no message box";
+    Title = Box->windowTitle();
+    Text = Box->text();
+    Box->accept();
+  });
+  Form.accept();
+  EXPECT_EQ(Title, QStringLiteral("Error"));
+  EXPECT_EQ(Text, QString::fromUtf8(GetParam().Message));
+  EXPECT_TRUE(Form.isVisible());
+  TMemIniFile After;
+  E->WriteIniFile(After);
+  EXPECT_EQ(After.SaveToBytes(), Before.SaveToBytes());
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogs, LensCorrectionDialog, ::testing::ValuesIn(LensCheckCases),
                          [](const auto &Info) { return std::string(Info.param.Name); });
 
 }  // namespace
