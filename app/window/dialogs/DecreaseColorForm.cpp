@@ -2,6 +2,7 @@
 #include "app/window/dialogs/DecreaseColorForm.h"
 
 #include "app/window/dialogs/DialogButtons.h"
+#include "app/window/preview/PreviewBaseForm.h"
 #include "effects/DecreaseColorEffect.h"
 
 #include <QComboBox>
@@ -116,3 +117,15 @@ void TDecreaseColorForm::accept() {
   FEffect.FQuality = QualityEdit->value();
   QDialog::accept();
 }
+
+namespace {
+
+const TEffectDialogRegistrar Registrar(EFFECT_DECREASE_COLOR, [](TEffect &E, const TPreviewContext &,
+                                                                 QWidget *Parent) {
+  auto *Reduction = dynamic_cast<TDecreaseColorEffect *>(&E);
+  if (!Reduction) return;
+  TDecreaseColorForm Form(*Reduction, Parent);
+  Form.exec();
+});
+
+}  // namespace

@@ -8,10 +8,18 @@
 // BadExpressionRows). Each dialog has the buttons "OK" and "キャンセル".
 #include "app/window/LevelsForm.h"
 #include "app/window/dialogs/AddTextForm.h"
+#include "app/window/dialogs/ColorSpaceConvertForm.h"
 #include "app/window/dialogs/CompositeForm.h"
 #include "app/window/dialogs/DeDistortionForm.h"
+#include "app/window/dialogs/DecreaseColorForm.h"
+#include "app/window/dialogs/DenoiseForm.h"
+#include "app/window/dialogs/UnSharpMaskOptionForm.h"
 #include "app/window/tests/DialogTestEnv.h"
 #include "core/IniFile.h"
+#include "effects/ColorSpaceConvertEffect.h"
+#include "effects/DecreaseColorEffect.h"
+#include "effects/DenoiseEffect.h"
+#include "effects/UnsharpMaskFilter.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -208,6 +216,109 @@ const TDialogRow Rows[] = {
        EXPECT_EQ(L.FDestHFOV, 120.5);
        EXPECT_EQ(L.FWidth, "w/2");  // spaces are removed on OK
        EXPECT_EQ(L.FHeight, "h*0.5");
+    {"UnsharpMask", EFFECT_UNSHARP_MASK,
+     [](QDialog &D) {
+       TUnSharpMaskOptionForm &F = Find<TUnSharpMaskOptionForm>(D, "the unsharp-mask dialog");
+       F.HighlightEdit->setValue(250);
+       F.ShadowEdit->setValue(40);
+       F.RadiusEdit->setValue(2.35);
+       F.ThresholdEdit->setValue(12);
+       F.MaxEdit->setValue(30);
+       F.MinEdit->setValue(20);
+       F.DegammaCheck->setChecked(true);
+       F.LabCheck->setChecked(true);
+       F.LumaOnlyCheck->setChecked(false);
+       F.HistogramCheck->setChecked(false);
+       F.PreviewCheck->setChecked(false);
+     },
+     [](const TEffect &E) {
+       const auto &U = dynamic_cast<const TUSMFilter &>(E);
+       EXPECT_EQ(U.FHighlight, 250);
+       EXPECT_EQ(U.FShadow, 40);
+       EXPECT_EQ(U.FRadius, 2.35);
+       EXPECT_EQ(U.FThreshold, 12);
+       EXPECT_EQ(U.FMax, 30);
+       EXPECT_EQ(U.FMin, 20);
+       EXPECT_TRUE(U.FDegamma);
+       EXPECT_FALSE(U.FLumaOnly);
+       EXPECT_TRUE(U.FLab);
+       EXPECT_FALSE(U.FPreview);
+       EXPECT_FALSE(U.FHistogram);
+     }},
+    {"DenoiseAdvanced", EFFECT_DENOISE,
+     [](QDialog &D) {
+       TDenoiseForm &F = Find<TDenoiseForm>(D, "the noise-removal dialog");
+       F.AdvancedCheck->setChecked(true);
+       for (int i = 0; i < 5; ++i) F.LevelEdit[size_t(i)]->setValue(61 + i);
+       F.LumaSigma2Edit->setValue(77);
+       F.LumaRadiusEdit->setValue(1);
+       F.ChromaEdit->setValue(9);
+       F.ChromaSigma2Edit->setValue(33);
+       F.ChromaRadiusEdit->setValue(4);
+       F.PreviewCheck->setChecked(false);
+     },
+     [](const TEffect &E) {
+       const auto &N = dynamic_cast<const TDenoiseEffect &>(E);
+       EXPECT_EQ(N.FSigma, (std::array<int32_t, 6>{61, 62, 63, 64, 65, 9}));
+       EXPECT_EQ(N.FSigma2, (std::array<int32_t, 2>{77, 33}));
+       EXPECT_EQ(N.FRadius, (std::array<int32_t, 2>{1, 4}));
+       EXPECT_EQ(N.FAdvancedSetting, LongTrue);
+       EXPECT_EQ(N.FStr, 7);
+       EXPECT_EQ(N.FPreview, LongFalse);
+     }},
+    {"DenoisePreset", EFFECT_DENOISE,
+     [](QDialog &D) {
+       TDenoiseForm &F = Find<TDenoiseForm>(D, "the noise-removal dialog");
+       F.AdvancedCheck->setChecked(false);
+       F.StrEdit->setValue(13);
+     },
+     [](const TEffect &E) {
+       // The preset shown in the fields is not stored over the advanced values.
+       const auto &N = dynamic_cast<const TDenoiseEffect &>(E);
+       EXPECT_EQ(N.FAdvancedSetting, LongFalse);
+       EXPECT_EQ(N.FStr, 13);
+       EXPECT_EQ(N.FSigma, (std::array<int32_t, 6>{35, 25, 15, 15, 15, 40}));
+       EXPECT_EQ(N.FSigma2, (std::array<int32_t, 2>{50, 50}));
+       EXPECT_EQ(N.FRadius, (std::array<int32_t, 2>{3, 3}));
+       EXPECT_EQ(N.FPreview, LongTrue);
+     }},
+    {"ColorSpaceConvert", EFFECT_COLOR_SPACE_CONVERT,
+     [](QDialog &D) {
+       TColorSpaceConvertForm &F = Find<TColorSpaceConvertForm>(D, "the colour-space dialog");
+       F.ProfileBox->setCurrentIndex(F.ProfileBox->findText(QStringLiteral("built-in sRGB Profile")));
+       F.IntentBox->setCurrentIndex(2);  // "彩度"
+       F.RemoveAlphaCheck->setChecked(true);
+       F.HistogramCheck->setChecked(false);
+       F.PreviewCheck->setChecked(false);
+     },
+     [](const TEffect &E) {
+       const auto &C = dynamic_cast<const TColorSpaceConvertEffect &>(E);
+       EXPECT_EQ(C.FOutputProfileName, "built-in sRGB Profile");
+       EXPECT_EQ(C.FRenderingIntent, 2);
+       EXPECT_EQ(C.FRemoveAlpha, LongTrue);
+       EXPECT_FALSE(C.FPreview);
+       EXPECT_FALSE(C.FHistogram);
+     }},
+    {"DecreaseColor", EFFECT_DECREASE_COLOR,
+     [](QDialog &D) {
+       TDecreaseColorForm &F = Find<TDecreaseColorForm>(D, "the colour-reduction dialog");
+       F.ToolButton[2]->setChecked(true);  // "pngnqi.exe"
+       F.DitherBox->setCurrentIndex(F.DitherBox->findText(QStringLiteral("なし")));
+       F.PaletteEntriesEdit->setValue(64);
+       F.TransparentBox->setCurrentIndex(3);  // "右上"
+       F.DitherStrEdit->setValue(5);
+       F.OptionEdit->setText(QStringLiteral("-Y5 -C7"));
+       F.QualityEdit->setValue(4);
+     },
+     [](const TEffect &E) {
+       const auto &R = dynamic_cast<const TDecreaseColorEffect &>(E);
+       EXPECT_EQ(R.FMode, DECREASE_COLOR_PNGNQI);
+       EXPECT_EQ(R.FDitherType, 0);
+       EXPECT_EQ(R.FPaletteEntries, 64);
+       EXPECT_EQ(R.FTransparentType, 3);
+       EXPECT_EQ(R.FDitherStr, 5);
+       EXPECT_EQ(R.FOption, "-Y5 -C7");
+       EXPECT_EQ(R.FQuality, 4);
      }},
 };
 
@@ -253,7 +364,9 @@ class EffectDialogRoundTrip : public ::testing::TestWithParam<TDialogRow> {
 protected:
   void SetUp() override {
     Fixture.Add("photo", 160, 120, [](int x, int y) { return qRgb(x, y * 2, (x + y) % 256); });
-    Effect = Fixture.Effects.FindByID(GetParam().EffectID);
+    // The colour reduction is kept beside the ordered chain.
+    Effect = GetParam().EffectID == EFFECT_DECREASE_COLOR ? Fixture.Effects.DecreaseColorEffect()
+                                                          : Fixture.Effects.FindByID(GetParam().EffectID);
     ASSERT_NE(Effect, nullptr);
     Open = FindEffectDialog(GetParam().EffectID);
     ASSERT_NE(Open, nullptr) << "no dialog is registered for effect " << GetParam().EffectID;
