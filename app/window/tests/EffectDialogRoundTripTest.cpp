@@ -216,6 +216,7 @@ const TDialogRow Rows[] = {
        EXPECT_EQ(L.FDestHFOV, 120.5);
        EXPECT_EQ(L.FWidth, "w/2");  // spaces are removed on OK
        EXPECT_EQ(L.FHeight, "h*0.5");
+     }},
     {"UnsharpMask", EFFECT_UNSHARP_MASK,
      [](QDialog &D) {
        TUnSharpMaskOptionForm &F = Find<TUnSharpMaskOptionForm>(D, "the unsharp-mask dialog");
