@@ -78,9 +78,12 @@ double Median(std::vector<double> V) {
 }
 
 // The photo in a list, and the chain without the resize step so the dialog
-// sees the photo at full size.
+// sees the photo at full size; the preview window opens in ViewMode.
 struct TSetup {
-  explicit TSetup(const std::string &Dir, uint32_t W, uint32_t H) {
+  TSetup(const std::string &Dir, uint32_t W, uint32_t H, int32_t ViewMode) {
+    PreviewOption.Width = 1000;
+    PreviewOption.Height = 700;
+    PreviewOption.ViewMode = ViewMode;
     TSamplePhotoSpec Desc;
     Desc.Width = W;
     Desc.Height = H;
@@ -119,10 +122,7 @@ bool Until(const std::function<bool()> &Done, double LimitMs = 30000) {
 
 int Latency(int Rounds) {
   const std::string Dir = MakeTemp("tessivo-bench-preview");
-  TSetup S(Dir, 6000, 4000);
-  PreviewOption.Width = 1000;
-  PreviewOption.Height = 700;
-  PreviewOption.ViewMode = 0;
+  TSetup S(Dir, 6000, 4000, 0);
   TLevelsForm F(LevelsOf(S.Effects), S.Context());
   F.HistogramCheck->setChecked(true);
   F.show();
@@ -196,10 +196,7 @@ int Latency(int Rounds) {
 
 int Drag(double Seconds) {
   const std::string Dir = MakeTemp("tessivo-bench-preview");
-  TSetup S(Dir, 6000, 4000);
-  PreviewOption.Width = 1000;
-  PreviewOption.Height = 700;
-  PreviewOption.ViewMode = 1;
+  TSetup S(Dir, 6000, 4000, 1);
   TLevelsForm F(LevelsOf(S.Effects), S.Context());
   F.show();
   F.PreviewWindow()->show();
@@ -235,13 +232,12 @@ int Drag(double Seconds) {
 
 int Shots(const std::string &Out, uint32_t W, uint32_t H) {
   const std::string Dir = MakeTemp("tessivo-bench-preview");
-  TSetup S(Dir, W, H);
+  TSetup S(Dir, W, H, 0);
   fs::create_directories(Out);
   PreviewOption.Width = 820;
   PreviewOption.Height = 600;
   PreviewOption.Left = 10;
   PreviewOption.Top = 10;
-  PreviewOption.ViewMode = 0;
   TLevelsAdjust &L = LevelsOf(S.Effects);
   L.FInputMin[0] = 18;
   L.FInputMax[0] = 235;
@@ -256,12 +252,13 @@ int Shots(const std::string &Out, uint32_t W, uint32_t H) {
   F.grab().save(QString::fromStdString(Out + "/levels-dialog.png"));
   F.PreviewWindow()->grab().save(QString::fromStdString(Out + "/levels-preview.png"));
   F.HistogramWindow()->grab().save(QString::fromStdString(Out + "/levels-histogram.png"));
+  if (QScreen *Sc = F.screen()) Sc->grabWindow(0).save(QString::fromStdString(Out + "/levels-screen.png"));
   // The same in the 200 % view with the before picture.
   F.PreviewWindow()->SetViewMode(2);
   F.WaitForPreview(60000);
   for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   F.PreviewWindow()->grab().save(QString::fromStdString(Out + "/levels-preview-200.png"));
-  if (QScreen *Sc = F.screen()) Sc->grabWindow(0).save(QString::fromStdString(Out + "/levels-screen.png"));
+  if (QScreen *Sc = F.screen()) Sc->grabWindow(0).save(QString::fromStdString(Out + "/levels-screen-200.png"));
   std::printf("dialog at %d,%d %dx%d; preview window at %d,%d %dx%d; histogram window at %d,%d\n", F.x(), F.y(),
               F.width(), F.height(), F.PreviewWindow()->x(), F.PreviewWindow()->y(), F.PreviewWindow()->width(),
               F.PreviewWindow()->height(), F.HistogramWindow()->x(), F.HistogramWindow()->y());

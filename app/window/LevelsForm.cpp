@@ -259,22 +259,28 @@ TLevelsForm::TLevelsForm(TLevelsAdjust &Effect, const TPreviewContext &Ctx, QWid
 
   // Layout: channel, strips and fields at the left; automatic group,
   // switches, presets and the buttons at the right.
-  auto *Fields = new QGridLayout;
-  Fields->addWidget(new QLabel(QStringLiteral("入力"), this), 0, 0);
-  Fields->addWidget(InputBlack, 0, 1);
-  Fields->addWidget(GammaEdit, 0, 2);
-  Fields->addWidget(InputWhite, 0, 3);
-  Fields->addWidget(new QLabel(QStringLiteral("出力"), this), 1, 0);
-  Fields->addWidget(OutputBlack, 1, 1);
-  Fields->addWidget(OutputWhite, 1, 3);
+  // The input fields under the histogram strip, the output fields under
+  // the gradient strip.
+  auto *InputRow = new QHBoxLayout;
+  InputRow->addWidget(new QLabel(QStringLiteral("入力"), this));
+  InputRow->addWidget(InputBlack);
+  InputRow->addWidget(GammaEdit);
+  InputRow->addWidget(InputWhite);
+  auto *OutputRow = new QHBoxLayout;
+  OutputRow->addWidget(new QLabel(QStringLiteral("出力"), this));
+  OutputRow->addWidget(OutputBlack);
+  OutputRow->addStretch(1);
+  OutputRow->addWidget(OutputWhite);
   auto *Left = new QVBoxLayout;
   auto *ChannelRow = new QHBoxLayout;
   ChannelRow->addWidget(new QLabel(QStringLiteral("チャンネル"), this));
   ChannelRow->addWidget(ChannelBox, 1);
   Left->addLayout(ChannelRow);
   Left->addWidget(InputStrip);
+  Left->addLayout(InputRow);
+  Left->addSpacing(8);
   Left->addWidget(OutputStrip);
-  Left->addLayout(Fields);
+  Left->addLayout(OutputRow);
   Left->addStretch(1);
 
   auto *AutoGroup = new QGroupBox(QStringLiteral("自動補正"), this);

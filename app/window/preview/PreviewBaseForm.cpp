@@ -76,6 +76,8 @@ void TPreviewBaseForm::WireWindows() {
     if (FPreviewForm->ViewMode() == PREVIEW_VIEW_ALL) Refit();
     RequestPreview();
   };
+  // Another part of a zoomed view: a newer request, the running one is dropped.
+  FPreviewForm->OnScrolled = [this] { RequestPreview(); };
   FPreviewForm->OnClosed = [this] { PreviewClosed(); };
   FPreviewForm->OnNextImg = [this] { StepImage(1); };
   FPreviewForm->OnPrevImg = [this] { StepImage(-1); };
@@ -95,7 +97,7 @@ void TPreviewBaseForm::LoadPreviewImage() {
   FPreviewForm->SetAllViewImage(nullptr, nullptr);
   for (TICCImgOwner *I : {&FMaster, &FSrc, &FSrc2, &FDest, &FDest2}) I->Release();
   DefaultCount.fill(0);
-  if (!FCtx.List || ImgIndex < 0 || ImgIndex >= FCtx.List->Count()) return;
+  if (!FCtx.List || !FCtx.Effects || ImgIndex < 0 || ImgIndex >= FCtx.List->Count()) return;
   TImageInfo &Entry = *FCtx.List->Items(ImgIndex);
   try {
     LoadPreviewSource(FCtx, Entry, *FMaster, GetEffectID(), ImgIndex, *FEngines);
@@ -123,6 +125,7 @@ void TPreviewBaseForm::LoadPreviewImage() {
   ConvertTo8Bit(*FSrc, false);
   FEngines->ToMonitor(*FSrc);
   CopyPreviewImage(*FSrc, *FDest);
+  FDestProcessed = false;
   FPreviewForm->SetPreviewImage(&FDest.Get(), &FSrc.Get(), Entry.GetName(), false);
   Refit();
 }
@@ -133,7 +136,8 @@ void TPreviewBaseForm::Refit() {
   if (!FSrc->Mem) return;
   const QSize Client = FPreviewForm->GetClientSize();
   FitPreviewImage(*FSrc, *FSrc2, Client, *FEngines);
-  if (FDest->Mem)
+  // Until a full-size result came, Dest is Src and so fits the same.
+  if (FDest->Mem && FDestProcessed)
     FitPreviewImage(*FDest, *FDest2, Client, *FEngines);
   else
     CopyPreviewImage(*FSrc2, *FDest2);
@@ -180,6 +184,7 @@ void TPreviewBaseForm::DeliverFull(TICCImgOwner &Img, bool AllView, uint64_t Gen
     FPreviewForm->SetAllViewImage(&FDest2.Get(), FSrc2->Mem ? &FSrc2.Get() : nullptr);
   } else {
     FDest = std::move(Img);
+    FDestProcessed = true;
     FPreviewForm->SetPreviewImage(&FDest.Get(), FSrc->Mem ? &FSrc.Get() : nullptr,
                                   FPreviewForm->Title().toStdString(), true);
   }
@@ -203,6 +208,7 @@ void TPreviewBaseForm::DeliverSpot(TICCImgOwner &Img, const QRect &Spot, uint64_
 void TPreviewBaseForm::UpdatePreview(const TICCImgInfo &Img) {
   FDest.Release();
   CopyPreviewImage(Img, *FDest);
+  FDestProcessed = true;
   FPreviewForm->SetPreviewImage(&FDest.Get(), FSrc->Mem ? &FSrc.Get() : nullptr, FPreviewForm->Title().toStdString(),
                                 true);
   FPreviewForm->UpdateBitmapInfo();
@@ -215,6 +221,7 @@ void TPreviewBaseForm::UpdatePreview(const TICCImgInfo &Img, const QRect &Rect) 
   const uint32_t X = uint32_t(std::max(0, Rect.left())), Y = uint32_t(std::max(0, Rect.top()));
   if (X >= FDest->Width || Y >= FDest->Height) return;
   const uint32_t W = std::min(Img.Width, FDest->Width - X), H = std::min(Img.Height, FDest->Height - Y);
+  FDestProcessed = true;
   for (uint32_t y = 0; y < H; ++y)
     std::memcpy(FDest->Mem + size_t(Y + y) * FDest->Bpl + size_t(X) * Bytes, Img.Mem + size_t(y) * Img.Bpl,
                 size_t(W) * Bytes);

@@ -169,6 +169,7 @@ private:
   int32_t FShownFull = 0, FShownSpot = 0;
   THistogramCounts FShownHistogram{};
   bool FPlaced = false;
+  bool FDestProcessed = false;  // Dest holds a result, not the copy of Src made at loading
 };
 
 // Dialog registry: each dialog file registers how to open its effect's

@@ -221,7 +221,7 @@ void TPreviewCanvas::mouseReleaseEvent(QMouseEvent *E) {
   FDrag = TDrag::None;
   unsetCursor();
   // A pan shows another part: the zoomed view asks for its spot again.
-  if (Panned && F.OnChangeViewMode && F.FViewMode != PREVIEW_VIEW_ALL) F.OnChangeViewMode();
+  if (Panned && F.OnScrolled && F.FViewMode != PREVIEW_VIEW_ALL) F.OnScrolled();
 }
 
 TPreviewForm::TPreviewForm(TPreviewOption &Option, QWidget *Parent)
@@ -251,19 +251,30 @@ TPreviewForm::TPreviewForm(TPreviewOption &Option, QWidget *Parent)
   Canvas = new TPreviewCanvas(*this);
   HScroll = new QScrollBar(Qt::Horizontal, this);
   VScroll = new QScrollBar(Qt::Vertical, this);
-  connect(HScroll, &QScrollBar::valueChanged, this, [this](int V) {
+  // Clicks and the wheel on a scroll bar show another part at once; a
+  // dragged slider asks when it is let go.
+  auto Scrolled = [this](QScrollBar *S) {
+    Canvas->update();
+    if (S->isSliderDown() || FScrollPending) return;
+    FScrollPending = true;
+    QTimer::singleShot(0, this, [this] {
+      FScrollPending = false;
+      if (OnScrolled && FViewMode != PREVIEW_VIEW_ALL) OnScrolled();
+    });
+  };
+  connect(HScroll, &QScrollBar::valueChanged, this, [this, Scrolled](int V) {
     if (V == VX) return;
     VX = V;
-    Canvas->update();
+    Scrolled(HScroll);
   });
-  connect(VScroll, &QScrollBar::valueChanged, this, [this](int V) {
+  connect(VScroll, &QScrollBar::valueChanged, this, [this, Scrolled](int V) {
     if (V == VY) return;
     VY = V;
-    Canvas->update();
+    Scrolled(VScroll);
   });
   for (QScrollBar *S : {HScroll, VScroll})
     connect(S, &QScrollBar::sliderReleased, this, [this] {
-      if (OnChangeViewMode && FViewMode != PREVIEW_VIEW_ALL) OnChangeViewMode();
+      if (OnScrolled && FViewMode != PREVIEW_VIEW_ALL) OnScrolled();
     });
   StatusBar = new QStatusBar(this);
   SizeLabel = new QLabel(this);

@@ -92,6 +92,8 @@ public:
 
   std::function<void()> OnResized;
   std::function<void()> OnChangeViewMode;
+  // A zoomed view was panned or scrolled to another part.
+  std::function<void()> OnScrolled;
   std::function<void()> OnClosed;
   std::function<void()> OnNextImg;
   std::function<void()> OnPrevImg;
@@ -139,6 +141,7 @@ private:
   QSize FSelectSize;
   std::function<void(const QRect &)> FOnChangeSelectRect;
   bool FResizePending = false;
+  bool FScrollPending = false;
   QSize FFittedClient;  // the client size the whole-view pictures were fitted to
   QLabel *SizeLabel = nullptr;
   QLabel *PointLabel = nullptr;

@@ -7,6 +7,7 @@
 #include "app/window/LevelsForm.h"
 #include "app/window/preview/HistogramForm.h"
 #include "app/window/preview/PreviewForm.h"
+#include "app/window/preview/PreviewSource.h"
 #include "app/window/tests/DialogTestEnv.h"
 #include "core/MultiThread.h"
 #include "core/PixelConvert.h"
@@ -100,6 +101,13 @@ void SetClientSize(TPreviewForm &F, int W, int H) {
 
 QRgb Flat(int, int) { return qRgb(90, 90, 90); }
 
+// Shows entry 0 without a threaded preview in a window whose drawing area is Client.
+void LoadStill(TFillDialog &D, QSize Client) {
+  D.Threaded = false;
+  SetClientSize(*D.PreviewWindow(), Client.width(), Client.height());
+  D.SetPreviewImageIndex(0);
+}
+
 TEST(PreviewFit, FitsLargePicturesByTheLimitingSideAndKeepsSmallOnes) {
   struct Case {
     const char *Name;
@@ -120,13 +128,45 @@ TEST(PreviewFit, FitsLargePicturesByTheLimitingSideAndKeepsSmallOnes) {
   }
 }
 
+TEST(PreviewPlacement, PreviewAtItsPlaceDialogAtItsRightHistogramBelowOrWhereThereIsRoom) {
+  const QRect Work(0, 0, 1600, 1000);
+  const QSize Histogram(280, 200);
+  struct Case {
+    const char *Name;
+    int32_t Left, Top, DialogHeight;
+    bool WithPreview;
+    QRect Preview, Dialog, HistogramAt;
+  } Cases[] = {
+      {"all at their places", 100, 100, 300, true, {100, 100, 800, 600}, {900, 100, 400, 300}, {900, 400, 280, 200}},
+      {"no stored place: centred with the dialog's width", -1, -1, 300, true, {200, 200, 800, 600},
+       {1000, 200, 400, 300}, {1000, 500, 280, 200}},
+      {"no room for the dialog at the right: centred", 900, 100, 300, true, {200, 200, 800, 600},
+       {1000, 200, 400, 300}, {1000, 500, 280, 200}},
+      {"no room below the dialog: above it", 100, 300, 600, true, {100, 300, 800, 600}, {900, 300, 400, 600},
+       {900, 100, 280, 200}},
+      {"no room below or above: at its right", 100, 100, 800, true, {100, 100, 800, 600}, {900, 100, 400, 800},
+       {1300, 100, 280, 200}},
+      {"without a preview the dialog is centred", 100, 100, 300, false, {}, {600, 350, 400, 300},
+       {600, 650, 280, 200}},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TPreviewOption O;
+    O.Left = C.Left, O.Top = C.Top, O.Width = 800, O.Height = 600;
+    const TPreviewPlacement P = PlacePreviewWindows(Work, O, QSize(400, C.DialogHeight), Histogram, C.WithPreview);
+    if (C.WithPreview) {
+      EXPECT_EQ(P.Preview, C.Preview);
+    }
+    EXPECT_EQ(P.Dialog, C.Dialog);
+    EXPECT_EQ(P.Histogram, C.HistogramAt);
+  }
+}
+
 TEST(PreviewWindow, WholeViewOf4000x3000In800x500ShowsTheFittedPictureAtItsZoom) {
   dialogtest::TDialogFixture Fx;
   Fx.Add("big", 4000, 3000, Flat);
   TFillDialog D(Fx.Context());
-  D.Threaded = false;
-  SetClientSize(*D.PreviewWindow(), 800, 500);
-  D.SetPreviewImageIndex(0);
+  LoadStill(D, QSize(800, 500));
   ASSERT_NE(D.Master(), nullptr);
   ASSERT_NE(D.Src2Image(), nullptr);
   EXPECT_EQ(D.Src2Image()->Width, 666u);
@@ -141,10 +181,8 @@ TEST(PreviewWindow, ZoomKeepsTheViewCentreAndTheViewRectCountsRowsBottomUp) {
   dialogtest::TDialogFixture Fx;
   Fx.Add("big", 4000, 3000, Flat);
   TFillDialog D(Fx.Context());
-  D.Threaded = false;
+  LoadStill(D, QSize(800, 500));
   TPreviewForm &F = *D.PreviewWindow();
-  SetClientSize(F, 800, 500);
-  D.SetPreviewImageIndex(0);
   F.SetViewMode(1);
   F.SetScrollOffset(QPoint(1000, 700));
   // 100 %: columns 1000 to 1799, rows 700 to 1199 from the top.
@@ -210,10 +248,8 @@ TEST(PreviewWindow, SelectionModeSelectAllAndAFixedAspectDrag) {
   dialogtest::TDialogFixture Fx;
   Fx.Add("photo", 300, 200, Flat);
   TFillDialog D(Fx.Context());
-  D.Threaded = false;
+  LoadStill(D, QSize(800, 500));
   TPreviewForm &F = *D.PreviewWindow();
-  SetClientSize(F, 800, 500);
-  D.SetPreviewImageIndex(0);
   ASSERT_DOUBLE_EQ(F.Zoom(), 1.0);
   // Without a selection handler there is no selection mode.
   QTest::keyClick(&F, Qt::Key_Space);
