@@ -21,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
@@ -264,6 +265,9 @@ void TPreviewBaseForm::ShowPreviewWindows() {
     FPreviewForm->DlgWidth = frameGeometry().width();
     FPreviewForm->setGeometry(P.Preview);
     FPreviewForm->show();
+    // The pictures were fitted before the window had its size.
+    if (QLayout *L = FPreviewForm->layout()) L->activate();
+    Refit();
   }
   move(P.Dialog.topLeft());
   if (UseHistogram && IsHistogramEnabled() && Master()) {

@@ -119,6 +119,7 @@ TEST(PreviewFit, FitsLargePicturesByTheLimitingSideAndKeepsSmallOnes) {
       {"a tall picture is limited by the height", 1000, 4000, 800, 500, {125, 500}},
       {"too wide only", 1000, 100, 800, 500, {800, 80}},
       {"too tall only", 100, 1000, 800, 500, {50, 500}},
+      {"a fraction of a row is dropped: 800 x 1001 / 3000 = 266.9", 3000, 1001, 800, 500, {800, 266}},
       {"a picture that fits keeps its size", 300, 200, 800, 500, {300, 200}},
       {"a line keeps at least one pixel", 100000, 10, 800, 500, {800, 1}},
   };
@@ -175,6 +176,24 @@ TEST(PreviewWindow, WholeViewOf4000x3000In800x500ShowsTheFittedPictureAtItsZoom)
   EXPECT_DOUBLE_EQ(D.PreviewWindow()->Zoom(), 666.0 / 4000.0);
   EXPECT_EQ(D.PreviewWindow()->GetViewRect(), QRect(0, 0, 666, 500));
   EXPECT_EQ(D.PreviewWindow()->SizeText(), QStringLiteral(" 4000x3000"));
+}
+
+TEST(PreviewWindow, ShowingTheWindowsFitsThePictureToTheWindowAsShown) {
+  dialogtest::TDialogFixture Fx;
+  Fx.Add("big", 1200, 900, Flat);
+  ::PreviewOption.Left = ::PreviewOption.Top = 10;
+  ::PreviewOption.Width = 820;
+  ::PreviewOption.Height = 600;
+  TFillDialog D(Fx.Context());
+  D.Threaded = false;
+  // Loaded before any window is shown, as a dialog loads in its constructor.
+  D.SetPreviewImageIndex(0);
+  D.ShowPreviewWindows();
+  const QSize C = D.PreviewWindow()->GetClientSize();
+  ASSERT_GT(C.width(), 400);
+  ASSERT_NE(D.Src2Image(), nullptr);
+  EXPECT_EQ(QSize(int(D.Src2Image()->Width), int(D.Src2Image()->Height)), FitPreviewSize(1200, 900, C.width(), C.height()));
+  EXPECT_EQ(D.Dest2Image()->Width, D.Src2Image()->Width);
 }
 
 TEST(PreviewWindow, ZoomKeepsTheViewCentreAndTheViewRectCountsRowsBottomUp) {
