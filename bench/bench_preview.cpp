@@ -9,8 +9,9 @@
 //                                  of ROUNDS, beside the levels step alone
 //                                  on the whole photo (the floor of a full
 //                                  update) timed in the same run
-//   bench_preview drag SECONDS     a drag at 60 changes a second in the
-//                                  zoomed view: how many spot and full
+//   bench_preview drag SECONDS [VIEW]  a drag at 60 changes a second in
+//                                  view mode VIEW (default 1, 100 %; 0 the
+//                                  whole view): how many spot and full
 //                                  updates were shown, and from the last
 //                                  change to its spot and full update
 //   bench_preview shots DIR [W H]  the levels dialog with its preview and
@@ -194,9 +195,9 @@ int Latency(int Rounds) {
   return 0;
 }
 
-int Drag(double Seconds) {
+int Drag(double Seconds, int32_t View) {
   const std::string Dir = MakeTemp("tessivo-bench-preview");
-  TSetup S(Dir, 6000, 4000, 1);
+  TSetup S(Dir, 6000, 4000, View);
   TLevelsForm F(LevelsOf(S.Effects), S.Context());
   F.show();
   F.PreviewWindow()->show();
@@ -221,11 +222,11 @@ int Drag(double Seconds) {
     while (WallMs() < Next) QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
   }
   const int SpotsBefore = Spots, FullsBefore = Fulls;
-  Until([&] { return LastFull >= LastChange && LastSpot >= LastChange && F.WaitForPreview(0); });
-  std::printf("drag of %d changes in %.1f s (machine shared): %d spot and %d full updates shown during it; "
+  Until([&] { return LastFull >= LastChange && (View == 0 || LastSpot >= LastChange) && F.WaitForPreview(0); });
+  std::printf("%s: drag of %d changes in %.1f s (machine shared): %d spot and %d full updates shown during it; "
               "last change -> spot %.1f ms, -> full %.1f ms; processor time %.0f ms\n",
-              Changes, Seconds, SpotsBefore, FullsBefore, LastSpot - LastChange, LastFull - LastChange,
-              CpuMs() - C0);
+              View == 0 ? "whole view" : "100 % view", Changes, Seconds, SpotsBefore, FullsBefore,
+              View == 0 ? 0.0 : LastSpot - LastChange, LastFull - LastChange, CpuMs() - C0);
   fs::remove_all(Dir);
   return 0;
 }
@@ -270,7 +271,7 @@ int Shots(const std::string &Out, uint32_t W, uint32_t H) {
 
 int main(int argc, char **argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: bench_preview latency ROUNDS | drag SECONDS | shots DIR [W H]\n");
+    std::fprintf(stderr, "usage: bench_preview latency ROUNDS | drag SECONDS [VIEW] | shots DIR [W H]\n");
     return 2;
   }
   const std::string Mode = argv[1];
@@ -285,7 +286,7 @@ int main(int argc, char **argv) {
   ErrorLogForm();
   int Result = 2;
   if (Mode == "latency") Result = Latency(std::max(1, std::atoi(argv[2])));
-  if (Mode == "drag") Result = Drag(std::max(0.5, std::atof(argv[2])));
+  if (Mode == "drag") Result = Drag(std::max(0.5, std::atof(argv[2])), argc > 3 ? std::atoi(argv[3]) : 1);
   if (Mode == "shots")
     Result = Shots(argv[2], argc > 4 ? uint32_t(std::atoi(argv[3])) : 3000, argc > 4 ? uint32_t(std::atoi(argv[4])) : 2000);
   FreeBatchObjects();

@@ -34,7 +34,7 @@
 TPreviewBaseForm::TPreviewBaseForm(const TPreviewContext &Ctx, QWidget *Parent) : QDialog(Parent), FCtx(Ctx) {
   if (!FCtx.Option) FCtx.Option = &PreviewOption;
   const int32_t P = std::max(1, SystemOption.ProcessorCount);
-  FEngines = std::make_unique<TPreviewEngines>(P);
+  FEngines = std::make_unique<TPreviewEngines>(P, FCtx.Option->ResizeMode);
   FPreviewForm = new TPreviewForm(*FCtx.Option, this);
   FHistogramForm = new THistogramForm(*FCtx.Option, SystemOption.EnabledLabMode != LongFalse, this);
   FHistogramForm->SetParentForm(this, [this] { RequestPreview(); });

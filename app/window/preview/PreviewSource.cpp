@@ -32,12 +32,12 @@ std::unique_ptr<TResizer> MakePreviewResizer(int32_t ResizeMode, int32_t Threads
 
 }  // namespace
 
-TPreviewEngines::TPreviewEngines(int32_t PoolSize) {
+TPreviewEngines::TPreviewEngines(int32_t PoolSize, int32_t ResizeMode) {
   const int32_t Threads = std::max(1, PoolSize);
   Set = TEngineSet::FromPrototypes()->CreateFor(Threads);
   MT = std::move(Set->MT);
   Set->MT.reset();
-  RS = MakePreviewResizer(PreviewOption.ResizeMode, Threads);
+  RS = MakePreviewResizer(ResizeMode < 0 ? PreviewOption.ResizeMode : ResizeMode, Threads);
   FMonitor = std::make_unique<TTransForm>();
   FMonitor->SetMultiThread(MT.get());
   FLab = std::make_unique<TTransForm>();
@@ -47,7 +47,13 @@ TPreviewEngines::~TPreviewEngines() = default;
 
 void TPreviewEngines::ToMonitor(TICCImgInfo &Img) {
   if (Img.BPP != 8) ConvertTo8Bit(Img, false);
-  if (FMonitor->InitTo(Img, TARGET_MONITOR, -1, true)) FMonitor->DoTransform(Img);
+  TMonitorKey Key{Img.Channels, Img.PixelFormat, Img.ProfileType, uint32_t(Img.IsGrayAlpha != 0), {}};
+  if (Img.ICCProfile && Img.ProfileLen) Key.Profile.assign(Img.ICCProfile, Img.ICCProfile + Img.ProfileLen);
+  if (FMonitorKey != Key) {
+    FMonitorMade = FMonitor->InitTo(Img, TARGET_MONITOR, -1, true);
+    FMonitorKey = std::move(Key);
+  }
+  if (FMonitorMade) FMonitor->DoTransform(Img);
 }
 
 const TTransForm *TPreviewEngines::ToLab8(const TICCImgInfo &Img) {
@@ -85,7 +91,14 @@ void LoadPreviewSource(const TPreviewContext &Ctx, TImageInfo &Entry, TICCImgInf
 
 void CopyPreviewImage(const TICCImgInfo &Src, TICCImgInfo &Dst, const QRect &Rect) {
   if (Rect.isEmpty()) {
-    CopyICCImgInfo(Src, Dst, false);
+    // Every row is copied over, so the block need not be cleared first: a
+    // kept block of the last preview saves clearing tens of megabytes.
+    TICCImgInfo Shape = Src;
+    Shape.Mem = nullptr;
+    CopyICCImgInfo(Shape, Dst, false);
+    PageFree(Dst.Mem);
+    Dst.Mem = AllocPixelBlockReused(Src.Bpl, Src.Height);
+    if (Src.Mem) std::memcpy(Dst.Mem, Src.Mem, size_t(Src.Bpl) * Src.Height);
   } else {
     const QRect R = Rect.intersected(QRect(0, 0, int(Src.Width), int(Src.Height)));
     TICCImgInfo Shape = Src;

@@ -11,6 +11,8 @@
 #include <QSize>
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 class TEngineSet;
 class TImageInfo;
@@ -19,7 +21,8 @@ class TImageInfo;
 // thread only.
 class TPreviewEngines {
 public:
-  explicit TPreviewEngines(int32_t PoolSize);
+  // ResizeMode is TPreviewOption.ResizeMode (-1: the program-wide one's).
+  explicit TPreviewEngines(int32_t PoolSize, int32_t ResizeMode = -1);
   ~TPreviewEngines();
   // The chain's engines (copies of the program-wide prototypes) on the pool.
   std::unique_ptr<TEngineSet> Set;
@@ -28,13 +31,22 @@ public:
   // Lanczos 2, others Lanczos 3), enlargement nearest neighbour.
   std::unique_ptr<TResizer> RS;
   // Converts Img (8 bits) to the monitor profile in place; nothing when no
-  // transform applies (colour management off, or the same profile).
+  // transform applies (colour management off). The transform is kept for
+  // the next picture with the same layout and profile.
   void ToMonitor(TICCImgInfo &Img);
   // A transform from Img's colours to 8-bit Lab for the histogram's L*.
   const TTransForm *ToLab8(const TICCImgInfo &Img);
 
 private:
   std::unique_ptr<TTransForm> FMonitor, FLab;
+  // What the monitor transform was made for; made: whether there is one.
+  struct TMonitorKey {
+    uint32_t Channels = 0, PixelFormat = 0, ProfileType = 0, IsGrayAlpha = 0;
+    std::vector<uint8_t> Profile;
+    bool operator==(const TMonitorKey &) const = default;
+  };
+  std::optional<TMonitorKey> FMonitorKey;
+  bool FMonitorMade = false;
 };
 
 // Loads Entry (list index Index) into Img as it reaches the effect EffectID:

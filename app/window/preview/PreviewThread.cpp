@@ -3,6 +3,7 @@
 
 #include "app/window/preview/PreviewSource.h"
 #include "batch/BatchObjects.h"
+#include "batch/ConvertOption.h"
 #include "core/PixelConvert.h"
 #include "effects/Effect.h"
 #include "resample/Resize.h"
@@ -13,7 +14,7 @@
 #include <memory>
 
 TPreviewThread::TPreviewThread(TPreviewBaseForm &Parent, bool Spot, int32_t PoolSize)
-    : FParent(Parent), FSpot(Spot), FEngines(std::make_unique<TPreviewEngines>(PoolSize)) {
+    : FParent(Parent), FSpot(Spot), FEngines(std::make_unique<TPreviewEngines>(PoolSize, Parent.Context().Option->ResizeMode)) {
   FThread = std::thread([this] { Run(); });
 }
 
