@@ -8,6 +8,7 @@
 #include "app/window/ThumbnailWindow.h"
 #include "app/window/ErrorLogWindow.h"
 #include "app/window/ImageListModel.h"
+#include "app/window/LevelsForm.h"
 #include "app/window/ListView.h"
 #include "app/window/MainForm.h"
 #include "app/window/PreviewWindow.h"
@@ -962,5 +963,38 @@ INSTANTIATE_TEST_SUITE_P(Table, ReductionPanel,
                                          TReductionCase{"NoneStoredTakesAToolThatIsThere", 0, true, true},
                                          TReductionCase{"ChosenToolThere", 1, true, true}),
                          [](const testing::TestParamInfo<TReductionCase> &I) { return std::string(I.param.Name); });
+
+}  // namespace
+
+namespace {
+
+// A step's "設定" opens the dialog registered for it, over the picture
+// selected in the list; Cancel leaves the step as it was.
+TEST_F(MainForm, TheLevelsSettingsOpenTheLevelsDialogOverTheSelectedPicture) {
+  TTessivoPlusMainForm &F = Open();
+  F.AddFolder(Photos(3, 0));
+  ASSERT_EQ(F.ImageList().Count(), 3);
+  SelectRow(F, 1);
+  QString Title;
+  int32_t Shown = -1;
+  bool Loaded = false;
+  WhenModal([] { return QApplication::activeModalWidget() != nullptr; },
+            [&] {
+              QWidget *W = QApplication::activeModalWidget();
+              Title = W->windowTitle();
+              auto *D = dynamic_cast<TLevelsForm *>(W);
+              if (!D) {
+                W->close();
+                return;
+              }
+              Shown = D->PreviewImageIndex();
+              Loaded = D->Master() != nullptr;
+              D->CancelButton->click();
+            });
+  F.Effects().ShowConfigDialogByID(int32_t(EFFECT_LEVELS));
+  EXPECT_EQ(Title, QStringLiteral("レベル補正"));
+  EXPECT_EQ(Shown, 1);
+  EXPECT_TRUE(Loaded);
+}
 
 }  // namespace

@@ -559,4 +559,35 @@ TEST(LevelsDialog, AnEditedFieldReachesThePreview) {
   EXPECT_NEAR(Sample(*F.Dest2Image(), 0, 0, 1), 50, 1);
 }
 
+TEST(LevelsDialog, TheSlidersOfBothStripsSetTheFields) {
+  dialogtest::TDialogFixture Fx;
+  Fx.Add("photo", 64, 32, Flat);
+  TLevelsAdjust &Levels = dynamic_cast<TLevelsAdjust &>(*Fx.Effects.FindByID(EFFECT_LEVELS));
+  TLevelsForm F(Levels, Fx.Context());
+  F.PreviewCheck->setChecked(false);
+  auto Drag = [](QWidget *W, int FromLevel, int ToLevel) {
+    // Level 0 stands at x = 6, as in the histogram window.
+    QTest::mousePress(W, Qt::LeftButton, {}, QPoint(6 + FromLevel, 50));
+    QTest::mouseMove(W, QPoint(6 + ToLevel, 50));
+    QTest::mouseRelease(W, Qt::LeftButton, {}, QPoint(6 + ToLevel, 50));
+  };
+  QWidget *In = reinterpret_cast<QWidget *>(F.InputStrip);
+  QWidget *Out = reinterpret_cast<QWidget *>(F.OutputStrip);
+  Drag(In, 0, 50);
+  EXPECT_EQ(F.InputBlack->value(), 50);
+  Drag(In, 255, 205);
+  EXPECT_EQ(F.InputWhite->value(), 205);
+  // The midtone slider sits where the gamma puts middle gray: 50 + 155 / 2.
+  // Dragged to 38 of the 155 levels, 38 / 155 = 0.5 ^ gamma gives gamma 2.03.
+  Drag(In, 127, 50 + 38);
+  EXPECT_DOUBLE_EQ(F.GammaEdit->value(), 2.03);
+  Drag(Out, 255, 200);
+  EXPECT_EQ(F.OutputWhite->value(), 200);
+  Drag(Out, 0, 30);
+  EXPECT_EQ(F.OutputBlack->value(), 30);
+  EXPECT_EQ(F.Working().FInputMin[0], 50);
+  EXPECT_EQ(F.Working().FHighlightOut[0], 200);
+  EXPECT_EQ(F.Working().FInputMin[1], 0);
+}
+
 }  // namespace
