@@ -42,13 +42,21 @@ TDenoiseValues DenoisePreset(int32_t Str) {
 
 TDenoiseEffect::TDenoiseEffect() : TEffect(EFFECT_DENOISE) {}
 
-TDenoiseValues TDenoiseEffect::Values() const {
-  if (!FAdvancedSetting) return DenoisePreset(FStr);
+TDenoiseValues TDenoiseEffect::Values() const { return FAdvancedSetting ? AdvancedValues() : DenoisePreset(FStr); }
+
+TDenoiseValues TDenoiseEffect::AdvancedValues() const {
   TDenoiseValues v;
   for (size_t i = 0; i < 5; ++i) v.Level[i] = FSigma[i];
   v.LumaSigma2 = FSigma2[0], v.LumaRadius = FRadius[0];
   v.ChromaStrength = FSigma[5], v.ChromaSigma2 = FSigma2[1], v.ChromaRadius = FRadius[1];
   return v;
+}
+
+void TDenoiseEffect::SetAdvancedValues(const TDenoiseValues &V) {
+  for (size_t i = 0; i < 5; ++i) FSigma[i] = V.Level[i];
+  FSigma[5] = V.ChromaStrength;
+  FSigma2 = {V.LumaSigma2, V.ChromaSigma2};
+  FRadius = {V.LumaRadius, V.ChromaRadius};
 }
 
 void TDenoiseEffect::DoEffect(TICCImgInfo &Img, TEffectParams &Params) const {

@@ -27,6 +27,9 @@ public:
 
   // The values a run uses: the fields with FAdvancedSetting, else the preset of FStr.
   TDenoiseValues Values() const;
+  // The fields as filter values (what the advanced setting uses), and back.
+  TDenoiseValues AdvancedValues() const;
+  void SetAdvancedValues(const TDenoiseValues &V);
 
   std::array<int32_t, 6> FSigma = {35, 25, 15, 15, 15, 40};  // Lv0 .. Lv4, chroma
   std::array<int32_t, 2> FSigma2 = {50, 50};                  // luma, chroma

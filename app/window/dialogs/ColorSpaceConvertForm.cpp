@@ -2,6 +2,7 @@
 #include "app/window/dialogs/ColorSpaceConvertForm.h"
 
 #include "app/window/dialogs/DialogButtons.h"
+#include "app/window/dialogs/DialogControls.h"
 #include "batch/ConvertOption.h"
 #include "color/ICCUtil.h"
 #include "core/ProgramFolder.h"
@@ -148,12 +149,6 @@ void TColorSpaceConvertForm::accept() {
 
 namespace {
 
-const TEffectDialogRegistrar Registrar(EFFECT_COLOR_SPACE_CONVERT, [](TEffect &E, const TPreviewContext &Ctx,
-                                                                      QWidget *Parent) {
-  auto *Csc = dynamic_cast<TColorSpaceConvertEffect *>(&E);
-  if (!Csc) return;
-  TColorSpaceConvertForm Form(*Csc, Ctx, Parent);
-  Form.exec();
-});
+const TEffectDialogRegistrar Registrar(EFFECT_COLOR_SPACE_CONVERT, ModalDialogOpener<TColorSpaceConvertForm, TColorSpaceConvertEffect>());
 
 }  // namespace

@@ -2,7 +2,7 @@
 #include "app/window/dialogs/DecreaseColorForm.h"
 
 #include "app/window/dialogs/DialogButtons.h"
-#include "app/window/preview/PreviewBaseForm.h"
+#include "app/window/dialogs/DialogControls.h"
 #include "effects/DecreaseColorEffect.h"
 
 #include <QComboBox>
@@ -26,13 +26,6 @@ const char *const ToolCaptions[] = {"FLAXC.exe", "iZYINS.exe", "pngnqi.exe"};
 
 QString U(const char *S) { return QString::fromUtf8(S); }
 
-QSpinBox *SpinBox(int Min, int Max, int Value) {
-  auto *S = new QSpinBox;
-  S->setRange(Min, Max);
-  S->setValue(Value);
-  return S;
-}
-
 }  // namespace
 
 TDecreaseColorForm::TDecreaseColorForm(TDecreaseColorEffect &Effect, QWidget *Parent)
@@ -54,7 +47,7 @@ TDecreaseColorForm::TDecreaseColorForm(TDecreaseColorEffect &Effect, QWidget *Pa
   Top->addWidget(Tools);
 
   auto *Common = new QFormLayout;
-  PaletteEntriesEdit = SpinBox(2, 256, Effect.FPaletteEntries);
+  PaletteEntriesEdit = RangedSpinBox(2, 256, Effect.FPaletteEntries);
   Common->addRow(QStringLiteral("色数"), PaletteEntriesEdit);
   DitherBox = new QComboBox;
   Common->addRow(QStringLiteral("ディザ"), DitherBox);
@@ -66,7 +59,7 @@ TDecreaseColorForm::TDecreaseColorForm(TDecreaseColorEffect &Effect, QWidget *Pa
   for (const char *Name : TransparentNames) TransparentBox->addItem(U(Name));
   TransparentBox->setCurrentIndex(std::clamp(Effect.FTransparentType, 0, 4));
   FlaxcForm->addRow(QStringLiteral("透過色"), TransparentBox);
-  DitherStrEdit = SpinBox(0, 10, Effect.FDitherStr);
+  DitherStrEdit = RangedSpinBox(0, 10, Effect.FDitherStr);
   FlaxcForm->addRow(QStringLiteral("強さ"), DitherStrEdit);
   OptionEdit = new QLineEdit(QString::fromStdString(Effect.FOption));
   OptionEdit->setMinimumWidth(240);
@@ -75,7 +68,7 @@ TDecreaseColorForm::TDecreaseColorForm(TDecreaseColorEffect &Effect, QWidget *Pa
 
   PngnqiPanel = new QGroupBox(QStringLiteral("pngnqi.exe"));
   auto *PngnqiForm = new QFormLayout(PngnqiPanel);
-  QualityEdit = SpinBox(1, 10, Effect.FQuality);
+  QualityEdit = RangedSpinBox(1, 10, Effect.FQuality);
   PngnqiForm->addRow(QStringLiteral("品質"), QualityEdit);
   Top->addWidget(PngnqiPanel);
 
@@ -120,12 +113,6 @@ void TDecreaseColorForm::accept() {
 
 namespace {
 
-const TEffectDialogRegistrar Registrar(EFFECT_DECREASE_COLOR, [](TEffect &E, const TPreviewContext &,
-                                                                 QWidget *Parent) {
-  auto *Reduction = dynamic_cast<TDecreaseColorEffect *>(&E);
-  if (!Reduction) return;
-  TDecreaseColorForm Form(*Reduction, Parent);
-  Form.exec();
-});
+const TEffectDialogRegistrar Registrar(EFFECT_DECREASE_COLOR, ModalDialogOpener<TDecreaseColorForm, TDecreaseColorEffect>());
 
 }  // namespace

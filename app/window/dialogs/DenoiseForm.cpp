@@ -2,6 +2,7 @@
 #include "app/window/dialogs/DenoiseForm.h"
 
 #include "app/window/dialogs/DialogButtons.h"
+#include "app/window/dialogs/DialogControls.h"
 #include "app/window/preview/PreviewSource.h"
 #include "batch/ConvertOption.h"
 #include "batch/ErrorLogFrm.h"
@@ -146,33 +147,13 @@ void TDenoiseViewArea::mouseReleaseEvent(QMouseEvent *E) {
   if (OnDrag) OnDrag(E->position().toPoint() - FLast, true);
 }
 
-namespace {
-
-QSpinBox *SpinBox(int Min, int Max) {
-  auto *S = new QSpinBox;
-  S->setRange(Min, Max);
-  return S;
-}
-
-TDenoiseValues ValuesOf(const TDenoiseEffect &E) {
-  TDenoiseValues V;
-  for (size_t i = 0; i < 5; ++i) V.Level[i] = E.FSigma[i];
-  V.ChromaStrength = E.FSigma[5];
-  V.LumaSigma2 = E.FSigma2[0], V.ChromaSigma2 = E.FSigma2[1];
-  V.LumaRadius = E.FRadius[0], V.ChromaRadius = E.FRadius[1];
-  return V;
-}
-
-}  // namespace
-
 TDenoiseForm::TDenoiseForm(TDenoiseEffect &Effect, const TPreviewContext &Ctx, QWidget *Parent)
-    : QDialog(Parent), FEffect(Effect), FCtx(Ctx), FAdvanced(ValuesOf(Effect)) {
+    : QDialog(Parent), FEffect(Effect), FCtx(Ctx), FAdvanced(Effect.AdvancedValues()) {
   setWindowTitle(QString::fromUtf8(DENOISE_FORM_CAPTION));
   auto *Top = new QHBoxLayout(this);
   auto *Controls = new QVBoxLayout;
   auto *StrRow = new QFormLayout;
-  StrEdit = SpinBox(1, 16);
-  StrEdit->setValue(std::clamp(Effect.FStr, 1, 16));
+  StrEdit = RangedSpinBox(1, 16, std::clamp(Effect.FStr, 1, 16));
   StrRow->addRow(QStringLiteral("強さ"), StrEdit);
   Controls->addLayout(StrRow);
   AdvancedCheck = new QCheckBox(QStringLiteral("詳細設定"));
@@ -182,14 +163,14 @@ TDenoiseForm::TDenoiseForm(TDenoiseEffect &Effect, const TPreviewContext &Ctx, Q
   AdvancedPanel = new QGroupBox;
   auto *Grid = new QFormLayout(AdvancedPanel);
   for (size_t i = 0; i < 5; ++i) {
-    LevelEdit[i] = SpinBox(1, 100);
+    LevelEdit[i] = RangedSpinBox(1, 100, 1);
     Grid->addRow(QStringLiteral("輝度Lv%1").arg(i), LevelEdit[i]);
   }
-  LumaSigma2Edit = SpinBox(1, 100);
-  LumaRadiusEdit = SpinBox(1, 4);
-  ChromaEdit = SpinBox(1, 100);
-  ChromaSigma2Edit = SpinBox(1, 100);
-  ChromaRadiusEdit = SpinBox(1, 4);
+  LumaSigma2Edit = RangedSpinBox(1, 100, 1);
+  LumaRadiusEdit = RangedSpinBox(1, 4, 1);
+  ChromaEdit = RangedSpinBox(1, 100, 1);
+  ChromaSigma2Edit = RangedSpinBox(1, 100, 1);
+  ChromaRadiusEdit = RangedSpinBox(1, 4, 1);
   Grid->addRow(QStringLiteral("輝度分散2"), LumaSigma2Edit);
   Grid->addRow(QStringLiteral("輝度半径"), LumaRadiusEdit);
   Grid->addRow(QStringLiteral("色差分散"), ChromaEdit);
@@ -354,11 +335,7 @@ bool TDenoiseForm::WaitForView(int TimeoutMs) {
 }
 
 void TDenoiseForm::accept() {
-  const TDenoiseValues V = FAdvanced;
-  for (size_t i = 0; i < 5; ++i) FEffect.FSigma[i] = V.Level[i];
-  FEffect.FSigma[5] = V.ChromaStrength;
-  FEffect.FSigma2 = {V.LumaSigma2, V.ChromaSigma2};
-  FEffect.FRadius = {V.LumaRadius, V.ChromaRadius};
+  FEffect.SetAdvancedValues(FAdvanced);
   FEffect.FAdvancedSetting = AdvancedCheck->isChecked() ? LongTrue : LongFalse;
   FEffect.FStr = StrEdit->value();
   FEffect.FPreview = PreviewCheck->isChecked() ? LongTrue : LongFalse;
@@ -367,11 +344,6 @@ void TDenoiseForm::accept() {
 
 namespace {
 
-const TEffectDialogRegistrar Registrar(EFFECT_DENOISE, [](TEffect &E, const TPreviewContext &Ctx, QWidget *Parent) {
-  auto *Denoise = dynamic_cast<TDenoiseEffect *>(&E);
-  if (!Denoise) return;
-  TDenoiseForm Form(*Denoise, Ctx, Parent);
-  Form.exec();
-});
+const TEffectDialogRegistrar Registrar(EFFECT_DENOISE, ModalDialogOpener<TDenoiseForm, TDenoiseEffect>());
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "app/window/dialogs/UnSharpMaskOptionForm.h"
 
 #include "app/window/dialogs/DialogButtons.h"
+#include "app/window/dialogs/DialogControls.h"
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
 #include "effects/Effect.h"
@@ -33,17 +34,6 @@ void TUSMFormValues::StoreTo(TUSMFilter &E) const {
   E.FPreview = Preview, E.FHistogram = Histogram;
 }
 
-namespace {
-
-QSpinBox *SpinBox(int Min, int Max, int Value) {
-  auto *S = new QSpinBox;
-  S->setRange(Min, Max);
-  S->setValue(Value);
-  return S;
-}
-
-}  // namespace
-
 TUnSharpMaskOptionForm::TUnSharpMaskOptionForm(TUSMFilter &Effect, const TPreviewContext &Ctx, QWidget *Parent)
     : TPreviewBaseForm(Ctx, Parent), FEffect(Effect) {
   setWindowTitle(QString::fromUtf8(USM_FORM_CAPTION));
@@ -51,16 +41,16 @@ TUnSharpMaskOptionForm::TUnSharpMaskOptionForm(TUSMFilter &Effect, const TPrevie
   const TUSMFormValues V = TUSMFormValues::Of(Effect);
   auto *Top = new QVBoxLayout(this);
   auto *Form = new QFormLayout;
-  HighlightEdit = SpinBox(0, 500, V.Highlight);
-  ShadowEdit = SpinBox(0, 500, V.Shadow);
+  HighlightEdit = RangedSpinBox(0, 500, V.Highlight);
+  ShadowEdit = RangedSpinBox(0, 500, V.Shadow);
   RadiusEdit = new QDoubleSpinBox;
   RadiusEdit->setDecimals(2);
   RadiusEdit->setRange(0.1, 5.0);
   RadiusEdit->setSingleStep(0.1);
   RadiusEdit->setValue(V.Radius);
-  ThresholdEdit = SpinBox(0, 255, V.Threshold);
-  MaxEdit = SpinBox(0, 100, V.Max);
-  MinEdit = SpinBox(0, 100, V.Min);
+  ThresholdEdit = RangedSpinBox(0, 255, V.Threshold);
+  MaxEdit = RangedSpinBox(0, 100, V.Max);
+  MinEdit = RangedSpinBox(0, 100, V.Min);
   Form->addRow(QStringLiteral("適用量(+)"), HighlightEdit);
   Form->addRow(QStringLiteral("適用量(-)"), ShadowEdit);
   Form->addRow(QStringLiteral("半径"), RadiusEdit);
@@ -155,12 +145,6 @@ void TUnSharpMaskOptionForm::accept() {
 
 namespace {
 
-const TEffectDialogRegistrar Registrar(EFFECT_UNSHARP_MASK, [](TEffect &E, const TPreviewContext &Ctx,
-                                                               QWidget *Parent) {
-  auto *Usm = dynamic_cast<TUSMFilter *>(&E);
-  if (!Usm) return;
-  TUnSharpMaskOptionForm Form(*Usm, Ctx, Parent);
-  Form.exec();
-});
+const TEffectDialogRegistrar Registrar(EFFECT_UNSHARP_MASK, ModalDialogOpener<TUnSharpMaskOptionForm, TUSMFilter>());
 
 }  // namespace
