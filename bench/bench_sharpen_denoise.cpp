@@ -5,6 +5,9 @@
 //    channels of the same 14-bit image;
 //  - noise removal with preset 7 per code path (SSE2, AVX) and thread count,
 //    the whole step (YCbCr conversions included).
+//  - the noise-removal dialog's views of a 480 x 480 section: the picture
+//    (the step itself, the peer), one component, and one level's removed
+//    noise (two pyramids and a synthesis more).
 // OpenCV's non-local means is timed against the noise removal by
 // bench/compare-denoise --speed (a Python peer). Times are wall clock; every
 // case reports MPix/s, and "cpu MPix/s" = pixels per processor second of the
@@ -15,6 +18,7 @@
 #include "core/PixelConvert.h"
 #include "effects/DenoiseEffect.h"
 #include "effects/DenoisePass.h"
+#include "effects/DenoiseView.h"
 #include "effects/UnsharpMaskFilter.h"
 #include "resample/Filter.h"
 #include "resample/WeightedMean.h"
@@ -162,6 +166,39 @@ BENCHMARK(BM_DenoisePreset7)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);
+
+// Args: view (DenoiseViewNames index), threads. A fresh 480 x 480 section of
+// the picture's centre per call, as the dialog takes it.
+void BM_DenoiseDialogView(benchmark::State &State) {
+  LoadDenoiseLibrary(TESSIVO_BIN_DIR);
+  const int32_t view = int32_t(State.range(0));
+  TMultiThread pool(int32_t(State.range(1)));
+  const TDenoiseIsa isa = DenoiseIsaFor(true);
+  const TDenoiseSection section = DenoiseViewSection(W, H, view, W / 2, H / 2);
+  TCpu cpu;
+  for (auto _ : State) {
+    State.PauseTiming();
+    TICCImgOwner s(false);
+    CopySection(Picture().I, section, *s);
+    State.ResumeTiming();
+    cpu.Begin();
+    RenderDenoiseView(*s, DenoisePreset(7), view, &pool, isa);
+    cpu.End();
+  }
+  const double mpix = double(section.W) * section.H * double(State.iterations()) / 1e6;
+  State.counters["MPix/s"] = benchmark::Counter(mpix, benchmark::Counter::kIsRate);
+  State.counters["cpu MPix/s"] = cpu.Total > 0 ? mpix * double(State.range(1)) / cpu.Total : 0;
+  State.SetLabel(DenoiseViewNames[view]);
+}
+BENCHMARK(BM_DenoiseDialogView)
+    ->ArgNames({"view", "threads"})
+    ->Args({DENOISE_VIEW_100, 2})
+    ->Args({DENOISE_VIEW_Y, 2})
+    ->Args({DENOISE_VIEW_NOISE0, 2})
+    ->Args({DENOISE_VIEW_NOISE0 + 4, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(20);
 
 }  // namespace
 
