@@ -11,3 +11,26 @@ target_link_libraries(tessivo_geotone_dialog_rules PUBLIC tessivo_effects)
 tessivo_add_test(geotone_dialog_rules_tests
   SOURCES tests/GeometryToneDialogRulesTest.cpp
   LIBS tessivo_geotone_dialog_rules)
+
+# The dialogs themselves join the window library, whose every object file
+# is linked, so each dialog's registration runs at start-up.
+target_sources(tessivo_window PRIVATE
+  dialogs/DialogWidgets.cpp
+  dialogs/CurveGrid.cpp
+  dialogs/ToneCurveOptionForm.cpp
+  dialogs/ColorCorrectionForm.cpp
+  dialogs/GrayscaleForm.cpp
+  dialogs/SyncPreview.cpp
+  dialogs/RotationForm.cpp
+  dialogs/TrimmingOptionForm.cpp
+  dialogs/AddBlankForm.cpp
+)
+target_link_libraries(tessivo_window PUBLIC tessivo_geotone_dialog_rules)
+
+# The dialogs on the offscreen platform over a list with one picture.
+tessivo_add_test(geotone_dialog_tests
+  SOURCES tests/GeometryToneDialogTest.cpp
+  LIBS tessivo_window Qt6::Test)
+if(TARGET geotone_dialog_tests)
+  add_dependencies(geotone_dialog_tests pixio resize)
+endif()
