@@ -12,6 +12,7 @@
 #include "app/window/PreviewWindow.h"
 #include "app/window/ProgressWindow.h"
 #include "app/window/ThumbnailWindow.h"
+#include "app/window/options/FormatOptionForm.h"
 #include "app/window/preview/PreviewBaseForm.h"
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
@@ -202,7 +203,9 @@ void TTessivoPlusMainForm::CreateActions() {
   ActPaste = Make("貼り付け(&V)", QKeySequence(Qt::CTRL | Qt::Key_V));
   ActPreview = Make("プレビュー(&P)");
   ActPreviewViewer = Make("別窓でプレビュー(&N)");
+  ActConvertTable = Make("フォーマット変換設定(&C)...");
   ActEffectOrder = Make("処理順の変更(&C)...");
+  ActFormatOption = Make("フォーマット設定(&F)...");
   ActLossless = Make("JPEGロスレス変換設定(&J)...");
   ActCombine = Make("画像連結(&X)...");
   ActShortcut = Make("ショートカットの作成(&S)...");
@@ -267,6 +270,8 @@ void TTessivoPlusMainForm::CreateActions() {
   connect(ActEveryOther, &QAction::triggered, this, [this] { CheckEveryOther(); });
   connect(ActPaste, &QAction::triggered, this, [this] { Paste(); });
   connect(ActCombine, &QAction::triggered, this, [this] { ShowCombineOptionDialog(this); });
+  connect(ActFormatOption, &QAction::triggered, this, [this] { ShowFormatOptionForm(this); });
+  connect(ActConvertTable, &QAction::triggered, this, [this] { ShowConvertTableForm(this); });
   connect(ActLossless, &QAction::triggered, this, [this] {
     // The lossless-JPEG dialog comes with the option dialogs; until then the
     // options are set in the profile.
@@ -304,7 +309,9 @@ void TTessivoPlusMainForm::CreateActions() {
   Edit->addAction(ActPreview);
   Edit->addAction(ActPreviewViewer);
   QMenu *Options = menuBar()->addMenu(QStringLiteral("設定(&S)"));
+  Options->addAction(ActConvertTable);
   Options->addAction(ActEffectOrder);
+  Options->addAction(ActFormatOption);
   Options->addAction(ActLossless);
   Options->addAction(ActCombine);
   Options->addSeparator();

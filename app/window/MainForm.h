@@ -109,6 +109,9 @@ public:
           *ActToggleAll = nullptr, *ActEveryOther = nullptr, *ActPaste = nullptr, *ActPreview = nullptr,
           *ActPreviewViewer = nullptr, *ActEffectOrder = nullptr, *ActLossless = nullptr, *ActCombine = nullptr,
           *ActIgnoreEmbedded = nullptr, *ActHelp = nullptr, *ActAbout = nullptr, *ActShortcut = nullptr;
+  // "フォーマット設定(&F)..." opens the format dialog on its remembered page,
+  // "フォーマット変換設定(&C)..." on its conversion page.
+  QAction *ActFormatOption = nullptr, *ActConvertTable = nullptr;
   std::vector<QAction *> ActThumbnail;  // "なし", "160x160", "320x320", "640x640"
 
   // Hooks for tests and the start-up code: each batch or combining window

@@ -154,6 +154,7 @@ private:
   void DeliverFull(TICCImgOwner &Img, bool AllView, uint64_t Generation, const THistogramCounts *Counts);
   void DeliverSpot(TICCImgOwner &Img, const QRect &Spot, uint64_t Generation);
   void StepImage(int Step);
+  TTransForm *MonitorTransform();
 
   TPreviewContext FCtx;
   TPreviewForm *FPreviewForm = nullptr;
@@ -164,6 +165,7 @@ private:
   // Generation of the newest request; a result of an older one is dropped.
   std::atomic<uint64_t> FRequestGeneration{0};
   uint64_t FShownGeneration = 0;
+  bool FShownAtAll = false;
   int32_t FShownFull = 0, FShownSpot = 0;
   THistogramCounts FShownHistogram{};
   bool FPlaced = false;

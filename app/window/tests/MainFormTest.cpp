@@ -2,10 +2,12 @@
 // changes, the Delete keys, the JPEGTran mode change, the "即時変換" box,
 // dragging effect panels, the stored window place, drops, header sorts and
 // a whole conversion through the batch window.
+#include "app/SettingsFile.h"
 #include "app/window/AddingWindow.h"
 #include "app/window/CombineOptionDialog.h"
 #include "app/window/EffectPanel.h"
 #include "app/window/ThumbnailWindow.h"
+#include "app/window/options/FormatOptionForm.h"
 #include "app/window/ErrorLogWindow.h"
 #include "app/window/ImageListModel.h"
 #include "app/window/LevelsForm.h"
@@ -921,6 +923,32 @@ TEST_F(MainForm, TheCombiningSettingsDialogStoresOnOkOnly) {
     EXPECT_FALSE(D.Message->text().isEmpty());
   }
   EXPECT_EQ(Option.Columns, 3);
+}
+
+TEST_F(MainForm, TheFormatCommandsOpenTheFormatDialogOnTheRememberedPageAndOnTheConversionPage) {
+  TTessivoPlusMainForm &F = Open();
+  struct {
+    QAction *Action;
+    const char *Caption;
+    int32_t Remembered, Want;
+  } const Cases[] = {{F.ActFormatOption, "フォーマット設定(&F)...", 3, 3},
+                     {F.ActFormatOption, "フォーマット設定(&F)...", 0, 0},
+                     {F.ActConvertTable, "フォーマット変換設定(&C)...", 2, 5}};
+  for (const auto &C : Cases) {
+    EXPECT_EQ(C.Action->text(), QString::fromUtf8(C.Caption));
+    WindowSettings.FormatOptionPage = C.Remembered;
+    int Shown = -1;
+    WhenModal([] { return qobject_cast<TFormatOptionForm *>(QApplication::activeModalWidget()) != nullptr; },
+              [&Shown] {
+                auto *D = qobject_cast<TFormatOptionForm *>(QApplication::activeModalWidget());
+                Shown = D->Pages->currentIndex();
+                D->Pages->setCurrentIndex(6);
+                D->accept();
+              });
+    C.Action->trigger();
+    EXPECT_EQ(Shown, C.Want) << C.Caption;
+    EXPECT_EQ(WindowSettings.FormatOptionPage, 6) << "OK remembers the page shown last";
+  }
 }
 
 }  // namespace
