@@ -7,12 +7,20 @@
 // A dialog joins by adding a row to Rows (and, with expressions, to
 // BadExpressionRows). Each dialog has the buttons "OK" and "キャンセル".
 #include "app/window/LevelsForm.h"
+#include "app/window/dialogs/AddBlankForm.h"
 #include "app/window/dialogs/AddTextForm.h"
+#include "app/window/dialogs/ColorCorrectionForm.h"
 #include "app/window/dialogs/ColorSpaceConvertForm.h"
 #include "app/window/dialogs/CompositeForm.h"
 #include "app/window/dialogs/DeDistortionForm.h"
 #include "app/window/dialogs/DecreaseColorForm.h"
+#include "app/window/dialogs/CurveGrid.h"
 #include "app/window/dialogs/DenoiseForm.h"
+#include "app/window/dialogs/DialogWidgets.h"
+#include "app/window/dialogs/GrayscaleForm.h"
+#include "app/window/dialogs/RotationForm.h"
+#include "app/window/dialogs/ToneCurveOptionForm.h"
+#include "app/window/dialogs/TrimmingOptionForm.h"
 #include "app/window/dialogs/UnSharpMaskOptionForm.h"
 #include "app/window/tests/DialogTestEnv.h"
 #include "core/IniFile.h"
@@ -24,7 +32,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QButtonGroup>
 #include <QGroupBox>
+#include <QListWidget>
+#include <QScrollBar>
+#include <QTest>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -63,6 +75,12 @@ T &Find(QDialog &D, const char *What) {
 // goes with the fixture's folder.
 std::string CompositeRowFile(const TPreviewBaseForm &F) {
   return std::filesystem::path(F.Context().List->Items(0)->FPath).replace_filename("overlay.png").string();
+}
+
+QPushButton *Button(QWidget &D, const QString &Text) {
+  for (QPushButton *B : D.findChildren<QPushButton *>())
+    if (B->text() == Text) return B;
+  return nullptr;
 }
 
 const TDialogRow Rows[] = {
@@ -321,6 +339,159 @@ const TDialogRow Rows[] = {
        EXPECT_EQ(R.FOption, "-Y5 -C7");
        EXPECT_EQ(R.FQuality, 4);
      }},
+    {"Rotation", EFFECT_ROTATION,
+     [](QDialog &D) {
+       TRotationForm &F = Find<TRotationForm>(D, "the rotation dialog");
+       F.TypeGroup->button(1)->click();  // "横長画像のみ"
+       F.OperationList->setCurrentRow(3);  // "左右反転"
+     },
+     [](const TEffect &E) {
+       const auto &R = dynamic_cast<const TRotationFilter &>(E);
+       EXPECT_EQ(R.FType, 1);
+       EXPECT_EQ(R.FValue, 3);
+     }},
+    {"Trimming", EFFECT_TRIMMING,
+     [](QDialog &D) {
+       TTrimmingOptionForm &F = Find<TTrimmingOptionForm>(D, "the trimming dialog");
+       F.TypeBox->setCurrentIndex(2);  // insets in percent
+       F.ExpBox->setCurrentIndex(1);   // "W > H  or  W <= H"
+       F.LandscapeEdit->setText(QStringLiteral("5, 6 ,7,8"));
+       F.PortraitEdit->setText(QStringLiteral("w/10,1,2,3"));
+       F.PreviewCheck->setChecked(false);
+       F.AskRatio = [](const QString &) { return std::optional<QString>(QStringLiteral("4:3")); };
+       Button(D, QStringLiteral("追加"))->click();
+     },
+     [](const TEffect &E) {
+       const auto &T = dynamic_cast<const TTrimmingFilter &>(E);
+       EXPECT_EQ(T.FType, 2);
+       EXPECT_EQ(T.FExp, 1);
+       EXPECT_EQ(T.FValue, (TValueStrings{"5", "6", "7", "8", "w/10", "1", "2", "3"}));
+       EXPECT_EQ(T.FPreview, LongFalse);
+       EXPECT_EQ(T.FSizeList, "フリーサイズ,4:3");
+     }},
+    {"AddBlank", EFFECT_ADD_BLANK,
+     [](QDialog &D) {
+       TAddBlankForm &F = Find<TAddBlankForm>(D, "the margins dialog");
+       F.TypeBox->setCurrentIndex(0);  // aspect ratio
+       F.LandscapeEdit->setText(QStringLiteral("16:9"));
+       F.PortraitEdit->setText(QStringLiteral("3:4,0,100"));
+       F.ColorBox->setCurrentIndex(4);  // "固定色"
+       F.ColorButton->SetColor(0x123456);
+       F.Opacity->setValue(128);
+       F.UseFrame[1]->setChecked(true);
+       F.FrameColor[1]->SetColor(0x00FF00);
+       F.FrameWidth[1]->setValue(9);
+       F.ShadowGroup->setChecked(true);
+       F.ShadowColor->SetColor(0x0000FF);
+       F.ShadowOpacity->setValue(40);
+       F.ShadowRadius->setValue(2.5);
+       F.ShadowStr->setValue(7);
+       F.ShadowOffsetX->setValue(-3);
+       F.ShadowOffsetY->setValue(5);
+       F.PreviewCheck->setChecked(false);
+     },
+     [](const TEffect &E) {
+       const auto &B = dynamic_cast<const TAddBlankFilter &>(E);
+       const TAddBlankParam &P = B.FAddBlankParam;
+       EXPECT_EQ(P.BlankType, 0);
+       EXPECT_EQ(P.ExpType, 0);
+       EXPECT_EQ(P.ColorType, 4);
+       EXPECT_EQ(P.Value, (TValueStrings{"16", "9", "-1", "-1", "3", "4", "0", "100"}));
+       EXPECT_EQ(uint32_t(P.Color), 0x80123456u);
+       EXPECT_EQ(P.UseFrame1, LongFalse);
+       EXPECT_NE(P.UseFrame2, LongFalse);
+       EXPECT_EQ(P.UseFrame3, LongFalse);
+       EXPECT_EQ(P.Frame2Color, 0x00FF00);
+       EXPECT_EQ(P.Frame2Width, 9);
+       EXPECT_EQ(P.Frame1Width, 1);
+       EXPECT_NE(P.UseDropShadow, LongFalse);
+       EXPECT_EQ(P.ShadowColor, 0x0000FF);
+       EXPECT_EQ(P.ShadowOpacity, 40);
+       EXPECT_EQ(P.ShadowRadius, 2.5);
+       EXPECT_EQ(P.ShadowStr, 7);
+       EXPECT_EQ(P.ShadowOffsetX, -3);
+       EXPECT_EQ(P.ShadowOffsetY, 5);
+       EXPECT_EQ(B.FPreview, LongFalse);
+     }},
+    {"ColorCorrection", EFFECT_COLOR_ADJUST,
+     [](QDialog &D) {
+       TColorCorrectionForm &F = Find<TColorCorrectionForm>(D, "the colour-correction dialog");
+       F.LumaMin->Bar->setValue(-20);
+       F.LumaMax->Bar->setValue(15);
+       F.Chroma->Bar->setValue(128);
+       F.Hue->Bar->setValue(-30);
+       F.Contrast->Bar->setValue(64);
+       F.RGBGamma->Bar->setValue(25);   // 1.25
+       F.YGamma->Bar->setValue(-50);    // 0.8
+       F.PreviewCheck->setChecked(false);
+       F.HistogramCheck->setChecked(false);
+     },
+     [](const TEffect &E) {
+       const auto &C = dynamic_cast<const TColorAdjust &>(E);
+       EXPECT_EQ(C.FLumaMin, -20);
+       EXPECT_EQ(C.FLumaMax, 15);
+       EXPECT_EQ(C.FChroma, 128);
+       EXPECT_EQ(C.FHue, -30);
+       EXPECT_EQ(C.FContrast, 64);
+       EXPECT_DOUBLE_EQ(C.FRGBGamma, 1.25);
+       EXPECT_DOUBLE_EQ(C.FYGamma, 0.8);
+       EXPECT_FALSE(C.FPreview);
+       EXPECT_FALSE(C.FHistogram);
+     }},
+    {"ToneCurve", EFFECT_TONE_CURVE,
+     [](QDialog &D) {
+       TToneCurveOptionForm &F = Find<TToneCurveOptionForm>(D, "the tone-curve dialog");
+       F.ChannelBox->setCurrentIndex(CURVE_GREEN);
+       QTest::mouseClick(F.Grid, Qt::LeftButton, {}, TCurveGrid::WidgetPointOf(100, 150));
+       F.HistogramCheck->setChecked(false);
+       F.ScaleBox->setCurrentIndex(1);  // "対数"
+       F.PreviewCheck->setChecked(false);
+     },
+     [](const TEffect &E) {
+       const auto &T = dynamic_cast<const TToneCurveEffect &>(E);
+       TCurveSet Expected = DefaultCurves();
+       Expected[CURVE_GREEN] = {{0, 0}, {100, 150}, {255, 255}};
+       EXPECT_EQ(T.FControlPoints, Expected);
+       EXPECT_FALSE(T.FHistogram);
+       EXPECT_EQ(T.FHistogramType, 1);
+       EXPECT_FALSE(T.FPreview);
+       EXPECT_FALSE(T.FLab);
+     }},
+    {"Grayscale", EFFECT_GRAYSCALE,
+     [](QDialog &D) {
+       TGrayscaleForm &F = Find<TGrayscaleForm>(D, "the grayscale dialog");
+       F.TypeBox->setCurrentIndex(2);  // "カスタム"
+       F.Red->Bar->setValue(5000);
+       F.Green->Bar->setValue(3000);
+       F.Blue->Bar->setValue(2000);
+       F.DegammaCheck->setChecked(false);
+       F.DecreaseCheck->setChecked(true);
+       F.ColorCount->setValue(8);
+       F.CustomPaletteCheck->setChecked(true);
+       // The colour dialog hands back sixteen colours; their reds become the levels.
+       F.AskPalette = [](const std::array<QColor, 16> &) {
+         std::array<QColor, 16> Picked;
+         for (int i = 0; i < 16; ++i) Picked[size_t(i)] = QColor(250 - i * 10, 7, 9);
+         return std::optional<std::array<QColor, 16>>(Picked);
+       };
+       Button(D, QStringLiteral("パレットの編集"))->click();
+       F.PreviewCheck->setChecked(false);
+       F.HistogramCheck->setChecked(false);
+     },
+     [](const TEffect &E) {
+       const auto &G = dynamic_cast<const TGrayscaleFilter &>(E);
+       EXPECT_EQ(G.FType, 2);
+       EXPECT_EQ(G.FRed, 5000);
+       EXPECT_EQ(G.FGreen, 3000);
+       EXPECT_EQ(G.FBlue, 2000);
+       EXPECT_FALSE(G.FDegamma);
+       EXPECT_TRUE(G.FDecreaseColor);
+       EXPECT_EQ(G.FColor, 8);
+       EXPECT_TRUE(G.FUseCustomPalette);
+       for (int i = 0; i < 16; ++i) EXPECT_EQ(G.FCustomPalette[size_t(i)], (100 + i * 10) * 0x010101) << i;
+       EXPECT_FALSE(G.FPreview);
+       EXPECT_FALSE(G.FHistogram);
+     }},
 };
 
 // A row whose Edit puts an expression that does not evaluate into a field.
@@ -334,13 +505,21 @@ const std::vector<TBadExpressionRow> BadExpressionRows = {
      [](QDialog &D) { Find<TDeDistortionForm>(D, "the lens correction dialog").WidthEdit->setText("w*("); }},
     {"DeDistortionHeight", EFFECT_DEDISTORTION,
      [](QDialog &D) { Find<TDeDistortionForm>(D, "the lens correction dialog").HeightEdit->setText("h+q"); }},
+    {"TrimmingLandscape", EFFECT_TRIMMING,
+     [](QDialog &D) { Find<TTrimmingOptionForm>(D, "the trimming dialog").LandscapeEdit->setText("0,0,w*(,H"); }},
+    {"TrimmingPortrait", EFFECT_TRIMMING,
+     [](QDialog &D) { Find<TTrimmingOptionForm>(D, "the trimming dialog").PortraitEdit->setText("0,0,W,h+q"); }},
+    {"TrimmingThreeValues", EFFECT_TRIMMING,
+     [](QDialog &D) { Find<TTrimmingOptionForm>(D, "the trimming dialog").LandscapeEdit->setText("1,2,3"); }},
+    {"AddBlankRatio", EFFECT_ADD_BLANK,
+     [](QDialog &D) {
+       TAddBlankForm &F = Find<TAddBlankForm>(D, "the margins dialog");
+       F.TypeBox->setCurrentIndex(0);
+       F.LandscapeEdit->setText("16:");
+     }},
+    {"AddBlankPortrait", EFFECT_ADD_BLANK,
+     [](QDialog &D) { Find<TAddBlankForm>(D, "the margins dialog").PortraitEdit->setText("10,20,w/0,40"); }},
 };
-
-QPushButton *Button(QWidget &D, const QString &Text) {
-  for (QPushButton *B : D.findChildren<QPushButton *>())
-    if (B->text() == Text) return B;
-  return nullptr;
-}
 
 // Runs While on the dialog once it is open and modal; answers when the
 // dialog has closed. While must close it.
