@@ -55,8 +55,11 @@ bool SafeMember(const TArchiveMemberInfo &Member, TArchiveMemberInfo &Safe) {
   return true;
 }
 
-// How much of a member is read to probe it from its head.
-constexpr uint32_t MEMBER_PROBE_HEAD = 256 * 1024;
+// How much of a member is read to probe it from its head: a JPEG's largest
+// Exif block (64 KB) behind its JFIF segment, with room for the tables and
+// the frame header. Every byte of the head is inflated for nothing when the
+// member is converted later; a head too short costs one whole extraction.
+constexpr uint32_t MEMBER_PROBE_HEAD = 96 * 1024;
 
 // Whether the probe of a file with this extension needs only its head: the
 // program's own BMP, PNG and JPEG header probes (formats of the imaging
@@ -293,7 +296,17 @@ void TListupThread::ListArchive(const std::string &Archive, void *Plugin) {
       if (!(byHead ? ArchiveHost->ExtractHead(Archive, Plugin, original, MEMBER_PROBE_HEAD, bytes)
                    : ArchiveHost->Extract(Archive, Plugin, original, bytes)))
         continue;
-      bool probed = ProbeArchiveMember(Archive, member, Plugin, bytes.data(), bytes.size(), *info);
+      bool probed = false;
+      if (byHead) {
+        // A head that ends before what the probe needs is no fault of the
+        // member: only the probe of the whole member may log one.
+        try {
+          probed = ProbeArchiveMember(Archive, member, Plugin, bytes.data(), bytes.size(), *info, TProbeErrors::Raise);
+        } catch (const std::exception &) {
+        }
+      } else {
+        probed = ProbeArchiveMember(Archive, member, Plugin, bytes.data(), bytes.size(), *info);
+      }
       if (!probed && byHead) {
         if (!ArchiveHost->Extract(Archive, Plugin, original, bytes)) continue;
         probed = ProbeArchiveMember(Archive, member, Plugin, bytes.data(), bytes.size(), *info);

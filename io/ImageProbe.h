@@ -98,12 +98,19 @@ struct TArchiveMemberInfo {
   int64_t TimeStamp = 0; // seconds since 1970-01-01 UTC
 };
 
+// What a probe does with a failure that has a reason (a file the imaging
+// service claims but cannot read): adding files and naming log it as the
+// file name, ":" and the reason; a conversion raises it as ETessivoError, so
+// that the file's one log line carries it.
+enum class TProbeErrors { Log, Raise };
 // Fills Entry from the file at Path; true when it is an image. The entry is
 // reset first; path, size and both file times are stored.
 bool ProbeImageFile(const std::string &Path, TImageProbe &Entry);
-// The same for an archive member whose bytes are Data (already extracted).
+// The same for an archive member whose bytes are Data (already extracted,
+// or only its head when the caller tries the whole member after a failure).
 bool ProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo &Member,
-                        void *Plugin, const uint8_t *Data, size_t Size, TImageProbe &Entry);
+                        void *Plugin, const uint8_t *Data, size_t Size, TImageProbe &Entry,
+                        TProbeErrors Errors = TProbeErrors::Log);
 // The quick probes of adding without probing: the entry is reset and gets
 // path, size and both file times only (format stays 0). The full probes above
 // start with them. False when the file (the archive) cannot be looked at.
@@ -113,11 +120,6 @@ bool QuickProbeArchiveMember(const std::string &ArchivePath, const TArchiveMembe
 // Where an archive member is listed: the archive's path without its
 // extension, a '/', the member's folder and name.
 std::string ArchiveVirtualPath(const std::string &ArchivePath, const TArchiveMemberInfo &Member);
-// What a probe does with a failure that has a reason (a file the imaging
-// service claims but cannot read): adding files and naming log it as the
-// file name, ":" and the reason; a conversion raises it as ETessivoError, so
-// that the file's one log line carries it.
-enum class TProbeErrors { Log, Raise };
 // Probes an entry added without probing (format 0): the file, or the member
 // through ExtractArchiveMember. True when the entry is (now) an image.
 bool EnsureProbed(TImageProbe &Entry, TProbeErrors Errors = TProbeErrors::Log);

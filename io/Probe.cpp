@@ -525,11 +525,11 @@ bool ProbeFile(const std::string &Path, TImageProbe &Entry, TProbeErrors Errors)
 bool ProbeImageFile(const std::string &Path, TImageProbe &Entry) { return ProbeFile(Path, Entry, TProbeErrors::Log); }
 
 bool ProbeArchiveMember(const std::string &ArchivePath, const TArchiveMemberInfo &Member, void *Plugin,
-                        const uint8_t *Data, size_t Size, TImageProbe &Entry) {
+                        const uint8_t *Data, size_t Size, TImageProbe &Entry, TProbeErrors Errors) {
   // The member is probed from its bytes even when the archive's own times
   // cannot be read.
   QuickProbeArchiveMember(ArchivePath, Member, Plugin, Entry);
-  return GuardedProbe(Entry.FPath, LowerExtension(Member.FileName), nullptr, Data, Size, Entry);
+  return GuardedProbe(Entry.FPath, LowerExtension(Member.FileName), nullptr, Data, Size, Entry, Errors);
 }
 
 void RegisterExtractArchiveMember(TExtractArchiveMemberProc Extract) { ExtractArchiveMemberHook = Extract; }

@@ -165,6 +165,31 @@ TEST_F(PluginRun, AComicBookInRenameModeIsCopiedOutAsPlainFiles) {
   EXPECT_TRUE(fs::exists(cbz));  // the archive stays
 }
 
+// Listing probes a JPEG member from its head; one whose frame header lies
+// past that head (here behind 300 KB of comment segments) is probed from the
+// whole member and converts like the file.
+TEST_F(PluginRun, AJpegMemberWithItsFrameHeaderFarInIsListedAndConvertsLikeTheFile) {
+  TESSIVO_REQUIRE(testenv::HaveImageMagick()) << "ImageMagick";
+  TESSIVO_REQUIRE(HaveTool("zip")) << "zip";
+  const std::string plain = Src + "/plain.jpg", padded = Src + "/padded.jpg";
+  ASSERT_TRUE(MakePicture(plain, 120, 80, 2));
+  const std::string bytes = ReadFile(plain);
+  std::string comments;
+  for (int i = 0; i < 6; ++i) {
+    const size_t len = 50000;  // the length field counts itself
+    comments += std::string("\xFF\xFE") + char(len >> 8) + char(len & 0xFF) + std::string(len - 2, char('a' + i));
+  }
+  std::ofstream(padded, std::ios::binary) << bytes.substr(0, 2) << comments << bytes.substr(2);
+  const std::string zip = Dir + "/p/far.zip";
+  ASSERT_TRUE(Sh("cd " + ShellQuoted(Src) + " && zip -q " + ShellQuoted(zip) + " padded.jpg"));
+  const std::string ref = Reference({{padded, "padded.jpg"}});
+  const std::string out = Dir + "/out";
+  const testrun::TRun r = Run({"--out", out, zip});
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  ASSERT_EQ(FilesBelow(out), FilesBelow(ref));
+  for (const std::string &f : FilesBelow(ref)) EXPECT_EQ(ReadFile(out + "/" + f), ReadFile(ref + "/" + f)) << f;
+}
+
 class ArchiveWorkers : public PluginRun, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(ArchiveWorkers, TwoWorkersReadingOneArchiveGiveTheOutputsOfFiles) {

@@ -9,14 +9,20 @@
 // leading "/" are dropped), so no member name can climb out of the folder
 // the host writes into. A member's position is its index among all entries
 // of the archive; the host asks for members mostly in order, so readers are
-// kept open between calls and move forward instead of starting over.
+// kept open between calls and move forward instead of starting over. Zip
+// members are read straight from the file where they can be
+// (plugins/axarchive/ZipDirect.h), with libarchive standing at the member
+// to say which one it is.
 #include "io/SusieABI.h"
 #include "plugins/PluginInfo.h"
+#include "plugins/axarchive/ZipDirect.h"
 
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -57,14 +63,18 @@ struct TIdentity {
   }
 };
 
+bool IdentityOf(const struct stat &St, TIdentity &Id) {
+  if (!S_ISREG(St.st_mode)) return false;
+  Id.Dev = St.st_dev;
+  Id.Ino = St.st_ino;
+  Id.Size = St.st_size;
+  Id.MTime = St.st_mtim;
+  return true;
+}
+
 bool IdentityOf(const char *Path, TIdentity &Id) {
   struct stat st {};
-  if (::stat(Path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  Id.Dev = st.st_dev;
-  Id.Ino = st.st_ino;
-  Id.Size = st.st_size;
-  Id.MTime = st.st_mtim;
-  return true;
+  return ::stat(Path, &st) == 0 && IdentityOf(st, Id);
 }
 
 struct TArchiveFree {
@@ -135,6 +145,65 @@ private:
 TReaderPool &Pool() {
   static TReaderPool pool;
   return pool;
+}
+
+// Zip central directories read for direct member reads, by file; a file
+// whose directory this reader cannot use keeps an empty one.
+class TZipDirectories {
+public:
+  using TRecords = std::shared_ptr<const std::vector<TZipRecord>>;
+  TRecords Get(const std::string &Path, const TIdentity &Id, int Fd) {
+    {
+      std::lock_guard lock(FLock);
+      for (const TKnown &k : FKnown)
+        if (k.Path == Path && k.Id == Id) return k.Records;
+    }
+    auto records = std::make_shared<std::vector<TZipRecord>>();
+    if (!ReadZipDirectory(Fd, uint64_t(Id.Size), *records)) records->clear();
+    std::lock_guard lock(FLock);
+    FKnown.push_back({Path, Id, records});
+    if (FKnown.size() > 4) FKnown.erase(FKnown.begin());
+    return records;
+  }
+
+private:
+  struct TKnown {
+    std::string Path;
+    TIdentity Id;
+    TRecords Records;
+  };
+  std::mutex FLock;
+  std::vector<TKnown> FKnown;
+};
+
+TZipDirectories &ZipDirectories() {
+  static TZipDirectories directories;
+  return directories;
+}
+
+// Read(Fd, FileSize, Record) on the central-directory record of the zip
+// member R stands at, opened straight from the file; false when there is no
+// such record (not a zip, or the record cannot be pinned down) or Read
+// declines, and then libarchive reads the member.
+template <class TRead>
+bool ReadZipMemberDirect(const TReader &R, TRead &&Read) {
+  if ((archive_format(R.A.get()) & ARCHIVE_FORMAT_BASE_MASK) != ARCHIVE_FORMAT_ZIP) return false;
+  if (archive_entry_is_encrypted(R.Entry) || !archive_entry_size_is_set(R.Entry)) return false;
+  const char *name = archive_entry_pathname(R.Entry);
+  if (!name) return false;
+  const int fd = ::open(R.Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool done = false;
+  struct stat st {};
+  TIdentity id;
+  // The file must still be the one libarchive opened.
+  if (::fstat(fd, &st) == 0 && IdentityOf(st, id) && id == R.Id) {
+    const TZipDirectories::TRecords records = ZipDirectories().Get(R.Path, id, fd);
+    if (const TZipRecord *record = FindZipRecord(*records, name, uint64_t(archive_entry_size(R.Entry))))
+      done = Read(fd, uint64_t(id.Size), *record);
+  }
+  ::close(fd);
+  return done;
 }
 
 // Reads headers until the one at Index; ARCHIVE_OK, ARCHIVE_EOF or an error.
@@ -341,9 +410,19 @@ __attribute__((visibility("default"))) int GetFile(const char *src, intptr_t len
   SusieFileInfo f;
   if (const int open = OpenMember(src, len, r, f); open != SPI_SUCCESS) return open;
   void *block = nullptr;
-  const int res = ReadMember(*r, f.filesize, &block);
-  if (res != SPI_SUCCESS) return res;  // the reader is dropped: its stream is in an unknown state
+  TZipRead direct = TZipRead::Declined;
+  ReadZipMemberDirect(*r, [&](int Fd, uint64_t Size, const TZipRecord &Record) {
+    direct = ReadZipMember(Fd, Size, Record, block);
+    return direct != TZipRead::Declined;
+  });
+  if (direct == TZipRead::Declined) {
+    const int res = ReadMember(*r, f.filesize, &block);
+    if (res != SPI_SUCCESS) return res;  // the reader is dropped: its stream is in an unknown state
+  }
+  // After a direct read the member's data is still ahead of the stream; the
+  // next header read skips it.
   Pool().GiveBack(std::move(r));
+  if (direct == TZipRead::Damaged) return SPI_BROKEN_DATA;
   if ((flag & SPI_OUTPUT_MASK) == SPI_OUTPUT_MEMORY) {
     *reinterpret_cast<void **>(dest) = block;
     return SPI_SUCCESS;
@@ -371,6 +450,13 @@ __attribute__((visibility("default"))) int GetFileHead(const char *src, intptr_t
   if (const int open = OpenMember(src, len, r, f); open != SPI_SUCCESS) return open;
   const uint32_t want = std::min(buflen, f.filesize);
   auto *out = static_cast<uint8_t *>(buf);
+  if (ReadZipMemberDirect(*r, [out, want](int Fd, uint64_t Size, const TZipRecord &Record) {
+        return ReadZipMemberHead(Fd, Size, Record, out, want);
+      })) {
+    *got = want;
+    Pool().GiveBack(std::move(r));
+    return SPI_SUCCESS;
+  }
   while (*got < want) {
     const la_ssize_t n = archive_read_data(r->A.get(), out + *got, want - *got);
     if (n <= 0) break;
