@@ -34,3 +34,12 @@ tessivo_add_test(geotone_dialog_tests
 if(TARGET geotone_dialog_tests)
   add_dependencies(geotone_dialog_tests pixio resize)
 endif()
+
+# Pictures of these dialogs over a photograph, for people (run on a display).
+if(TESSIVO_BUILD_TESTS)
+  add_executable(geotone-shots tests/GeometryToneShots.cpp)
+  target_link_libraries(geotone-shots PRIVATE tessivo_window)
+  target_compile_definitions(geotone-shots PRIVATE TESSIVO_BIN_DIR="${TESSIVO_BIN_DIR}")
+  set_target_properties(geotone-shots PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_dependencies(geotone-shots pixio resize)
+endif()
