@@ -61,6 +61,11 @@ public:
     FWake.notify_one();
     FThread.join();
   }
+  // Runs on the thread after a job was taken, before it is rendered (tests).
+  void SetBeforeRender(std::function<void()> Hook) {
+    std::lock_guard Guard(FLock);
+    FBeforeRender = std::move(Hook);
+  }
   void Request(TDenoiseViewJob Job) {
     {
       std::lock_guard Guard(FLock);
@@ -73,13 +78,16 @@ private:
   void Run() {
     for (;;) {
       TDenoiseViewJob Job;
+      std::function<void()> Hook;
       {
         std::unique_lock Guard(FLock);
         FWake.wait(Guard, [this] { return FTerminated || FPending; });
         if (FTerminated) return;
         Job = std::move(*FPending);
         FPending.reset();
+        Hook = FBeforeRender;
       }
+      if (Hook) Hook();
       QImage Image;
       try {
         TICCImgInfo &S = **Job.Section;
@@ -117,6 +125,7 @@ private:
   std::mutex FLock;
   std::condition_variable FWake;
   std::optional<TDenoiseViewJob> FPending;
+  std::function<void()> FBeforeRender;
   bool FTerminated = false;
   std::thread FThread;
 };
@@ -321,6 +330,8 @@ void TDenoiseForm::Delivered(uint64_t Generation, const QImage &Image, int32_t Z
       Zoom == 1 ? Image : Image.scaled(Image.width() * Zoom, Image.height() * Zoom, Qt::IgnoreAspectRatio,
                                        Qt::FastTransformation)));
 }
+
+void TDenoiseForm::SetBeforeRender(std::function<void()> Hook) { FWorker->SetBeforeRender(std::move(Hook)); }
 
 bool TDenoiseForm::WaitForView(int TimeoutMs) {
   QElapsedTimer Clock;

@@ -18,6 +18,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class QCheckBox;
@@ -70,6 +71,8 @@ public:
   bool WaitForView(int TimeoutMs = 20000);
   const QImage &ShownView() const { return FShown; }
   int32_t ShownCount() const { return FShownCount; }
+  // Runs on the view thread once it has taken a request, before rendering it.
+  void SetBeforeRender(std::function<void()> Hook);
   // Null while nothing is loaded.
   const TICCImgInfo *Master() const;
 
