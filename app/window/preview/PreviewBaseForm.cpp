@@ -197,6 +197,17 @@ void TPreviewBaseForm::DeliverFull(TICCImgOwner &Img, bool AllView, uint64_t Gen
   FShownGeneration = Generation;
   ++FShownFull;
   if (OnPreviewShown) OnPreviewShown(false);
+  // Pictures fitted while the window had another size (a window is laid out
+  // only when it is shown, and this result was asked for before): fit them
+  // to the present size and ask for the result at that size.
+  if (AllView && FSrc->Mem && FSrc2->Mem) {
+    const QSize Client = FPreviewForm->GetClientSize();
+    if (FitPreviewSize(int32_t(FSrc->Width), int32_t(FSrc->Height), Client.width(), Client.height()) !=
+        QSize(int(FSrc2->Width), int(FSrc2->Height))) {
+      Refit();
+      RequestPreview();
+    }
+  }
 }
 
 void TPreviewBaseForm::DeliverSpot(TICCImgOwner &Img, const QRect &Spot, uint64_t Generation) {

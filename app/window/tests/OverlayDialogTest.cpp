@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -323,6 +324,45 @@ TEST_P(ColourChoice, OpensWithTheStoredCustomColoursAndStoresThemOnlyOnOK) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialogs, ColourChoice, ::testing::Values(TColourCase{"OK", true}, TColourCase{"Cancel", false}),
+                         [](const auto &Info) { return std::string(Info.param.Name); });
+
+// The whole view, loaded while the preview window was not laid out yet,
+// shows the pictures fitted to the window as it is shown.
+struct TWholeViewCase {
+  const char *Name;
+  std::function<TBlockDialog(dialogtest::TDialogFixture &F)> Open;
+};
+
+void PrintTo(const TWholeViewCase &C, std::ostream *Os) { *Os << C.Name; }
+
+class WholeView : public ::testing::TestWithParam<TWholeViewCase> {};
+
+TEST_P(WholeView, FitsThePicturesToTheShownWindow) {
+  dialogtest::TDialogFixture F;
+  F.Add("photo", 1200, 900, [](int x, int y) { return qRgb(x % 256, y % 256, 60); });
+  TBlockDialog D = GetParam().Open(F);
+  TPreviewBaseForm &Form = *D.Form;
+  ASSERT_EQ(Form.PreviewWindow()->ViewMode(), PREVIEW_VIEW_ALL);
+  Form.show();
+  QElapsedTimer T;
+  T.start();
+  while (!Form.PreviewWindow()->isVisible() && T.elapsed() < 10000) QCoreApplication::processEvents();
+  ASSERT_TRUE(Form.WaitForPreview());
+  const QSize Client = Form.PreviewWindow()->GetClientSize();
+  const QSize Want = FitPreviewSize(1200, 900, Client.width(), Client.height());
+  ASSERT_GT(Want.width(), 200) << "the window is laid out";
+  ASSERT_NE(Form.Src2Image(), nullptr);
+  ASSERT_NE(Form.Dest2Image(), nullptr);
+  EXPECT_EQ(QSize(int(Form.Src2Image()->Width), int(Form.Src2Image()->Height)), Want);
+  EXPECT_EQ(QSize(int(Form.Dest2Image()->Width), int(Form.Dest2Image()->Height)), Want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogs, WholeView,
+                         ::testing::Values(TWholeViewCase{"Text", [](auto &F) { return OpenText(F, 4, {0, 0}); }},
+                                           TWholeViewCase{"Composite",
+                                                          [](auto &F) {
+                                                            return OpenComposite(F, COMPOSITE_FOREGROUND, 4, 60, 40);
+                                                          }}),
                          [](const auto &Info) { return std::string(Info.param.Name); });
 
 // OK on the lens correction dialog: the first failing check's message in a
