@@ -33,6 +33,7 @@
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTest>
@@ -225,16 +226,25 @@ TEST_F(SharpenColorDialogs, ColorSpaceProfileFileChoice) {
   TColorSpaceConvertForm Form(E, Context({}));
   EXPECT_EQ(Form.windowTitle().toStdString(), "色空間変換の設定");
   EXPECT_EQ(Form.ProfileBox->currentText().toStdString(), "built-in sRGB Profile");
+  const int Before = Form.ProfileBox->count();
+  // "..." opens in ColorProfileDir, then in the folder of the file chosen.
+  std::vector<std::string> Asked;
+  Form.AskProfileFile = [&](const std::string &In) {
+    Asked.push_back(In);
+    return Folder + "sgray.icc";
+  };
+  Form.BrowseButton->click();
+  Form.BrowseButton->click();
+  EXPECT_EQ(Asked, (std::vector<std::string>{"/somewhere/else", "/usr/share/color/icc/ghostscript"}));
+  EXPECT_EQ(Form.ProfileBox->count(), Before + 1) << "a file chosen twice is listed once";
+  EXPECT_EQ(Form.ProfileBox->currentText().toStdString(), "sgray.icc");
+  EXPECT_EQ(Form.SelectedProfile(), Folder + "sgray.icc");
+  // A profile of another class is refused with the warning; the choice stays.
   std::vector<std::string> Warnings;
   Form.ShowWarning = [&](const std::string &T) { Warnings.push_back(T); };
-  const int Before = Form.ProfileBox->count();
   Form.ChooseFile(Folder + "default_cmyk.icc");
   EXPECT_EQ(Warnings, std::vector<std::string>{"RGB,Grayscale以外のプロファイルは選択出来ません"});
-  EXPECT_EQ(Form.ProfileBox->count(), Before);
-  EXPECT_EQ(Form.ProfileBox->currentText().toStdString(), "built-in sRGB Profile");
-  Form.ChooseFile(Folder + "sgray.icc");
   EXPECT_EQ(Form.ProfileBox->count(), Before + 1);
-  EXPECT_EQ(Form.ProfileBox->currentText().toStdString(), "sgray.icc");
   EXPECT_EQ(Form.SelectedProfile(), Folder + "sgray.icc");
   // The folder is remembered for the next "..." but stored only on OK.
   EXPECT_EQ(ColorManagementOption.ColorProfileDir, "/somewhere/else");
