@@ -1,30 +1,45 @@
 // The combining settings dialog.
 #include "app/window/CombineOptionDialog.h"
 
+#include "app/window/options/NumEdit.h"
+#include "batch/ConvertOption.h"
+
 #include <QButtonGroup>
-#include <QColorDialog>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace {
 
 QString Q(const std::string &S) { return QString::fromStdString(S); }
 
-// 0x00BBGGRR to a colour and back.
-QColor ColorOf(uint32_t C) { return QColor(int(C & 0xFF), int((C >> 8) & 0xFF), int((C >> 16) & 0xFF)); }
-uint32_t ColorRefOf(const QColor &C) { return uint32_t(C.red()) | uint32_t(C.green()) << 8 | uint32_t(C.blue()) << 16; }
+// A number field of the dialog's range; a text that is no number reads as
+// the setting's default, a number beyond the range as its nearest bound.
+TNumEdit *NumberField(QWidget *Parent, int32_t Min, int32_t Max, int32_t Default, bool Arrows) {
+  const TNumRange Range{Min, Max, 1, Default};
+  TNumEdit *Box = Arrows ? new TUDNumEdit(Range, Parent) : new TNumEdit(Range, Parent);
+  Box->setMinimumWidth(72);
+  return Box;
+}
+
+// The form's text of a number as the field's value (clamped by the field).
+void ShowNumber(TNumEdit *Box, const std::string &Text) {
+  bool Ok = false;
+  const int V = QString::fromStdString(Text).trimmed().toInt(&Ok);
+  Box->setValue(Ok ? V : Box->minimum());
+}
 
 }  // namespace
 
-TCombineOptionDialog::TCombineOptionDialog(const TCombineOption &Option, QWidget *Parent)
-    : QDialog(Parent), FForm(Option) {
+TCombineOptionDialog::TCombineOptionDialog(const TCombineOption &Option, const std::array<int32_t, 16> &Palette,
+                                           QWidget *Parent)
+    : QDialog(Parent), FForm(Option), FPalette(Palette) {
   setWindowTitle(QStringLiteral("画像連結の設定"));
   auto *Layout = new QVBoxLayout(this);
   auto *Grid = new QGridLayout;
@@ -45,21 +60,22 @@ TCombineOptionDialog::TCombineOptionDialog(const TCombineOption &Option, QWidget
   SizeBox->addItems({QStringLiteral("幅×高さ(px)"), QStringLiteral("比率(%)")});
   Grid->addWidget(SizeBox, Row++, 1, 1, 3);
   FirstLabel = new QLabel(this);
-  FirstEdit = new QLineEdit(this);
+  const TCombineOption Defaults;
+  FirstEdit = NumberField(this, COMBINE_SIZE_MIN, COMBINE_SIZE_MAX, Defaults.Width, false);
   FirstUnit = new QLabel(this);
   Grid->addWidget(FirstLabel, Row, 0);
   Grid->addWidget(FirstEdit, Row, 1);
   Grid->addWidget(FirstUnit, Row++, 2);
   SecondLabel = new QLabel(QStringLiteral("高さ"), this);
-  SecondEdit = new QLineEdit(this);
+  SecondEdit = NumberField(this, COMBINE_SIZE_MIN, COMBINE_SIZE_MAX, Defaults.Height, false);
   SecondUnit = new QLabel(QStringLiteral("px"), this);
   Grid->addWidget(SecondLabel, Row, 0);
   Grid->addWidget(SecondEdit, Row, 1);
   Grid->addWidget(SecondUnit, Row++, 2);
-  RowsEdit = new QLineEdit(this);
-  RowSpaceEdit = new QLineEdit(this);
-  ColumnsEdit = new QLineEdit(this);
-  ColumnSpaceEdit = new QLineEdit(this);
+  RowsEdit = NumberField(this, COMBINE_COUNT_MIN, COMBINE_COUNT_MAX, Defaults.Rows, true);
+  RowSpaceEdit = NumberField(this, COMBINE_SPACE_MIN, COMBINE_SPACE_MAX, Defaults.RowSpace, false);
+  ColumnsEdit = NumberField(this, COMBINE_COUNT_MIN, COMBINE_COUNT_MAX, Defaults.Columns, true);
+  ColumnSpaceEdit = NumberField(this, COMBINE_SPACE_MIN, COMBINE_SPACE_MAX, Defaults.ColumnSpace, false);
   Grid->addWidget(new QLabel(QStringLiteral("横"), this), Row, 0);
   Grid->addWidget(RowsEdit, Row, 1);
   Grid->addWidget(new QLabel(QStringLiteral("間隔"), this), Row, 2);
@@ -69,8 +85,7 @@ TCombineOptionDialog::TCombineOptionDialog(const TCombineOption &Option, QWidget
   Grid->addWidget(new QLabel(QStringLiteral("間隔"), this), Row, 2);
   Grid->addWidget(ColumnSpaceEdit, Row++, 3);
   Grid->addWidget(new QLabel(QStringLiteral("背景色"), this), Row, 0);
-  ColorButton = new QPushButton(this);
-  ColorButton->setFixedSize(48, 22);
+  ColorButton = new TColorButton(FColorChoice, this);
   Grid->addWidget(ColorButton, Row++, 1);
   Layout->addLayout(Grid);
   Message = new QLabel(this);
@@ -85,15 +100,7 @@ TCombineOptionDialog::TCombineOptionDialog(const TCombineOption &Option, QWidget
     FForm.SetRelativeSize(Index);
     ToForm();
   });
-  connect(ColorButton, &QPushButton::clicked, this, [this] {
-    QColorDialog Dialog(ColorOf(FForm.Color), this);
-    // The custom colours start white, as the stored palette does.
-    for (int i = 0; i < QColorDialog::customCount(); ++i) QColorDialog::setCustomColor(i, Qt::white);
-    if (Dialog.exec() == QDialog::Accepted) {
-      FForm.Color = ColorRefOf(Dialog.selectedColor()) & 0xFFFFFF;
-      ShowColor();
-    }
-  });
+  connect(ColorButton, &TColorButton::ColorChanged, this, [this](int32_t Color) { FForm.Color = uint32_t(Color) & 0xFFFFFF; });
   ToForm();
 }
 
@@ -103,31 +110,27 @@ void TCombineOptionDialog::ToForm() {
   SizeBox->setCurrentIndex(FForm.RelativeSize);
   FirstLabel->setText(Q(FForm.FirstEditLabel()));
   FirstUnit->setText(Q(FForm.FirstEditUnit()));
-  FirstEdit->setText(Q(FForm.FirstEdit));
-  SecondEdit->setText(Q(FForm.SecondEdit));
+  ShowNumber(FirstEdit, FForm.FirstEdit);
+  ShowNumber(SecondEdit, FForm.SecondEdit);
   for (QWidget *W : {static_cast<QWidget *>(SecondLabel), static_cast<QWidget *>(SecondEdit),
                      static_cast<QWidget *>(SecondUnit)})
     W->setVisible(FForm.SecondEditVisible());
-  RowsEdit->setText(Q(FForm.RowsEdit));
-  ColumnsEdit->setText(Q(FForm.ColumnsEdit));
-  RowSpaceEdit->setText(Q(FForm.RowSpaceEdit));
-  ColumnSpaceEdit->setText(Q(FForm.ColumnSpaceEdit));
-  ShowColor();
+  ShowNumber(RowsEdit, FForm.RowsEdit);
+  ShowNumber(ColumnsEdit, FForm.ColumnsEdit);
+  ShowNumber(RowSpaceEdit, FForm.RowSpaceEdit);
+  ShowNumber(ColumnSpaceEdit, FForm.ColumnSpaceEdit);
+  ColorButton->SetColor(int32_t(FForm.Color));
 }
 
 void TCombineOptionDialog::FromForm() {
   FForm.Order = OrderBox->currentIndex();
   FForm.BlankType = std::max(0, BlankGroup->checkedId());
-  FForm.FirstEdit = FirstEdit->text().toStdString();
-  FForm.SecondEdit = SecondEdit->text().toStdString();
-  FForm.RowsEdit = RowsEdit->text().toStdString();
-  FForm.ColumnsEdit = ColumnsEdit->text().toStdString();
-  FForm.RowSpaceEdit = RowSpaceEdit->text().toStdString();
-  FForm.ColumnSpaceEdit = ColumnSpaceEdit->text().toStdString();
-}
-
-void TCombineOptionDialog::ShowColor() {
-  ColorButton->setStyleSheet(QStringLiteral("background-color: %1").arg(ColorOf(FForm.Color).name()));
+  FForm.FirstEdit = std::to_string(FirstEdit->IntValue());
+  FForm.SecondEdit = std::to_string(SecondEdit->IntValue());
+  FForm.RowsEdit = std::to_string(RowsEdit->IntValue());
+  FForm.ColumnsEdit = std::to_string(ColumnsEdit->IntValue());
+  FForm.RowSpaceEdit = std::to_string(RowSpaceEdit->IntValue());
+  FForm.ColumnSpaceEdit = std::to_string(ColumnSpaceEdit->IntValue());
 }
 
 void TCombineOptionDialog::accept() {
@@ -146,6 +149,8 @@ bool TCombineOptionDialog::StoreTo(TCombineOption &Option) {
 }
 
 bool ShowCombineOptionDialog(QWidget *Parent) {
-  TCombineOptionDialog Dialog(CombineOption, Parent);
-  return Dialog.exec() == QDialog::Accepted && Dialog.StoreTo(CombineOption);
+  TCombineOptionDialog Dialog(CombineOption, SystemOption.CustomPalette, Parent);
+  if (Dialog.exec() != QDialog::Accepted || !Dialog.StoreTo(CombineOption)) return false;
+  SystemOption.CustomPalette = Dialog.Palette();
+  return true;
 }

@@ -5,6 +5,8 @@
 #include "app/ShortcutDialog.h"
 #include "app/window/AddingWindow.h"
 #include "app/window/CombineOptionDialog.h"
+#include "app/window/options/QuzenOptionDialog.h"
+#include "app/window/options/SusiePluginOptionDialog.h"
 #include "app/window/EffectPanel.h"
 #include "app/window/ErrorLogWindow.h"
 #include "app/window/ImageListModel.h"
@@ -206,6 +208,7 @@ void TTessivoPlusMainForm::CreateActions() {
   ActConvertTable = Make("フォーマット変換設定(&C)...");
   ActEffectOrder = Make("処理順の変更(&C)...");
   ActFormatOption = Make("フォーマット設定(&F)...");
+  ActPlugins = Make("Susie Plug-in設定(&P)...");
   ActLossless = Make("JPEGロスレス変換設定(&J)...");
   ActCombine = Make("画像連結(&X)...");
   ActShortcut = Make("ショートカットの作成(&S)...");
@@ -272,12 +275,11 @@ void TTessivoPlusMainForm::CreateActions() {
   connect(ActCombine, &QAction::triggered, this, [this] { ShowCombineOptionDialog(this); });
   connect(ActFormatOption, &QAction::triggered, this, [this] { ShowFormatOptionForm(this); });
   connect(ActConvertTable, &QAction::triggered, this, [this] { ShowConvertTableForm(this); });
-  connect(ActLossless, &QAction::triggered, this, [this] {
-    // The lossless-JPEG dialog comes with the option dialogs; until then the
-    // options are set in the profile.
-    QMessageBox::information(this, QStringLiteral("JPEGロスレス変換設定"),
-                             QStringLiteral("ロスレス変換の設定は設定ファイルの [WEMB] セクションで変更できます。\n%1")
-                                 .arg(Q(FIniPath)));
+  connect(ActLossless, &QAction::triggered, this, [this] { ShowQuzenOptionDialog(this); });
+  connect(ActPlugins, &QAction::triggered, this, [this] {
+    ShowSusiePluginOptionDialog(
+        this, FList.Count(), Confirm, [this] { ClearList(); },
+        [this](const std::string &E) { return AskWriteRetry(this, E); });
   });
   connect(ActPreview, &QAction::triggered, this, [this] { Preview(false); });
   connect(ActPreviewViewer, &QAction::triggered, this, [this] { Preview(true); });
@@ -312,6 +314,7 @@ void TTessivoPlusMainForm::CreateActions() {
   Options->addAction(ActConvertTable);
   Options->addAction(ActEffectOrder);
   Options->addAction(ActFormatOption);
+  Options->addAction(ActPlugins);
   Options->addAction(ActLossless);
   Options->addAction(ActCombine);
   Options->addSeparator();

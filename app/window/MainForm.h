@@ -113,6 +113,7 @@ public:
   // "フォーマット変換設定(&C)..." on its conversion page.
   QAction *ActFormatOption = nullptr, *ActConvertTable = nullptr;
   std::vector<QAction *> ActThumbnail;  // "なし", "160x160", "320x320", "640x640"
+  QAction *ActPlugins = nullptr;        // "Susie Plug-in設定(&P)..."
 
   // Hooks for tests and the start-up code: each batch or combining window
   // before it runs; the settings writer at close (the window stores nothing

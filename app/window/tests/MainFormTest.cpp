@@ -2,12 +2,14 @@
 // changes, the Delete keys, the JPEGTran mode change, the "即時変換" box,
 // dragging effect panels, the stored window place, drops, header sorts and
 // a whole conversion through the batch window.
+#include "app/PluginSettings.h"
 #include "app/SettingsFile.h"
 #include "app/window/AddingWindow.h"
 #include "app/window/CombineOptionDialog.h"
 #include "app/window/EffectPanel.h"
 #include "app/window/ThumbnailWindow.h"
 #include "app/window/options/FormatOptionForm.h"
+#include "app/window/options/NumEdit.h"
 #include "app/window/ErrorLogWindow.h"
 #include "app/window/ImageListModel.h"
 #include "app/window/LevelsForm.h"
@@ -51,6 +53,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <fstream>
 #include <set>
 #include <string>
@@ -894,10 +897,10 @@ namespace {
 TEST_F(MainForm, TheCombiningSettingsDialogStoresOnOkOnly) {
   TCombineOption Option;
   {
-    TCombineOptionDialog D(Option);
+    TCombineOptionDialog D(Option, SystemOption.CustomPalette);
     EXPECT_EQ(D.windowTitle(), QStringLiteral("画像連結の設定"));
-    EXPECT_EQ(D.RowsEdit->text(), QStringLiteral("3"));
-    D.RowsEdit->setText(QStringLiteral("4"));
+    EXPECT_EQ(D.RowsEdit->value(), 3);
+    D.RowsEdit->setValue(4);
     D.BlankGroup->button(BLANK_FILL)->click();
     D.SizeBox->setCurrentIndex(1);
     emit D.SizeBox->activated(1);
@@ -905,7 +908,7 @@ TEST_F(MainForm, TheCombiningSettingsDialogStoresOnOkOnly) {
     EXPECT_EQ(D.FirstLabel->text(), QStringLiteral("倍率"));
     EXPECT_EQ(D.FirstUnit->text(), QStringLiteral("%"));
     EXPECT_TRUE(D.SecondEdit->isHidden());
-    D.FirstEdit->setText(QStringLiteral("25"));
+    D.FirstEdit->setValue(25);
     D.accept();
     EXPECT_EQ(D.result(), QDialog::Accepted);
     ASSERT_TRUE(D.StoreTo(Option));
@@ -916,13 +919,59 @@ TEST_F(MainForm, TheCombiningSettingsDialogStoresOnOkOnly) {
   EXPECT_EQ(Option.Percent, 25);
   EXPECT_EQ(Option.Width, 320);  // the hidden width kept its value
   {
-    TCombineOptionDialog D(Option);
-    D.ColumnsEdit->setText(QStringLiteral("100"));
-    D.accept();  // refused: 縦 is 1 to 99
-    EXPECT_NE(D.result(), QDialog::Accepted);
-    EXPECT_FALSE(D.Message->text().isEmpty());
+    TCombineOptionDialog D(Option, SystemOption.CustomPalette);
+    D.ColumnsEdit->setValue(100);  // 縦 is 1 to 99: held at 99
+    D.accept();
+    EXPECT_EQ(D.result(), QDialog::Accepted);
+    EXPECT_TRUE(D.Message->text().isEmpty());
+    ASSERT_TRUE(D.StoreTo(Option));
   }
-  EXPECT_EQ(Option.Columns, 3);
+  EXPECT_EQ(Option.Columns, 99);
+}
+
+// The plug-in command asks to clear a filled list first; declining leaves
+// the list and opens nothing, agreeing empties it and opens the dialog.
+TEST_F(MainForm, ThePluginCommandClearsTheListFirstWhenTheUserAgrees) {
+  const TSPIOption SavedOption = SPIOption;
+  const TPluginOrders SavedOrders = PluginOrders;
+  auto &F = Open();
+  F.AddPaths({Photos(2, 0)});
+  ASSERT_EQ(F.ImageList().Count(), 2);
+  struct TCase {
+    bool Answer;
+    int CountAfter;
+    bool Opened;
+  };
+  for (const TCase C : {TCase{false, 2, false}, TCase{true, 0, true}}) {
+    QString Asked;
+    F.Confirm = [&](const QString &Q) {
+      Asked = Q;
+      return C.Answer;
+    };
+    // The dialog, if it comes, is closed by Cancel; the watch ends with the command.
+    auto Opened = std::make_shared<bool>(false);
+    auto Armed = std::make_shared<bool>(true);
+    std::function<void()> Watch = [Opened, Armed, &Watch] {
+      QTimer::singleShot(10, [Opened, Armed, &Watch] {
+        if (!*Armed) return;
+        if (auto *D = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+          *Opened = D->windowTitle() == QStringLiteral("Susie Plug-in設定");
+          D->reject();
+          return;
+        }
+        Watch();
+      });
+    };
+    Watch();
+    F.ActPlugins->trigger();
+    *Armed = false;
+    EXPECT_EQ(Asked, QStringLiteral("Susie Plug-inの設定を変更する前にリストをクリアします。よろしいですか？"));
+    EXPECT_EQ(F.ImageList().Count(), C.CountAfter);
+    EXPECT_EQ(*Opened, C.Opened);
+  }
+  EXPECT_EQ(F.ActPlugins->text(), QStringLiteral("Susie Plug-in設定(&P)..."));
+  SPIOption = SavedOption;
+  PluginOrders = SavedOrders;
 }
 
 TEST_F(MainForm, TheFormatCommandsOpenTheFormatDialogOnTheRememberedPageAndOnTheConversionPage) {

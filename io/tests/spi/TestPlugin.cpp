@@ -146,9 +146,22 @@ __attribute__((visibility("default"))) int GetPicture(const char *buf, intptr_t 
 }
 
 #if TEST_SPI_MODE == MODE_GOOD
-// Only the well-behaved one has a configuration dialog; it accepts function 1 (settings).
-__attribute__((visibility("default"))) int ConfigurationDlg(void *, int fnc) {
+// Only the well-behaved one has a configuration dialog; it accepts function 1
+// (settings) and remembers how it was last called.
+std::atomic<int> ConfigCalls{0};
+std::atomic<int> LastConfigFunction{-1};
+std::atomic<void *> LastConfigParent{nullptr};
+__attribute__((visibility("default"))) int ConfigurationDlg(void *parent, int fnc) {
+  ++ConfigCalls;
+  LastConfigFunction = fnc;
+  LastConfigParent = parent;
   return fnc == 1 ? SPI_SUCCESS : SPI_INTERNAL_ERROR;
+}
+// The configuration calls so far, the function and the parent window of the last.
+__attribute__((visibility("default"))) void TestPluginConfigCalls(int *Calls, int *Function, void **Parent) {
+  *Calls = ConfigCalls;
+  *Function = LastConfigFunction;
+  *Parent = LastConfigParent;
 }
 #endif
 
