@@ -9,6 +9,7 @@
 #include "tools/quant/Remap.h"
 
 #include <libimagequant.h>
+#include <omp.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -55,6 +56,11 @@ int main(int argc, char **argv) {
     return 2;
   }
   if (Cmd.DitherType == DITHER_CURVE || Cmd.DitherType == DITHER_DRAWING) Cmd.DitherType = DITHER_DIFFUSION;
+  // One thread: the program runs one tool per worker, which already fills
+  // the processors, and libimagequant's OpenMP threads spin while they wait
+  // at its many short loops (on a busy machine that spinning cost twice the
+  // work itself).
+  omp_set_num_threads(1);
   try {
     const TPicture Picture = ReadBmpPicture(Cmd.Source);
     std::vector<TRgba> Opaque(Picture.Pixels);

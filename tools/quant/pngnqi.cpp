@@ -8,6 +8,7 @@
 #include "tools/quant/QuantTool.h"
 
 #include <libimagequant.h>
+#include <omp.h>
 #include <png.h>
 
 #include <spawn.h>
@@ -180,6 +181,7 @@ void WriteIndexed(const std::string &File, uint32_t W, uint32_t H, const liq_pal
 int RunLibimagequant(const TCommand &C) {
   uint32_t W = 0, H = 0;
   const std::vector<uint8_t> Rgba = ReadRgba(C.File, W, H);
+  omp_set_num_threads(1);  // one tool per worker, as in IZYINS
   liq_attr *Attr = liq_attr_create();
   liq_set_max_colors(Attr, C.Colours);
   liq_set_speed(Attr, C.Speed);
