@@ -5,6 +5,8 @@
 #include "app/ShortcutDialog.h"
 #include "app/window/AddingWindow.h"
 #include "app/window/CombineOptionDialog.h"
+#include "app/window/options/EnvOptionForm.h"
+#include "app/window/options/ResizeOptionForm.h"
 #include "app/window/options/QuzenOptionDialog.h"
 #include "app/window/options/SusiePluginOptionDialog.h"
 #include "app/window/EffectPanel.h"
@@ -212,6 +214,8 @@ void TTessivoPlusMainForm::CreateActions() {
   ActLossless = Make("JPEGロスレス変換設定(&J)...");
   ActCombine = Make("画像連結(&X)...");
   ActShortcut = Make("ショートカットの作成(&S)...");
+  ActResizeOption = Make("リサイズ設定(&R)...");
+  ActEnvOption = Make("環境設定(&E)...");
   ActIgnoreEmbedded = Make("埋め込みサムネイルを無視する(&I)");
   ActIgnoreEmbedded->setCheckable(true);
   ActHelp = Make("ヘルプ(&H)...", Qt::Key_F1);
@@ -284,6 +288,8 @@ void TTessivoPlusMainForm::CreateActions() {
   connect(ActPreview, &QAction::triggered, this, [this] { Preview(false); });
   connect(ActPreviewViewer, &QAction::triggered, this, [this] { Preview(true); });
   connect(ActEffectOrder, &QAction::triggered, this, [this] { ShowOrderDialog(); });
+  connect(ActResizeOption, &QAction::triggered, this, [this] { ShowResizeOptions(); });
+  connect(ActEnvOption, &QAction::triggered, this, [this] { ShowEnvOptions(); });
   connect(ActIgnoreEmbedded, &QAction::toggled, this, [this] { ThumbnailCacheList().ClearThumbnail(); });
   connect(ActHelp, &QAction::triggered, this,
           [] { QDesktopServices::openUrl(QUrl(QStringLiteral("https://tessivoplus.example.org/help/"))); });
@@ -317,6 +323,9 @@ void TTessivoPlusMainForm::CreateActions() {
   Options->addAction(ActPlugins);
   Options->addAction(ActLossless);
   Options->addAction(ActCombine);
+  Options->addSeparator();
+  Options->addAction(ActResizeOption);
+  Options->addAction(ActEnvOption);
   Options->addSeparator();
   Options->addAction(ActShortcut);
   QMenu *Thumbs = menuBar()->addMenu(QStringLiteral("サムネイル(&T)"));
@@ -628,6 +637,41 @@ void TTessivoPlusMainForm::SwapPanels(TEffectPanel &Panel, int Step) {
   Other->Snap();
   Panel.SetIndex(To);
   FEffects.ReOrder();
+}
+
+// The resize step's settings button opens the resize dialog of the window
+// that shows the step.
+const TEffectDialogRegistrar ResizeDialogRegistrar(EFFECT_RESIZE,
+                                                   [](TEffect &, const TPreviewContext &, QWidget *Parent) {
+                                                     if (auto *F = qobject_cast<TTessivoPlusMainForm *>(Parent))
+                                                       F->ShowResizeOptions();
+                                                     else
+                                                       ShowResizeOptionDialog(Parent);
+                                                   });
+
+void TTessivoPlusMainForm::ShowResizeOptions() {
+  if (!ShowResizeOptionDialog(this)) return;
+  // Between runs the resizer reduces by area averaging, so only the
+  // enlargement kernel is installed now; runs install the reduction kernel.
+  try {
+    ApplyResizeKernels(0, ResizeOption.InterpolationMode, 0);
+    ApplyResizeThreadCount(ResizeOption, false, ProgramUnsharpMask);
+  } catch (const std::exception &E) {
+    ErrorLogForm().PutErrorMsg(E.what());
+  }
+}
+
+void TTessivoPlusMainForm::ShowEnvOptions() {
+  // The dialog edits the template's folder and name part separately and
+  // rebuilds the template on OK; Cancel leaves every record as it was.
+  if (ShowEnvOptionDialog(this)) {
+    ApplyProcessPriority(SystemOption.ProcessPriority);
+    TemplateEdit->setText(Q(FileOption.FileNameFormat));
+    TemplateEdit->end(false);
+    setWindowTitle(Q(MainWindowCaption(SystemOption.Caption, QFileInfo(Q(FIniPath)).fileName().toStdString())));
+    UpdateCommandStates();
+  }
+  WatchClipboard(SystemOption.WatchClipBoard != LongFalse);
 }
 
 void TTessivoPlusMainForm::ShowOrderDialog() {

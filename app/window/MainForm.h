@@ -112,6 +112,7 @@ public:
   // "フォーマット設定(&F)..." opens the format dialog on its remembered page,
   // "フォーマット変換設定(&C)..." on its conversion page.
   QAction *ActFormatOption = nullptr, *ActConvertTable = nullptr;
+  QAction *ActResizeOption = nullptr, *ActEnvOption = nullptr;  // "リサイズ設定", "環境設定"
   std::vector<QAction *> ActThumbnail;  // "なし", "160x160", "320x320", "640x640"
   QAction *ActPlugins = nullptr;        // "Susie Plug-in設定(&P)..."
 
@@ -137,6 +138,10 @@ public:
   void MoveEntry(int From, int To);
   void Paste();
   void ShowAbout();
+  // The resize-settings command (also the resize step's settings button) and
+  // the environment command, with what follows their OK.
+  void ShowResizeOptions();
+  void ShowEnvOptions();
   // The two preview commands: the external viewer when one is configured
   // (ViewerOption, or ViewerOption2 for the second command), else the plain
   // viewer window. PreviewWindow is set while that window is open.
