@@ -14,7 +14,7 @@
 
 int main(int Argc, char **Argv) {
   if (Argc < 2) {
-    std::fprintf(stderr, "usage: option-dialog-shots FOLDER\n");
+    std::fprintf(stderr, "usage: env-dialog-shots FOLDER\n");
     return 2;
   }
   QApplication App(Argc, Argv);
