@@ -308,6 +308,8 @@ TEnvOptionForm::TEnvOptionForm(QWidget *Parent)
   setWindowTitle(QStringLiteral("環境設定"));
   auto *Layout = new QVBoxLayout(this);
   Tabs = new QTabWidget(this);
+  // All six page names stay in view; the dialog widens to hold them.
+  Tabs->setUsesScrollButtons(false);
   Layout->addWidget(Tabs);
   SystemPage = new TSystemOptionForm(FRules, Tabs);
   FolderPage = new TFolderOptionForm(FRules, Tabs);

@@ -33,6 +33,7 @@ QWidget *ParamRow(QWidget *Parent, const char *Caption, TUDNumEdit *&Field, cons
 TResizeOptionForm::TResizeOptionForm(const TResizeOption &Option, QWidget *Parent)
     : QDialog(Parent), FRules(Option) {
   setWindowTitle(QStringLiteral("リサイズ設定"));
+  setMinimumWidth(300);
   auto *Layout = new QVBoxLayout(this);
   Decimation = CreateKernelControls("縮小アルゴリズム", TResizeOptionRules::DecimationKernels(),
                                     DECIMATION_RADIUS_RANGE, DECIMATION_SHARP_RANGE, DECIMATION_BLUR_RANGE, Layout);

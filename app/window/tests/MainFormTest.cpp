@@ -16,6 +16,9 @@
 #include "app/window/ListView.h"
 #include "app/window/MainForm.h"
 #include "app/window/PreviewWindow.h"
+#include "app/window/options/EnvOptionForm.h"
+#include "app/window/options/NumEdit.h"
+#include "app/window/options/ResizeOptionForm.h"
 #include "app/window/ProgressWindow.h"
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
@@ -25,6 +28,7 @@
 #include "effects/ResizeOption.h"
 #include "io/Pixio.h"
 #include "resample/Filter.h"
+#include "resample/Resize.h"
 #include "testutil/OutsideTool.h"
 #include "testutil/TestEnv.h"
 
@@ -1075,3 +1079,70 @@ TEST_F(MainForm, TheLevelsSettingsOpenTheLevelsDialogOverTheSelectedPicture) {
 }
 
 }  // namespace
+
+// The resize step's settings button and the resize-settings command open the
+// resize dialog; OK installs the chosen enlargement kernel and thread count
+// in the program's resizer, Cancel changes nothing.
+struct TResizeOpening {
+  const char *Name;
+  bool FromTheStep;
+  bool Ok;
+};
+class ResizeSettings : public MainForm, public ::testing::WithParamInterface<TResizeOpening> {};
+
+TEST_P(ResizeSettings, OpenTheResizeDialogAndOkReachesTheResizer) {
+  const TResizeOpening &C = GetParam();
+  TTessivoPlusMainForm &F = Open();
+  ASSERT_NE(MainResizer, nullptr);
+  const uint32_t ModeBefore = MainResizer->InterpolationMode;
+  const int32_t ThreadsBefore = MainResizer->MaxThreadNum;
+  ASSERT_NE(ModeBefore, 8u);
+  ASSERT_NE(ThreadsBefore, 3);
+  bool Shown = false;
+  WhenModal([] { return qobject_cast<TResizeOptionForm *>(QApplication::activeModalWidget()) != nullptr; },
+            [&Shown, &C] {
+              auto *D = qobject_cast<TResizeOptionForm *>(QApplication::activeModalWidget());
+              Shown = true;
+              D->Interpolation.Box->setCurrentIndex(D->Interpolation.Box->findText(QStringLiteral("Gaussian")));
+              D->MaxThreadEdit->setValue(3);
+              if (C.Ok)
+                D->accept();
+              else
+                D->reject();
+            });
+  if (C.FromTheStep)
+    F.Effects().ShowConfigDialogByID(EFFECT_RESIZE);
+  else
+    F.ActResizeOption->trigger();
+  EXPECT_TRUE(Shown);
+  EXPECT_EQ(MainResizer->InterpolationMode, C.Ok ? 8u : ModeBefore);
+  EXPECT_EQ(MainResizer->MaxThreadNum, C.Ok ? 3 : ThreadsBefore);
+  EXPECT_EQ(ResizeOption.InterpolationMode, C.Ok ? 8 : int32_t(ModeBefore));
+  EXPECT_EQ(ErrorLogForm().GetErrorCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ResizeSettings,
+                         ::testing::Values(TResizeOpening{"StepButtonOk", true, true},
+                                           TResizeOpening{"StepButtonCancel", true, false},
+                                           TResizeOpening{"CommandOk", false, true}),
+                         [](const auto &I) { return std::string(I.param.Name); });
+
+TEST_F(MainForm, TheEnvironmentCommandRebuildsTheTemplateFieldOnOk) {
+  TTessivoPlusMainForm &F = Open();
+  const QString Before = F.TemplateEdit->text();
+  ASSERT_EQ(Before.toStdString(), Dir + "/out/<old>");
+  for (bool Ok : {false, true}) {
+    WhenModal([] { return qobject_cast<TEnvOptionForm *>(QApplication::activeModalWidget()) != nullptr; },
+              [Ok] {
+                auto *D = qobject_cast<TEnvOptionForm *>(QApplication::activeModalWidget());
+                D->FolderPage->OutputDirectoryEdit->setText(QStringLiteral("/srv/pictures"));
+                if (Ok)
+                  D->accept();
+                else
+                  D->reject();
+              });
+    F.ActEnvOption->trigger();
+    EXPECT_EQ(F.TemplateEdit->text().toStdString(), Ok ? "/srv/pictures/<old>" : Before.toStdString());
+    EXPECT_EQ(FileOption.FileNameFormat, Ok ? "/srv/pictures/<old>" : Before.toStdString());
+  }
+}
