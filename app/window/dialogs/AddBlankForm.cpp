@@ -24,8 +24,6 @@ namespace {
 
 QString Q(const std::string &S) { return QString::fromStdString(S); }
 
-const char *const LandscapeLabels[3] = {"W >= H", "W > H", "ALL"};
-const char *const PortraitLabels[3] = {"W < H", "W <= H", ""};
 constexpr int32_t ConditionAll = 2, FixedColor = 4;
 
 QSpinBox *Spin(QWidget *Parent, int Min, int Max) {
@@ -42,22 +40,12 @@ TAddBlankForm::TAddBlankForm(TAddBlankFilter &Effect, const TPreviewContext &Ctx
   setWindowTitle(QStringLiteral("余白追加"));
   auto *Layout = new QVBoxLayout(this);
   auto *Grid = new QGridLayout;
-  TypeBox = new QComboBox(this);
-  TypeBox->addItems({QStringLiteral("アスペクト比指定"), QStringLiteral("左、上、右、下のサイズを指定(px)"),
-                     QStringLiteral("左、上、右、下のサイズを指定(%)")});
-  ExpBox = new QComboBox(this);
-  ExpBox->addItems({QStringLiteral("W >= H  or  W < H"), QStringLiteral("W > H  or  W <= H"), QStringLiteral("ALL")});
-  LandscapeLabel = new QLabel(this);
-  PortraitLabel = new QLabel(this);
-  LandscapeEdit = new QLineEdit(this);
-  PortraitEdit = new QLineEdit(this);
-  LandscapeEdit->setMinimumWidth(220);
-  Grid->addWidget(TypeBox, 0, 0, 1, 2);
-  Grid->addWidget(ExpBox, 1, 0, 1, 2);
-  Grid->addWidget(LandscapeLabel, 2, 0);
-  Grid->addWidget(LandscapeEdit, 2, 1);
-  Grid->addWidget(PortraitLabel, 3, 0);
-  Grid->addWidget(PortraitEdit, 3, 1);
+  FRows = AddValueFieldRows(this, Grid,
+                            {QStringLiteral("アスペクト比指定"), QStringLiteral("左、上、右、下のサイズを指定(px)"),
+                             QStringLiteral("左、上、右、下のサイズを指定(%)")});
+  TypeBox = FRows.TypeBox, ExpBox = FRows.ExpBox;
+  LandscapeLabel = FRows.LandscapeLabel, PortraitLabel = FRows.PortraitLabel;
+  LandscapeEdit = FRows.LandscapeEdit, PortraitEdit = FRows.PortraitEdit;
   Layout->addLayout(Grid);
 
   auto *ColorRow = new QHBoxLayout;
@@ -179,11 +167,7 @@ void TAddBlankForm::PreviewClosed() { PreviewCheck->setChecked(false); }
 bool TAddBlankForm::IsPreviewEnabled() const { return PreviewCheck->isChecked(); }
 
 void TAddBlankForm::ConditionChanged() {
-  const int32_t C = std::clamp(ExpBox->currentIndex(), 0, 2);
-  LandscapeLabel->setText(QString::fromUtf8(LandscapeLabels[C]));
-  PortraitLabel->setText(QString::fromUtf8(PortraitLabels[C]));
-  PortraitLabel->setVisible(C != ConditionAll);
-  PortraitEdit->setVisible(C != ConditionAll);
+  ShowCondition(FRows);
   const bool Fixed = ColorBox->currentIndex() == FixedColor;
   ColorButton->setEnabled(Fixed);
   Opacity->setEnabled(Fixed);
@@ -194,9 +178,8 @@ TAddBlankParam TAddBlankForm::Param() const {
   P.BlankType = TypeBox->currentIndex();
   P.ExpType = ExpBox->currentIndex();
   P.ColorType = ColorBox->currentIndex();
-  const TICCImgInfo *M = Master();
-  const int32_t w = M ? int32_t(M->Width) : SIZE_FIELD_CHECK_DEFAULT;
-  const int32_t h = M ? int32_t(M->Height) : SIZE_FIELD_CHECK_DEFAULT;
+  int32_t w, h;
+  FieldCheckSize(*this, w, h);
   const TFieldForm Form = MarginFieldForm(P.BlankType);
   std::optional<TFieldValues> L = ParseField(LandscapeEdit->text().toStdString(), Form, w, h);
   std::optional<TFieldValues> R = ParseField(PortraitEdit->text().toStdString(), Form, w, h);
@@ -233,9 +216,8 @@ void TAddBlankForm::RequestPreview() {
 }
 
 void TAddBlankForm::accept() {
-  const TICCImgInfo *M = Master();
-  const int32_t w = M ? int32_t(M->Width) : SIZE_FIELD_CHECK_DEFAULT;
-  const int32_t h = M ? int32_t(M->Height) : SIZE_FIELD_CHECK_DEFAULT;
+  int32_t w, h;
+  FieldCheckSize(*this, w, h);
   const TFieldForm Form = MarginFieldForm(TypeBox->currentIndex());
   const bool LandscapeReads = ParseField(LandscapeEdit->text().toStdString(), Form, w, h).has_value();
   const bool PortraitReads = ExpBox->currentIndex() == ConditionAll ||
@@ -252,11 +234,6 @@ void TAddBlankForm::accept() {
 
 namespace {
 
-const TEffectDialogRegistrar Registrar(EFFECT_ADD_BLANK, [](TEffect &E, const TPreviewContext &Ctx, QWidget *Parent) {
-  auto *Effect = dynamic_cast<TAddBlankFilter *>(&E);
-  if (!Effect) return;
-  TAddBlankForm F(*Effect, Ctx, Parent);
-  F.exec();
-});
+const TEffectDialogRegistrar Registrar = DialogRegistrar<TAddBlankForm, TAddBlankFilter>(EFFECT_ADD_BLANK);
 
 }  // namespace

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "app/window/dialogs/ColorChoice.h"
+#include "app/window/dialogs/DialogWidgets.h"
 #include "app/window/dialogs/SyncPreview.h"
 #include "app/window/preview/PreviewBaseForm.h"
 #include "effects/AddBlankFilter.h"
@@ -54,6 +55,7 @@ public:
 private:
   void ConditionChanged();
   TAddBlankFilter &FEffect;
+  TValueFieldRows FRows;
   TColorChoice FColors;  // the custom colours, stored on OK
   TSyncPreview FPreview;
 };

@@ -148,12 +148,6 @@ void TColorCorrectionForm::accept() {
 
 namespace {
 
-const TEffectDialogRegistrar Registrar(EFFECT_COLOR_ADJUST, [](TEffect &E, const TPreviewContext &Ctx,
-                                                                QWidget *Parent) {
-  auto *Effect = dynamic_cast<TColorAdjust *>(&E);
-  if (!Effect) return;
-  TColorCorrectionForm F(*Effect, Ctx, Parent);
-  F.exec();
-});
+const TEffectDialogRegistrar Registrar = DialogRegistrar<TColorCorrectionForm, TColorAdjust>(EFFECT_COLOR_ADJUST);
 
 }  // namespace

@@ -5,7 +5,11 @@
 #include "app/window/preview/PreviewForm.h"
 #include "batch/ImageInfo.h"
 
+#include "app/window/dialogs/SizeFieldRules.h"
+
 #include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -77,4 +81,40 @@ void WirePreviewBoxes(TPreviewBaseForm &Form, QCheckBox *Preview, QCheckBox *His
     Form.RequestPreview();
   });
   Form.HistogramWindow()->OnClosed = [Histogram] { Histogram->setChecked(false); };
+}
+
+TValueFieldRows AddValueFieldRows(QWidget *Parent, QGridLayout *Grid, const QStringList &Types) {
+  TValueFieldRows R;
+  R.TypeBox = new QComboBox(Parent);
+  R.TypeBox->addItems(Types);
+  R.ExpBox = new QComboBox(Parent);
+  R.ExpBox->addItems({QStringLiteral("W >= H  or  W < H"), QStringLiteral("W > H  or  W <= H"), QStringLiteral("ALL")});
+  R.LandscapeLabel = new QLabel(Parent);
+  R.PortraitLabel = new QLabel(Parent);
+  R.LandscapeEdit = new QLineEdit(Parent);
+  R.PortraitEdit = new QLineEdit(Parent);
+  R.LandscapeEdit->setMinimumWidth(220);
+  Grid->addWidget(R.TypeBox, 0, 0, 1, 2);
+  Grid->addWidget(R.ExpBox, 1, 0, 1, 2);
+  Grid->addWidget(R.LandscapeLabel, 2, 0);
+  Grid->addWidget(R.LandscapeEdit, 2, 1);
+  Grid->addWidget(R.PortraitLabel, 3, 0);
+  Grid->addWidget(R.PortraitEdit, 3, 1);
+  return R;
+}
+
+void ShowCondition(const TValueFieldRows &Rows) {
+  static const char *const Landscape[3] = {"W >= H", "W > H", "ALL"};
+  static const char *const Portrait[3] = {"W < H", "W <= H", ""};
+  const int C = std::clamp(Rows.ExpBox->currentIndex(), 0, 2);
+  Rows.LandscapeLabel->setText(QString::fromUtf8(Landscape[C]));
+  Rows.PortraitLabel->setText(QString::fromUtf8(Portrait[C]));
+  Rows.PortraitLabel->setVisible(C != 2);
+  Rows.PortraitEdit->setVisible(C != 2);
+}
+
+void FieldCheckSize(const TPreviewBaseForm &Form, int32_t &w, int32_t &h) {
+  const TICCImgInfo *M = Form.Master();
+  w = M ? int32_t(M->Width) : SIZE_FIELD_CHECK_DEFAULT;
+  h = M ? int32_t(M->Height) : SIZE_FIELD_CHECK_DEFAULT;
 }

@@ -11,6 +11,8 @@
 #include <functional>
 
 class QCheckBox;
+class QComboBox;
+class QGridLayout;
 class QLineEdit;
 class QScrollBar;
 class QLabel;
@@ -44,3 +46,29 @@ void LoadSelectedEntry(TPreviewBaseForm &Form, const TPreviewContext &Ctx);
 // "プレビュー" shows or hides the preview window (and asks for a preview);
 // "ヒストグラム" (may be null) the histogram window, which unchecks it when closed.
 void WirePreviewBoxes(TPreviewBaseForm &Form, QCheckBox *Preview, QCheckBox *Histogram);
+
+// The value type list, the condition list ("W >= H  or  W < H",
+// "W > H  or  W <= H", "ALL") and the landscape and portrait fields of the
+// trimming and margin dialogs, in the first four rows of a grid.
+struct TValueFieldRows {
+  QComboBox *TypeBox = nullptr, *ExpBox = nullptr;
+  QLabel *LandscapeLabel = nullptr, *PortraitLabel = nullptr;
+  QLineEdit *LandscapeEdit = nullptr, *PortraitEdit = nullptr;
+};
+TValueFieldRows AddValueFieldRows(QWidget *Parent, QGridLayout *Grid, const QStringList &Types);
+// Labels the fields by the condition and hides the portrait one for "ALL".
+void ShowCondition(const TValueFieldRows &Rows);
+// The picture size the fields are checked with: the preview's, else 1000 x 1000.
+void FieldCheckSize(const TPreviewBaseForm &Form, int32_t &w, int32_t &h);
+
+// Registers the dialog TForm for the effect class TEffectClass: opened
+// modally on the effect; OK stores into it.
+template <class TForm, class TEffectClass>
+TEffectDialogRegistrar DialogRegistrar(uint32_t EffectID) {
+  return TEffectDialogRegistrar(EffectID, [](TEffect &E, const TPreviewContext &Ctx, QWidget *Parent) {
+    auto *Effect = dynamic_cast<TEffectClass *>(&E);
+    if (!Effect) return;
+    TForm F(*Effect, Ctx, Parent);
+    F.exec();
+  });
+}

@@ -191,11 +191,6 @@ void TGrayscaleForm::accept() {
 
 namespace {
 
-const TEffectDialogRegistrar Registrar(EFFECT_GRAYSCALE, [](TEffect &E, const TPreviewContext &Ctx, QWidget *Parent) {
-  auto *Effect = dynamic_cast<TGrayscaleFilter *>(&E);
-  if (!Effect) return;
-  TGrayscaleForm F(*Effect, Ctx, Parent);
-  F.exec();
-});
+const TEffectDialogRegistrar Registrar = DialogRegistrar<TGrayscaleForm, TGrayscaleFilter>(EFFECT_GRAYSCALE);
 
 }  // namespace

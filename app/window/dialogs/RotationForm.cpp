@@ -59,11 +59,6 @@ void TRotationForm::accept() {
 
 namespace {
 
-const TEffectDialogRegistrar Registrar(EFFECT_ROTATION, [](TEffect &E, const TPreviewContext &Ctx, QWidget *Parent) {
-  auto *Effect = dynamic_cast<TRotationFilter *>(&E);
-  if (!Effect) return;
-  TRotationForm F(*Effect, Ctx, Parent);
-  F.exec();
-});
+const TEffectDialogRegistrar Registrar = DialogRegistrar<TRotationForm, TRotationFilter>(EFFECT_ROTATION);
 
 }  // namespace

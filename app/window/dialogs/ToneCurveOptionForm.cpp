@@ -240,11 +240,6 @@ void TToneCurveOptionForm::accept() {
 
 namespace {
 
-const TEffectDialogRegistrar Registrar(EFFECT_TONE_CURVE, [](TEffect &E, const TPreviewContext &Ctx, QWidget *Parent) {
-  auto *Effect = dynamic_cast<TToneCurveEffect *>(&E);
-  if (!Effect) return;
-  TToneCurveOptionForm F(*Effect, Ctx, Parent);
-  F.exec();
-});
+const TEffectDialogRegistrar Registrar = DialogRegistrar<TToneCurveOptionForm, TToneCurveEffect>(EFFECT_TONE_CURVE);
 
 }  // namespace

@@ -24,8 +24,6 @@ namespace {
 
 QString Q(const std::string &S) { return QString::fromStdString(S); }
 
-const char *const LandscapeLabels[3] = {"W >= H", "W > H", "ALL"};
-const char *const PortraitLabels[3] = {"W < H", "W <= H", ""};
 constexpr int32_t ConditionAll = 2;
 
 }  // namespace
@@ -43,22 +41,12 @@ TTrimmingOptionForm::TTrimmingOptionForm(TTrimmingFilter &Effect, const TPreview
 
   auto *Layout = new QVBoxLayout(this);
   auto *Grid = new QGridLayout;
-  TypeBox = new QComboBox(this);
-  TypeBox->addItems({QStringLiteral("X座標、Y座標、幅、高さ(px)"), QStringLiteral("左、上、右、下のオフセット(px)"),
-                     QStringLiteral("左、上、右、下のオフセット(%)"), QStringLiteral("アスペクト比指定")});
-  ExpBox = new QComboBox(this);
-  ExpBox->addItems({QStringLiteral("W >= H  or  W < H"), QStringLiteral("W > H  or  W <= H"), QStringLiteral("ALL")});
-  LandscapeLabel = new QLabel(this);
-  PortraitLabel = new QLabel(this);
-  LandscapeEdit = new QLineEdit(this);
-  PortraitEdit = new QLineEdit(this);
-  LandscapeEdit->setMinimumWidth(220);
-  Grid->addWidget(TypeBox, 0, 0, 1, 2);
-  Grid->addWidget(ExpBox, 1, 0, 1, 2);
-  Grid->addWidget(LandscapeLabel, 2, 0);
-  Grid->addWidget(LandscapeEdit, 2, 1);
-  Grid->addWidget(PortraitLabel, 3, 0);
-  Grid->addWidget(PortraitEdit, 3, 1);
+  FRows = AddValueFieldRows(this, Grid,
+                            {QStringLiteral("X座標、Y座標、幅、高さ(px)"), QStringLiteral("左、上、右、下のオフセット(px)"),
+                             QStringLiteral("左、上、右、下のオフセット(%)"), QStringLiteral("アスペクト比指定")});
+  TypeBox = FRows.TypeBox, ExpBox = FRows.ExpBox;
+  LandscapeLabel = FRows.LandscapeLabel, PortraitLabel = FRows.PortraitLabel;
+  LandscapeEdit = FRows.LandscapeEdit, PortraitEdit = FRows.PortraitEdit;
   Layout->addLayout(Grid);
   PreviewCheck = new QCheckBox(QStringLiteral("プレビュー"), this);
   Layout->addWidget(PreviewCheck);
@@ -124,19 +112,9 @@ TTrimmingOptionForm::~TTrimmingOptionForm() {
 void TTrimmingOptionForm::PreviewClosed() { PreviewCheck->setChecked(false); }
 bool TTrimmingOptionForm::IsPreviewEnabled() const { return PreviewCheck->isChecked(); }
 
-void TTrimmingOptionForm::ConditionChanged() {
-  const int32_t C = std::clamp(ExpBox->currentIndex(), 0, 2);
-  LandscapeLabel->setText(QString::fromUtf8(LandscapeLabels[C]));
-  PortraitLabel->setText(QString::fromUtf8(PortraitLabels[C]));
-  PortraitLabel->setVisible(C != ConditionAll);
-  PortraitEdit->setVisible(C != ConditionAll);
-}
+void TTrimmingOptionForm::ConditionChanged() { ShowCondition(FRows); }
 
-void TTrimmingOptionForm::CheckSize(int32_t &w, int32_t &h) const {
-  const TICCImgInfo *M = Master();
-  w = M ? int32_t(M->Width) : SIZE_FIELD_CHECK_DEFAULT;
-  h = M ? int32_t(M->Height) : SIZE_FIELD_CHECK_DEFAULT;
-}
+void TTrimmingOptionForm::CheckSize(int32_t &w, int32_t &h) const { FieldCheckSize(*this, w, h); }
 
 QLineEdit *TTrimmingOptionForm::ActiveField() const {
   int32_t w, h;
@@ -217,11 +195,6 @@ void TTrimmingOptionForm::accept() {
 
 namespace {
 
-const TEffectDialogRegistrar Registrar(EFFECT_TRIMMING, [](TEffect &E, const TPreviewContext &Ctx, QWidget *Parent) {
-  auto *Effect = dynamic_cast<TTrimmingFilter *>(&E);
-  if (!Effect) return;
-  TTrimmingOptionForm F(*Effect, Ctx, Parent);
-  F.exec();
-});
+const TEffectDialogRegistrar Registrar = DialogRegistrar<TTrimmingOptionForm, TTrimmingFilter>(EFFECT_TRIMMING);
 
 }  // namespace

@@ -5,6 +5,7 @@
 // writes the field back. Thin over TTrimmingFilter.
 #pragma once
 
+#include "app/window/dialogs/DialogWidgets.h"
 #include "app/window/preview/PreviewBaseForm.h"
 #include "effects/TrimmingFilter.h"
 
@@ -61,5 +62,6 @@ private:
   // The picture size the fields are evaluated with.
   void CheckSize(int32_t &w, int32_t &h) const;
   TTrimmingFilter &FEffect;
+  TValueFieldRows FRows;
   bool FWritingBack = false;
 };
