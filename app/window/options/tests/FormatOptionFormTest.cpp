@@ -564,6 +564,27 @@ TEST_F(FormatOptionForm, TheJPEGPageLowersTheSizeSearchLimitsOnOK) {
   EXPECT_EQ(JPEGOption.SampleTypeLimit, 1);
 }
 
+TEST_F(FormatOptionForm, HDPQualityScrollBarsAndFieldsShowTheSameValue) {
+  HDPOption.Quality = 31;       // shown as 70
+  HDPOption.AlphaQuality = 101; // shown as 0
+  TFormatOptionForm Form(FORMAT_PAGE_HDP, Place());
+  THDPOptionForm &H = *Form.HDPPage;
+  EXPECT_EQ(H.QualityBar->value(), 70);
+  EXPECT_EQ(H.AlphaQualityBar->value(), 0);
+  struct {
+    QScrollBar *Bar;
+    TNumEdit *Field;
+  } const Pairs[] = {{H.QualityBar, H.Quality}, {H.AlphaQualityBar, H.AlphaQuality}};
+  for (const auto &P : Pairs) {
+    P.Field->setValue(33);
+    EXPECT_EQ(P.Bar->value(), 33);
+    P.Bar->setValue(44);
+    EXPECT_EQ(P.Field->value(), 44);
+    EXPECT_EQ(P.Bar->minimum(), 0);
+    EXPECT_EQ(P.Bar->maximum(), 100);
+  }
+}
+
 TEST_F(FormatOptionForm, TheColourDialogStartsWithTheStoredColour) {
   PNGOption.TransparentType = 5;
   PNGOption.TransparentColor = 0x00102030;

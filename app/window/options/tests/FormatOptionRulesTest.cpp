@@ -300,6 +300,17 @@ TEST_F(QuantizationFolder, RegisteringWritesBothFoldersAsksBeforeOverwritingAndC
   EXPECT_EQ(F.OverwriteQuestion("Single"), "Single.dqtは既に存在します。上書きしますか？");
 }
 
+TEST_F(QuantizationFolder, TablesAreAvailableOnlyWhenBothFoldersHoldOne) {
+  const std::string Data = Dir + "/data";
+  TQuantizationTableForm F(Data);
+  F.Drop(Write("one.jpg", JpegWithTables({{0, false}})));
+  F.Register("LumaOnly");
+  EXPECT_FALSE(QuantizationTablesAvailable(Data)) << "no chroma table";
+  // Any ".dqt" counts, in either case of its extension.
+  std::ofstream(Data + "/ChromaQT/x.DQT") << std::string(64, '\x10');
+  EXPECT_TRUE(QuantizationTablesAvailable(Data));
+}
+
 TEST(QuantizationName, AFolderPartOrADotNameIsRefused) {
   for (const char *Bad : {"a/b", "..", ".", "back\\slash"})
     EXPECT_EQ(TQuantizationTableForm::NameFault(Bad), "ファイル名に使用できない文字が含まれています") << Bad;

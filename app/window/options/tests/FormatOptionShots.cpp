@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QTabWidget>
 
 #include <cstdio>
@@ -63,8 +64,11 @@ int main(int Argc, char **Argv) {
   }
   {
     TQuantizationTableDialog Dialog(Place);
-    Dialog.DropFile(QString::fromStdString(Data + "/sample.jpg"));
     Dialog.show();
+    App.processEvents();
+    Ok = Dialog.grab().save(Folder + QStringLiteral("/quantization-table-prompt.png")) && Ok;
+    Dialog.DropFile(QString::fromStdString(Data + "/sample.jpg"));
+    Dialog.Name->setText(QStringLiteral("風景用"));
     App.processEvents();
     Ok = Dialog.grab().save(Folder + QStringLiteral("/quantization-table.png")) && Ok;
   }
