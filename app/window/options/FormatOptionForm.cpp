@@ -2,25 +2,17 @@
 #include "app/window/options/FormatOptionForm.h"
 
 #include "app/SettingsFile.h"
+#include "app/window/dialogs/ColorChoice.h"
 #include "batch/ConvertOption.h"
 #include "core/ProgramFolder.h"
 
 #include <QApplication>
-#include <QColorDialog>
 #include <QDialogButtonBox>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
-
-namespace {
-
-// 0x00BBGGRR to a colour and back.
-QColor ColorOf(uint32_t C) { return QColor(int(C & 0xFF), int((C >> 8) & 0xFF), int((C >> 16) & 0xFF)); }
-uint32_t ColorRefOf(const QColor &C) { return uint32_t(C.red()) | uint32_t(C.green()) << 8 | uint32_t(C.blue()) << 16; }
-
-}  // namespace
 
 TFormatOptionPlace DefaultFormatOptionPlace() {
   TFormatOptionPlace P;
@@ -42,14 +34,13 @@ TFormatOptionPlace DefaultFormatOptionPlace() {
            QMessageBox::Yes;
   };
   P.ChooseColor = [](uint32_t &Color, std::array<int32_t, 16> &Custom) {
-    for (int i = 0; i < 16 && i < QColorDialog::customCount(); ++i)
-      QColorDialog::setCustomColor(i, ColorOf(uint32_t(Custom[size_t(i)])));
-    QColorDialog Dialog(ColorOf(Color), QApplication::activeWindow());
-    const bool Ok = Dialog.exec() == QDialog::Accepted;
-    // The custom colours follow the user whether or not a colour was chosen.
-    for (int i = 0; i < 16 && i < QColorDialog::customCount(); ++i)
-      Custom[size_t(i)] = int32_t(ColorRefOf(QColorDialog::customColor(i)));
-    if (Ok) Color = ColorRefOf(Dialog.selectedColor());
+    // Custom is the page's copy of the custom colours, which reaches the
+    // settings with the page's own OK.
+    TColorChoice Choice(Custom);
+    int32_t C = int32_t(Color);
+    const bool Ok = Choice.Choose(QApplication::activeWindow(), C);
+    Choice.Commit();
+    if (Ok) Color = uint32_t(C) & 0xFFFFFF;
     return Ok;
   };
   P.RunRegistration = [](TQuantizationTableDialog &Dialog) { Dialog.exec(); };

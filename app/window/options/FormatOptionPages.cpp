@@ -2,9 +2,9 @@
 // Photo) and the metadata page.
 #include "app/window/options/FormatOptionForm.h"
 
+#include "app/window/options/MonitorColor.h"
 #include "app/window/options/NumEdit.h"
 #include "batch/ConvertOption.h"
-#include "color/ICCUtil.h"
 #include "core/ProgramFolder.h"
 #include "lossless/WembSettings.h"
 
@@ -50,15 +50,6 @@ QWidget *Row(std::initializer_list<QWidget *> Widgets, QWidget *Parent) {
   for (QWidget *C : Widgets) L->addWidget(C);
   L->addStretch(1);
   return W;
-}
-
-// The colour as the monitor shows it, when colour management is on.
-uint32_t MonitorSwatchColor(uint32_t Color) {
-  TICCImgInfo Monitor{};
-  Monitor.ProfileType = PROFILE_MONITOR;
-  Monitor.Channels = 3;
-  TTransForm T;
-  return T.InitWork2DestTransform(Monitor) ? T.Work2DestColor(Color) & 0xFFFFFF : Color & 0xFFFFFF;
 }
 
 // A quality shown both as a scroll bar and a field, the two kept equal.
@@ -342,7 +333,7 @@ void TPNGOptionForm::ApplyEnabling() {
 }
 
 void TPNGOptionForm::ShowSwatch() {
-  const uint32_t C = MonitorSwatchColor(TransparentColor);
+  const uint32_t C = MonitorColorOf(TransparentColor) & 0xFFFFFF;
   Swatch->setStyleSheet(QStringLiteral("background-color: rgb(%1, %2, %3)")
                             .arg(C & 0xFF)
                             .arg((C >> 8) & 0xFF)
