@@ -4,11 +4,12 @@
 // numeric fields, the messages, the conversion-table edits, and a table
 // registered through the JPEG page used by a real tessivo run (its output's
 // tables read back by djpeg).
-#include "app/window/options/FormatOptionForm.h"
 
 #include "app/SettingsFile.h"
 #include "app/tests/RunTessivo.h"
+#include "app/window/options/FormatOptionForm.h"
 #include "app/window/options/NumEdit.h"
+#include "app/window/tests/OffscreenApplication.h"
 #include "batch/ConvertOption.h"
 #include "batch/FileNameTemplate.h"
 #include "core/IniFile.h"
@@ -49,23 +50,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TQtEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int Argc = 1;
-    static char Name[] = "format_option_form_tests";
-    static char *Argv[] = {Name, nullptr};
-    App = new QApplication(Argc, Argv);
-  }
-  void TearDown() override {
-    delete App;
-    App = nullptr;
-  }
-  QApplication *App = nullptr;
-};
 [[maybe_unused]] ::testing::Environment *const QtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new windowtest::TOffscreenApplication);
 
 // A field of a program-wide record, read and written as a number.
 struct TRef {

@@ -9,6 +9,7 @@
 #include "app/window/options/NumEdit.h"
 #include "app/window/options/ResizeOptionForm.h"
 #include "app/window/options/tests/ProfileFixtures.h"
+#include "app/window/tests/OffscreenApplication.h"
 #include "batch/ConvertOption.h"
 #include "batch/ConvertOptionIni.h"
 #include "color/ICCUtil.h"
@@ -50,23 +51,8 @@ using optiontest::WriteProfile;
 
 namespace {
 
-class TQtEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int Argc = 1;
-    static char Name[] = "option_dialog_tests";
-    static char *Argv[] = {Name, nullptr};
-    App = new QApplication(Argc, Argv);
-  }
-  void TearDown() override {
-    delete App;
-    App = nullptr;
-  }
-  QApplication *App = nullptr;
-};
 [[maybe_unused]] ::testing::Environment *const QtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new windowtest::TOffscreenApplication);
 
 // Runs Action on the modal window of type T once it shows, from the event
 // loop that the modal window runs.

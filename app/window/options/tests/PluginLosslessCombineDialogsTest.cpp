@@ -10,6 +10,7 @@
 #include "app/window/options/QuzenOptionDialog.h"
 #include "app/window/options/SegmentInfoDialog.h"
 #include "app/window/options/SusiePluginOptionDialog.h"
+#include "app/window/tests/OffscreenApplication.h"
 #include "batch/ConvertOption.h"
 #include "batch/SusieArchiveHost.h"
 #include "core/IniFile.h"
@@ -50,24 +51,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One application for the whole run, on the offscreen platform.
-class TQtEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int Argc = 1;
-    static char Name[] = "option_dialog_tests";
-    static char *Argv[] = {Name, nullptr};
-    App = new QApplication(Argc, Argv);
-  }
-  void TearDown() override {
-    delete App;
-    App = nullptr;
-  }
-  QApplication *App = nullptr;
-};
 [[maybe_unused]] ::testing::Environment *const QtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new windowtest::TOffscreenApplication);
 
 // Runs Action on the next modal window of type T once it shows, from the
 // event loop that window runs: a window found while it is still being shown
