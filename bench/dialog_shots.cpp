@@ -63,6 +63,14 @@ void PlacePreview() {
   PreviewOption.ViewMode = 0;
 }
 
+// A list of the one photo Path, and the context a dialog opened on it gets.
+void ListOf(TImageInfoList &List, const std::string &Path) {
+  auto Info = std::make_unique<TImageInfo>();
+  Info->FPath = Path;
+  List.Add(std::move(Info));
+  PlacePreview();
+}
+
 TPreviewContext ContextOf(TImageInfoList &List, TEffectList &Effects) {
   TPreviewContext Ctx;
   Ctx.List = &List;
@@ -80,16 +88,13 @@ int Shots(const std::string &Out, const std::string &Photo, const std::string &P
 
   {
     TImageInfoList List;
-    auto Info = std::make_unique<TImageInfo>();
-    Info->FPath = Photo;
-    List.Add(std::move(Info));
+    ListOf(List, Photo);
     auto &T = dynamic_cast<TAddTextEffect &>(*Effects.FindByID(EFFECT_ADD_TEXT));
     T.FText = "<ymd>\r\n文字入れ  Tessivo";
     T.FFont.Size = 22;
     T.FParam.Position = 8;
     T.FParam.XOffset = -12;
     T.FParam.YOffset = -10;
-    PlacePreview();
     TAddTextForm F(T, ContextOf(List, Effects));
     F.show();
     Settle(F);
@@ -118,16 +123,13 @@ int Shots(const std::string &Out, const std::string &Photo, const std::string &P
   }
   {
     TImageInfoList List;
-    auto Info = std::make_unique<TImageInfo>();
-    Info->FPath = Photo2;
-    List.Add(std::move(Info));
+    ListOf(List, Photo2);
     auto &C = dynamic_cast<TCompositeEffect &>(*Effects.FindByID(EFFECT_COMPOSITE));
     C.FImageFileName = Overlay;
     C.FBasePos = 6;
     C.FOffsetX = -10;
     C.FOffsetY = 10;
     C.FOpacity = 85;
-    PlacePreview();
     TCompositeForm F(C, ContextOf(List, Effects));
     F.show();
     Settle(F);

@@ -68,7 +68,7 @@ void TTextEntryInfo::Into(TEffectParams &Params) const {
 }
 
 TAddTextForm::TAddTextForm(TAddTextEffect &Effect, const TPreviewContext &Ctx, QWidget *Parent)
-    : TPreviewBaseForm(Ctx, Parent), FEffect(Effect), FColors(SystemOption.CustomPalette),
+    : TBlockPreviewForm(Ctx, Parent), FEffect(Effect), FColors(SystemOption.CustomPalette),
       FEngines(TEngineSet::FromPrototypes()->CreateFor(1)), FFontCache(std::make_shared<TFontCache>()) {
   setWindowTitle(Q("文字入れ"));
   auto *Column = new QVBoxLayout(this);
@@ -157,8 +157,6 @@ TAddTextForm::TAddTextForm(TAddTextEffect &Effect, const TPreviewContext &Ctx, Q
   GG->addWidget(new QLabel(Q("強さ"), GlowBox), 1, 2);
   GG->addWidget(GlowStrEdit, 1, 3);
   Column->addWidget(GlowBox);
-  PreviewBox = new QCheckBox(Q("プレビュー"), this);
-  PreviewBox->setChecked(true);
   Column->addWidget(PreviewBox);
   Column->addStretch(1);
 
@@ -203,34 +201,13 @@ TAddTextForm::TAddTextForm(TAddTextEffect &Effect, const TPreviewContext &Ctx, Q
   for (TColorButton *B : {FontColorButton, BackColorButton, ShadowColorButton, GlowColorButton})
     connect(B, &TColorButton::ColorChanged, this, &TAddTextForm::ValuesChanged);
   for (QGroupBox *G : {ShadowBox, GlowBox}) connect(G, &QGroupBox::toggled, this, &TAddTextForm::ValuesChanged);
-  connect(PreviewBox, &QCheckBox::toggled, this, [this](bool On) {
-    if (On && DestImage()) {
-      PreviewWindow()->show();
-      RequestPreview();
-    } else {
-      PreviewWindow()->hide();
-    }
-  });
-  FDrag.Attach(PreviewWindow(), [this](int Dx, int Dy) {
-    {
-      const QSignalBlocker bx(XEdit), by(YEdit);
-      XEdit->setValue(XEdit->value() + Dx);
-      YEdit->setValue(YEdit->value() + Dy);
-    }
-    RequestPreview();
-  });
-  if (Ctx.List && Ctx.List->Count() > 0)
-    SetPreviewImageIndex(std::clamp(Ctx.SelectedIndex, 0, Ctx.List->Count() - 1));
+  StartPreview(XEdit, YEdit);
 }
 
-TAddTextForm::~TAddTextForm() { StopPreviewThreads(); }
-
-void TAddTextForm::PreviewClosed() { PreviewBox->setChecked(false); }
-
-bool TAddTextForm::IsPreviewEnabled() const { return PreviewBox->isChecked(); }
+TAddTextForm::~TAddTextForm() = default;
 
 void TAddTextForm::LoadPreviewImage() {
-  TPreviewBaseForm::LoadPreviewImage();
+  TBlockPreviewForm::LoadPreviewImage();
   FEntry = {};
   const TPreviewContext &Ctx = Context();
   if (Ctx.List && ImgIndex >= 0 && ImgIndex < Ctx.List->Count()) {

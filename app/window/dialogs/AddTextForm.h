@@ -8,7 +8,6 @@
 
 #include "app/window/dialogs/BlockDrag.h"
 #include "app/window/dialogs/ColorChoice.h"
-#include "app/window/preview/PreviewBaseForm.h"
 #include "effects/AddTextEffect.h"
 
 #include <memory>
@@ -32,16 +31,14 @@ struct TTextEntryInfo {
   void Into(TEffectParams &Params) const;
 };
 
-class TAddTextForm : public TPreviewBaseForm {
+class TAddTextForm : public TBlockPreviewForm {
   Q_OBJECT
 public:
   TAddTextForm(TAddTextEffect &Effect, const TPreviewContext &Ctx, QWidget *Parent = nullptr);
   ~TAddTextForm() override;
 
-  void PreviewClosed() override;
   void LoadPreviewImage() override;
   uint32_t GetEffectID() const override { return EFFECT_ADD_TEXT; }
-  bool IsPreviewEnabled() const override;
   // Draws the text as the controls say; on the visible rectangle alone in
   // zoomed views, at the place it has on the whole picture.
   TPreviewStep MakePreviewStep() const override;
@@ -73,7 +70,6 @@ public:
   QSpinBox *GlowOpacityEdit;
   QDoubleSpinBox *GlowRadiusEdit;
   QSpinBox *GlowStrEdit;
-  QCheckBox *PreviewBox;
 
   // The font the controls hold (the font dialog edits it).
   TFont Font;
@@ -89,7 +85,6 @@ private:
 
   TAddTextEffect &FEffect;
   TColorChoice FColors;
-  TBlockDrag FDrag;
   TTextEntryInfo FEntry;
   // The block is measured on the GUI thread with engines of its own.
   std::unique_ptr<TEngineSet> FEngines;

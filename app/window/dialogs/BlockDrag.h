@@ -6,12 +6,15 @@
 // puts the block's rectangle back, since the block's size is the effect's.
 #pragma once
 
+#include "app/window/preview/PreviewBaseForm.h"
 #include "core/ImgInfo.h"
 
 #include <QRect>
 
 #include <functional>
 
+class QCheckBox;
+class QSpinBox;
 class TPreviewForm;
 
 class TBlockDrag {
@@ -33,3 +36,25 @@ private:
 // The picture position (rows from the top) of a rectangle of stored rows
 // (bottom-up) of a picture Height rows high.
 QRect PictureRectOfStored(const QRect &Stored, int32_t Height);
+
+// The base of the text and composite dialogs: a preview dialog whose block
+// can be dragged in the preview window, its X and Y fields following the
+// drag, and whose "プレビュー" box shows and hides the preview window.
+class TBlockPreviewForm : public TPreviewBaseForm {
+  Q_OBJECT
+public:
+  TBlockPreviewForm(const TPreviewContext &Ctx, QWidget *Parent = nullptr);
+  ~TBlockPreviewForm() override;
+
+  void PreviewClosed() override;
+  bool IsPreviewEnabled() const override;
+
+  QCheckBox *PreviewBox;  // made here, placed by the dialog
+
+protected:
+  // Once the dialog's controls exist: a drag moves X and Y, and the entry
+  // selected in the main window is loaded.
+  void StartPreview(QSpinBox *X, QSpinBox *Y);
+
+  TBlockDrag FDrag;
+};

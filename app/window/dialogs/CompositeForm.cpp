@@ -32,7 +32,7 @@ constexpr int OffsetRange = 100000;
 }  // namespace
 
 TCompositeForm::TCompositeForm(TCompositeEffect &Effect, const TPreviewContext &Ctx, QWidget *Parent)
-    : TPreviewBaseForm(Ctx, Parent), FEffect(Effect) {
+    : TBlockPreviewForm(Ctx, Parent), FEffect(Effect) {
   setWindowTitle(Q("画像合成の設定"));
   auto *Column = new QVBoxLayout(this);
 
@@ -76,8 +76,6 @@ TCompositeForm::TCompositeForm(TCompositeEffect &Effect, const TPreviewContext &
   Grid->addWidget(new QLabel(Q("不透明度"), this), 2, 0);
   Grid->addWidget(OpacityEdit, 2, 1);
   Column->addLayout(Grid);
-  PreviewBox = new QCheckBox(Q("プレビュー"), this);
-  PreviewBox->setChecked(true);
   Column->addWidget(PreviewBox);
   Column->addStretch(1);
 
@@ -104,31 +102,10 @@ TCompositeForm::TCompositeForm(TCompositeEffect &Effect, const TPreviewContext &
   });
   connect(PositionBox, &QComboBox::currentIndexChanged, this, &TCompositeForm::ValuesChanged);
   for (QSpinBox *E : {XEdit, YEdit, OpacityEdit}) connect(E, &QSpinBox::valueChanged, this, &TCompositeForm::ValuesChanged);
-  connect(PreviewBox, &QCheckBox::toggled, this, [this](bool On) {
-    if (On && DestImage()) {
-      PreviewWindow()->show();
-      RequestPreview();
-    } else {
-      PreviewWindow()->hide();
-    }
-  });
-  FDrag.Attach(PreviewWindow(), [this](int Dx, int Dy) {
-    {
-      const QSignalBlocker bx(XEdit), by(YEdit);
-      XEdit->setValue(XEdit->value() + Dx);
-      YEdit->setValue(YEdit->value() + Dy);
-    }
-    RequestPreview();
-  });
-  if (Ctx.List && Ctx.List->Count() > 0)
-    SetPreviewImageIndex(std::clamp(Ctx.SelectedIndex, 0, Ctx.List->Count() - 1));
+  StartPreview(XEdit, YEdit);
 }
 
-TCompositeForm::~TCompositeForm() { StopPreviewThreads(); }
-
-void TCompositeForm::PreviewClosed() { PreviewBox->setChecked(false); }
-
-bool TCompositeForm::IsPreviewEnabled() const { return PreviewBox->isChecked(); }
+TCompositeForm::~TCompositeForm() = default;
 
 TCompositeSettings TCompositeForm::Settings() const {
   return TCompositeSettings{BackgroundButton->isChecked() ? COMPOSITE_BACKGROUND : COMPOSITE_FOREGROUND,
@@ -153,7 +130,7 @@ void TCompositeForm::LoadOverlay() {
 }
 
 void TCompositeForm::LoadPreviewImage() {
-  TPreviewBaseForm::LoadPreviewImage();
+  TBlockPreviewForm::LoadPreviewImage();
   PlaceBlock();
 }
 
@@ -224,7 +201,7 @@ void TCompositeForm::accept() {
   FEffect.FOffsetY = S.OffsetY;
   FEffect.FOpacity = S.Opacity;
   FEffect.LoadExternalImage();
-  TPreviewBaseForm::accept();
+  TBlockPreviewForm::accept();
 }
 
 namespace {

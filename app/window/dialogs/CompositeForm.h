@@ -7,7 +7,6 @@
 #pragma once
 
 #include "app/window/dialogs/BlockDrag.h"
-#include "app/window/preview/PreviewBaseForm.h"
 #include "effects/CompositeEffect.h"
 
 #include <memory>
@@ -21,16 +20,14 @@ class QPushButton;
 class QRadioButton;
 class QSpinBox;
 
-class TCompositeForm : public TPreviewBaseForm {
+class TCompositeForm : public TBlockPreviewForm {
   Q_OBJECT
 public:
   TCompositeForm(TCompositeEffect &Effect, const TPreviewContext &Ctx, QWidget *Parent = nullptr);
   ~TCompositeForm() override;
 
-  void PreviewClosed() override;
   void LoadPreviewImage() override;
   uint32_t GetEffectID() const override { return EFFECT_COMPOSITE; }
-  bool IsPreviewEnabled() const override;
   // Lays the dialog's image as the controls say; nothing while none is read.
   TPreviewStep MakePreviewStep() const override;
 
@@ -47,7 +44,6 @@ public:
   QLabel *FileMessage;
   QComboBox *PositionBox;
   QSpinBox *XEdit, *YEdit, *OpacityEdit;
-  QCheckBox *PreviewBox;
 
   // The dragged block on the shown picture (rows from the top).
   QRect OverlayBlock() const { return FDrag.Block(); }
@@ -59,7 +55,6 @@ private:
   void PlaceBlock();
 
   TCompositeEffect &FEffect;
-  TBlockDrag FDrag;
   std::string FOverlayName;
   std::shared_ptr<const TICCImgOwner> FOverlay;
 };
