@@ -8,6 +8,7 @@
 #include "app/window/CombineOptionDialog.h"
 #include "app/window/EffectPanel.h"
 #include "app/window/ThumbnailWindow.h"
+#include "app/window/tests/OffscreenApplication.h"
 #include "app/window/options/FormatOptionForm.h"
 #include "app/window/options/NumEdit.h"
 #include "app/window/ErrorLogWindow.h"
@@ -67,25 +68,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One application for the whole run, on the offscreen platform; it goes
-// before the program's own statics do, at the end of the run.
-class TQtEnvironment : public ::testing::Environment {
-public:
-  void SetUp() override {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int Argc = 1;
-    static char Name[] = "main_form_tests";
-    static char *Argv[] = {Name, nullptr};
-    App = new QApplication(Argc, Argv);
-  }
-  void TearDown() override {
-    delete App;
-    App = nullptr;
-  }
-  QApplication *App = nullptr;
-};
 [[maybe_unused]] ::testing::Environment *const QtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new windowtest::TOffscreenApplication);
 
 // Writes a W x H picture in Format ("JPG", "PNG", "BMP") through Qt's own writers.
 void WritePicture(const std::string &Path, int W, int H, const char *Format) {
