@@ -133,17 +133,9 @@ TAddBlankForm::TAddBlankForm(TAddBlankFilter &Effect, const TPreviewContext &Ctx
   ConditionChanged();
 
   const auto Changed = [this] { RequestPreview(); };
-  connect(TypeBox, &QComboBox::currentIndexChanged, this, [this](int Type) {
-    // The other form of field: start it from values that add nothing.
-    const QString Text = Type == 0 ? QStringLiteral("1:1") : QStringLiteral("0,0,0,0");
-    LandscapeEdit->setText(Text);
-    PortraitEdit->setText(Text);
-    RequestPreview();
-  });
-  connect(ExpBox, &QComboBox::currentIndexChanged, this, [this] {
-    ConditionChanged();
-    RequestPreview();
-  });
+  // The other form of field starts from values that add nothing.
+  WireValueFieldRows(*this, FRows,
+                     [](int Type) { return Type == 0 ? QStringLiteral("1:1") : QStringLiteral("0,0,0,0"); });
   connect(ColorBox, &QComboBox::currentIndexChanged, this, [this] {
     ConditionChanged();
     RequestPreview();

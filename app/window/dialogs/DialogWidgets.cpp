@@ -118,3 +118,16 @@ void FieldCheckSize(const TPreviewBaseForm &Form, int32_t &w, int32_t &h) {
   w = M ? int32_t(M->Width) : SIZE_FIELD_CHECK_DEFAULT;
   h = M ? int32_t(M->Height) : SIZE_FIELD_CHECK_DEFAULT;
 }
+
+void WireValueFieldRows(TPreviewBaseForm &Form, const TValueFieldRows &Rows,
+                        std::function<QString(int Type)> DefaultText) {
+  QObject::connect(Rows.TypeBox, &QComboBox::currentIndexChanged, &Form, [&Form, Rows, DefaultText](int Type) {
+    Rows.LandscapeEdit->setText(DefaultText(Type));
+    Rows.PortraitEdit->setText(DefaultText(Type));
+    Form.RequestPreview();
+  });
+  QObject::connect(Rows.ExpBox, &QComboBox::currentIndexChanged, &Form, [&Form, Rows] {
+    ShowCondition(Rows);
+    Form.RequestPreview();
+  });
+}

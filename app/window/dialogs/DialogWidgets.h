@@ -56,6 +56,10 @@ struct TValueFieldRows {
   QLineEdit *LandscapeEdit = nullptr, *PortraitEdit = nullptr;
 };
 TValueFieldRows AddValueFieldRows(QWidget *Parent, QGridLayout *Grid, const QStringList &Types);
+// Choosing a value type fills both fields with DefaultText(Type); a type or
+// a condition chosen (the fields relabelled first) asks for a preview.
+void WireValueFieldRows(TPreviewBaseForm &Form, const TValueFieldRows &Rows,
+                        std::function<QString(int Type)> DefaultText);
 // Labels the fields by the condition and hides the portrait one for "ALL".
 void ShowCondition(const TValueFieldRows &Rows);
 // The picture size the fields are checked with: the preview's, else 1000 x 1000.

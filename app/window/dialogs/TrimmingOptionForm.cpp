@@ -73,18 +73,9 @@ TTrimmingOptionForm::TTrimmingOptionForm(TTrimmingFilter &Effect, const TPreview
   PreviewCheck->setChecked(Effect.FPreview != LongFalse);
   for (const std::string &P : SizePresetItems(Effect.FSizeList)) PresetList->addItem(Q(P));
   PresetList->setCurrentRow(0);
-  ConditionChanged();
+  ShowCondition(FRows);
 
-  connect(TypeBox, &QComboBox::currentIndexChanged, this, [this](int Type) {
-    const QString Text = QString::fromUtf8(TrimmingTypeDefaultText(Type));
-    LandscapeEdit->setText(Text);
-    PortraitEdit->setText(Text);
-    RequestPreview();
-  });
-  connect(ExpBox, &QComboBox::currentIndexChanged, this, [this] {
-    ConditionChanged();
-    RequestPreview();
-  });
+  WireValueFieldRows(*this, FRows, [](int Type) { return QString::fromUtf8(TrimmingTypeDefaultText(Type)); });
   for (QLineEdit *E : {LandscapeEdit, PortraitEdit})
     connect(E, &QLineEdit::textChanged, this, [this] {
       if (!FWritingBack) RequestPreview();
@@ -111,8 +102,6 @@ TTrimmingOptionForm::~TTrimmingOptionForm() {
 
 void TTrimmingOptionForm::PreviewClosed() { PreviewCheck->setChecked(false); }
 bool TTrimmingOptionForm::IsPreviewEnabled() const { return PreviewCheck->isChecked(); }
-
-void TTrimmingOptionForm::ConditionChanged() { ShowCondition(FRows); }
 
 void TTrimmingOptionForm::CheckSize(int32_t &w, int32_t &h) const { FieldCheckSize(*this, w, h); }
 

@@ -57,7 +57,6 @@ public:
   QPushButton *AddButton = nullptr, *DeleteButton = nullptr;
 
 private:
-  void ConditionChanged();
   void PresetSelected();
   // The picture size the fields are evaluated with.
   void CheckSize(int32_t &w, int32_t &h) const;
