@@ -82,6 +82,20 @@ TEnvOptionRules RulesWith(const TSystemOption &S, const TFileOption &F = {}, con
   return TEnvOptionRules(S, 0xFFFFFF, F, TPreviewOption{}, C);
 }
 
+// What OK writes into the records.
+struct TStored {
+  TSystemOption System;
+  uint32_t Background = 0;
+  TFileOption File;
+  TPreviewOption Preview;
+  TColorManagementOption Color;
+};
+TStored StoredBy(const TEnvOptionRules &R) {
+  TStored Out;
+  R.StoreTo(Out.System, Out.Background, Out.File, Out.Preview, Out.Color);
+  return Out;
+}
+
 struct TThreadCase {
   const char *Name;
   int32_t Processors;
@@ -128,12 +142,7 @@ TEST_P(ThreadChoice, AnUntouchedAutomaticChoiceStaysAutomaticAChangedOneIsKept) 
   TEnvOptionRules R = RulesWith(S);
   R.System.MaxThread = C.Shown;
   R.System.ParallelProcessing = C.Parallel;
-  TSystemOption Out;
-  uint32_t Back = 0;
-  TFileOption F;
-  TPreviewOption P;
-  TColorManagementOption Cm;
-  R.StoreTo(Out, Back, F, P, Cm);
+  const TSystemOption Out = StoredBy(R).System;
   EXPECT_EQ(Out.MaxThreadSetting, C.ExpectedSetting);
   EXPECT_EQ(Out.MaxThread, C.ExpectedMaxThread);
   EXPECT_EQ(Out.ParallelProcessing, C.ExpectedParallel);
@@ -172,12 +181,7 @@ TEST_P(TemplateSplit, TheFolderPageEditsTheFolderAndOkRebuildsTheTemplate) {
   EXPECT_EQ(R.NamePart, C.NamePart);
   R.File.SameDirectory = C.ChosenSame;
   R.File.OutputDirectory = C.ChosenFolder;
-  TSystemOption S;
-  uint32_t Back = 0;
-  TFileOption Out;
-  TPreviewOption P;
-  TColorManagementOption Cm;
-  R.StoreTo(S, Back, Out, P, Cm);
+  const TFileOption Out = StoredBy(R).File;
   EXPECT_EQ(Out.FileNameFormat, C.Rebuilt);
   EXPECT_EQ(Out.SameDirectory, C.ChosenSame);
   EXPECT_EQ(Out.OutputDirectory, C.ChosenFolder);
@@ -385,12 +389,7 @@ TEST_F(ProfileLists, MonitorAndWorkSpaceChosenFromDifferentFilesStoreTheirOwn) {
   ASSERT_EQ(R.ChooseProfile(PROFILE_LIST_MONITOR, M), TProfileChoice::Appended);
   ASSERT_EQ(R.ChooseProfile(PROFILE_LIST_WORKSPACE, W), TProfileChoice::Appended);
   EXPECT_EQ(R.ProfileDialogFolder({System + "/"}), Other);
-  TSystemOption S;
-  uint32_t Back = 0;
-  TFileOption F;
-  TPreviewOption P;
-  TColorManagementOption Out;
-  R.StoreTo(S, Back, F, P, Out);
+  const TColorManagementOption Out = StoredBy(R).Color;
   EXPECT_EQ(Out.MonitorProfile, M);
   EXPECT_EQ(Out.WorkSpaceProfile, W);
   EXPECT_EQ(Out.RGBProfile, "");
