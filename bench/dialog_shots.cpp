@@ -141,6 +141,8 @@ int Shots(const std::string &Out, const std::string &Photo, const std::string &P
   {
     // With the tools of the build's bin folder, so their buttons are enabled.
     TDeDistortionFilter L(TESSIVO_BIN_DIR);
+    // As reading the settings leaves it where only our tool is installed.
+    if (!L.ToolExists(DEDISTORTION_TOOL_PTSTITCHER)) L.FTool = DEDISTORTION_TOOL_DEDISTORTION;
     TDeDistortionForm F(L);
     F.show();
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
