@@ -591,3 +591,39 @@ TEST(LevelsDialog, TheSlidersOfBothStripsSetTheFields) {
 }
 
 }  // namespace
+
+namespace {
+// The trimming dialog starts from the whole picture selected; a fixed aspect
+// then takes over from whichever corner is grabbed. (QTest reads a press at
+// the null point as the widget's centre, so the corners are pressed one
+// pixel in.)
+TEST(PreviewWindow, AFixedAspectDragFromACornerOfTheWholePictureStaysOnThePicture) {
+  dialogtest::TDialogFixture Fx;
+  Fx.Add("small", 160, 120, Flat);
+  TFillDialog D(Fx.Context());
+  LoadStill(D, QSize(800, 500));
+  TPreviewForm &F = *D.PreviewWindow();
+  F.SetOnChangeSelectRect([](const QRect &) {});
+  QWidget *C = reinterpret_cast<QWidget *>(F.Canvas);
+  struct Case {
+    const char *Name;
+    QRect Before;
+    QPoint From, To;
+    QRect Expected;
+  } Cases[] = {
+      {"a new selection near the top-left corner", QRect(), {1, 1}, {81, 46}, QRect(1, 1, 80, 45)},
+      {"the top-left corner dragged inwards", QRect(0, 0, 160, 120), {1, 1}, {20, 20}, QRect(0, 30, 160, 90)},
+      {"the top-left corner dragged a little", QRect(0, 0, 160, 120), {1, 1}, {60, 80}, QRect(60, 64, 100, 56)},
+      {"the bottom-right corner dragged inwards", QRect(0, 0, 160, 120), {159, 119}, {100, 50}, QRect(0, 0, 100, 56)},
+  };
+  for (const Case &K : Cases) {
+    F.SetSelectSize(QSize(16, 9));
+    F.SetSelectRect(K.Before);
+    QTest::mousePress(C, Qt::LeftButton, {}, K.From);
+    QTest::mouseMove(C, K.To);
+    QTest::mouseRelease(C, Qt::LeftButton, {}, K.To);
+    EXPECT_EQ(F.SelectRect(), K.Expected) << K.Name;
+    EXPECT_TRUE(QRect(0, 0, 160, 120).contains(F.SelectRect())) << K.Name;
+  }
+}
+}  // namespace
