@@ -3,6 +3,7 @@
 
 #include "app/window/dialogs/DialogButtons.h"
 #include "app/window/dialogs/DialogControls.h"
+#include "app/window/dialogs/DialogWidgets.h"
 #include "batch/ConvertOption.h"
 #include "color/ICCUtil.h"
 #include "core/ProgramFolder.h"
@@ -82,15 +83,8 @@ TColorSpaceConvertForm::TColorSpaceConvertForm(TColorSpaceConvertEffect &Effect,
     const std::string Path = AskProfileFile(ProfileDialogFolder(FProfileDir, ProgramFolder()));
     if (!Path.empty()) ChooseFile(Path);
   });
-  connect(PreviewCheck, &QCheckBox::toggled, this, [this](bool On) {
-    HistogramCheck->setEnabled(On);
-    ShowPreviewWindows();
-    if (On) RequestPreview();
-  });
-  connect(HistogramCheck, &QCheckBox::toggled, this, [this](bool On) {
-    ShowHistogramWindow(On);
-    RequestPreview();
-  });
+  WirePreviewBoxes(*this, PreviewCheck, HistogramCheck);
+  connect(PreviewCheck, &QCheckBox::toggled, HistogramCheck, &QWidget::setEnabled);
   SetPreviewImageIndex(Ctx.SelectedIndex < 0 ? 0 : Ctx.SelectedIndex);
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/window/dialogs/DialogButtons.h"
 #include "app/window/dialogs/DialogControls.h"
+#include "app/window/dialogs/DialogWidgets.h"
 #include "batch/BatchObjects.h"
 #include "batch/ConvertOption.h"
 #include "effects/Effect.h"
@@ -86,15 +87,8 @@ TUnSharpMaskOptionForm::TUnSharpMaskOptionForm(TUSMFilter &Effect, const TPrevie
   connect(RadiusEdit, &QDoubleSpinBox::valueChanged, this, &TUnSharpMaskOptionForm::Changed);
   for (QCheckBox *C : {DegammaCheck, LumaOnlyCheck, LabCheck})
     connect(C, &QCheckBox::toggled, this, &TUnSharpMaskOptionForm::Changed);
-  connect(PreviewCheck, &QCheckBox::toggled, this, [this](bool On) {
-    HistogramCheck->setEnabled(On);
-    ShowPreviewWindows();
-    if (On) RequestPreview();
-  });
-  connect(HistogramCheck, &QCheckBox::toggled, this, [this](bool On) {
-    ShowHistogramWindow(On);
-    RequestPreview();
-  });
+  WirePreviewBoxes(*this, PreviewCheck, HistogramCheck);
+  connect(PreviewCheck, &QCheckBox::toggled, HistogramCheck, &QWidget::setEnabled);
   HistogramCheck->setEnabled(V.Preview);
   LabCheck->setEnabled(V.LumaOnly);
   SetPreviewImageIndex(Ctx.SelectedIndex < 0 ? 0 : Ctx.SelectedIndex);

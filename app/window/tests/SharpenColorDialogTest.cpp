@@ -27,6 +27,9 @@
 #include "testutil/OutsideTool.h"
 #include "testutil/TestEnv.h"
 
+#include "app/window/preview/HistogramForm.h"
+#include "app/window/preview/PreviewForm.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -44,6 +47,8 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -212,6 +217,53 @@ TEST_F(SharpenColorDialogs, UnsharpMaskOkSetsTheProgramWideEngine) {
   const TUnsharpMaskCoefficients &Got = ProgramUnsharpMask->Coefficients, &Want = Expected.Coefficients;
   EXPECT_EQ(std::memcmp(&Got, &Want, sizeof Got), 0);
   EXPECT_EQ(ProgramUnsharpMask->FDegamma, false);
+}
+
+// The preview and histogram boxes of the two threaded dialogs: unchecking
+// "プレビュー" hides the preview window and takes "ヒストグラム" with it, and
+// closing the histogram window unchecks "ヒストグラム".
+TEST_F(SharpenColorDialogs, PreviewBoxesHideTheWindowsAndFollowTheirClosing) {
+  TESSIVO_REQUIRE(!Photo.empty()) << "no photograph (scikit-image) or ImageMagick";
+  struct Case {
+    const char *Name;
+    std::function<std::unique_ptr<TPreviewBaseForm>(QCheckBox *&, QCheckBox *&)> Make;
+  } Cases[] = {
+      {"unsharp mask",
+       [&](QCheckBox *&P, QCheckBox *&H) {
+         auto F = std::make_unique<TUnSharpMaskOptionForm>(Effect<TUSMFilter>(EFFECT_UNSHARP_MASK),
+                                                           Context({Photo}));
+         P = F->PreviewCheck, H = F->HistogramCheck;
+         return std::unique_ptr<TPreviewBaseForm>(std::move(F));
+       }},
+      {"colour-space conversion",
+       [&](QCheckBox *&P, QCheckBox *&H) {
+         auto F = std::make_unique<TColorSpaceConvertForm>(
+             Effect<TColorSpaceConvertEffect>(EFFECT_COLOR_SPACE_CONVERT), Context({Photo}));
+         P = F->PreviewCheck, H = F->HistogramCheck;
+         return std::unique_ptr<TPreviewBaseForm>(std::move(F));
+       }},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    QCheckBox *Preview = nullptr, *Histogram = nullptr;
+    std::unique_ptr<TPreviewBaseForm> Form = C.Make(Preview, Histogram);
+    Preview->setChecked(true);
+    Histogram->setChecked(true);
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    ASSERT_TRUE(Form->WaitForPreview());
+    ASSERT_TRUE(Form->PreviewWindow()->isVisible());
+    ASSERT_TRUE(Form->HistogramWindow()->isVisible());
+    Form->HistogramWindow()->close();
+    EXPECT_FALSE(Histogram->isChecked());
+    Preview->setChecked(false);
+    EXPECT_FALSE(Form->PreviewWindow()->isVisible());
+    EXPECT_FALSE(Histogram->isEnabled());
+    Preview->setChecked(true);
+    EXPECT_TRUE(Form->PreviewWindow()->isVisible());
+    EXPECT_TRUE(Histogram->isEnabled());
+    Form->reject();
+  }
 }
 
 // ---- Colour-space conversion ------------------------------------------------------------
